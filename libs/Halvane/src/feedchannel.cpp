@@ -1,0 +1,27 @@
+#include "feedchannel.h"
+
+#include <QDataStream>
+#include <QDebug>
+
+QDataStream& operator<<(QDataStream& stream, const FeedChannel& channel)
+{
+    return stream << channel._uri << channel._link << channel._title << channel._description
+                  << channel._type << channel._lastModifiedTime << channel._icon << channel._messages
+                  << channel._subscribedTime << channel._updatedTime;
+}
+
+QDataStream& operator>>(QDataStream& stream, FeedChannel& channel)
+{
+    return stream >> channel._uri >> channel._link >> channel._title >> channel._description
+                  >> channel._type >> channel._lastModifiedTime >> channel._icon >> channel._messages
+                  >> channel._subscribedTime >> channel._updatedTime;
+}
+
+QDebug operator<<(QDebug debug, const FeedChannel& channel)
+{
+    QDebugStateSaver saver(debug);
+    debug.nospace() << "FeedChannel(" << channel.uri() << ", " << channel.link() << ", "
+                    << channel.title() << ", type " << channel.type() << ", last modified "
+                    << channel.lastModifiedTime() << ", " << channel.messages().size() << " messages)";
+    return debug;
+}
