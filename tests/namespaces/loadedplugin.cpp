@@ -1,0 +1,24 @@
+#include "loadedplugin.h"
+
+#include "feednamespaceplugininterface.h"
+
+LoadedPlugin::LoadedPlugin(const QString& path)
+    : _loader(path)
+{
+}
+
+LoadedPlugin::~LoadedPlugin()
+{
+    if (_loader.isLoaded())
+        _loader.unload();
+}
+
+QObject* LoadedPlugin::object()
+{
+    return _loader.instance();
+}
+
+FeedNamespacePluginInterface* LoadedPlugin::plugin()
+{
+    return qobject_cast<FeedNamespacePluginInterface*>(_loader.instance());
+}
