@@ -7,7 +7,8 @@
 
 // A namespace plug-in turns elements of the XML namespaces it serves into elements of the
 // common feed form. Its loader hands it elements of a document read with namespace
-// processing; a null result means the plug-in did not convert the element.
+// processing; a null result means the plug-in did not convert the element. A result comes
+// unattached and stays valid, wherever the caller puts it, while the library is loaded.
 class FeedNamespacePluginInterface
 {
 public:

@@ -2,9 +2,14 @@
 
 #include "feednamespaceplugininterface.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 LoadedPlugin::LoadedPlugin(const QString& path)
     : _loader(path)
 {
+    // QPluginLoader pins libraries by default; an outside loader may well not.
+    _loader.setLoadHints(QLibrary::LoadHints());
 }
 
 LoadedPlugin::~LoadedPlugin()
@@ -21,4 +26,12 @@ QObject* LoadedPlugin::object()
 FeedNamespacePluginInterface* LoadedPlugin::plugin()
 {
     return qobject_cast<FeedNamespacePluginInterface*>(_loader.instance());
+}
+
+bool LoadedPlugin::isMapped(const QString& path)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return false;
+    return maps.readAll().contains(QFile::encodeName(QFileInfo(path).canonicalFilePath()));
 }

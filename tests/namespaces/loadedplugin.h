@@ -5,8 +5,8 @@
 
 class FeedNamespacePluginInterface;
 
-// A namespace plug-in library loaded as the outside loader does it, and unloaded again at
-// the end, so that a later load in the same test program starts from a fresh library.
+// A namespace plug-in library loaded as the outside loader does it, and unloaded from the
+// process again at the end, so that a later load starts from a fresh library.
 class LoadedPlugin
 {
 public:
@@ -18,6 +18,8 @@ public:
     FeedNamespacePluginInterface* plugin();
     QString errorString() const { return _loader.errorString(); }
     bool unload() { return _loader.unload(); }
+    // Whether the library is mapped into the process, by whichever loader.
+    static bool isMapped(const QString& path);
 
 private:
     Q_DISABLE_COPY(LoadedPlugin)

@@ -28,8 +28,10 @@ private slots:
     void nullElementGivesNull();
     void logLinesNameTheUnit_data() { libraries(); }
     void logLinesNameTheUnit();
-    void outputOutlivesSourceAndLibrary_data() { libraries(); }
-    void outputOutlivesSourceAndLibrary();
+    void outputOutlivesSourceAndPluginObject_data() { libraries(); }
+    void outputOutlivesSourceAndPluginObject();
+    void freshLibraryConvertsAtOnce_data() { libraries(); }
+    void freshLibraryConvertsAtOnce();
 
 private:
     void libraries();
@@ -190,33 +192,44 @@ void tst_FeedNamespacePluginInterface::logLinesNameTheUnit()
 
 // Regression: outputs were made in a document local to the conversion, so using one (its
 // owner document, inserting it) read freed memory.
-void tst_FeedNamespacePluginInterface::outputOutlivesSourceAndLibrary()
+void tst_FeedNamespacePluginInterface::outputOutlivesSourceAndPluginObject()
 {
     QFETCH(QString, path);
     QFETCH(QString, sample);
     QFETCH(QString, converted);
-    QDomElement output;
-    {
-        LoadedPlugin loaded(path);
-        FeedNamespacePluginInterface* plugin = loaded.plugin();
-        QVERIFY(plugin);
-        auto document = std::make_unique<QDomDocument>();
-        output = plugin->convertNode(DomDump::itemChild(*document, sample));
-        document.reset();
-        QVERIFY(!output.ownerDocument().isNull());
-        QVERIFY(output.parentNode().isNull());
-        QVERIFY(loaded.unload());
-    }
-    QCOMPARE(DomDump::dump(output), converted);
+    LoadedPlugin loaded(path);
+    FeedNamespacePluginInterface* plugin = loaded.plugin();
+    QVERIFY(plugin);
+    auto document = std::make_unique<QDomDocument>();
+    QDomElement output = plugin->convertNode(DomDump::itemChild(*document, sample));
+    document.reset();
+    delete loaded.object();
+
+    QVERIFY(output.parentNode().isNull());
     QVERIFY(!output.ownerDocument().isNull());
+    QCOMPARE(DomDump::dump(output), converted);
     QDomDocument target;
     QDomElement item = target.createElement(QStringLiteral("item"));
     target.appendChild(item);
+    item.appendChild(target.importNode(output, true));
     item.appendChild(output);
-    QCOMPARE(DomDump::dump(target.documentElement()), "<item>" + converted + "</item>");
-    QVERIFY(target.toString(-1).contains(output.tagName()));
+    QCOMPARE(DomDump::dump(target.documentElement()), "<item>" + converted + converted + "</item>");
+    QCOMPARE(output.ownerDocument(), target);
+}
 
-    // A fresh load converts at once, without being asked for its namespaces first.
+void tst_FeedNamespacePluginInterface::freshLibraryConvertsAtOnce()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, sample);
+    QFETCH(QString, converted);
+    {
+        LoadedPlugin earlier(path);
+        QVERIFY(earlier.plugin());
+        QVERIFY(LoadedPlugin::isMapped(path));
+        QVERIFY(earlier.unload());
+    }
+    QVERIFY(!LoadedPlugin::isMapped(path));
+    // Without being asked for its namespaces first.
     LoadedPlugin loaded(path);
     FeedNamespacePluginInterface* plugin = loaded.plugin();
     QVERIFY2(plugin, qPrintable(loaded.errorString()));

@@ -5,9 +5,6 @@
 
 #include <QDomDocument>
 
-// Everything that ends up in an output is built from QLatin1String, never QStringLiteral:
-// a literal's data would stay in this library and dangle in the caller's elements once the
-// library is unloaded.
 namespace {
 
 const QLatin1String OrigLinkTag("origLink");
@@ -19,7 +16,8 @@ const QLatin1String SourceNamespaceAttribute("sourcenamespaceuri");
 
 } // namespace
 
-const QString Orlimb::nameSpaceUri = QLatin1String("http://rssnamespace.org/feedburner/ext/1.0");
+const QString Orlimb::nameSpaceUri = QStringLiteral("http://rssnamespace.org/feedburner/ext/1.0");
+QDomDocument Orlimb::outputDocument;
 
 Orlimb::Orlimb(QObject* parent)
     : QObject(parent)
@@ -64,16 +62,8 @@ QDomElement Orlimb::mapOrigEnclosureLinkNode(const QDomElement& element)
 
 QDomElement Orlimb::textElement(const QString& tagName, const QDomElement& source)
 {
-    QDomElement output = outputDocument().createElement(tagName);
-    output.appendChild(outputDocument().createTextNode(source.text()));
+    QDomElement output = outputDocument.createElement(tagName);
+    output.appendChild(outputDocument.createTextNode(source.text()));
     output.setAttribute(SourceNamespaceAttribute, nameSpaceUri);
     return output;
-}
-
-// Outputs are handed out unattached, and an element reaches its document through a plain
-// pointer: the document must outlive every output, so it is made once and never freed.
-QDomDocument& Orlimb::outputDocument()
-{
-    static QDomDocument* const document = new QDomDocument();
-    return *document;
 }

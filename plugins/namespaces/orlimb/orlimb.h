@@ -26,9 +26,11 @@ private:
     static QDomElement mapOrigEnclosureLinkNode(const QDomElement& element);
 
     static QDomElement textElement(const QString& tagName, const QDomElement& source);
-    static QDomDocument& outputDocument();
 
     static const QString nameSpaceUri;
+    // Outputs are handed out unattached and reach their document through a plain pointer,
+    // so they are made in this one, which lives as long as the library.
+    static QDomDocument outputDocument;
 };
 
 #endif

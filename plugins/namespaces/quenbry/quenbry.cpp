@@ -5,9 +5,6 @@
 
 #include <QDomDocument>
 
-// Everything that ends up in an output is built from QLatin1String, never QStringLiteral:
-// a literal's data would stay in this library and dangle in the caller's elements once the
-// library is unloaded.
 namespace {
 
 const QLatin1String DateTag("date");
@@ -19,9 +16,10 @@ const QLatin1String SourceNamespaceAttribute("sourcenamespaceuri");
 
 } // namespace
 
-const QString Quenbry::dublinCorenameSpaceUri = QLatin1String("http://purl.org/dc/elements/1.1/");
+const QString Quenbry::dublinCorenameSpaceUri = QStringLiteral("http://purl.org/dc/elements/1.1/");
 const QString Quenbry::contentNamespaceUri =
-    QLatin1String("http://purl.org/rss/1.0/modules/content/");
+    QStringLiteral("http://purl.org/rss/1.0/modules/content/");
+QDomDocument Quenbry::outputDocument;
 
 Quenbry::Quenbry(QObject* parent)
     : QObject(parent)
@@ -76,16 +74,8 @@ QDomElement Quenbry::mapDescriptionNode(const QDomElement& element, QString uri)
 QDomElement Quenbry::textElement(const QString& tagName, const QDomElement& source,
                                  const QString& uri)
 {
-    QDomElement output = outputDocument().createElement(tagName);
+    QDomElement output = outputDocument.createElement(tagName);
     output.setAttribute(SourceNamespaceAttribute, uri);
-    output.appendChild(outputDocument().createTextNode(source.text()));
+    output.appendChild(outputDocument.createTextNode(source.text()));
     return output;
-}
-
-// Outputs are handed out unattached, and an element reaches its document through a plain
-// pointer: the document must outlive every output, so it is made once and never freed.
-QDomDocument& Quenbry::outputDocument()
-{
-    static QDomDocument* const document = new QDomDocument();
-    return *document;
 }

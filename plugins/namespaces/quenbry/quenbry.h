@@ -27,10 +27,12 @@ private:
 
     static QDomElement textElement(const QString& tagName, const QDomElement& source,
                                    const QString& uri);
-    static QDomDocument& outputDocument();
 
     static const QString dublinCorenameSpaceUri;
     static const QString contentNamespaceUri;
+    // Outputs are handed out unattached and reach their document through a plain pointer,
+    // so they are made in this one, which lives as long as the library.
+    static QDomDocument outputDocument;
 };
 
 #endif

@@ -5,9 +5,6 @@
 
 #include <QDomDocument>
 
-// Everything that ends up in an output is built from QLatin1String, never QStringLiteral:
-// a literal's data would stay in this library and dangle in the caller's elements once the
-// library is unloaded.
 namespace {
 
 const QLatin1String GroupTag("group");
@@ -34,10 +31,11 @@ void copyAttribute(const QDomElement& source, const QString& name, QDomElement& 
 
 } // namespace
 
-const QString Sorrelin::nameSpaceUri1 = QLatin1String("http://search.yahoo.com/mrss");
-const QString Sorrelin::nameSpaceUri2 = QLatin1String("http://search.yahoo.com/mrss/");
+const QString Sorrelin::nameSpaceUri1 = QStringLiteral("http://search.yahoo.com/mrss");
+const QString Sorrelin::nameSpaceUri2 = QStringLiteral("http://search.yahoo.com/mrss/");
 QMap<QString, Sorrelin::NodeHandler> Sorrelin::mapNodeToHandler;
 bool Sorrelin::initDone = false;
+QDomDocument Sorrelin::outputDocument;
 
 Sorrelin::Sorrelin(QObject* parent)
     : QObject(parent)
@@ -82,7 +80,7 @@ void Sorrelin::initMapTable()
 QDomElement Sorrelin::mapGroupNode(const QDomElement& group)
 {
     FEED_LOG(debug, "Plugin");
-    QDomElement enclosureGroup = outputDocument().createElement(EnclosureGroupTag);
+    QDomElement enclosureGroup = outputDocument.createElement(EnclosureGroupTag);
     for (QDomElement child = group.firstChildElement(); !child.isNull();
          child = child.nextSiblingElement()) {
         if (isMediaElement(child)) {
@@ -95,7 +93,7 @@ QDomElement Sorrelin::mapGroupNode(const QDomElement& group)
                                   << "Namespace : " << child.namespaceURI();
         FEED_LOG(debug, "Plugin") << "Appending the unknown child as it is ";
         // A deep copy: moving the child would cut the source's sibling chain under the loop.
-        enclosureGroup.appendChild(outputDocument().importNode(child, true));
+        enclosureGroup.appendChild(outputDocument.importNode(child, true));
     }
     return enclosureGroup;
 }
@@ -103,7 +101,7 @@ QDomElement Sorrelin::mapGroupNode(const QDomElement& group)
 QDomElement Sorrelin::mapContentNode(const QDomElement& content)
 {
     FEED_LOG(debug, "Plugin");
-    QDomElement enclosure = outputDocument().createElement(EnclosureTag);
+    QDomElement enclosure = outputDocument.createElement(EnclosureTag);
     copyAttribute(content, UrlAttribute, enclosure, UrlAttribute);
     copyAttribute(content, TypeAttribute, enclosure, TypeAttribute);
     if (content.hasAttribute(FileSizeAttribute))
@@ -129,7 +127,7 @@ QDomElement Sorrelin::mapContentNode(const QDomElement& content)
 QDomElement Sorrelin::mapThumbnailNode(const QDomElement& thumbnail)
 {
     FEED_LOG(debug, "Plugin");
-    QDomElement enclosureThumbnail = outputDocument().createElement(EnclosureThumbnailTag);
+    QDomElement enclosureThumbnail = outputDocument.createElement(EnclosureThumbnailTag);
     copyAttribute(thumbnail, UrlAttribute, enclosureThumbnail, UrlAttribute);
     return enclosureThumbnail;
 }
@@ -145,12 +143,4 @@ void Sorrelin::appendConverted(QDomElement& parent, const QDomElement& child)
     const NodeHandler handler = mapNodeToHandler.value(child.localName());
     if (handler)
         parent.appendChild(handler(child));
-}
-
-// Outputs are handed out unattached, and an element reaches its document through a plain
-// pointer: the document must outlive every output, so it is made once and never freed.
-QDomDocument& Sorrelin::outputDocument()
-{
-    static QDomDocument* const document = new QDomDocument();
-    return *document;
 }

@@ -32,12 +32,14 @@ private:
 
     static bool isMediaElement(const QDomElement& element);
     static void appendConverted(QDomElement& parent, const QDomElement& child);
-    static QDomDocument& outputDocument();
 
     static const QString nameSpaceUri1;
     static const QString nameSpaceUri2;
     static QMap<QString, NodeHandler> mapNodeToHandler;
     static bool initDone;
+    // Outputs are handed out unattached and reach their document through a plain pointer,
+    // so they are made in this one, which lives as long as the library.
+    static QDomDocument outputDocument;
 };
 
 #endif
