@@ -2,9 +2,6 @@
 
 #include "feednamespaceplugininterface.h"
 
-#include <QFile>
-#include <QFileInfo>
-
 LoadedPlugin::LoadedPlugin(const QString& path)
     : _loader(path)
 {
@@ -28,10 +25,3 @@ FeedNamespacePluginInterface* LoadedPlugin::plugin()
     return qobject_cast<FeedNamespacePluginInterface*>(_loader.instance());
 }
 
-bool LoadedPlugin::isMapped(const QString& path)
-{
-    QFile maps(QStringLiteral("/proc/self/maps"));
-    if (!maps.open(QIODevice::ReadOnly))
-        return false;
-    return maps.readAll().contains(QFile::encodeName(QFileInfo(path).canonicalFilePath()));
-}

@@ -17,9 +17,8 @@ public:
     // Null when the library fails to load or lacks the interface.
     FeedNamespacePluginInterface* plugin();
     QString errorString() const { return _loader.errorString(); }
+    // True when the library has left the process.
     bool unload() { return _loader.unload(); }
-    // Whether the library is mapped into the process, by whichever loader.
-    static bool isMapped(const QString& path);
 
 private:
     Q_DISABLE_COPY(LoadedPlugin)
