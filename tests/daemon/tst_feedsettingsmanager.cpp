@@ -34,7 +34,11 @@ const QString EnclosureOnlyWifi = QStringLiteral("Enclosure/onlywifi");
 class WarningCapture
 {
 public:
-    WarningCapture() { _previous = qInstallMessageHandler(capture); warnings().clear(); }
+    WarningCapture()
+    {
+        _previous = qInstallMessageHandler(capture);
+        warnings().clear();
+    }
     ~WarningCapture() { qInstallMessageHandler(_previous); }
 
     static QStringList& warnings()
@@ -54,17 +58,6 @@ private:
 };
 
 // The five cached values in one comparable line.
-QString cached()
-{
-    const FeedSettingsManager* manager = FeedSettingsManager::instance();
-    return QStringLiteral("automatic=%1 interval=%2 onlywifi=%3 enclosure automatic=%4 enclosure onlywifi=%5")
-        .arg(manager->refreshAutomatic())
-        .arg(manager->refreshInterval())
-        .arg(manager->refreshOnlyWifi())
-        .arg(manager->enclosureAutomatic())
-        .arg(manager->enclosureOnlyWifi());
-}
-
 QString cachedWith(bool automatic, int interval, bool onlyWifi, bool enclosureAutomatic, bool enclosureOnlyWifi)
 {
     return QStringLiteral("automatic=%1 interval=%2 onlywifi=%3 enclosure automatic=%4 enclosure onlywifi=%5")
@@ -73,6 +66,13 @@ QString cachedWith(bool automatic, int interval, bool onlyWifi, bool enclosureAu
         .arg(onlyWifi)
         .arg(enclosureAutomatic)
         .arg(enclosureOnlyWifi);
+}
+
+QString cached()
+{
+    const FeedSettingsManager* manager = FeedSettingsManager::instance();
+    return cachedWith(manager->refreshAutomatic(), manager->refreshInterval(), manager->refreshOnlyWifi(),
+                      manager->enclosureAutomatic(), manager->enclosureOnlyWifi());
 }
 
 } // namespace
@@ -97,11 +97,12 @@ void tst_FeedSettingsManager::loadSettings_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("nothing stored") << QVariantMap() << cachedWith(false, 180, false, false, false);
-    QTest::newRow("all set, as text")
-        << QVariantMap{{Automatic, QStringLiteral("true")}, {Interval, QStringLiteral("60")},
-                       {OnlyWifi, QStringLiteral("true")}, {EnclosureAutomatic, QStringLiteral("true")},
-                       {EnclosureOnlyWifi, QStringLiteral("true")}}
-        << cachedWith(true, 60, true, true, true);
+    QTest::newRow("all set, as text") << QVariantMap{{Automatic, QStringLiteral("true")},
+                                                     {Interval, QStringLiteral("60")},
+                                                     {OnlyWifi, QStringLiteral("true")},
+                                                     {EnclosureAutomatic, QStringLiteral("true")},
+                                                     {EnclosureOnlyWifi, QStringLiteral("true")}}
+                                      << cachedWith(true, 60, true, true, true);
     QTest::newRow("interval below range") << QVariantMap{{Interval, 5}} << cachedWith(false, 10, false, false, false);
     QTest::newRow("interval above range")
         << QVariantMap{{Interval, 2000}} << cachedWith(false, 1440, false, false, false);
@@ -128,8 +129,8 @@ void tst_FeedSettingsManager::changeRefreshSetting_data()
 
     QTest::newRow("automatic on") << QVariantMap() << Automatic << QVariant(true) << true
                                   << cachedWith(true, 180, false, false, false);
-    QTest::newRow("automatic already off") << QVariantMap() << Automatic << QVariant(false) << false
-                                           << cachedWith(false, 180, false, false, false);
+    QTest::newRow("automatic already off")
+        << QVariantMap() << Automatic << QVariant(false) << false << cachedWith(false, 180, false, false, false);
     QTest::newRow("automatic as text") << QVariantMap() << Automatic << QVariant(QStringLiteral("true")) << true
                                        << cachedWith(true, 180, false, false, false);
     QTest::newRow("interval") << QVariantMap() << Interval << QVariant(60) << true
@@ -139,12 +140,12 @@ void tst_FeedSettingsManager::changeRefreshSetting_data()
     // A zero interval would give a zero-length wake-up window: it is held like a loaded one.
     QTest::newRow("interval 0 clamped") << QVariantMap() << Interval << QVariant(0) << true
                                         << cachedWith(false, 10, false, false, false);
-    QTest::newRow("interval above range clamped") << QVariantMap() << Interval << QVariant(5000) << true
-                                                  << cachedWith(false, 1440, false, false, false);
+    QTest::newRow("interval above range clamped")
+        << QVariantMap() << Interval << QVariant(5000) << true << cachedWith(false, 1440, false, false, false);
     QTest::newRow("interval clamped to the held value") << QVariantMap{{Interval, 10}} << Interval << QVariant(5)
                                                         << false << cachedWith(false, 10, false, false, false);
-    QTest::newRow("interval not a number") << QVariantMap() << Interval << QVariant(QStringLiteral("soon"))
-                                           << false << cachedWith(false, 180, false, false, false);
+    QTest::newRow("interval not a number") << QVariantMap() << Interval << QVariant(QStringLiteral("soon")) << false
+                                           << cachedWith(false, 180, false, false, false);
     QTest::newRow("only wifi on") << QVariantMap() << OnlyWifi << QVariant(true) << true
                                   << cachedWith(false, 180, true, false, false);
     QTest::newRow("only wifi off") << QVariantMap{{OnlyWifi, true}} << OnlyWifi << QVariant(false) << true
@@ -184,9 +185,9 @@ void tst_FeedSettingsManager::changeEnclosureSetting_data()
                                   << cachedWith(false, 180, false, true, false);
     QTest::newRow("only wifi on") << QVariantMap() << EnclosureOnlyWifi << QVariant(true) << true
                                   << cachedWith(false, 180, false, false, true);
-    QTest::newRow("only wifi already on") << QVariantMap{{EnclosureOnlyWifi, true}} << EnclosureOnlyWifi
-                                          << QVariant(QStringLiteral("true")) << false
-                                          << cachedWith(false, 180, false, false, true);
+    QTest::newRow("only wifi already on")
+        << QVariantMap{{EnclosureOnlyWifi, true}} << EnclosureOnlyWifi << QVariant(QStringLiteral("true")) << false
+        << cachedWith(false, 180, false, false, true);
     QTest::newRow("refresh key") << QVariantMap() << Automatic << QVariant(true) << false
                                  << cachedWith(false, 180, false, false, false);
 }

@@ -192,6 +192,12 @@ public:
     int exitCode() const { return _process.exitCode(); }
     QProcess::ExitStatus exitStatus() const { return _process.exitStatus(); }
 
+    void kill()
+    {
+        _process.kill();
+        _process.waitForFinished(timeout());
+    }
+
     void stop()
     {
         if (_process.state() == QProcess::NotRunning)
@@ -280,13 +286,17 @@ private slots:
     void userFileIsKept();
     void setConf_data();
     void setConf();
+    void changeSurvivesKill();
     void errorStoresAcrossRestart();
     void settingsKeyEscaping_data();
     void settingsKeyEscaping();
 
 private:
     QString systemDir() const { return qEnvironmentVariable("VIRELON_CONFIG_DIR"); }
-    QString userFile() const { return qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/virelon/settings.conf"); }
+    QString userFile() const
+    {
+        return qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/virelon/settings.conf");
+    }
     void installDefaults(const QByteArray& extra = QByteArray());
     // Waits until every line that the daemon logged before this call has been read.
     QList<LogEntry> settledLog(Daemon& daemon);
@@ -297,13 +307,13 @@ private:
 void tst_Virelon::initTestCase()
 {
     TestEnvironment::failOnConnectWarnings();
-    _bus.start(QStringLiteral("dbus-daemon"),
-               {QStringLiteral("--config-file=" PRIVATE_BUS_CONFIG), QStringLiteral("--print-address"),
-                QStringLiteral("--nofork")});
+    _bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=" PRIVATE_BUS_CONFIG),
+                                               QStringLiteral("--print-address"), QStringLiteral("--nofork")});
     QVERIFY(_bus.waitForReadyRead(timeout()));
     qputenv("DBUS_SESSION_BUS_ADDRESS", _bus.readLine().trimmed());
     QVERIFY(QDBusConnection::sessionBus().isConnected());
-    qputenv("VIRELON_CONFIG_DIR", QFile::encodeName(qEnvironmentVariable("XDG_CONFIG_DIRS") + QStringLiteral("/virelon")));
+    qputenv("VIRELON_CONFIG_DIR",
+            QFile::encodeName(qEnvironmentVariable("XDG_CONFIG_DIRS") + QStringLiteral("/virelon")));
 }
 
 void tst_Virelon::cleanupTestCase()
@@ -337,7 +347,9 @@ void tst_Virelon::installDefaults(const QByteArray& extra)
 QList<LogEntry> tst_Virelon::settledLog(Daemon& daemon)
 {
     const auto marks = [&daemon] {
-        return messages(daemon.log(), QLatin1Char('D'), QStringLiteral("conf")).filter(QStringLiteral("Returning settings:")).size();
+        return messages(daemon.log(), QLatin1Char('D'), QStringLiteral("conf"))
+            .filter(QStringLiteral("Returning settings:"))
+            .size();
     };
     const int before = marks();
     conf();
@@ -375,8 +387,10 @@ void tst_Virelon::startFails()
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 1);
     const QList<LogEntry> log = second.log();
-    QCOMPARE(messages(log, QLatin1Char('C'), QStringLiteral("start")), QStringList{QStringLiteral("dbus registration failed !")});
-    QCOMPARE(messages(log, QLatin1Char('C'), QStringLiteral("main")), QStringList{QStringLiteral("Exiting: Virelon start failed !")});
+    QCOMPARE(messages(log, QLatin1Char('C'), QStringLiteral("start")),
+             QStringList{QStringLiteral("dbus registration failed !")});
+    QCOMPARE(messages(log, QLatin1Char('C'), QStringLiteral("main")),
+             QStringList{QStringLiteral("Exiting: Virelon start failed !")});
     QVERIFY(log.last().source == QLatin1String("src/main"));
     QVERIFY(messages(log, QLatin1Char('D')).filter(QStringLiteral("started successfully")).isEmpty());
 
@@ -389,7 +403,8 @@ void tst_Virelon::introspection()
     Daemon daemon;
     QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
     const QDBusMessage reply = QDBusConnection::sessionBus().call(
-        QDBusMessage::createMethodCall(Service, QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.Introspectable"),
+        QDBusMessage::createMethodCall(Service, QStringLiteral("/"),
+                                       QStringLiteral("org.freedesktop.DBus.Introspectable"),
                                        QStringLiteral("Introspect")),
         QDBus::Block, timeout());
     QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
@@ -407,32 +422,35 @@ void tst_Virelon::methodsReachSlots_data()
     QTest::addColumn<QString>("method");
     QTest::addColumn<QVariantList>("arguments");
     QTest::addColumn<QString>("replySignature");
-    QTest::addColumn<QString>("slot");
+    QTest::addColumn<bool>("reachesSlot");
 
     const QString channel = QStringLiteral("urn:uuid:channel");
-    const QStringList enclosures = {QStringLiteral("urn:uuid:enclosure")};
-    const QVariantMap none;
-    const auto row = [](const QString& method, const QVariantList& arguments, const QString& signature, const QString& slot) {
-        QTest::newRow(qPrintable(method + (slot.isEmpty() ? QStringLiteral(" (no slot)") : QString())))
-            << method << arguments << signature << slot;
+    const QString enclosure = QStringLiteral("urn:uuid:enclosure");
+    const QStringList uris = {channel};
+    const QStringList enclosures = {enclosure};
+    const QVariantMap properties = {{QStringLiteral("2"), QStringLiteral("A title")}};
+    const auto row = [](const char* method, const QVariantList& arguments, const char* signature = "",
+                        bool reachesSlot = true) {
+        QTest::newRow(method) << QString::fromLatin1(method) << arguments << QString::fromLatin1(signature)
+                              << reachesSlot;
     };
-    row(QStringLiteral("subscribe"), {QStringList{QStringLiteral("http://127.0.0.1/feed")}, QStringLiteral("tamsil")}, QString(), QStringLiteral("subscribe"));
-    row(QStringLiteral("unsubscribe"), {channel}, QString(), QStringLiteral("unsubscribe"));
-    row(QStringLiteral("setConf"), {QVariant(none)}, QString(), QStringLiteral("setConf"));
-    row(QStringLiteral("conf"), {}, QStringLiteral("a{sv}"), QStringLiteral("conf"));
-    row(QStringLiteral("channelStatus"), {QStringList{channel}}, QStringLiteral("a{sv}"), QStringLiteral("channelStatus"));
-    row(QStringLiteral("enclosureStatus"), {enclosures}, QStringLiteral("a{sv}"), QStringLiteral("enclosureStatus"));
-    row(QStringLiteral("refresh"), {QStringList{channel}}, QString(), QStringLiteral("refresh"));
-    row(QStringLiteral("cancelRefresh"), {QStringList{channel}}, QString(), QStringLiteral("cancelRefresh"));
-    row(QStringLiteral("downloadEnclosure"), {channel, enclosures}, QString(), QStringLiteral("downloadEnclosure"));
-    row(QStringLiteral("cancelDownloadEnclosure"), {channel, enclosures}, QString(), QStringLiteral("cancelDownloadEnclosure"));
-    row(QStringLiteral("pauseDownloadEnclosure"), {channel, enclosures}, QString(), QStringLiteral("pauseDownloadEnclosure"));
-    row(QStringLiteral("resumeDownloadEnclosure"), {channel, enclosures}, QString(), QStringLiteral("resumeDownloadEnclosure"));
-    row(QStringLiteral("registerEnclosureDownloadProgress"), {enclosures.first()}, QString(), QString());
-    row(QStringLiteral("cancelEnclosureDownloadProgress"), {enclosures.first()}, QString(), QString());
-    row(QStringLiteral("editChannel"), {channel, QVariantMap{{QStringLiteral("2"), QStringLiteral("A title")}}}, QString(), QStringLiteral("editChannel"));
-    row(QStringLiteral("state"), {}, QStringLiteral("i"), QStringLiteral("state"));
-    row(QStringLiteral("transferDetails"), {QStringLiteral("7"), QStringList{QStringLiteral("1")}}, QStringLiteral("a{sv}"), QStringLiteral("transferDetails"));
+    row("subscribe", {QStringList{QStringLiteral("http://127.0.0.1/feed")}, QStringLiteral("tamsil")});
+    row("unsubscribe", {channel});
+    row("setConf", {QVariantMap()});
+    row("conf", {}, "a{sv}");
+    row("channelStatus", {uris}, "a{sv}");
+    row("enclosureStatus", {enclosures}, "a{sv}");
+    row("refresh", {uris});
+    row("cancelRefresh", {uris});
+    row("downloadEnclosure", {channel, enclosures});
+    row("cancelDownloadEnclosure", {channel, enclosures});
+    row("pauseDownloadEnclosure", {channel, enclosures});
+    row("resumeDownloadEnclosure", {channel, enclosures});
+    row("registerEnclosureDownloadProgress", {enclosure}, "", false);
+    row("cancelEnclosureDownloadProgress", {enclosure}, "", false);
+    row("editChannel", {channel, properties});
+    row("state", {}, "i");
+    row("transferDetails", {QStringLiteral("7"), QStringList{QStringLiteral("1")}}, "a{sv}");
 }
 
 void tst_Virelon::methodsReachSlots()
@@ -440,7 +458,7 @@ void tst_Virelon::methodsReachSlots()
     QFETCH(QString, method);
     QFETCH(QVariantList, arguments);
     QFETCH(QString, replySignature);
-    QFETCH(QString, slot);
+    QFETCH(bool, reachesSlot);
 
     Daemon daemon;
     QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
@@ -457,7 +475,7 @@ void tst_Virelon::methodsReachSlots()
     const QDBusMessage reply = call(method, arguments);
     QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
     QCOMPARE(reply.signature(), replySignature);
-    QCOMPARE(reachedSince(mark) > settling, !slot.isEmpty());
+    QCOMPARE(reachedSince(mark) > settling, reachesSlot);
 
     // A call that does not match the interface is Qt D-Bus's to refuse; it reaches no slot.
     mark = daemon.log().size();
@@ -486,13 +504,15 @@ void tst_Virelon::firstStartCopiesDefaults()
             stored.insert(key, user.value(key));
         QCOMPARE(describe(stored), describe(ShippedDefaults));
         QCOMPARE(describe(conf()), describe(ShippedDefaults));
-        QCOMPARE(messages(settledLog(daemon), QLatin1Char('D'), QStringLiteral("initSettings")).filter(QStringLiteral("Copy settings:")),
+        QCOMPARE(messages(settledLog(daemon), QLatin1Char('D'), QStringLiteral("initSettings"))
+                     .filter(QStringLiteral("Copy settings:")),
                  QStringList{QStringLiteral("Copy settings: true")});
     }
 
     // Later changes of the system file reach the user only as keys the user file lacks.
     installDefaults("[Extra]\nkey=added\n");
-    QSettings(systemDir() + QStringLiteral("/settings.conf"), QSettings::IniFormat).setValue(QStringLiteral("Refresh/interval"), 60);
+    QSettings(systemDir() + QStringLiteral("/settings.conf"), QSettings::IniFormat)
+        .setValue(QStringLiteral("Refresh/interval"), 60);
     Daemon daemon(environment);
     QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
     QVariantMap expected = ShippedDefaults;
@@ -517,7 +537,8 @@ void tst_Virelon::noDefaultsNoKeys()
     QCOMPARE(call(QStringLiteral("setConf"), {QVariantMap{{QStringLiteral("Refresh/automatic"), true}}}).type(),
              QDBusMessage::ReplyMessage);
     const QList<LogEntry> log = settledLog(daemon);
-    QCOMPARE(messages(log.mid(mark), QLatin1Char('W')), QStringList{QStringLiteral("Not found key: \"Refresh/automatic\"")});
+    QCOMPARE(messages(log.mid(mark), QLatin1Char('W')),
+             QStringList{QStringLiteral("Not found key: \"Refresh/automatic\"")});
     QCOMPARE(messages(log, QLatin1Char('D'), QStringLiteral("initSettings")).filter(QStringLiteral("Copy settings:")),
              QStringList{QStringLiteral("Copy settings: true")});
     QCOMPARE(conf(), QVariantMap());
@@ -538,7 +559,8 @@ void tst_Virelon::userFileIsKept()
     QVariantMap expected = ShippedDefaults;
     expected.insert(QStringLiteral("Refresh/interval"), QStringLiteral("60"));
     QCOMPARE(describe(conf()), describe(expected));
-    QCOMPARE(messages(settledLog(daemon), QLatin1Char('D'), QStringLiteral("initSettings")).filter(QStringLiteral("Copy settings:")),
+    QCOMPARE(messages(settledLog(daemon), QLatin1Char('D'), QStringLiteral("initSettings"))
+                 .filter(QStringLiteral("Copy settings:")),
              QStringList{QStringLiteral("Copy settings: false")});
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("[Refresh]\ninterval=60\n"));
@@ -553,26 +575,36 @@ void tst_Virelon::setConf_data()
     const QString automatic = QStringLiteral("Refresh/automatic");
     const QString interval = QStringLiteral("Refresh/interval");
     const QString refused = QStringLiteral("Cannot change to required setting");
-    QTest::newRow("automatic refresh on") << QVariantMap{{automatic, true}} << QStringList() << QVariantMap{{automatic, true}};
+    QTest::newRow("automatic refresh on")
+        << QVariantMap{{automatic, true}} << QStringList() << QVariantMap{{automatic, true}};
     QTest::newRow("value already held") << QVariantMap{{automatic, false}} << QStringList{refused} << QVariantMap();
     QTest::newRow("unknown key") << QVariantMap{{QStringLiteral("Refresh/auto"), true}}
                                  << QStringList{QStringLiteral("Not found key: \"Refresh/auto\"")} << QVariantMap();
     QTest::newRow("interval") << QVariantMap{{interval, 60}} << QStringList() << QVariantMap{{interval, 60}};
-    QTest::newRow("interval out of range is kept as sent") << QVariantMap{{interval, 0}} << QStringList() << QVariantMap{{interval, 0}};
-    QTest::newRow("interval not a number") << QVariantMap{{interval, QStringLiteral("soon")}} << QStringList{refused} << QVariantMap();
+    QTest::newRow("interval out of range is kept as sent")
+        << QVariantMap{{interval, 0}} << QStringList() << QVariantMap{{interval, 0}};
+    QTest::newRow("interval not a number")
+        << QVariantMap{{interval, QStringLiteral("soon")}} << QStringList{refused} << QVariantMap();
     QTest::newRow("only wifi") << QVariantMap{{QStringLiteral("Refresh/onlywifi"), true}} << QStringList()
                                << QVariantMap{{QStringLiteral("Refresh/onlywifi"), true}};
-    QTest::newRow("enclosure automatic") << QVariantMap{{QStringLiteral("Enclosure/automatic"), QStringLiteral("true")}} << QStringList()
-                                         << QVariantMap{{QStringLiteral("Enclosure/automatic"), true}};
-    QTest::newRow("enclosure value already held") << QVariantMap{{QStringLiteral("Enclosure/onlywifi"), false}}
-                                                  << QStringList{QStringLiteral("No Change in settings!!!")} << QVariantMap();
-    QTest::newRow("cache limit not yet held") << QVariantMap{{QStringLiteral("Cache/posts"), 200}}
-                                              << QStringList{QStringLiteral("Cache settings are not changed")} << QVariantMap();
-    QTest::newRow("key of no holder") << QVariantMap{{QStringLiteral("Display/colour"), QStringLiteral("red")}} << QStringList() << QVariantMap();
+    QTest::newRow("enclosure automatic") << QVariantMap{{QStringLiteral("Enclosure/automatic"), QStringLiteral("true")}}
+                                         << QStringList() << QVariantMap{{QStringLiteral("Enclosure/automatic"), true}};
+    QTest::newRow("enclosure value already held")
+        << QVariantMap{{QStringLiteral("Enclosure/onlywifi"), false}}
+        << QStringList{QStringLiteral("No Change in settings!!!")} << QVariantMap();
+    QTest::newRow("cache limit not yet held")
+        << QVariantMap{{QStringLiteral("Cache/posts"), 200}}
+        << QStringList{QStringLiteral("Cache settings are not changed")} << QVariantMap();
+    QTest::newRow("key of no holder") << QVariantMap{{QStringLiteral("Display/colour"), QStringLiteral("red")}}
+                                      << QStringList() << QVariantMap();
     QTest::newRow("nested value") << QVariantMap{{automatic, QVariantMap{{QStringLiteral("a"), 1}}}}
-                                  << QStringList{QStringLiteral("Not a plain value for key: \"Refresh/automatic\"")} << QVariantMap();
+                                  << QStringList{QStringLiteral("Not a plain value for key: \"Refresh/automatic\"")}
+                                  << QVariantMap();
     QTest::newRow("several keys in key order")
-        << QVariantMap{{QStringLiteral("Refresh/onlywifi"), true}, {QStringLiteral("Foo/bar"), 1}, {interval, 30}, {automatic, false}}
+        << QVariantMap{{QStringLiteral("Refresh/onlywifi"), true},
+                       {QStringLiteral("Foo/bar"), 1},
+                       {interval, 30},
+                       {automatic, false}}
         << QStringList{QStringLiteral("Not found key: \"Foo/bar\""), refused}
         << QVariantMap{{interval, 30}, {QStringLiteral("Refresh/onlywifi"), true}};
 }
@@ -600,6 +632,22 @@ void tst_Virelon::setConf()
     QCOMPARE(describe(conf()), describe(asText(expected)));
 }
 
+// The daemon has no quit handler: a change must be on disk when the reply goes out.
+void tst_Virelon::changeSurvivesKill()
+{
+    installDefaults();
+    {
+        Daemon daemon;
+        QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
+        const QVariantMap change = {{QStringLiteral("Refresh/interval"), 45}};
+        QCOMPARE(call(QStringLiteral("setConf"), {change}).type(), QDBusMessage::ReplyMessage);
+        daemon.kill();
+    }
+    Daemon restarted;
+    QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
+    QCOMPARE(conf().value(QStringLiteral("Refresh/interval")), QVariant(QStringLiteral("45")));
+}
+
 void tst_Virelon::errorStoresAcrossRestart()
 {
     const QString channel = QStringLiteral("urn:uuid:channel/1");
@@ -620,7 +668,10 @@ void tst_Virelon::errorStoresAcrossRestart()
         QTRY_VERIFY_WITH_TIMEOUT(keysOf(QStringLiteral("enclosureErrors")).isEmpty(), timeout());
         QCOMPARE(keysOf(QStringLiteral("errors")), QStringList{service->escapeSettingsKey(channel)});
     }
-    QCOMPARE(QSettings(QStringLiteral("virelon"), QStringLiteral("errors")).value(service->escapeSettingsKey(channel)).toInt(), 404);
+    QCOMPARE(QSettings(QStringLiteral("virelon"), QStringLiteral("errors"))
+                 .value(service->escapeSettingsKey(channel))
+                 .toInt(),
+             404);
 }
 
 void tst_Virelon::settingsKeyEscaping_data()
@@ -629,11 +680,15 @@ void tst_Virelon::settingsKeyEscaping_data()
     QTest::addColumn<QString>("escaped");
     QTest::addColumn<QString>("readBack");
 
-    QTest::newRow("two slashes") << QStringLiteral("urn:a/b/c") << QStringLiteral("urn:a!b!c") << QStringLiteral("urn:a/b/c");
-    QTest::newRow("no slash") << QStringLiteral("urn:uuid:1") << QStringLiteral("urn:uuid:1") << QStringLiteral("urn:uuid:1");
-    QTest::newRow("feed link") << QStringLiteral("http://127.0.0.1/a b/feed?x=1&y=2") << QStringLiteral("http:!!127.0.0.1!a b!feed?x=1&y=2")
+    QTest::newRow("two slashes") << QStringLiteral("urn:a/b/c") << QStringLiteral("urn:a!b!c")
+                                 << QStringLiteral("urn:a/b/c");
+    QTest::newRow("no slash") << QStringLiteral("urn:uuid:1") << QStringLiteral("urn:uuid:1")
+                              << QStringLiteral("urn:uuid:1");
+    QTest::newRow("feed link") << QStringLiteral("http://127.0.0.1/a b/feed?x=1&y=2")
+                               << QStringLiteral("http:!!127.0.0.1!a b!feed?x=1&y=2")
                                << QStringLiteral("http://127.0.0.1/a b/feed?x=1&y=2");
-    QTest::newRow("exclamation mark") << QStringLiteral("urn:wow!/x") << QStringLiteral("urn:wow!!x") << QStringLiteral("urn:wow//x");
+    QTest::newRow("exclamation mark") << QStringLiteral("urn:wow!/x") << QStringLiteral("urn:wow!!x")
+                                      << QStringLiteral("urn:wow//x");
 }
 
 void tst_Virelon::settingsKeyEscaping()
