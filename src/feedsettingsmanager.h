@@ -1,0 +1,61 @@
+#ifndef FEEDSETTINGSMANAGER_H
+#define FEEDSETTINGSMANAGER_H
+
+#include <QObject>
+#include <QString>
+
+class QMutex;
+class QSettings;
+class QVariant;
+
+// The cached refresh and enclosure settings, loaded once at start-up and changed only
+// through the service's setConf.
+class FeedSettingsManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    static const QString RefreshAutomaticKey;
+    static const QString RefreshIntervalKey;
+    static const QString RefreshOnlyWifiKey;
+    static const QString EnclosureAutomaticKey;
+    static const QString EnclosureOnlyWifiKey;
+
+    static const int MinimumRefreshInterval = 10;
+    static const int MaximumRefreshInterval = 1440;
+    static const int DefaultRefreshInterval = 180;
+
+    static FeedSettingsManager* instance();
+    static void releaseInstance();
+
+    void loadSettings(QSettings* settings);
+    bool changeRefreshSetting(const QString& key, const QVariant& value);
+    bool changeEnclosureSetting(const QString& key, const QVariant& value);
+
+    bool refreshAutomatic() const { return _refreshAutomatic; }
+    bool refreshOnlyWifi() const { return _refreshOnlyWifi; }
+    int refreshInterval() const { return _refreshInterval; }
+    bool enclosureAutomatic() const { return _enclosureAutomatic; }
+    bool enclosureOnlyWifi() const { return _enclosureOnlyWifi; }
+
+private:
+    Q_DISABLE_COPY(FeedSettingsManager)
+
+    FeedSettingsManager();
+
+    static int boundedInterval(int minutes);
+    bool changeRefreshInterval(const QVariant& value);
+    void createHeartbeat();
+    void rearmHeartbeat();
+
+    static FeedSettingsManager* _single;
+    static QMutex _mutex;
+
+    bool _refreshAutomatic;
+    bool _refreshOnlyWifi;
+    int _refreshInterval;
+    bool _enclosureAutomatic;
+    bool _enclosureOnlyWifi;
+};
+
+#endif

@@ -1,0 +1,86 @@
+#ifndef VIRELON_H
+#define VIRELON_H
+
+#include "feedchannel.h"
+#include "feedenclosure.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+class QSettings;
+
+// The service object: every call of the D-Bus interface reaches one of its public slots,
+// and its signals are the interface's signals.
+class Virelon : public QObject
+{
+    Q_OBJECT
+
+public:
+    ~Virelon() override;
+
+    static Virelon* instance();
+
+    bool start();
+
+    QString escapeSettingsKey(const QString& uri) const;
+    QString unescapeSettingsKey(const QString& key) const;
+
+signals:
+    void refreshStarted(const QString& channelUri);
+    void refreshCompleted(const QString& channelUri);
+    void refreshError(const QString& channelUri, int errorCode);
+    void refreshState(int state);
+    void editChannelStatus(const QString& channelUri, int errorCode);
+    void enclosureDownloadCompleted(const QString& enclosureUri, qlonglong timeElapsed);
+    void enclosureDownloadError(const QStringList& enclosureUriList, int errorCode, qlonglong timeElapsed);
+    void enclosureDownloadStarted(const QString& enclosureUri);
+    void enclosureDownloadProgress(const QString& enclosureUri, qlonglong totalSize, qlonglong downloadedSize,
+                                   qlonglong timeRemaining);
+
+public slots:
+    void refresh(const QStringList& uriList);
+    void cancelRefresh(const QStringList& uriList);
+    void downloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList);
+    void cancelDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList);
+    void pauseDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList);
+    void resumeDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList);
+    void setConf(const QVariantMap& settings);
+    QVariantMap conf();
+    void subscribe(const QStringList& links, const QString& pluginType);
+    void unsubscribe(const QString& uri);
+    void editChannel(const QString& channelUri, const QVariantMap& properties);
+    QVariantMap channelStatus(const QStringList& channelUriList);
+    QVariantMap enclosureStatus(const QStringList& enclosureUriList);
+    void registerEnclosure(const QString& enclosureUri);
+    void cancelRegisterEnclosure(const QString& enclosureUri);
+    int state();
+    QVariantMap transferDetails(const QString& transferId, const QStringList& fields);
+
+private slots:
+    void feedsDownloaded(const FeedChannel& channel);
+    void feedsDownloadFailed(const QString& channelUri, int errorCode);
+    void enclosureDownloadStarted(const FeedChannel& channel, const FeedEnclosure& enclosure);
+    void enclosureDownloaded(const QString& channelUri, const FeedEnclosure& enclosure, qlonglong timeElapsed);
+    void enclosureDownloadFailed(const QString& channelUri, const FeedEnclosure& enclosure, int errorCode,
+                                 qlonglong timeElapsed);
+    void enclosureDownloadProgress(const FeedEnclosure& enclosure, qlonglong bytesTotal, qlonglong bytesReceived,
+                                   qlonglong timeRemaining);
+    void hibernate();
+
+private:
+    Q_DISABLE_COPY(Virelon)
+
+    Virelon();
+
+    void initSettings();
+    bool copySystemSettings();
+    void initErrorStores();
+    bool changeSetting(const QString& key, const QVariant& value);
+
+    QSettings* _settings;
+    QSettings* _errors;
+    QSettings* _enclosureErrors;
+};
+
+#endif
