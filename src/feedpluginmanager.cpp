@@ -282,8 +282,9 @@ bool FeedPluginManager::loadPluginApplication(const QString& name)
         }
     }
 
-    QFile* file = openCommunicationFile(VirelonPaths::communicationDir() + QLatin1Char('/') + name
-                                        + QStringLiteral(".data"));
+    const QString path = VirelonPaths::communicationDir() + QLatin1Char('/') + name
+                         + QStringLiteral(".data");
+    QFile* file = openCommunicationFile(path);
     if (!file) {
         FEED_LOG(critical, "PluginManager") << "Unable to open communication file!! ";
         return false;
@@ -295,7 +296,7 @@ bool FeedPluginManager::loadPluginApplication(const QString& name)
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     const QString program = VirelonPaths::pluginDir() + QLatin1Char('/') + name;
     FEED_LOG(debug, "PluginManager") << program;
-    process->start(program, {file->fileName()}, QIODevice::ReadWrite);
+    process->start(program, {path}, QIODevice::ReadWrite);
     if (!process->waitForStarted(_limits.startTimeout)) {
         FEED_LOG(critical, "PluginManager") << "Process for Plugin " << program << " not started";
         delete process;
@@ -310,7 +311,7 @@ bool FeedPluginManager::loadPluginApplication(const QString& name)
     connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
             &FeedPluginManager::cleanupPluginFinished);
     _communicationFiles.insert(key, file);
-    FEED_LOG(debug, "PluginManager") << "Storing file object: " << file->fileName()
+    FEED_LOG(debug, "PluginManager") << "Storing file object: " << path
                                      << " for Process ID : " << process->processId();
 
     QPointer<QProcess> started(process);
