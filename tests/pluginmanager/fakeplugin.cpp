@@ -12,6 +12,7 @@
 //   unknown       writes records of names and types the daemon must not act on, then finishes
 //   late          answers its first "channel" request after FAKE_PLUGIN_DELAY ms
 //   stale         before each download, repeats a failure record of its previous download
+//   chatty        answers well but also prints to standard output on its own
 
 #include "feedmethod.h"
 #include "feedpluginapplication.h"
@@ -22,6 +23,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -56,8 +58,10 @@ public slots:
             writeUnknownRecords();
         else if (_scenario == "stale")
             writeStaleRecord();
+        else if (_scenario == "chatty")
+            chatter();
         if (_scenario == "good" || _scenario == "tamsil" || _scenario == "unknown"
-            || _scenario == "stale")
+            || _scenario == "stale" || _scenario == "chatty")
             fetch(channel);
     }
 
@@ -124,6 +128,13 @@ private:
         const rlimit noCore = {0, 0};
         setrlimit(RLIMIT_CORE, &noCore);
         std::raise(SIGSEGV);
+    }
+
+    static void chatter()
+    {
+        std::printf("fetching...\n");
+        std::fflush(stdout);
+        ::write(STDOUT_FILENO, "more\n", 5);
     }
 
     static void freeze()
