@@ -1,6 +1,7 @@
 // A fetching plug-in that stages one behaviour, good or faulty, chosen by the name it is
 // started under (the test links the program under each scenario's name):
-//   good, tamsil  answers well; a channel whose link is "wait" runs until cancelled or paused
+//   good, tamsil  answers well; a channel whose link starts with "wait" runs until cancelled or
+//                 paused, and with "wait-progress" each "channel" answer is preceded by progress
 //   wrongversion  reports interface version "0.2"
 //   mute          never answers anything
 //   crash         dies by a signal when asked to download
@@ -86,6 +87,8 @@ public slots:
     FeedChannel channel() override
     {
         ++_channelCalls;
+        if (_channel.link() == "wait-progress")
+            emit enclosureDownloadProgress(_channelCalls, 7);
         if (_scenario == "late" && _channelCalls == 1)
             QThread::msleep(qEnvironmentVariableIntValue("FAKE_PLUGIN_DELAY"));
         FeedChannel answer = _channel;
@@ -98,7 +101,7 @@ private:
 
     void fetch(const FeedChannel& channel)
     {
-        if (channel.link() == "wait")
+        if (channel.link().startsWith("wait"))
             return;
         for (qint64 received = 1; received <= 3; ++received)
             emit enclosureDownloadProgress(received, 3);
@@ -195,9 +198,9 @@ int main(int argc, char** argv)
         }
         return 0;
     }
-    FakePlugin* plugin = new FakePlugin(scenario);
-    FeedPluginApplication application(plugin, argc, argv);
-    plugin->setApplication(&application);
+    FakePlugin plugin(scenario);
+    FeedPluginApplication application(&plugin, argc, argv);
+    plugin.setApplication(&application);
     if (scenario == "wrongversion")
         application.setInterfaceVersion(QStringLiteral("0.2"));
     return application.exec();

@@ -93,6 +93,7 @@ private slots:
     void splitRecordWaitsForItsRest();
     void unknownRecordsAreDropped();
     void lateAnswerIsNotTakenForTheNext();
+    void signalsBesideAnAnswerAreKept();
     void staleRecordsDoNotEndTheNextDownload();
     void restartsAreLimited();
     void isBusy();
@@ -285,6 +286,16 @@ void tst_FeedPluginManager::lateAnswerIsNotTakenForTheNext()
     const FeedChannel second = _manager->channel();
     QCOMPARE(second.title(), QStringLiteral("answer 2"));
     QCOMPARE(_manager->version(), QStringLiteral("0.1"));
+}
+
+// Fault guarded: signal records read while a synchronous request waited were thrown away.
+void tst_FeedPluginManager::signalsBesideAnAnswerAreKept()
+{
+    _manager->downloadFeeds(channelOf("good", "wait-progress"));
+    QCOMPARE(_manager->channel().title(), QStringLiteral("answer 1"));
+    QCOMPARE(_manager->channel().title(), QStringLiteral("answer 2"));
+    QVERIFY(_recorder->events.isEmpty());
+    QTRY_COMPARE(_recorder->events, QStringList({"progress 1/7", "progress 2/7"}));
 }
 
 void tst_FeedPluginManager::staleRecordsDoNotEndTheNextDownload()
