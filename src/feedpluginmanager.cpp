@@ -15,7 +15,7 @@
 #include <QRegularExpression>
 #include <QTimer>
 
-#include <algorithm>
+#include <climits>
 
 static const QString FEED_PLUGIN_INTERFACE_VERSION = QString::fromLatin1(FeedProtocol::InterfaceVersion);
 
@@ -60,6 +60,11 @@ const SignalRecord* signalRecordFor(const FeedMethod& record)
 }
 
 // The name becomes a program path and a file path: nothing that could leave the directory.
+int watchInterval(qint64 milliseconds)
+{
+    return int(qBound<qint64>(1, milliseconds, INT_MAX));
+}
+
 bool isValidPluginName(const QString& name)
 {
     static const QRegularExpression valid(QStringLiteral("^[A-Za-z0-9_-]+$"));
@@ -461,7 +466,7 @@ void FeedPluginManager::startJob(const FeedMethod& request, bool enclosure)
     _jobProcess = _activeProcess;
     _jobOpen = true;
     _unsentChannel = FeedChannel();
-    _watch->start(int(std::min<qint64>(_limits.hangLimit, INT_MAX)));
+    _watch->start(watchInterval(_limits.hangLimit));
 }
 
 void FeedPluginManager::failUnsent(bool enclosure, const FeedChannel& channel)
@@ -496,7 +501,7 @@ void FeedPluginManager::checkHung()
         return;
     qlonglong elapsed = 0;
     if (askElapsedTime(process, &elapsed) && elapsed <= _limits.hangLimit) {
-        _watch->start(int(std::max<qint64>(1, _limits.hangLimit - elapsed)));
+        _watch->start(watchInterval(_limits.hangLimit - elapsed));
         return;
     }
     if (!_jobOpen || _jobProcess != process || _stopping.contains(process))
@@ -705,7 +710,7 @@ void FeedPluginManager::dispatchSignal(QProcess* process, const FeedMethod& reco
         return;
     }
     if (_watch->isActive())
-        _watch->start();
+        _watch->start(watchInterval(_limits.hangLimit));
     const quint32 sequence = record.sequence();
     const QByteArray name = known->name;
     QMetaObject::invokeMethod(this, [this, process, sequence, name, values]() {
