@@ -118,9 +118,15 @@ FeedPluginManager::FeedPluginManager()
 FeedPluginManager::~FeedPluginManager()
 {
     unloadPlugins();
-    // The processes go with their parent; their last signals must not reach a half-destroyed manager.
-    for (QProcess* process : findChildren<QProcess*>(QString(), Qt::FindDirectChildrenOnly))
+    // The processes go with their parent; their last signals must not reach a half-destroyed
+    // manager, and none is left running.
+    for (QProcess* process : findChildren<QProcess*>(QString(), Qt::FindDirectChildrenOnly)) {
         process->disconnect(this);
+        if (!process->waitForFinished(_limits.stopGrace)) {
+            process->kill();
+            process->waitForFinished(_limits.stopGrace);
+        }
+    }
 }
 
 void FeedPluginManager::setLimits(const Limits& limits)
