@@ -122,7 +122,7 @@ void tst_FeedPluginManager::initTestCase()
         QVERIFY(QFile::link(QStringLiteral(FAKE_PLUGIN), _plugins.path() + QLatin1Char('/') + scenario));
     qputenv("VIRELON_PLUGIN_DIR", QFile::encodeName(_plugins.path()));
     qputenv("VIRELON_COMM_DIR", QFile::encodeName(_comm.path()));
-    qputenv("FAKE_PLUGIN_DELAY", "900");
+    qputenv("FAKE_PLUGIN_DELAY", "800");
 }
 
 void tst_FeedPluginManager::init()
