@@ -1,0 +1,698 @@
+#include "feedformatter.h"
+
+#include "contentinfo.h"
+#include "feedfilenamegenerator.h"
+#include "feedlog.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QVector>
+
+namespace {
+
+const QString dataScheme = QStringLiteral("data:");
+const QString base64Marker = QStringLiteral(";base64,");
+const QString imageType = QStringLiteral("image/");
+// Larger embedded images are not written: one message must not be able to fill the disk.
+const int maximumEmbeddedBytes = 10 * 1024 * 1024;
+
+// Compiled once for the process. The white space of HTML is the class [\t\n\f\r ].
+QRegularExpression compiled(const char* pattern, bool caseInsensitive = false)
+{
+    QRegularExpression expression(QString::fromLatin1(pattern),
+                                  caseInsensitive ? QRegularExpression::CaseInsensitiveOption
+                                                  : QRegularExpression::NoPatternOption);
+    expression.optimize();
+    return expression;
+}
+
+const QRegularExpression& tagNamePattern()
+{
+    static const QRegularExpression pattern = compiled("<([A-Za-z][^\\t\\n\\f\\r />]*+)");
+    return pattern;
+}
+
+// One attribute as the HTML tokenizer reads it: a value ends at its own closing quote, an
+// unquoted one at white space or ">". Captures: 1 name, 2 and 3 a double-quoted value and
+// its closing quote, 4 and 5 the same for an apostrophe, 6 an unquoted value.
+const QRegularExpression& attributePattern()
+{
+    static const QRegularExpression pattern = compiled(
+        "[\\t\\n\\f\\r /]*+([^\\t\\n\\f\\r />][^\\t\\n\\f\\r />=]*+)"
+        "(?:[\\t\\n\\f\\r ]*+=[\\t\\n\\f\\r ]*+"
+        "(?:\"([^\"]*+)(\"?)|'([^']*+)('?)|([^\\t\\n\\f\\r >]*+)))?");
+    return pattern;
+}
+
+const QRegularExpression& tagEndPattern()
+{
+    static const QRegularExpression pattern = compiled("[\\t\\n\\f\\r /]*+>");
+    return pattern;
+}
+
+const QRegularExpression& scriptEndPattern()
+{
+    static const QRegularExpression pattern =
+        compiled("</script(?=[\\t\\n\\f\\r />]|\\z)[^>]*+>?", true);
+    return pattern;
+}
+
+const QRegularExpression& styleEndPattern()
+{
+    static const QRegularExpression pattern =
+        compiled("</style(?=[\\t\\n\\f\\r />]|\\z)[^>]*+>?", true);
+    return pattern;
+}
+
+const QRegularExpression& anchorTagPattern()
+{
+    static const QRegularExpression pattern = compiled("<a(?=[\\t\\n\\f\\r />])", true);
+    return pattern;
+}
+
+const QRegularExpression& imageTagPattern()
+{
+    static const QRegularExpression pattern = compiled("<img(?=[\\t\\n\\f\\r />])", true);
+    return pattern;
+}
+
+const QRegularExpression& entityPattern()
+{
+    static const QRegularExpression pattern = compiled(
+        "&#(?:([0-9]++)|[xX]([0-9A-Fa-f]++));?|&(amp|lt|gt|quot|apos|nbsp|Tab|NewLine|colon);");
+    return pattern;
+}
+
+struct HtmlAttribute
+{
+    int nameStart = 0;
+    int nameEnd = 0;
+    int valueStart = -1; // the raw value without its quotes; -1 when there is none
+    int valueEnd = -1;
+    QChar quote;         // null for an unquoted value
+    int end = 0;         // after the closing quote
+
+    bool hasValue() const { return valueStart >= 0; }
+};
+
+struct HtmlTag
+{
+    int nameStart = 0;
+    int nameEnd = 0;
+    bool terminated = false;
+    int end = 0;
+    QVector<HtmlAttribute> attributes;
+};
+
+QRegularExpressionMatch matchAt(const QRegularExpression& pattern, const QString& text, int position)
+{
+    return pattern.match(text, position, QRegularExpression::NormalMatch,
+                         QRegularExpression::AnchoredMatchOption);
+}
+
+// Reads the tag at start ("<" and a letter) as a browser does; a tag that runs into the end
+// of the text is not terminated.
+HtmlTag parseTag(const QString& text, int start)
+{
+    HtmlTag tag;
+    const QRegularExpressionMatch name = matchAt(tagNamePattern(), text, start);
+    tag.nameStart = name.capturedStart(1);
+    tag.nameEnd = name.capturedEnd(1);
+    int position = tag.nameEnd;
+    for (;;) {
+        const QRegularExpressionMatch match = matchAt(attributePattern(), text, position);
+        if (!match.hasMatch())
+            break;
+        HtmlAttribute attribute;
+        attribute.nameStart = match.capturedStart(1);
+        attribute.nameEnd = match.capturedEnd(1);
+        for (const int group : {2, 4}) {
+            if (match.capturedStart(group) < 0)
+                continue;
+            if (match.capturedLength(group + 1) == 0)
+                return tag;
+            attribute.quote = text.at(match.capturedStart(group) - 1);
+            attribute.valueStart = match.capturedStart(group);
+            attribute.valueEnd = match.capturedEnd(group);
+        }
+        if (match.capturedStart(6) >= 0) {
+            attribute.valueStart = match.capturedStart(6);
+            attribute.valueEnd = match.capturedEnd(6);
+        }
+        attribute.end = match.capturedEnd();
+        tag.attributes.append(attribute);
+        position = attribute.end;
+    }
+    const QRegularExpressionMatch end = matchAt(tagEndPattern(), text, position);
+    tag.terminated = end.hasMatch();
+    tag.end = tag.terminated ? end.capturedEnd() : text.size();
+    return tag;
+}
+
+bool nameIs(const QString& text, int start, int end, QLatin1String name)
+{
+    return text.midRef(start, end - start).compare(name, Qt::CaseInsensitive) == 0;
+}
+
+const HtmlAttribute* findAttribute(const QString& text, const HtmlTag& tag, QLatin1String name)
+{
+    for (const HtmlAttribute& attribute : tag.attributes) {
+        if (nameIs(text, attribute.nameStart, attribute.nameEnd, name))
+            return &attribute;
+    }
+    return nullptr;
+}
+
+QString entityText(const QRegularExpressionMatch& match)
+{
+    static const QMap<QString, QString> named = {
+        {QStringLiteral("amp"), QStringLiteral("&")},      {QStringLiteral("lt"), QStringLiteral("<")},
+        {QStringLiteral("gt"), QStringLiteral(">")},       {QStringLiteral("quot"), QStringLiteral("\"")},
+        {QStringLiteral("apos"), QStringLiteral("'")},     {QStringLiteral("nbsp"), QString(QChar(0xA0))},
+        {QStringLiteral("Tab"), QStringLiteral("\t")},     {QStringLiteral("NewLine"), QStringLiteral("\n")},
+        {QStringLiteral("colon"), QStringLiteral(":")},
+    };
+    if (match.capturedStart(3) >= 0)
+        return named.value(match.captured(3));
+    bool ok = false;
+    uint code = match.capturedStart(1) >= 0 ? match.capturedRef(1).toUInt(&ok, 10)
+                                            : match.capturedRef(2).toUInt(&ok, 16);
+    if (!ok || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        code = 0xFFFD;
+    return QString::fromUcs4(&code, 1);
+}
+
+// Attribute values carry character references; a URL is used as the browser reads it.
+QString decodeEntities(const QString& value)
+{
+    if (!value.contains(QLatin1Char('&')))
+        return value;
+    QString decoded;
+    int copied = 0;
+    QRegularExpressionMatchIterator matches = entityPattern().globalMatch(value);
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        decoded += value.midRef(copied, match.capturedStart() - copied);
+        decoded += entityText(match);
+        copied = match.capturedEnd();
+    }
+    decoded += value.midRef(copied);
+    return decoded;
+}
+
+QString escapeAttribute(QString value, QChar quote)
+{
+    value.replace(QLatin1Char('&'), QLatin1String("&amp;"));
+    if (quote == QLatin1Char('\''))
+        return value.replace(QLatin1Char('\''), QLatin1String("&#39;"));
+    return value.replace(QLatin1Char('"'), QLatin1String("&quot;"));
+}
+
+QString attributeValue(const QString& text, const HtmlAttribute& attribute)
+{
+    return decodeEntities(text.mid(attribute.valueStart, attribute.valueEnd - attribute.valueStart));
+}
+
+// Writes value in place of the attribute's value and returns the length written; an
+// unquoted value is quoted, since the new one may hold blanks.
+int replaceAttributeValue(QString& text, const HtmlAttribute& attribute, const QString& value)
+{
+    const int length = attribute.valueEnd - attribute.valueStart;
+    QString written = escapeAttribute(value, attribute.quote);
+    if (attribute.quote.isNull())
+        written = QLatin1Char('"') + written + QLatin1Char('"');
+    text.replace(attribute.valueStart, length, written);
+    return written.size();
+}
+
+// Browsers drop blanks and control characters anywhere in a URL's scheme and ignore case.
+bool isScriptUrl(const QString& value)
+{
+    QString compact;
+    for (const QChar character : value) {
+        if (character.unicode() > 0x20)
+            compact += character.toLower();
+        if (compact.size() >= 11)
+            break;
+    }
+    return compact.startsWith(QLatin1String("javascript:")) || compact.startsWith(QLatin1String("vbscript:"));
+}
+
+bool isUrlAttribute(const QStringRef& name)
+{
+    static const QStringList names = {
+        QStringLiteral("href"),   QStringLiteral("src"),        QStringLiteral("xlink:href"),
+        QStringLiteral("action"), QStringLiteral("formaction"), QStringLiteral("data"),
+        QStringLiteral("background"), QStringLiteral("poster"), QStringLiteral("lowsrc"),
+        QStringLiteral("dynsrc"), QStringLiteral("codebase"),   QStringLiteral("cite"),
+        QStringLiteral("longdesc"), QStringLiteral("to"),       QStringLiteral("from"),
+        QStringLiteral("by"),     QStringLiteral("values"),
+    };
+    for (const QString& known : names) {
+        if (name.compare(known, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool isUnsafe(const QString& text, const HtmlAttribute& attribute)
+{
+    const QStringRef name = text.midRef(attribute.nameStart, attribute.nameEnd - attribute.nameStart);
+    if (name.startsWith(QLatin1String("on"), Qt::CaseInsensitive)
+        || name.compare(QLatin1String("srcdoc"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (!attribute.hasValue() || !isUrlAttribute(name))
+        return false;
+    // An animation walks through a list of values, any of which may be a target.
+    const QStringList values = attributeValue(text, attribute).split(QLatin1Char(';'));
+    return std::any_of(values.cbegin(), values.cend(), isScriptUrl);
+}
+
+QString withEscapedBrackets(const QStringRef& text)
+{
+    return text.toString().replace(QLatin1Char('<'), QLatin1String("&lt;"));
+}
+
+// Finds a needle again and again while the start moves forward, in linear time overall.
+class ForwardSearch
+{
+public:
+    ForwardSearch(const QString& text, QLatin1String needle)
+        : _text(text), _needle(needle) {}
+
+    int from(int position)
+    {
+        if (_searched && (_found < 0 || _found >= position))
+            return _found;
+        _found = _text.indexOf(_needle, position);
+        _searched = true;
+        return _found;
+    }
+
+private:
+    const QString& _text;
+    QLatin1String _needle;
+    bool _searched = false;
+    int _found = -1;
+};
+
+// The end of the comment at start, as a browser reads it, or -1 when it is never closed.
+int commentEnd(const QString& text, int start, ForwardSearch& closing, ForwardSearch& bangClosing)
+{
+    const QStringRef rest = text.midRef(start + 4);
+    if (rest.startsWith(QLatin1Char('>')))
+        return start + 5;
+    if (rest.startsWith(QLatin1String("->")))
+        return start + 6;
+    const int dashes = closing.from(start + 4);
+    const int bang = bangClosing.from(start + 4);
+    if (dashes < 0)
+        return bang < 0 ? -1 : bang + 4;
+    return bang < 0 || dashes < bang ? dashes + 3 : bang + 4;
+}
+
+bool isAsciiLetter(QChar character)
+{
+    const ushort code = character.unicode();
+    return (code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z');
+}
+
+// One walk over the text in the browser's reading: each script and style element goes on its
+// own, to the end of the text when it is not closed; each other tag loses its event handlers
+// and script targets; a tag that never closes is shown as text. A "<" inside a tag or a
+// comment is written as a character reference, so that no reading of the result can find
+// a tag that this walk did not see. Returns whether anything changed.
+bool neutraliseMarkup(QString& text)
+{
+    QString result;
+    int copied = 0;
+    ForwardSearch closing(text, QLatin1String("-->"));
+    ForwardSearch bangClosing(text, QLatin1String("--!>"));
+    auto splice = [&](int from, const QString& replacement, int to) {
+        result += text.midRef(copied, from - copied);
+        result += replacement;
+        copied = to;
+    };
+    int position = text.indexOf(QLatin1Char('<'));
+    while (position >= 0) {
+        int next = position + 1;
+        if (text.midRef(position, 4) == QLatin1String("<!--")) {
+            const int end = commentEnd(text, position, closing, bangClosing);
+            if (end > 0) {
+                const QStringRef inner = text.midRef(position + 1, end - position - 1);
+                if (inner.contains(QLatin1Char('<')))
+                    splice(position + 1, withEscapedBrackets(inner), end);
+                next = end;
+            }
+        } else if (next < text.size() && isAsciiLetter(text.at(next))) {
+            const HtmlTag tag = parseTag(text, position);
+            const bool element = nameIs(text, tag.nameStart, tag.nameEnd, QLatin1String("script"))
+                                 || nameIs(text, tag.nameStart, tag.nameEnd, QLatin1String("style"));
+            if (element) {
+                int end = text.size();
+                if (tag.terminated) {
+                    const bool script = nameIs(text, tag.nameStart, tag.nameEnd, QLatin1String("script"));
+                    const QRegularExpressionMatch close =
+                        (script ? scriptEndPattern() : styleEndPattern()).match(text, tag.end);
+                    if (close.hasMatch())
+                        end = close.capturedEnd();
+                }
+                splice(position, QString(), end);
+                next = end;
+            } else if (!tag.terminated) {
+                splice(position, QStringLiteral("&lt;"), position + 1);
+            } else {
+                QString cleaned;
+                int from = position + 1;
+                for (const HtmlAttribute& attribute : tag.attributes) {
+                    if (!isUnsafe(text, attribute))
+                        continue;
+                    cleaned += text.midRef(from, attribute.nameStart - from);
+                    from = attribute.end;
+                }
+                cleaned += text.midRef(from, tag.end - from);
+                if (cleaned.size() != tag.end - position - 1 || cleaned.contains(QLatin1Char('<')))
+                    splice(position + 1, withEscapedBrackets(QStringRef(&cleaned)), tag.end);
+                next = tag.end;
+            }
+        }
+        position = next < text.size() ? text.indexOf(QLatin1Char('<'), next) : -1;
+    }
+    if (copied == 0)
+        return false;
+    result += text.midRef(copied);
+    text = result;
+    return true;
+}
+
+// The tag named by pattern, at or after position, that carries the attribute; its value
+// is then in attribute.
+bool findTagAttribute(const QString& text, const QRegularExpression& pattern, QLatin1String name,
+                      int position, int& tagStart, HtmlAttribute& attribute)
+{
+    for (;;) {
+        const QRegularExpressionMatch match = pattern.match(text, position);
+        if (!match.hasMatch())
+            return false;
+        tagStart = match.capturedStart();
+        const HtmlTag tag = parseTag(text, tagStart);
+        const HtmlAttribute* found = findAttribute(text, tag, name);
+        if (found) {
+            attribute = *found;
+            return true;
+        }
+        position = tagStart + 1;
+    }
+}
+
+QString resolved(const QString& value, const QString& baseUrl)
+{
+    const QUrl url(value);
+    if (!url.isRelative() || baseUrl.isEmpty())
+        return value;
+    const QString absolute = QUrl(baseUrl).resolved(url).toString();
+    // A hostile base must not turn a harmless reference into a script.
+    return isScriptUrl(absolute) ? value : absolute;
+}
+
+void takeContentType(FeedEnclosure& enclosure, const ContentInfo& info)
+{
+    if (!info.isValid())
+        return;
+    enclosure.setTypeIcon(info.typeIcon());
+    enclosure.setMimeType(info.mimeType());
+}
+
+// An image is an image: a name such as show.php must not give it a script type.
+void takeImageContentType(FeedEnclosure& enclosure)
+{
+    if (QFileInfo(enclosure.localUrl()).suffix().isEmpty())
+        return;
+    const ContentInfo info = ContentInfo::forFile(QUrl::fromLocalFile(enclosure.localUrl()));
+    if (info.mimeType().startsWith(imageType))
+        takeContentType(enclosure, info);
+}
+
+QString safeImageFormat(const QString& format)
+{
+    QString safe;
+    for (const QChar character : format) {
+        if (character.isLetterOrNumber() || character == QLatin1Char('.')
+            || character == QLatin1Char('+') || character == QLatin1Char('-'))
+            safe += character.toLower();
+    }
+    return safe;
+}
+
+bool holdsBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (file.size() != bytes.size() || !file.open(QIODevice::ReadOnly))
+        return false;
+    return file.readAll() == bytes;
+}
+
+// Through a temporary file and a rename, so that a reader never sees half an image.
+bool writeImage(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    FEED_LOG(warning, "Formatter") << "Failed to write image data:" << file.errorString();
+    file.cancelWriting();
+    return false;
+}
+
+} // namespace
+
+FeedFormatter::FeedFormatter() = default;
+
+FeedFormatter::~FeedFormatter() = default;
+
+QList<FeedMessage> FeedFormatter::formatMessages(const QList<FeedMessage>& messages)
+{
+    QList<FeedMessage> formatted;
+    formatted.reserve(messages.size());
+    for (const FeedMessage& message : messages)
+        formatted.append(formatMessage(message));
+    return formatted;
+}
+
+FeedMessage FeedFormatter::formatMessage(const FeedMessage& message)
+{
+    FeedMessage formatted(message);
+    removeScriptsAndStyles(formatted);
+    localizeOptionalEnclosures(formatted);
+    localizeImages(formatted);
+    resolveRelativeHyperlinks(formatted);
+    formatImageDimensions(formatted);
+    return formatted;
+}
+
+void FeedFormatter::removeScriptsAndStyles(FeedMessage& message)
+{
+    QString text = message.description();
+    // Removing markup can join what it separated; the walk repeats until the text is stable.
+    while (neutraliseMarkup(text)) {
+    }
+    message.setDescription(text);
+}
+
+void FeedFormatter::localizeOptionalEnclosures(FeedMessage& message)
+{
+    const FeedFilenameGenerator generator;
+    FEED_LOG(debug, "Formatter") << "Optional Enclosure List ";
+    QList<FeedEnclosure> enclosures = message.enclosures();
+    for (FeedEnclosure& enclosure : enclosures) {
+        enclosure.setLocalUrl(generator.generateFileName(enclosure.remoteUrl()));
+        FEED_LOG(debug, "Formatter") << "Remote Url: " << enclosure.remoteUrl() << "\nLocal Url: "
+                                     << enclosure.localUrl();
+        // The feed's own type wins: a name such as download.php?id=7 says nothing of the file.
+        if (!enclosure.mimeType().isEmpty()) {
+            const ContentInfo info = ContentInfo::forMime(enclosure.mimeType());
+            if (info.isValid())
+                enclosure.setTypeIcon(info.typeIcon());
+        } else {
+            takeContentType(enclosure, ContentInfo::forFile(QUrl::fromLocalFile(enclosure.localUrl())));
+        }
+    }
+    message.setEnclosures(enclosures);
+}
+
+void FeedFormatter::localizeImages(FeedMessage& message)
+{
+    QString text = message.description();
+    QList<FeedEnclosure> newImages;
+    QStringList enclosed;
+    int position = 0;
+    int start = 0;
+    HtmlAttribute source;
+    while (findTagAttribute(text, imageTagPattern(), QLatin1String("src"), position, start, source)) {
+        const QString value = source.hasValue() ? attributeValue(text, source) : QString();
+        if (value.isEmpty()) {
+            FEED_LOG(debug, "Formatter") << "Empty web URL.. skipping !";
+            position = source.end;
+            continue;
+        }
+        QString replacement;
+        if (value.startsWith(dataScheme, Qt::CaseInsensitive)) {
+            FeedEnclosure enclosure;
+            if (parseEmbeddedData(value, enclosure)) {
+                FEED_LOG(debug, "Formatter") << "Embedded data extracted, replaced descr: " << enclosure.localUrl();
+                replacement = enclosure.localUrl();
+                if (!enclosed.contains(enclosure.remoteUrl())) {
+                    enclosed.append(enclosure.remoteUrl());
+                    newImages.append(enclosure);
+                }
+            } else {
+                FEED_LOG(debug, "Formatter") << "Couldn't parse embedded data, removing";
+            }
+        } else {
+            replacement = localizeRemoteImage(value, message.baseUrl(), newImages, enclosed);
+        }
+        if (replacement == value)
+            position = source.valueEnd;
+        else
+            position = start + replaceAttributeValue(text, source, replacement);
+    }
+    message.setDescription(text);
+    message.addEnclosure(newImages);
+}
+
+QString FeedFormatter::localizeRemoteImage(const QString& source, const QString& baseUrl,
+                                           QList<FeedEnclosure>& newImages, QStringList& enclosed)
+{
+    const QString absolute = resolved(source, baseUrl);
+    const QUrl url(absolute);
+    // Without a scheme nothing can fetch it; queued, it would be tried at every refresh.
+    if (url.scheme().isEmpty() || isScriptUrl(absolute)) {
+        FEED_LOG(debug, "Formatter") << "Image url can not be fetched, not queued:" << absolute;
+        return source;
+    }
+    auto cached = _imageCache.constFind(url);
+    if (cached == _imageCache.constEnd()) {
+        FeedEnclosure enclosure;
+        enclosure.setRemoteUrl(absolute);
+        enclosure.setLocalUrl(FeedFilenameGenerator().generateFileName(absolute));
+        enclosure.setType(FeedEnclosure::Essential);
+        enclosure.setLength(0);
+        takeImageContentType(enclosure);
+        cached = _imageCache.insert(url, enclosure);
+    }
+    // Every message that shows the image holds its enclosure.
+    if (!enclosed.contains(cached->remoteUrl())) {
+        enclosed.append(cached->remoteUrl());
+        newImages.append(*cached);
+        FEED_LOG(debug, "Formatter") << " Queued img is : " << absolute << " replaced descr : "
+                                     << cached->localUrl();
+    }
+    return cached->localUrl();
+}
+
+void FeedFormatter::resolveRelativeHyperlinks(FeedMessage& message)
+{
+    QString text = message.description();
+    int position = 0;
+    int start = 0;
+    HtmlAttribute target;
+    while (findTagAttribute(text, anchorTagPattern(), QLatin1String("href"), position, start, target)) {
+        const QString value = target.hasValue() ? attributeValue(text, target) : QString();
+        if (value.isEmpty()) {
+            FEED_LOG(debug, "Formatter") << "Empty web URL.. skipping !";
+            position = target.end;
+            continue;
+        }
+        const QString absolute = resolved(value, message.baseUrl());
+        FEED_LOG(debug, "Formatter") << " Hyperlink Absolute Path :  " << absolute;
+        if (absolute == value)
+            position = target.valueEnd;
+        else
+            position = start + replaceAttributeValue(text, target, absolute);
+    }
+    message.setDescription(text);
+}
+
+int FeedFormatter::stripPxFromAttributes(QString& text, const QString& attribute, int tagStart)
+{
+    const HtmlTag tag = parseTag(text, tagStart);
+    const HtmlAttribute* found = findAttribute(text, tag, QLatin1String(attribute.toLatin1()));
+    if (!found || !found->hasValue())
+        return -1;
+    QString value = attributeValue(text, *found);
+    if (!value.endsWith(QLatin1String("px")))
+        return -1;
+    FEED_LOG(debug, "Formatter") << "found px attr : " << value << "at : " << found->valueStart;
+    replaceAttributeValue(text, *found, value.remove(QLatin1String("px")));
+    return found->valueStart;
+}
+
+void FeedFormatter::formatImageDimensions(FeedMessage& message)
+{
+    QString text = message.description();
+    int position = 0;
+    for (;;) {
+        const QRegularExpressionMatch match = imageTagPattern().match(text, position);
+        if (!match.hasMatch())
+            break;
+        // Each pass parses the tag afresh, since the first one may have moved the second.
+        const int width = stripPxFromAttributes(text, QStringLiteral("width"), match.capturedStart());
+        const int height = stripPxFromAttributes(text, QStringLiteral("height"), match.capturedStart());
+        if (width != -1 || height != -1)
+            FEED_LOG(debug, "Formatter") << "Start from pos : " << match.capturedStart() + 1;
+        position = match.capturedStart() + 1;
+    }
+    FEED_LOG(debug, "Formatter") << "Formatted description : " << text;
+    message.setDescription(text);
+}
+
+bool FeedFormatter::parseEmbeddedData(const QString& value, FeedEnclosure& enclosure)
+{
+    const int marker = value.indexOf(base64Marker, 0, Qt::CaseInsensitive);
+    if (marker < 0)
+        return false;
+    // Parameters such as charset are no part of the type.
+    const QString mimeType = value.mid(dataScheme.size(), marker - dataScheme.size())
+                                 .section(QLatin1Char(';'), 0, 0).trimmed();
+    FEED_LOG(debug, "Formatter") << "Embedded mime type:" << mimeType;
+    if (!mimeType.startsWith(imageType, Qt::CaseInsensitive))
+        return false;
+    const QString format = safeImageFormat(mimeType.mid(imageType.size()));
+    FEED_LOG(debug, "Formatter") << "Embedded image format:" << format;
+
+    const QStringRef payload = value.midRef(marker + base64Marker.size());
+    // Base64 takes four characters for three bytes; blanks between them are allowed.
+    if (payload.size() / 2 > maximumEmbeddedBytes) {
+        FEED_LOG(warning, "Formatter") << "Embedded image too large:" << payload.size() << "characters";
+        return false;
+    }
+    const QByteArray bytes = QByteArray::fromBase64(payload.toLatin1());
+    if (bytes.size() > maximumEmbeddedBytes) {
+        FEED_LOG(warning, "Formatter") << "Embedded image too large:" << bytes.size() << "bytes";
+        return false;
+    }
+    if (bytes.isEmpty()) {
+        FEED_LOG(warning, "Formatter") << "Failed to write image data:" << "no data";
+        return false;
+    }
+    // Named by its content: two different images never share a file, one image is kept once.
+    const QString digest = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    const QString madeUpUrl = QLatin1Char('/') + digest
+                              + (format.isEmpty() ? QString() : QLatin1Char('.') + format);
+    const QString path = FeedFilenameGenerator().generateFileName(madeUpUrl);
+    if (holdsBytes(path, bytes)) {
+        FEED_LOG(debug, "Formatter") << "File already exists";
+    } else {
+        FEED_LOG(debug, "Formatter") << "Writing image to:" << path << "(size" << bytes.size() << ")";
+        if (!writeImage(path, bytes))
+            return false;
+    }
+    enclosure.setLocalUrl(path);
+    enclosure.setRemoteUrl(path);
+    enclosure.setType(FeedEnclosure::Essential);
+    enclosure.setLength(static_cast<unsigned int>(bytes.size()));
+    takeImageContentType(enclosure);
+    return true;
+}
