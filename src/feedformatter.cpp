@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSet>
 #include <QVector>
 
 namespace {
@@ -107,10 +108,32 @@ struct HtmlTag
     QVector<HtmlAttribute> attributes;
 };
 
+// Checking the whole subject at every match would make a walk over a long text quadratic;
+// every text is made valid UTF-16 once instead (validText).
 QRegularExpressionMatch matchAt(const QRegularExpression& pattern, const QString& text, int position)
 {
     return pattern.match(text, position, QRegularExpression::NormalMatch,
-                         QRegularExpression::AnchoredMatchOption);
+                         QRegularExpression::AnchoredMatchOption
+                             | QRegularExpression::DontCheckSubjectStringMatchOption);
+}
+
+QRegularExpressionMatch search(const QRegularExpression& pattern, const QString& text, int position)
+{
+    return pattern.match(text, position, QRegularExpression::NormalMatch,
+                         QRegularExpression::DontCheckSubjectStringMatchOption);
+}
+
+// A broken surrogate becomes U+FFFD, so that the expressions may skip their own check.
+QString validText(QString text)
+{
+    for (int index = 0; index < text.size(); ++index) {
+        const QChar character = text.at(index);
+        if (character.isHighSurrogate() && index + 1 < text.size() && text.at(index + 1).isLowSurrogate())
+            ++index;
+        else if (character.isSurrogate())
+            text[index] = QChar(QChar::ReplacementCharacter);
+    }
+    return text;
 }
 
 // Reads the tag at start ("<" and a letter) as a browser does; a tag that runs into the end
@@ -206,6 +229,8 @@ QString decodeEntities(const QString& value)
 QString escapeAttribute(QString value, QChar quote)
 {
     value.replace(QLatin1Char('&'), QLatin1String("&amp;"));
+    value.replace(QLatin1Char('<'), QLatin1String("&lt;"));
+    value.replace(QLatin1Char('>'), QLatin1String("&gt;"));
     if (quote == QLatin1Char('\''))
         return value.replace(QLatin1Char('\''), QLatin1String("&#39;"));
     return value.replace(QLatin1Char('"'), QLatin1String("&quot;"));
@@ -216,17 +241,47 @@ QString attributeValue(const QString& text, const HtmlAttribute& attribute)
     return decodeEntities(text.mid(attribute.valueStart, attribute.valueEnd - attribute.valueStart));
 }
 
-// Writes value in place of the attribute's value and returns the length written; an
-// unquoted value is quoted, since the new one may hold blanks.
-int replaceAttributeValue(QString& text, const HtmlAttribute& attribute, const QString& value)
+// The value as written into the attribute; an unquoted one is quoted, since the new value
+// may hold blanks.
+QString writtenValue(const HtmlAttribute& attribute, const QString& value)
 {
-    const int length = attribute.valueEnd - attribute.valueStart;
-    QString written = escapeAttribute(value, attribute.quote);
-    if (attribute.quote.isNull())
-        written = QLatin1Char('"') + written + QLatin1Char('"');
-    text.replace(attribute.valueStart, length, written);
-    return written.size();
+    const QString written = escapeAttribute(value, attribute.quote);
+    return attribute.quote.isNull() ? QLatin1Char('"') + written + QLatin1Char('"') : written;
 }
+
+// Builds an edited copy of a text from edits in increasing position, in linear time.
+class TextEditor
+{
+public:
+    explicit TextEditor(const QString& text) : _text(text) {}
+
+    void replace(int start, int end, const QString& replacement)
+    {
+        _result += _text.midRef(_copied, start - _copied);
+        _result += replacement;
+        _copied = end;
+    }
+
+    void replaceValue(const HtmlAttribute& attribute, const QString& value)
+    {
+        replace(attribute.valueStart, attribute.valueEnd, writtenValue(attribute, value));
+    }
+
+    bool edited() const { return _copied > 0; }
+
+    QString result()
+    {
+        if (!edited())
+            return _text;
+        _result += _text.midRef(_copied);
+        return _result;
+    }
+
+private:
+    const QString& _text;
+    QString _result;
+    int _copied = 0;
+};
 
 // Browsers drop blanks and control characters anywhere in a URL's scheme and ignore case.
 bool isScriptUrl(const QString& value)
@@ -327,15 +382,9 @@ bool isAsciiLetter(QChar character)
 // a tag that this walk did not see. Returns whether anything changed.
 bool neutraliseMarkup(QString& text)
 {
-    QString result;
-    int copied = 0;
+    TextEditor editor(text);
     ForwardSearch closing(text, QLatin1String("-->"));
     ForwardSearch bangClosing(text, QLatin1String("--!>"));
-    auto splice = [&](int from, const QString& replacement, int to) {
-        result += text.midRef(copied, from - copied);
-        result += replacement;
-        copied = to;
-    };
     int position = text.indexOf(QLatin1Char('<'));
     while (position >= 0) {
         int next = position + 1;
@@ -344,7 +393,7 @@ bool neutraliseMarkup(QString& text)
             if (end > 0) {
                 const QStringRef inner = text.midRef(position + 1, end - position - 1);
                 if (inner.contains(QLatin1Char('<')))
-                    splice(position + 1, withEscapedBrackets(inner), end);
+                    editor.replace(position + 1, end, withEscapedBrackets(inner));
                 next = end;
             }
         } else if (next < text.size() && isAsciiLetter(text.at(next))) {
@@ -356,14 +405,14 @@ bool neutraliseMarkup(QString& text)
                 if (tag.terminated) {
                     const bool script = nameIs(text, tag.nameStart, tag.nameEnd, QLatin1String("script"));
                     const QRegularExpressionMatch close =
-                        (script ? scriptEndPattern() : styleEndPattern()).match(text, tag.end);
+                        search(script ? scriptEndPattern() : styleEndPattern(), text, tag.end);
                     if (close.hasMatch())
                         end = close.capturedEnd();
                 }
-                splice(position, QString(), end);
+                editor.replace(position, end, QString());
                 next = end;
             } else if (!tag.terminated) {
-                splice(position, QStringLiteral("&lt;"), position + 1);
+                editor.replace(position, position + 1, QStringLiteral("&lt;"));
             } else {
                 QString cleaned;
                 int from = position + 1;
@@ -375,36 +424,30 @@ bool neutraliseMarkup(QString& text)
                 }
                 cleaned += text.midRef(from, tag.end - from);
                 if (cleaned.size() != tag.end - position - 1 || cleaned.contains(QLatin1Char('<')))
-                    splice(position + 1, withEscapedBrackets(QStringRef(&cleaned)), tag.end);
+                    editor.replace(position + 1, tag.end, withEscapedBrackets(QStringRef(&cleaned)));
                 next = tag.end;
             }
         }
         position = next < text.size() ? text.indexOf(QLatin1Char('<'), next) : -1;
     }
-    if (copied == 0)
+    if (!editor.edited())
         return false;
-    result += text.midRef(copied);
-    text = result;
+    text = editor.result();
     return true;
 }
 
-// The tag named by pattern, at or after position, that carries the attribute; its value
-// is then in attribute.
-bool findTagAttribute(const QString& text, const QRegularExpression& pattern, QLatin1String name,
-                      int position, int& tagStart, HtmlAttribute& attribute)
+// Calls visit(tag) for every tag that pattern finds, in order.
+template<typename Visit>
+void forEachTag(const QString& text, const QRegularExpression& pattern, Visit visit)
 {
+    int position = 0;
     for (;;) {
-        const QRegularExpressionMatch match = pattern.match(text, position);
+        const QRegularExpressionMatch match = search(pattern, text, position);
         if (!match.hasMatch())
-            return false;
-        tagStart = match.capturedStart();
-        const HtmlTag tag = parseTag(text, tagStart);
-        const HtmlAttribute* found = findAttribute(text, tag, name);
-        if (found) {
-            attribute = *found;
-            return true;
-        }
-        position = tagStart + 1;
+            return;
+        const HtmlTag tag = parseTag(text, match.capturedStart());
+        visit(tag);
+        position = qMax(tag.end, match.capturedEnd());
     }
 }
 
@@ -494,7 +537,7 @@ FeedMessage FeedFormatter::formatMessage(const FeedMessage& message)
 
 void FeedFormatter::removeScriptsAndStyles(FeedMessage& message)
 {
-    QString text = message.description();
+    QString text = validText(message.description());
     // Removing markup can join what it separated; the walk repeats until the text is stable.
     while (neutraliseMarkup(text)) {
     }
@@ -524,18 +567,18 @@ void FeedFormatter::localizeOptionalEnclosures(FeedMessage& message)
 
 void FeedFormatter::localizeImages(FeedMessage& message)
 {
-    QString text = message.description();
+    const QString text = validText(message.description());
+    TextEditor editor(text);
     QList<FeedEnclosure> newImages;
-    QStringList enclosed;
-    int position = 0;
-    int start = 0;
-    HtmlAttribute source;
-    while (findTagAttribute(text, imageTagPattern(), QLatin1String("src"), position, start, source)) {
-        const QString value = source.hasValue() ? attributeValue(text, source) : QString();
+    QSet<QString> enclosed;
+    forEachTag(text, imageTagPattern(), [&](const HtmlTag& tag) {
+        const HtmlAttribute* source = findAttribute(text, tag, QLatin1String("src"));
+        if (!source)
+            return;
+        const QString value = source->hasValue() ? attributeValue(text, *source) : QString();
         if (value.isEmpty()) {
             FEED_LOG(debug, "Formatter") << "Empty web URL.. skipping !";
-            position = source.end;
-            continue;
+            return;
         }
         QString replacement;
         if (value.startsWith(dataScheme, Qt::CaseInsensitive)) {
@@ -544,7 +587,7 @@ void FeedFormatter::localizeImages(FeedMessage& message)
                 FEED_LOG(debug, "Formatter") << "Embedded data extracted, replaced descr: " << enclosure.localUrl();
                 replacement = enclosure.localUrl();
                 if (!enclosed.contains(enclosure.remoteUrl())) {
-                    enclosed.append(enclosure.remoteUrl());
+                    enclosed.insert(enclosure.remoteUrl());
                     newImages.append(enclosure);
                 }
             } else {
@@ -553,17 +596,15 @@ void FeedFormatter::localizeImages(FeedMessage& message)
         } else {
             replacement = localizeRemoteImage(value, message.baseUrl(), newImages, enclosed);
         }
-        if (replacement == value)
-            position = source.valueEnd;
-        else
-            position = start + replaceAttributeValue(text, source, replacement);
-    }
-    message.setDescription(text);
+        if (replacement != value)
+            editor.replaceValue(*source, replacement);
+    });
+    message.setDescription(editor.result());
     message.addEnclosure(newImages);
 }
 
 QString FeedFormatter::localizeRemoteImage(const QString& source, const QString& baseUrl,
-                                           QList<FeedEnclosure>& newImages, QStringList& enclosed)
+                                           QList<FeedEnclosure>& newImages, QSet<QString>& enclosed)
 {
     const QString absolute = resolved(source, baseUrl);
     const QUrl url(absolute);
@@ -584,7 +625,7 @@ QString FeedFormatter::localizeRemoteImage(const QString& source, const QString&
     }
     // Every message that shows the image holds its enclosure.
     if (!enclosed.contains(cached->remoteUrl())) {
-        enclosed.append(cached->remoteUrl());
+        enclosed.insert(cached->remoteUrl());
         newImages.append(*cached);
         FEED_LOG(debug, "Formatter") << " Queued img is : " << absolute << " replaced descr : "
                                      << cached->localUrl();
@@ -594,58 +635,54 @@ QString FeedFormatter::localizeRemoteImage(const QString& source, const QString&
 
 void FeedFormatter::resolveRelativeHyperlinks(FeedMessage& message)
 {
-    QString text = message.description();
-    int position = 0;
-    int start = 0;
-    HtmlAttribute target;
-    while (findTagAttribute(text, anchorTagPattern(), QLatin1String("href"), position, start, target)) {
-        const QString value = target.hasValue() ? attributeValue(text, target) : QString();
+    const QString text = validText(message.description());
+    TextEditor editor(text);
+    forEachTag(text, anchorTagPattern(), [&](const HtmlTag& tag) {
+        const HtmlAttribute* target = findAttribute(text, tag, QLatin1String("href"));
+        if (!target)
+            return;
+        const QString value = target->hasValue() ? attributeValue(text, *target) : QString();
         if (value.isEmpty()) {
             FEED_LOG(debug, "Formatter") << "Empty web URL.. skipping !";
-            position = target.end;
-            continue;
+            return;
         }
         const QString absolute = resolved(value, message.baseUrl());
         FEED_LOG(debug, "Formatter") << " Hyperlink Absolute Path :  " << absolute;
-        if (absolute == value)
-            position = target.valueEnd;
-        else
-            position = start + replaceAttributeValue(text, target, absolute);
-    }
-    message.setDescription(text);
+        if (absolute != value)
+            editor.replaceValue(*target, absolute);
+    });
+    message.setDescription(editor.result());
 }
 
-int FeedFormatter::stripPxFromAttributes(QString& text, const QString& attribute, int tagStart)
+bool FeedFormatter::stripPxFromAttributes(QString& value, int position)
 {
-    const HtmlTag tag = parseTag(text, tagStart);
-    const HtmlAttribute* found = findAttribute(text, tag, QLatin1String(attribute.toLatin1()));
-    if (!found || !found->hasValue())
-        return -1;
-    QString value = attributeValue(text, *found);
     if (!value.endsWith(QLatin1String("px")))
-        return -1;
-    FEED_LOG(debug, "Formatter") << "found px attr : " << value << "at : " << found->valueStart;
-    replaceAttributeValue(text, *found, value.remove(QLatin1String("px")));
-    return found->valueStart;
+        return false;
+    FEED_LOG(debug, "Formatter") << "found px attr : " << value << "at : " << position;
+    value.remove(QLatin1String("px"));
+    return true;
 }
 
 void FeedFormatter::formatImageDimensions(FeedMessage& message)
 {
-    QString text = message.description();
-    int position = 0;
-    for (;;) {
-        const QRegularExpressionMatch match = imageTagPattern().match(text, position);
-        if (!match.hasMatch())
-            break;
-        // Each pass parses the tag afresh, since the first one may have moved the second.
-        const int width = stripPxFromAttributes(text, QStringLiteral("width"), match.capturedStart());
-        const int height = stripPxFromAttributes(text, QStringLiteral("height"), match.capturedStart());
-        if (width != -1 || height != -1)
-            FEED_LOG(debug, "Formatter") << "Start from pos : " << match.capturedStart() + 1;
-        position = match.capturedStart() + 1;
-    }
-    FEED_LOG(debug, "Formatter") << "Formatted description : " << text;
-    message.setDescription(text);
+    const QString text = validText(message.description());
+    TextEditor editor(text);
+    forEachTag(text, imageTagPattern(), [&](const HtmlTag& tag) {
+        QVector<const HtmlAttribute*> sizes = {findAttribute(text, tag, QLatin1String("width")),
+                                               findAttribute(text, tag, QLatin1String("height"))};
+        sizes.removeAll(nullptr);
+        std::sort(sizes.begin(), sizes.end(), [](const HtmlAttribute* a, const HtmlAttribute* b) {
+            return a->valueStart < b->valueStart;
+        });
+        for (const HtmlAttribute* size : qAsConst(sizes)) {
+            QString value = size->hasValue() ? attributeValue(text, *size) : QString();
+            if (stripPxFromAttributes(value, size->valueStart))
+                editor.replaceValue(*size, value);
+        }
+    });
+    const QString formatted = editor.result();
+    FEED_LOG(debug, "Formatter") << "Formatted description : " << formatted;
+    message.setDescription(formatted);
 }
 
 bool FeedFormatter::parseEmbeddedData(const QString& value, FeedEnclosure& enclosure)

@@ -6,9 +6,8 @@
 
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QUrl>
-
-class QRegularExpression;
 
 // Rewrites the messages of a freshly fetched channel before they are compared with the
 // stored ones: descriptions are untrusted HTML, made safe to store and show (scripts,
@@ -31,13 +30,13 @@ public:
     void formatImageDimensions(FeedMessage& message);
 
     bool parseEmbeddedData(const QString& value, FeedEnclosure& enclosure);
-    // Strips "px" from the named attribute of the image tag at tagStart when its value ends
-    // in it; returns the position of the value, or -1 when nothing was stripped.
-    int stripPxFromAttributes(QString& text, const QString& attribute, int tagStart);
+    // Strips every "px" from an image size value that ends in it (at position in the text);
+    // returns whether it did.
+    bool stripPxFromAttributes(QString& value, int position);
 
 private:
     QString localizeRemoteImage(const QString& source, const QString& baseUrl,
-                                QList<FeedEnclosure>& newImages, QStringList& enclosed);
+                                QList<FeedEnclosure>& newImages, QSet<QString>& enclosed);
 
     // Image URL to the enclosure made for it, for the messages of one list.
     QMap<QUrl, FeedEnclosure> _imageCache;
