@@ -19,6 +19,7 @@ const QString base64Marker = QStringLiteral(";base64,");
 const QString imageType = QStringLiteral("image/");
 // Larger embedded images are not written: one message must not be able to fill the disk.
 const int maximumEmbeddedBytes = 10 * 1024 * 1024;
+const int loggedDescriptionLength = 1000;
 
 // Compiled once for the process. The white space of HTML is the class [\t\n\f\r ].
 QRegularExpression compiled(const char* pattern, bool caseInsensitive = false)
@@ -469,16 +470,6 @@ void takeContentType(FeedEnclosure& enclosure, const ContentInfo& info)
     enclosure.setMimeType(info.mimeType());
 }
 
-// An image is an image: a name such as show.php must not give it a script type.
-void takeImageContentType(FeedEnclosure& enclosure)
-{
-    if (QFileInfo(enclosure.localUrl()).suffix().isEmpty())
-        return;
-    const ContentInfo info = ContentInfo::forFile(QUrl::fromLocalFile(enclosure.localUrl()));
-    if (info.mimeType().startsWith(imageType))
-        takeContentType(enclosure, info);
-}
-
 QString safeImageFormat(const QString& format)
 {
     QString safe;
@@ -582,8 +573,9 @@ void FeedFormatter::localizeImages(FeedMessage& message)
         }
         QString replacement;
         if (value.startsWith(dataScheme, Qt::CaseInsensitive)) {
-            FeedEnclosure enclosure;
-            if (parseEmbeddedData(value, enclosure)) {
+            FeedEnclosure enclosure = _embeddedImages.value(value);
+            if (!enclosure.localUrl().isEmpty() || parseEmbeddedData(value, enclosure)) {
+                _embeddedImages.insert(value, enclosure);
                 FEED_LOG(debug, "Formatter") << "Embedded data extracted, replaced descr: " << enclosure.localUrl();
                 replacement = enclosure.localUrl();
                 if (!enclosed.contains(enclosure.remoteUrl())) {
@@ -631,6 +623,26 @@ QString FeedFormatter::localizeRemoteImage(const QString& source, const QString&
                                      << cached->localUrl();
     }
     return cached->localUrl();
+}
+
+// An image is an image: a name such as show.php must not give it a script type. Looked up
+// once per suffix, since the content-type service is slow next to the rest.
+void FeedFormatter::takeImageContentType(FeedEnclosure& enclosure)
+{
+    const QString suffix = QFileInfo(enclosure.localUrl()).suffix().toLower();
+    if (suffix.isEmpty())
+        return;
+    auto known = _imageTypes.constFind(suffix);
+    if (known == _imageTypes.constEnd()) {
+        const ContentInfo info = ContentInfo::forFile(QUrl::fromLocalFile(enclosure.localUrl()));
+        const bool image = info.mimeType().startsWith(imageType);
+        known = _imageTypes.insert(suffix, image ? qMakePair(info.mimeType(), info.typeIcon())
+                                                 : qMakePair(QString(), QString()));
+    }
+    if (known->first.isEmpty())
+        return;
+    enclosure.setMimeType(known->first);
+    enclosure.setTypeIcon(known->second);
 }
 
 void FeedFormatter::resolveRelativeHyperlinks(FeedMessage& message)
@@ -681,7 +693,9 @@ void FeedFormatter::formatImageDimensions(FeedMessage& message)
         }
     });
     const QString formatted = editor.result();
-    FEED_LOG(debug, "Formatter") << "Formatted description : " << formatted;
+    // Escaping a whole long description for the log would cost more than formatting it.
+    FEED_LOG(debug, "Formatter") << "Formatted description : " << formatted.left(loggedDescriptionLength)
+                                 << "(" << formatted.size() << "characters )";
     message.setDescription(formatted);
 }
 

@@ -4,7 +4,9 @@
 #include "feedenclosure.h"
 #include "feedmessage.h"
 
+#include <QHash>
 #include <QList>
+#include <QPair>
 #include <QMap>
 #include <QSet>
 #include <QUrl>
@@ -38,8 +40,14 @@ private:
     QString localizeRemoteImage(const QString& source, const QString& baseUrl,
                                 QList<FeedEnclosure>& newImages, QSet<QString>& enclosed);
 
+    void takeImageContentType(FeedEnclosure& enclosure);
+
     // Image URL to the enclosure made for it, for the messages of one list.
     QMap<QUrl, FeedEnclosure> _imageCache;
+    // Embedded image (its data URL) to its enclosure, so that a repeated one is decoded once.
+    QHash<QString, FeedEnclosure> _embeddedImages;
+    // Lower-case file suffix to the image type and icon known for it, empty when none.
+    QHash<QString, QPair<QString, QString>> _imageTypes;
 };
 
 #endif
