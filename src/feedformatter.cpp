@@ -242,6 +242,12 @@ QString attributeValue(const QString& text, const HtmlAttribute& attribute)
     return decodeEntities(text.mid(attribute.valueStart, attribute.valueEnd - attribute.valueStart));
 }
 
+// Browsers ignore blanks around a URL.
+QString urlValue(const QString& text, const HtmlAttribute* attribute)
+{
+    return attribute->hasValue() ? attributeValue(text, *attribute).trimmed() : QString();
+}
+
 // The value as written into the attribute; an unquoted one is quoted, since the new value
 // may hold blanks.
 QString writtenValue(const HtmlAttribute& attribute, const QString& value)
@@ -261,6 +267,7 @@ public:
         _result += _text.midRef(_copied, start - _copied);
         _result += replacement;
         _copied = end;
+        _edited = true;
     }
 
     void replaceValue(const HtmlAttribute& attribute, const QString& value)
@@ -268,7 +275,7 @@ public:
         replace(attribute.valueStart, attribute.valueEnd, writtenValue(attribute, value));
     }
 
-    bool edited() const { return _copied > 0; }
+    bool edited() const { return _edited; }
 
     QString result()
     {
@@ -282,6 +289,7 @@ private:
     const QString& _text;
     QString _result;
     int _copied = 0;
+    bool _edited = false;
 };
 
 // Browsers drop blanks and control characters anywhere in a URL's scheme and ignore case.
@@ -566,7 +574,7 @@ void FeedFormatter::localizeImages(FeedMessage& message)
         const HtmlAttribute* source = findAttribute(text, tag, QLatin1String("src"));
         if (!source)
             return;
-        const QString value = source->hasValue() ? attributeValue(text, *source) : QString();
+        const QString value = urlValue(text, source);
         if (value.isEmpty()) {
             FEED_LOG(debug, "Formatter") << "Empty web URL.. skipping !";
             return;
@@ -653,7 +661,7 @@ void FeedFormatter::resolveRelativeHyperlinks(FeedMessage& message)
         const HtmlAttribute* target = findAttribute(text, tag, QLatin1String("href"));
         if (!target)
             return;
-        const QString value = target->hasValue() ? attributeValue(text, *target) : QString();
+        const QString value = urlValue(text, target);
         if (value.isEmpty()) {
             FEED_LOG(debug, "Formatter") << "Empty web URL.. skipping !";
             return;
@@ -719,7 +727,8 @@ bool FeedFormatter::parseEmbeddedData(const QString& value, FeedEnclosure& enclo
         FEED_LOG(warning, "Formatter") << "Embedded image too large:" << payload.size() << "characters";
         return false;
     }
-    const QByteArray bytes = QByteArray::fromBase64(payload.toLatin1());
+    // As in a browser, the payload may be percent-encoded as well.
+    const QByteArray bytes = QByteArray::fromBase64(QByteArray::fromPercentEncoding(payload.toLatin1()));
     if (bytes.size() > maximumEmbeddedBytes) {
         FEED_LOG(warning, "Formatter") << "Embedded image too large:" << bytes.size() << "bytes";
         return false;
