@@ -694,11 +694,16 @@ void FeedFormatter::formatImageDimensions(FeedMessage& message)
         std::sort(sizes.begin(), sizes.end(), [](const HtmlAttribute* a, const HtmlAttribute* b) {
             return a->valueStart < b->valueStart;
         });
+        bool stripped = false;
         for (const HtmlAttribute* size : qAsConst(sizes)) {
             QString value = size->hasValue() ? attributeValue(text, *size) : QString();
-            if (stripPxFromAttributes(value, size->valueStart))
+            if (stripPxFromAttributes(value, size->valueStart)) {
                 editor.replaceValue(*size, value);
+                stripped = true;
+            }
         }
+        if (stripped)
+            FEED_LOG(debug, "Formatter") << "Start from pos : " << tag.end;
     });
     const QString formatted = editor.result();
     // Escaping a whole long description for the log would cost more than formatting it.

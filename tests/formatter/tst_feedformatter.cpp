@@ -36,7 +36,8 @@ private slots:
     void embeddedImageRefused_data();
     void embeddedImageRefused();
     void embeddedImageWithoutDirectory();
-    void realWorldMessage();
+    void realWorldMessages_data();
+    void realWorldMessages();
     void formatMessagesKeepsOrder();
 
 private:
@@ -556,9 +557,13 @@ void tst_FeedFormatter::embeddedImageWithoutDirectory()
     QVERIFY(!QDir(_directory).exists());
 }
 
-void tst_FeedFormatter::realWorldMessage()
+void tst_FeedFormatter::realWorldMessages_data()
 {
-    const QString description = QStringLiteral(
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("baseUrl");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QStringList>("enclosures");
+    QTest::newRow("blog engine") << QStringLiteral(
         "<div class=\"entry\">\n"
         "<p><a href=\"/2024/05/trip/\" rel=\"bookmark\">Our trip</a> &amp; what we&#8217;ve seen.</p>\n"
         "<script type=\"text/javascript\">var _gaq = _gaq || []; _gaq.push(['_track']);</script>\n"
@@ -567,24 +572,52 @@ void tst_FeedFormatter::realWorldMessage()
         "<style>.entry{color:red}</style>\n"
         "<p>Read <a href='http://other.example.org/x?y=1&amp;z=2'>more</a> or <a href=\"#comments\">comment</a>.</p>\n"
         "<img src=\"http://feeds.example.net/~r/pixel/1\" height=\"1\" width=\"1\"/>\n"
-        "</div>");
-    const QString photo = QStringLiteral("http://blog.example.com/wp-content/uploads/photo-1024x768.jpg");
-    const QString pixel = QStringLiteral("http://feeds.example.net/~r/pixel/1");
-    const QString expected = QStringLiteral(
+        "</div>")
+        << QStringLiteral("http://blog.example.com/2024/05/trip.html")
+        << QStringLiteral(
         "<div class=\"entry\">\n"
         "<p><a href=\"http://blog.example.com/2024/05/trip/\" rel=\"bookmark\">Our trip</a> &amp; what we&#8217;ve seen.</p>\n"
         "\n"
-        "<p><img class=\"aligncenter\" src=\"%1\" alt=\"Photo\"\n"
+        "<p><img class=\"aligncenter\" src=\"@{http://blog.example.com/wp-content/uploads/photo-1024x768.jpg}\" alt=\"Photo\"\n"
         "   width=\"1024\" height=\"768\"  /></p>\n"
         "\n"
         "<p>Read <a href='http://other.example.org/x?y=1&amp;z=2'>more</a> or "
         "<a href=\"http://blog.example.com/2024/05/trip.html#comments\">comment</a>.</p>\n"
-        "<img src=\"%2\" height=\"1\" width=\"1\"/>\n"
-        "</div>").arg(local(photo), local(pixel));
-    const FeedMessage formatted = FeedFormatter().formatMessage(
-        message(description, QStringLiteral("http://blog.example.com/2024/05/trip.html")));
-    QCOMPARE(formatted.description(), expected);
-    QCOMPARE(remoteUrls(formatted.enclosures()), QStringList({photo, pixel}));
+        "<img src=\"@{http://feeds.example.net/~r/pixel/1}\" height=\"1\" width=\"1\"/>\n"
+        "</div>")
+        << QStringList({QStringLiteral("http://blog.example.com/wp-content/uploads/photo-1024x768.jpg"),
+                        QStringLiteral("http://feeds.example.net/~r/pixel/1")});
+    QTest::newRow("link aggregator") << QStringLiteral(
+        "<!-- SC_OFF --><div class=\"md\"><p>Anyone tried <code>&lt;script&gt;</code> tags in 2024?</p>\n"
+        "</div><!-- SC_ON --> &#32; submitted by &#32; <a href=\"/user/someone\"> /u/someone </a>"
+        " <br/> <span><a href=\"https://i.example.it/abc.png\">[link]</a></span>")
+        << QStringLiteral("https://www.example.com/r/cpp/")
+        << QStringLiteral(
+        "<!-- SC_OFF --><div class=\"md\"><p>Anyone tried <code>&lt;script&gt;</code> tags in 2024?</p>\n"
+        "</div><!-- SC_ON --> &#32; submitted by &#32; <a href=\"https://www.example.com/user/someone\"> /u/someone </a>"
+        " <br/> <span><a href=\"https://i.example.it/abc.png\">[link]</a></span>")
+        << QStringList();
+    QTest::newRow("image in a link, upper-case markup") << QStringLiteral(
+        "<DIV CLASS=\"separator\" STYLE=\"clear: both;\"><A HREF=\"https://photos.example.com/s1600/Big.JPG\" "
+        "STYLE=\"margin-left: 1em;\"><IMG BORDER=\"0\" DATA-ORIGINAL-HEIGHT=\"900\" HEIGHT=\"240px\" "
+        "SRC=\"https://photos.example.com/s320/Big.JPG\" WIDTH=\"320px\" /></A></DIV>\nCaption &eacute;t&eacute;")
+        << QString()
+        << QStringLiteral(
+        "<DIV CLASS=\"separator\" STYLE=\"clear: both;\"><A HREF=\"https://photos.example.com/s1600/Big.JPG\" "
+        "STYLE=\"margin-left: 1em;\"><IMG BORDER=\"0\" DATA-ORIGINAL-HEIGHT=\"900\" HEIGHT=\"240\" "
+        "SRC=\"@{https://photos.example.com/s320/Big.JPG}\" WIDTH=\"320\" /></A></DIV>\nCaption &eacute;t&eacute;")
+        << QStringList({QStringLiteral("https://photos.example.com/s320/Big.JPG")});
+}
+
+void tst_FeedFormatter::realWorldMessages()
+{
+    QFETCH(QString, description);
+    QFETCH(QString, baseUrl);
+    QFETCH(QString, expected);
+    QFETCH(QStringList, enclosures);
+    const FeedMessage formatted = FeedFormatter().formatMessage(message(description, baseUrl));
+    QCOMPARE(formatted.description(), expand(expected));
+    QCOMPARE(remoteUrls(formatted.enclosures()), enclosures);
 }
 
 void tst_FeedFormatter::formatMessagesKeepsOrder()
