@@ -322,7 +322,14 @@ bool isUrlAttribute(const QStringRef& name)
     return false;
 }
 
-bool isUnsafe(const QString& text, const HtmlAttribute& attribute)
+// Data carried in the description itself is only ever shown as an image: as a frame, an
+// object or a link target it could be a page of its own with its own scripts.
+bool isDataUrl(const QString& value)
+{
+    return value.trimmed().startsWith(dataScheme, Qt::CaseInsensitive);
+}
+
+bool isUnsafe(const QString& text, const HtmlTag& tag, const HtmlAttribute& attribute)
 {
     const QStringRef name = text.midRef(attribute.nameStart, attribute.nameEnd - attribute.nameStart);
     if (name.startsWith(QLatin1String("on"), Qt::CaseInsensitive)
@@ -330,8 +337,13 @@ bool isUnsafe(const QString& text, const HtmlAttribute& attribute)
         return true;
     if (!attribute.hasValue() || !isUrlAttribute(name))
         return false;
+    const QString value = attributeValue(text, attribute);
+    const bool imageSource = nameIs(text, tag.nameStart, tag.nameEnd, QLatin1String("img"))
+                             && name.compare(QLatin1String("src"), Qt::CaseInsensitive) == 0;
+    if (!imageSource && isDataUrl(value))
+        return true;
     // An animation walks through a list of values, any of which may be a target.
-    const QStringList values = attributeValue(text, attribute).split(QLatin1Char(';'));
+    const QStringList values = value.split(QLatin1Char(';'));
     return std::any_of(values.cbegin(), values.cend(), isScriptUrl);
 }
 
@@ -426,7 +438,7 @@ bool neutraliseMarkup(QString& text)
                 QString cleaned;
                 int from = position + 1;
                 for (const HtmlAttribute& attribute : tag.attributes) {
-                    if (!isUnsafe(text, attribute))
+                    if (!isUnsafe(text, tag, attribute))
                         continue;
                     cleaned += text.midRef(from, attribute.nameStart - from);
                     from = attribute.end;

@@ -173,6 +173,8 @@ void tst_FeedFormatter::removeScriptsAndStyles_data()
     row("javascript image", "<img src=\"JAVASCRIPT:alert(1)\" alt=\"a\">", "<img  alt=\"a\">");
     row("harmless schemes stay", "<a href=\"https://example.com/javascript:x\">t</a><a href=\"mailto:a@b\">m</a>",
         "<a href=\"https://example.com/javascript:x\">t</a><a href=\"mailto:a@b\">m</a>");
+    row("data only as an image", "<a href=\"data:image/png;base64,AAAA\">full</a><img src=\"data:image/png;base64,AAAA\">",
+        "<a >full</a><img src=\"data:image/png;base64,AAAA\">");
     row("srcdoc", "<iframe srcdoc=\"&lt;script&gt;alert(1)&lt;/script&gt;\"></iframe>", "<iframe ></iframe>");
     row("unterminated tag is shown as text", "a < b and c<d", "a < b and c&lt;d");
     row("unterminated quoted value", "x <img src=\"a.png onerror=alert(1)>", "x &lt;img src=\"a.png onerror=alert(1)>");
@@ -235,6 +237,11 @@ void tst_FeedFormatter::xssVectors_data()
         "<input autofocus onfocus=alert(1)>",
         "<details open ontoggle=alert(1)>",
         "<math><mtext><table><mglyph><style><img src=x onerror=alert(1)></style></mglyph></table></mtext></math>",
+        "<noscript><p title=\"</noscript><img src=x onerror=alert(1)>\"></noscript>",
+        "<xmp><p title=\"</xmp><svg onload=alert(1)>\"></xmp>",
+        "<iframe src=\"data:text/html;base64,PHNjcmlwdD5hbGVydCgxKTwvc2NyaXB0Pg==\"></iframe>",
+        "<object data=\"data:text/html,&lt;script&gt;alert(1)&lt;/script&gt;\"></object>",
+        "<a href=\" DATA:text/html,&lt;script&gt;alert(1)&lt;/script&gt;\">d</a>",
     };
     for (const char* vector : vectors)
         QTest::newRow(vector) << QString::fromUtf8(vector) << true;
@@ -250,6 +257,7 @@ void tst_FeedFormatter::xssVectors()
     QVERIFY2(!checked.contains(QLatin1String("<script")), qPrintable(formatted));
     QVERIFY2(!checked.contains(QLatin1String("javascript:")), qPrintable(formatted));
     QVERIFY2(!checked.contains(QLatin1String("vbscript:")), qPrintable(formatted));
+    QVERIFY2(!checked.contains(QLatin1String("data:text")), qPrintable(formatted));
     static const QRegularExpression handler(QStringLiteral("<[a-z][^>]*[\\s/\"'`]on[a-z]+="),
                                             QRegularExpression::CaseInsensitiveOption);
     QVERIFY2(!handler.match(checked).hasMatch(), qPrintable(formatted));
