@@ -520,6 +520,44 @@ bool writeImage(const QString& path, const QByteArray& bytes)
     return false;
 }
 
+struct EmbeddedImage
+{
+    QByteArray bytes; // empty when the value is no usable image
+    QString format;
+};
+
+// The image of a data URL, as a browser would decode it.
+EmbeddedImage decodeEmbeddedImage(const QString& value)
+{
+    const int marker = value.indexOf(base64Marker, 0, Qt::CaseInsensitive);
+    if (marker < 0)
+        return {};
+    // Parameters such as charset are no part of the type.
+    const QString mimeType = value.mid(dataScheme.size(), marker - dataScheme.size())
+                                 .section(QLatin1Char(';'), 0, 0).trimmed();
+    FEED_LOG(debug, "Formatter") << "Embedded mime type:" << mimeType;
+    if (!mimeType.startsWith(imageType, Qt::CaseInsensitive))
+        return {};
+    const QString format = safeImageFormat(mimeType.mid(imageType.size()));
+    FEED_LOG(debug, "Formatter") << "Embedded image format:" << format;
+
+    const QStringRef payload = value.midRef(marker + base64Marker.size());
+    // Base64 takes four characters for three bytes; blanks between them are allowed.
+    if (payload.size() / 2 > maximumEmbeddedBytes) {
+        FEED_LOG(warning, "Formatter") << "Embedded image too large:" << payload.size() << "characters";
+        return {};
+    }
+    // As in a browser, the payload may be percent-encoded as well.
+    const QByteArray bytes = QByteArray::fromBase64(QByteArray::fromPercentEncoding(payload.toLatin1()));
+    if (bytes.size() > maximumEmbeddedBytes) {
+        FEED_LOG(warning, "Formatter") << "Embedded image too large:" << bytes.size() << "bytes";
+        return {};
+    }
+    if (bytes.isEmpty())
+        FEED_LOG(warning, "Formatter") << "Failed to write image data:" << "no data";
+    return {bytes, format};
+}
+
 } // namespace
 
 FeedFormatter::FeedFormatter() = default;
@@ -591,28 +629,39 @@ void FeedFormatter::localizeImages(FeedMessage& message)
             FEED_LOG(debug, "Formatter") << "Empty web URL.. skipping !";
             return;
         }
-        QString replacement;
-        if (value.startsWith(dataScheme, Qt::CaseInsensitive)) {
-            FeedEnclosure enclosure = _embeddedImages.value(value);
-            if (!enclosure.localUrl().isEmpty() || parseEmbeddedData(value, enclosure)) {
-                _embeddedImages.insert(value, enclosure);
-                FEED_LOG(debug, "Formatter") << "Embedded data extracted, replaced descr: " << enclosure.localUrl();
-                replacement = enclosure.localUrl();
-                if (!enclosed.contains(enclosure.remoteUrl())) {
-                    enclosed.insert(enclosure.remoteUrl());
-                    newImages.append(enclosure);
-                }
-            } else {
-                FEED_LOG(debug, "Formatter") << "Couldn't parse embedded data, removing";
-            }
-        } else {
-            replacement = localizeRemoteImage(value, message.baseUrl(), newImages, enclosed);
-        }
+        const QString replacement = value.startsWith(dataScheme, Qt::CaseInsensitive)
+                                        ? localizeEmbeddedImage(value, newImages, enclosed)
+                                        : localizeRemoteImage(value, message.baseUrl(), newImages, enclosed);
         if (replacement != value)
             editor.replaceValue(*source, replacement);
     });
     message.setDescription(editor.result());
     message.addEnclosure(newImages);
+}
+
+QString FeedFormatter::localizeEmbeddedImage(const QString& source, QList<FeedEnclosure>& newImages,
+                                             QSet<QString>& enclosed)
+{
+    FeedEnclosure enclosure = _embeddedImages.value(source);
+    if (enclosure.localUrl().isEmpty()) {
+        const EmbeddedImage image = decodeEmbeddedImage(source);
+        if (image.bytes.isEmpty()) {
+            FEED_LOG(debug, "Formatter") << "Couldn't parse embedded data, removing";
+            return QString();
+        }
+        if (!storeEmbeddedImage(image.bytes, image.format, enclosure)) {
+            // Not written (no enclosure directory, a full disk): kept inline rather than lost.
+            FEED_LOG(debug, "Formatter") << "Embedded image not written, kept in the description";
+            return source;
+        }
+        _embeddedImages.insert(source, enclosure);
+    }
+    FEED_LOG(debug, "Formatter") << "Embedded data extracted, replaced descr: " << enclosure.localUrl();
+    if (!enclosed.contains(enclosure.remoteUrl())) {
+        enclosed.insert(enclosure.remoteUrl());
+        newImages.append(enclosure);
+    }
+    return enclosure.localUrl();
 }
 
 QString FeedFormatter::localizeRemoteImage(const QString& source, const QString& baseUrl,
@@ -726,38 +775,15 @@ void FeedFormatter::formatImageDimensions(FeedMessage& message)
 
 bool FeedFormatter::parseEmbeddedData(const QString& value, FeedEnclosure& enclosure)
 {
-    const int marker = value.indexOf(base64Marker, 0, Qt::CaseInsensitive);
-    if (marker < 0)
-        return false;
-    // Parameters such as charset are no part of the type.
-    const QString mimeType = value.mid(dataScheme.size(), marker - dataScheme.size())
-                                 .section(QLatin1Char(';'), 0, 0).trimmed();
-    FEED_LOG(debug, "Formatter") << "Embedded mime type:" << mimeType;
-    if (!mimeType.startsWith(imageType, Qt::CaseInsensitive))
-        return false;
-    const QString format = safeImageFormat(mimeType.mid(imageType.size()));
-    FEED_LOG(debug, "Formatter") << "Embedded image format:" << format;
+    const EmbeddedImage image = decodeEmbeddedImage(value);
+    return !image.bytes.isEmpty() && storeEmbeddedImage(image.bytes, image.format, enclosure);
+}
 
-    const QStringRef payload = value.midRef(marker + base64Marker.size());
-    // Base64 takes four characters for three bytes; blanks between them are allowed.
-    if (payload.size() / 2 > maximumEmbeddedBytes) {
-        FEED_LOG(warning, "Formatter") << "Embedded image too large:" << payload.size() << "characters";
-        return false;
-    }
-    // As in a browser, the payload may be percent-encoded as well.
-    const QByteArray bytes = QByteArray::fromBase64(QByteArray::fromPercentEncoding(payload.toLatin1()));
-    if (bytes.size() > maximumEmbeddedBytes) {
-        FEED_LOG(warning, "Formatter") << "Embedded image too large:" << bytes.size() << "bytes";
-        return false;
-    }
-    if (bytes.isEmpty()) {
-        FEED_LOG(warning, "Formatter") << "Failed to write image data:" << "no data";
-        return false;
-    }
+bool FeedFormatter::storeEmbeddedImage(const QByteArray& bytes, const QString& format, FeedEnclosure& enclosure)
+{
     // Named by its content: two different images never share a file, one image is kept once.
     const QString digest = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-    const QString madeUpUrl = QLatin1Char('/') + digest
-                              + (format.isEmpty() ? QString() : QLatin1Char('.') + format);
+    const QString madeUpUrl = QLatin1Char('/') + digest + (format.isEmpty() ? QString() : QLatin1Char('.') + format);
     const QString path = FeedFilenameGenerator().generateFileName(madeUpUrl);
     if (holdsBytes(path, bytes)) {
         FEED_LOG(debug, "Formatter") << "File already exists";

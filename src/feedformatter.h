@@ -37,6 +37,9 @@ public:
     bool stripPxFromAttributes(QString& value, int position);
 
 private:
+    QString localizeEmbeddedImage(const QString& source, QList<FeedEnclosure>& newImages,
+                                  QSet<QString>& enclosed);
+    bool storeEmbeddedImage(const QByteArray& bytes, const QString& format, FeedEnclosure& enclosure);
     QString localizeRemoteImage(const QString& source, const QString& baseUrl,
                                 QList<FeedEnclosure>& newImages, QSet<QString>& enclosed);
 

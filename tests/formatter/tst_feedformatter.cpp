@@ -563,6 +563,14 @@ void tst_FeedFormatter::embeddedImageWithoutDirectory()
     QVERIFY(!FeedFormatter().parseEmbeddedData(dataUrl("GIF89a"), enclosure));
     QVERIFY(enclosure.localUrl().isEmpty());
     QVERIFY(!QDir(_directory).exists());
+
+    // An image that could not be written stays in the description rather than being lost.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Failed to write image data:")));
+    const QString description = QStringLiteral("<img src=\"%1\"> words").arg(dataUrl("GIF89a"));
+    FeedMessage formatted = message(description);
+    FeedFormatter().localizeImages(formatted);
+    QCOMPARE(formatted.description(), description);
+    QVERIFY(formatted.enclosures().isEmpty());
 }
 
 void tst_FeedFormatter::realWorldMessages_data()
