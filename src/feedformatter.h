@@ -6,8 +6,8 @@
 
 #include <QHash>
 #include <QList>
-#include <QPair>
 #include <QMap>
+#include <QPair>
 #include <QSet>
 #include <QUrl>
 
