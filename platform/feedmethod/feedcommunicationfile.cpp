@@ -1,0 +1,49 @@
+#include "feedcommunicationfile.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool fail(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+    return false;
+}
+
+} // namespace
+
+bool FeedCommunicationFile::open(QFile& file, QString* error)
+{
+    const QByteArray path = QFile::encodeName(file.fileName());
+    if (path.isEmpty())
+        return fail(error, QStringLiteral("no file name"));
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return fail(error, QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat status;
+    QString refusal;
+    if (::fstat(fd, &status) != 0)
+        refusal = QString::fromLocal8Bit(std::strerror(errno));
+    else if (!S_ISREG(status.st_mode))
+        refusal = QStringLiteral("not a regular file");
+    else if (status.st_uid != ::geteuid())
+        refusal = QStringLiteral("owned by another user");
+    else if ((status.st_mode & 0077) && ::fchmod(fd, 0600) != 0)
+        refusal = QString::fromLocal8Bit(std::strerror(errno));
+    if (!refusal.isEmpty()) {
+        ::close(fd);
+        return fail(error, refusal);
+    }
+    if (!file.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(error, file.errorString());
+    }
+    return true;
+}

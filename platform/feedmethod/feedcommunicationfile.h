@@ -1,0 +1,19 @@
+#ifndef FEEDCOMMUNICATIONFILE_H
+#define FEEDCOMMUNICATIONFILE_H
+
+#include <QString>
+
+class QFile;
+
+// The communication file lives under a predictable name, often in a shared directory, so
+// both ends open it the same careful way: never through a symbolic link, only a regular file
+// of our own user, created with mode 0600 and narrowed to it when it is wider.
+namespace FeedCommunicationFile {
+
+// Opens file (named already) read-write and unbuffered. On failure returns false and, when
+// error is given, says why.
+bool open(QFile& file, QString* error = nullptr);
+
+} // namespace FeedCommunicationFile
+
+#endif

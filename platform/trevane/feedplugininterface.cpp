@@ -1,0 +1,8 @@
+#include "feedplugininterface.h"
+
+FeedPluginInterface::FeedPluginInterface(QObject* parent)
+    : QObject(parent)
+{
+}
+
+FeedPluginInterface::~FeedPluginInterface() = default;
