@@ -1,0 +1,66 @@
+#ifndef TAMSIL_H
+#define TAMSIL_H
+
+#include "feeddownloadmanager.h"
+#include "feedplugininterface.h"
+
+#include <feedchannel.h>
+#include <feedenclosure.h>
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QFile>
+#include <QNetworkReply>
+
+// The fetching plug-in: downloads feeds and turns them into channels through the XQuery
+// files, and downloads enclosures with pause and resume. Every request ends with exactly one
+// Finished or Failed signal.
+class Tamsil : public FeedPluginInterface
+{
+    Q_OBJECT
+
+public:
+    // Feed bodies are held whole in memory; larger ones fail.
+    static constexpr qint64 DefaultMaximumFeedSize = 64 * 1024 * 1024;
+
+    Tamsil();
+
+public slots:
+    void downloadFeeds(const FeedChannel& channel) override;
+    void downloadEnclosure(const FeedEnclosure& enclosure) override;
+    void cancelDownload() override;
+    void pauseDownloadEnclosure() override;
+    void resumeDownloadEnclosure(const FeedEnclosure& enclosure) override;
+    FeedChannel channel() override;
+
+private slots:
+    void downloadFinished(QNetworkReply* reply);
+    void handleEnclosureDownloadPaused();
+
+private:
+    enum State { Idle = 0, FeedDownload = 1, EnclosureDownload = 2 };
+
+    void startEnclosure(const FeedEnclosure& enclosure, bool resume);
+    void handleFeedReply(QNetworkReply* reply);
+    void handleEnclosureReply(QNetworkReply* reply);
+    int checkHttpStatus(QNetworkReply* reply);
+    int feedErrorCode(QNetworkReply::NetworkError error);
+    void updateLastModifiedTime(QNetworkReply* reply);
+    QString queryFileName(const QString& contentType);
+    bool convertFeed(const QString& queryFile);
+    bool convertToChannel(const QString& commonForm);
+    bool declaresEntities() const;
+
+    int _state = Idle;
+    FeedDownloadManager _downloadManager;
+    QByteArray _feedData;
+    QBuffer _feedBuffer;
+    QFile _enclosureFile;
+    FeedChannel _channel;
+    FeedChannel _requestChannel;
+    qint64 _maximumFeedSize;
+
+    friend class TamsilConversion;
+};
+
+#endif
