@@ -37,7 +37,7 @@ QString readMarkup(QXmlStreamReader& reader)
             break;
         case QXmlStreamReader::EndElement:
             if (depth-- == 0)
-                return markup;
+                return markup.trimmed();
             writer.writeEndElement();
             break;
         case QXmlStreamReader::Characters:
@@ -47,7 +47,7 @@ QString readMarkup(QXmlStreamReader& reader)
             break;
         }
     }
-    return markup;
+    return markup.trimmed();
 }
 
 QString readText(QXmlStreamReader& reader)

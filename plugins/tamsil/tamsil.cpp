@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QTextCodec>
 #include <QUrl>
 #include <QXmlQuery>
 #include <QXmlStreamReader>
@@ -261,18 +262,27 @@ QString Tamsil::queryFileName(const QString& contentType)
 {
     qDebug() << "feed mime type from http hdr: " << contentType;
     if (contentType.contains(QLatin1String("application/rss+xml")))
-        return _feedData.contains("</rdf:RDF>") ? Rss10Query : RssQuery;
+        return markerText().contains("</rdf:RDF>") ? Rss10Query : RssQuery;
     if (contentType.contains(QLatin1String("application/atom+xml")))
         return AtomQuery;
     qDebug() << "Content type returned is unknown. Check if it is Rss/Atom feed,  Content-type : "
              << contentType;
-    if (_feedData.contains("</rdf:RDF>"))
+    const QByteArray body = markerText();
+    if (body.contains("</rdf:RDF>"))
         return Rss10Query;
-    if (_feedData.contains("</rss>"))
+    if (body.contains("</rss>"))
         return RssQuery;
-    if (_feedData.contains("</feed>"))
+    if (body.contains("</feed>"))
         return AtomQuery;
     return QString();
+}
+
+// The markers are ASCII; a UTF-16 body (it starts with its byte-order mark) is searched as text.
+QByteArray Tamsil::markerText() const
+{
+    if (_feedData.startsWith("\xff\xfe") || _feedData.startsWith("\xfe\xff"))
+        return QTextCodec::codecForName("UTF-16")->toUnicode(_feedData).toUtf8();
+    return _feedData;
 }
 
 // Feeds have no use for entity declarations; refusing them keeps expansion bombs and

@@ -47,6 +47,7 @@ private:
     int feedErrorCode(QNetworkReply::NetworkError error);
     void updateLastModifiedTime(QNetworkReply* reply);
     QString queryFileName(const QString& contentType);
+    QByteArray markerText() const;
     bool convertFeed(const QString& queryFile);
     bool convertToChannel(const QString& commonForm);
     bool declaresEntities() const;
