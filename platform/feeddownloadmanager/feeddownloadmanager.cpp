@@ -207,10 +207,11 @@ void FeedDownloadManager::handleFinished()
     if (!_reply)
         return;
     auto* result = new FeedDownloadReply(*_reply, this);
-    if (statusOf(*_reply) == 206 && _offset > 0) {
-        const qint64 total = rangeTotal(_reply->rawHeader("Content-Range"));
+    const qint64 total = rangeTotal(_reply->rawHeader("Content-Range"));
+    if (statusOf(*_reply) == 206 && _offset > 0)
         result->setTotalLength(total >= 0 ? total : _offset + _received);
-    }
+    else if (statusOf(*_reply) == 416 && _offset > 0 && total == _offset)
+        result->setAlreadyComplete(total);
     complete(result);
 }
 

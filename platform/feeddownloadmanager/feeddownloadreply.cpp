@@ -13,8 +13,9 @@ FeedDownloadReply::FeedDownloadReply(const QNetworkReply& source, QObject* paren
                                                      QNetworkRequest::RedirectionTargetAttribute};
     for (QNetworkRequest::Attribute attribute : attributes)
         setAttribute(attribute, source.attribute(attribute));
-    setError(source.error(), source.errorString());
+    // Opening clears the error text, so it comes first.
     open(ReadOnly | Unbuffered);
+    setError(source.error(), source.errorString());
     setFinished(true);
 }
 
@@ -35,4 +36,11 @@ void FeedDownloadReply::setFailure(NetworkError error, const QString& text)
 void FeedDownloadReply::setTotalLength(qint64 length)
 {
     setHeader(QNetworkRequest::ContentLengthHeader, length);
+}
+
+void FeedDownloadReply::setAlreadyComplete(qint64 length)
+{
+    setError(NoError, QString());
+    setAttribute(QNetworkRequest::HttpStatusCodeAttribute, 206);
+    setTotalLength(length);
 }

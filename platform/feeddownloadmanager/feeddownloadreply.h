@@ -17,6 +17,8 @@ public:
 
     void setFailure(NetworkError error, const QString& text);
     void setTotalLength(qint64 length);
+    // The server had nothing left to send: the device already holds all "length" bytes.
+    void setAlreadyComplete(qint64 length);
 
     void abort() override {}
     bool isSequential() const override { return true; }
