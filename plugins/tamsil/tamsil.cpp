@@ -46,7 +46,7 @@ void Tamsil::downloadFeeds(const FeedChannel& channel)
     _requestChannel = channel;
     _channel = channel;
     if (!url.isValid()) {
-        qDebug() << "Invalid URL!! Cant proceed download. URL: " << url.toString();
+        qDebug() << "Invalid URL!! Cant proceed download. URL: " << channel.link();
         emit downloadFeedsFailed(101);
         return;
     }
