@@ -162,7 +162,8 @@ FeedMessage FeedXmlConverter::readItem(QXmlStreamReader& reader)
             if (target.isEmpty())
                 target = text;
         } else if (name == QLatin1String("guid")) {
-            const bool permalink = attribute(reader, "permalink") != QLatin1String("false");
+            const bool permalink = attribute(reader, "permalink").trimmed().compare(
+                                       QLatin1String("false"), Qt::CaseInsensitive) != 0;
             const QString text = reader.readElementText().trimmed();
             if (permalink)
                 guid = text;

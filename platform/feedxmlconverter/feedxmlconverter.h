@@ -24,7 +24,8 @@ class QXmlStreamReader;
 // source) wins over the plain one; a <description> of the content module wins over the plain
 // one, which then serves as summary; the first <pubDate> that parses wins. <enclosure> has
 // the attributes url, type, size and isDefault; the enclosures of the n-th <enclosuregroup>
-// of an item get group id n. <description type="xhtml"> holds markup as elements.
+// of an item get group id n; an empty attribute counts as absent. A <guid> is the link of last
+// resort unless permalink is "false". <description type="xhtml"> holds markup as elements.
 class FeedXmlConverter
 {
 public:

@@ -1,15 +1,11 @@
 (: Atom 1.0 (root <feed>) to the common form of one channel. :)
 declare namespace atom = "http://www.w3.org/2005/Atom";
 declare namespace xhtml = "http://www.w3.org/1999/xhtml";
-declare namespace dc = "http://purl.org/dc/elements/1.1/";
-declare namespace content = "http://purl.org/rss/1.0/modules/content/";
-declare namespace feedburner = "http://rssnamespace.org/feedburner/ext/1.0";
-
 declare variable $inputDocument external;
 declare variable $mediaNamespaces := ("http://search.yahoo.com/mrss/", "http://search.yahoo.com/mrss");
 
 (: The same elements the namespace plug-ins make of Media RSS, Dublin Core, the content
-   module and the feed-proxy extension. :)
+   module and the feed-proxy extension, in one pass over an element's children. :)
 declare function local:media($parent as element(), $name as xs:string) as element()*
 {
     $parent/*[local-name() eq $name and namespace-uri() = $mediaNamespaces]
@@ -17,32 +13,41 @@ declare function local:media($parent as element(), $name as xs:string) as elemen
 
 declare function local:mediaContent($content as element()) as element()
 {
-    <enclosure sourcenamespaceuri="http://search.yahoo.com/mrss/">{
-        for $value in $content/@url return attribute url { $value },
-        for $value in $content/@type return attribute type { $value },
-        for $value in $content/@fileSize return attribute size { $value },
-        for $value in $content/@isDefault return attribute isDefault { $value },
+    <enclosure url="{ $content/@url }" type="{ $content/@type }" size="{ $content/@fileSize }"
+               isDefault="{ $content/@isDefault }" sourcenamespaceuri="http://search.yahoo.com/mrss/">{
         for $thumbnail in local:media($content, "thumbnail")
-        return <enclosurethumbnail>{ for $value in $thumbnail/@url return attribute url { $value } }</enclosurethumbnail>
+        return <enclosurethumbnail url="{ $thumbnail/@url }"/>
     }</enclosure>
 };
 
 declare function local:extensions($item as element()) as element()*
 {
-    for $date in $item/dc:date
-    return <pubDate sourcenamespaceuri="http://purl.org/dc/elements/1.1/">{ string($date) }</pubDate>,
-    for $encoded in $item/content:encoded
-    return <description sourcenamespaceuri="http://purl.org/rss/1.0/modules/content/">{ string($encoded) }</description>,
-    for $description in $item/dc:description
-    return <description sourcenamespaceuri="http://purl.org/dc/elements/1.1/">{ string($description) }</description>,
-    for $link in $item/feedburner:origLink
-    return <link sourcenamespaceuri="http://rssnamespace.org/feedburner/ext/1.0">{ string($link) }</link>,
-    for $link in $item/feedburner:origEnclosureLink
-    return <originalenclosurelink sourcenamespaceuri="http://rssnamespace.org/feedburner/ext/1.0">{ string($link) }</originalenclosurelink>,
-    for $content in local:media($item, "content")
-    return local:mediaContent($content),
-    for $group in local:media($item, "group")
-    return <enclosuregroup>{ for $content in local:media($group, "content") return local:mediaContent($content) }</enclosuregroup>
+    for $child in $item/*[namespace-uri() ne ""]
+    let $namespace := namespace-uri($child)
+    let $name := local-name($child)
+    return
+        if ($namespace = $mediaNamespaces) then
+            if ($name eq "content") then local:mediaContent($child)
+            else if ($name eq "group") then
+                <enclosuregroup>{ for $content in local:media($child, "content") return local:mediaContent($content) }</enclosuregroup>
+            else ()
+        else if ($namespace eq "http://purl.org/dc/elements/1.1/") then
+            if ($name eq "date") then
+                <pubDate sourcenamespaceuri="http://purl.org/dc/elements/1.1/">{ string($child) }</pubDate>
+            else if ($name eq "description") then
+                <description sourcenamespaceuri="http://purl.org/dc/elements/1.1/">{ string($child) }</description>
+            else ()
+        else if ($namespace eq "http://purl.org/rss/1.0/modules/content/") then
+            if ($name eq "encoded") then
+                <description sourcenamespaceuri="http://purl.org/rss/1.0/modules/content/">{ string($child) }</description>
+            else ()
+        else if ($namespace eq "http://rssnamespace.org/feedburner/ext/1.0") then
+            if ($name eq "origLink") then
+                <link sourcenamespaceuri="http://rssnamespace.org/feedburner/ext/1.0">{ string($child) }</link>
+            else if ($name eq "origEnclosureLink") then
+                <originalenclosurelink sourcenamespaceuri="http://rssnamespace.org/feedburner/ext/1.0">{ string($child) }</originalenclosurelink>
+            else ()
+        else ()
 };
 
 declare function local:bases($element as element()) as element()*
@@ -100,11 +105,7 @@ return
         for $date in ($entry/atom:published[1], $entry/atom:updated[1]) return <pubDate>{ string($date) }</pubDate>,
         local:bases($entry),
         for $enclosure in $entry/atom:link[@rel eq "enclosure"]
-        return <enclosure>{
-            for $value in $enclosure/@href return attribute url { $value },
-            for $value in $enclosure/@type return attribute type { $value },
-            for $value in $enclosure/@length return attribute size { $value }
-        }</enclosure>,
+        return <enclosure url="{ $enclosure/@href }" type="{ $enclosure/@type }" size="{ $enclosure/@length }"/>,
         local:extensions($entry)
     }</item>
 }</channel>
