@@ -306,11 +306,9 @@ bool Tamsil::convertFeed(const QString& queryFile)
         qDebug() << "Feed declares entities, refusing it: " << _channel.link();
         return false;
     }
-    QBuffer input;
-    input.setData(_feedData);
-    input.open(QIODevice::ReadOnly);
-    QXmlQuery query;
-    query.bindVariable(QStringLiteral("inputDocument"), &input);
+    _queryInput.close();
+    _queryInput.setData(_feedData);
+    _queryInput.open(QIODevice::ReadOnly);
     QDir directory(QCoreApplication::applicationDirPath());
     if (!directory.cd(VirelonPaths::tamsilDataDir())) {
         qDebug() << "Unable to find the directory with XQuery files!!";
@@ -320,10 +318,12 @@ bool Tamsil::convertFeed(const QString& queryFile)
         qDebug() << "Unable to find the XQuery file" << queryFile;
         return false;
     }
-    query.setQuery(QUrl::fromLocalFile(directory.absoluteFilePath(queryFile)), QUrl());
+    QXmlQuery* query = compiledQuery(directory.absoluteFilePath(queryFile));
     qDebug() << "Converting feed to common xml";
     QString commonForm;
-    if (!query.isValid() || !query.evaluateTo(&commonForm)) {
+    const bool evaluated = query && query->evaluateTo(&commonForm);
+    _queryInput.close();
+    if (!evaluated) {
         qDebug() << " Failed to evaluate query for feed url: " << _channel.link();
         return false;
     }
@@ -332,6 +332,23 @@ bool Tamsil::convertFeed(const QString& queryFile)
         return false;
     }
     return convertToChannel(commonForm);
+}
+
+// Compiling takes longer than converting a small feed, so a compiled query is kept; binding
+// the input device again does not recompile it. A query that does not compile is not kept.
+QXmlQuery* Tamsil::compiledQuery(const QString& path)
+{
+    auto found = _queries.find(path);
+    if (found == _queries.end()) {
+        QXmlQuery query;
+        query.bindVariable(QStringLiteral("inputDocument"), &_queryInput);
+        query.setQuery(QUrl::fromLocalFile(path), QUrl());
+        if (!query.isValid())
+            return nullptr;
+        found = _queries.insert(path, query);
+    }
+    found->bindVariable(QStringLiteral("inputDocument"), &_queryInput);
+    return &found.value();
 }
 
 bool Tamsil::convertToChannel(const QString& commonForm)

@@ -10,7 +10,9 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QFile>
+#include <QHash>
 #include <QNetworkReply>
+#include <QXmlQuery>
 
 // The fetching plug-in: downloads feeds and turns them into channels through the XQuery
 // files, and downloads enclosures with pause and resume. Every request ends with exactly one
@@ -51,6 +53,7 @@ private:
     bool convertFeed(const QString& queryFile);
     bool convertToChannel(const QString& commonForm);
     bool declaresEntities() const;
+    QXmlQuery* compiledQuery(const QString& path);
 
     int _state = Idle;
     FeedDownloadManager _downloadManager;
@@ -60,6 +63,9 @@ private:
     FeedChannel _channel;
     FeedChannel _requestChannel;
     qint64 _maximumFeedSize;
+    // Compiled once per query file; each feed is bound to the same input device anew.
+    QBuffer _queryInput;
+    QHash<QString, QXmlQuery> _queries;
 
     friend class TamsilConversion;
 };

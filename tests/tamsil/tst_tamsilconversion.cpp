@@ -20,6 +20,7 @@ private slots:
     void queryFileName();
     void requestFieldsWin();
     void missingQueryFile();
+    void compiledQueryReadsEachFeed();
 
 private:
     static QString contentTypeFor(const QString& fileName);
@@ -145,6 +146,18 @@ void tst_TamsilConversion::missingQueryFile()
     QVERIFY(!converted);
     QCOMPARE(tamsil.channel().uri(), request().uri());
     QCOMPARE(tamsil.channel().lastModifiedTime(), request().lastModifiedTime());
+}
+
+// The compiled query is kept between conversions; each must still read its own feed.
+void tst_TamsilConversion::compiledQueryReadsEachFeed()
+{
+    Tamsil tamsil;
+    for (const QString& title : {QStringLiteral("first"), QStringLiteral("second")}) {
+        const QByteArray body = "<rss><channel><title>" + title.toUtf8() + "</title></channel></rss>";
+        QVERIFY(TamsilConversion::convert(tamsil, body, QStringLiteral("text/xml"), request()));
+        QCOMPARE(tamsil.channel().title(), title);
+    }
+    QVERIFY(!TamsilConversion::convert(tamsil, "<feed/>", QStringLiteral("application/rss+xml"), request()));
 }
 
 VIRELON_TEST_MAIN(tst_TamsilConversion)
