@@ -338,17 +338,17 @@ bool Tamsil::convertFeed(const QString& queryFile)
 // the input device again does not recompile it. A query that does not compile is not kept.
 QXmlQuery* Tamsil::compiledQuery(const QString& path)
 {
-    auto found = _queries.find(path);
-    if (found == _queries.end()) {
-        QXmlQuery query;
-        query.bindVariable(QStringLiteral("inputDocument"), &_queryInput);
-        query.setQuery(QUrl::fromLocalFile(path), QUrl());
-        if (!query.isValid())
-            return nullptr;
-        found = _queries.insert(path, query);
+    const auto found = _queries.find(path);
+    if (found != _queries.end()) {
+        found->second->bindVariable(QStringLiteral("inputDocument"), &_queryInput);
+        return found->second.get();
     }
-    found->bindVariable(QStringLiteral("inputDocument"), &_queryInput);
-    return &found.value();
+    auto query = std::make_unique<QXmlQuery>();
+    query->bindVariable(QStringLiteral("inputDocument"), &_queryInput);
+    query->setQuery(QUrl::fromLocalFile(path), QUrl());
+    if (!query->isValid())
+        return nullptr;
+    return _queries.emplace(path, std::move(query)).first->second.get();
 }
 
 bool Tamsil::convertToChannel(const QString& commonForm)

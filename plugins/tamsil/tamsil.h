@@ -10,9 +10,11 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QFile>
-#include <QHash>
 #include <QNetworkReply>
 #include <QXmlQuery>
+
+#include <map>
+#include <memory>
 
 // The fetching plug-in: downloads feeds and turns them into channels through the XQuery
 // files, and downloads enclosures with pause and resume. Every request ends with exactly one
@@ -65,7 +67,8 @@ private:
     qint64 _maximumFeedSize;
     // Compiled once per query file; each feed is bound to the same input device anew.
     QBuffer _queryInput;
-    QHash<QString, QXmlQuery> _queries;
+    // Never copied: a copy of a query keeps reading the first feed bound to it.
+    std::map<QString, std::unique_ptr<QXmlQuery>> _queries;
 
     friend class TamsilConversion;
 };

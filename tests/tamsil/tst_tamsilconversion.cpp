@@ -152,8 +152,11 @@ void tst_TamsilConversion::missingQueryFile()
 void tst_TamsilConversion::compiledQueryReadsEachFeed()
 {
     Tamsil tamsil;
-    for (const QString& title : {QStringLiteral("first"), QStringLiteral("second")}) {
-        const QByteArray body = "<rss><channel><title>" + title.toUtf8() + "</title></channel></rss>";
+    const QStringList titles = {QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third")};
+    for (const QString& title : titles) {
+        const QByteArray body = title == titles.at(1)
+            ? "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>" + title.toUtf8() + "</title></feed>"
+            : "<rss><channel><title>" + title.toUtf8() + "</title></channel></rss>";
         QVERIFY(TamsilConversion::convert(tamsil, body, QStringLiteral("text/xml"), request()));
         QCOMPARE(tamsil.channel().title(), title);
     }
