@@ -117,7 +117,7 @@ void FeedDownloadManager::request(const QUrl& url, QIODevice* device, qint64 off
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(_maximumRedirects);
+    request.setMaximumRedirectsAllowed(MaximumRedirects);
     if (!_accept.isEmpty())
         request.setRawHeader("Accept", _accept);
     for (const auto& header : rawHeaders) {

@@ -24,7 +24,8 @@ class FeedDownloadManager : public QObject
 
 public:
     static constexpr int DefaultStallTimeout = 60000;
-    static constexpr int DefaultMaximumRedirects = 8;
+    // Redirects are followed up to this many hops, never from https to http.
+    static constexpr int MaximumRedirects = 8;
 
     explicit FeedDownloadManager(QObject* parent = nullptr);
     ~FeedDownloadManager() override;
@@ -37,8 +38,6 @@ public:
     void setMaximumSize(qint64 bytes);
     // A transfer that receives nothing for this long fails with TimeoutError.
     void setStallTimeout(int milliseconds);
-    int stallTimeout() const { return _stallTimer.interval(); }
-    void setMaximumRedirects(int hops) { _maximumRedirects = hops; }
 
     // GET into the device, which must be closed; it is opened truncated and closed at the end.
     void start(const QUrl& url, QIODevice* device);
@@ -47,7 +46,6 @@ public:
     void resume(const QUrl& url, QIODevice* device);
     void pause();
     void stop();
-    bool isRunning() const { return _reply; }
 
 signals:
     void finished(QNetworkReply* reply);
@@ -71,7 +69,6 @@ private:
     QByteArray _accept;
     QList<QPair<QByteArray, QByteArray>> _rawHeaders;
     qint64 _maximumSize = 0;
-    int _maximumRedirects = DefaultMaximumRedirects;
 
     QPointer<QNetworkReply> _reply;
     QIODevice* _device = nullptr;

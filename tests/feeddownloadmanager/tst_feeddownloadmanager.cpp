@@ -18,6 +18,7 @@ private slots:
     void resumeWithoutFileStartsOver();
     void resumeOfCompleteFile();
     void errorTextSurvives();
+    void stallEndsWithTimeout();
 
 private:
     static QNetworkReply* takeReply(QSignalSpy& spy);
@@ -151,6 +152,25 @@ void tst_FeedDownloadManager::errorTextSurvives()
     QVERIFY(reply->errorString().contains(QLatin1String("Not Found")));
     QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 404);
     QVERIFY(buffer.data().isEmpty());
+}
+
+// Qt's own transfer time-out would end as a cancel, which the daemon reads as a user's stop.
+void tst_FeedDownloadManager::stallEndsWithTimeout()
+{
+    HttpFixture http;
+    HttpFixture::Reply stall;
+    stall.body = QByteArray(5000, 's');
+    stall.chunkSize = 100;
+    stall.delivery = HttpFixture::Stall;
+    http.setReply(QStringLiteral("/stall"), stall);
+    FeedDownloadManager manager;
+    manager.setStallTimeout(200);
+    QSignalSpy finished(&manager, &FeedDownloadManager::finished);
+    QBuffer buffer;
+    manager.start(http.url(QStringLiteral("/stall")), &buffer);
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(takeReply(finished)->error(), QNetworkReply::TimeoutError);
+    QCOMPARE(buffer.data(), QByteArray(100, 's'));
 }
 
 VIRELON_TEST_MAIN(tst_FeedDownloadManager)
