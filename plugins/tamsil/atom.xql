@@ -2,13 +2,14 @@
 declare namespace atom = "http://www.w3.org/2005/Atom";
 declare namespace xhtml = "http://www.w3.org/1999/xhtml";
 declare variable $inputDocument external;
-declare variable $mediaNamespaces := ("http://search.yahoo.com/mrss/", "http://search.yahoo.com/mrss");
 
 (: The same elements the namespace plug-ins make of Media RSS, Dublin Core, the content
-   module and the feed-proxy extension, in one pass over an element's children. :)
+   module and the feed-proxy extension, in one pass over an element's children. Namespaces
+   are compared one by one: comparing with a global sequence leaks memory in Qt's engine. :)
 declare function local:media($parent as element(), $name as xs:string) as element()*
 {
-    $parent/*[local-name() eq $name and namespace-uri() = $mediaNamespaces]
+    $parent/*[local-name() eq $name and (namespace-uri() eq "http://search.yahoo.com/mrss/"
+                                         or namespace-uri() eq "http://search.yahoo.com/mrss")]
 };
 
 declare function local:mediaContent($content as element()) as element()
@@ -26,7 +27,7 @@ declare function local:extensions($item as element()) as element()*
     let $namespace := namespace-uri($child)
     let $name := local-name($child)
     return
-        if ($namespace = $mediaNamespaces) then
+        if ($namespace eq "http://search.yahoo.com/mrss/" or $namespace eq "http://search.yahoo.com/mrss") then
             if ($name eq "content") then local:mediaContent($child)
             else if ($name eq "group") then
                 <enclosuregroup>{ for $content in local:media($child, "content") return local:mediaContent($content) }</enclosuregroup>

@@ -1,13 +1,14 @@
 (: RSS 0.90 and 1.0 (root <rdf:RDF>) to the common form of one channel. :)
 declare namespace rdf = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
 declare variable $inputDocument external;
-declare variable $mediaNamespaces := ("http://search.yahoo.com/mrss/", "http://search.yahoo.com/mrss");
 
 (: The same elements the namespace plug-ins make of Media RSS, Dublin Core, the content
-   module and the feed-proxy extension, in one pass over an element's children. :)
+   module and the feed-proxy extension, in one pass over an element's children. Namespaces
+   are compared one by one: comparing with a global sequence leaks memory in Qt's engine. :)
 declare function local:media($parent as element(), $name as xs:string) as element()*
 {
-    $parent/*[local-name() eq $name and namespace-uri() = $mediaNamespaces]
+    $parent/*[local-name() eq $name and (namespace-uri() eq "http://search.yahoo.com/mrss/"
+                                         or namespace-uri() eq "http://search.yahoo.com/mrss")]
 };
 
 declare function local:mediaContent($content as element()) as element()
@@ -25,7 +26,7 @@ declare function local:extensions($item as element()) as element()*
     let $namespace := namespace-uri($child)
     let $name := local-name($child)
     return
-        if ($namespace = $mediaNamespaces) then
+        if ($namespace eq "http://search.yahoo.com/mrss/" or $namespace eq "http://search.yahoo.com/mrss") then
             if ($name eq "content") then local:mediaContent($child)
             else if ($name eq "group") then
                 <enclosuregroup>{ for $content in local:media($child, "content") return local:mediaContent($content) }</enclosuregroup>
@@ -54,11 +55,11 @@ declare function local:bases($element as element()) as element()*
     for $base in $element/ancestor-or-self::*/@xml:base return <base>{ string($base) }</base>
 };
 
-declare variable $rssNamespaces := ("http://purl.org/rss/1.0/", "http://my.netscape.com/rdf/simple/0.9/");
 
 declare function local:rss($parent as element(), $name as xs:string) as element()*
 {
-    $parent/*[local-name() eq $name and namespace-uri() = $rssNamespaces]
+    $parent/*[local-name() eq $name and (namespace-uri() eq "http://purl.org/rss/1.0/"
+                                         or namespace-uri() eq "http://my.netscape.com/rdf/simple/0.9/")]
 };
 
 for $rdf in doc($inputDocument)/rdf:RDF
