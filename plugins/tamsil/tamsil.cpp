@@ -51,6 +51,8 @@ void Tamsil::downloadFeeds(const FeedChannel& channel)
         return;
     }
     qDebug() << "Valid URL!! : " << url.toString();
+    if (_feedBuffer.isOpen())
+        _feedBuffer.close();
     _feedData.clear();
     _state = FeedDownload;
     _feedBuffer.setBuffer(&_feedData);

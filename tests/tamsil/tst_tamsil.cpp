@@ -31,6 +31,7 @@ private slots:
     void pauseDuringFeedStops();
     void idleIgnoresPauseAndCancel();
     void newRequestSupersedesRunning();
+    void newFeedSupersedesRunningFeed();
 
 private:
     static const QByteArray Rss;
@@ -426,6 +427,21 @@ void tst_Tamsil::newRequestSupersedesRunning()
     expectOneResult();
     QCOMPARE(_enclosureFinished->count(), 1);
     QCOMPARE(_enclosureFinished->first().first().toMap().value(QStringLiteral("length")).toUInt(), 9u);
+}
+
+void tst_Tamsil::newFeedSupersedesRunningFeed()
+{
+    HttpFixture::Reply stalled;
+    stalled.body = "<rss><channel><title>stale</title>" + bodyOf(5000);
+    stalled.delivery = HttpFixture::Stall;
+    _http->setReply(QStringLiteral("/stalled"), stalled);
+    _http->serve(QStringLiteral("/feed"), Rss, "application/rss+xml");
+    _tamsil->downloadFeeds(channelFor(_http->url(QStringLiteral("/stalled"))));
+    QTRY_VERIFY(!_progress->isEmpty());
+    _tamsil->downloadFeeds(channelFor(_http->url(QStringLiteral("/feed"))));
+    expectOneResult();
+    QCOMPARE(_feedsFinished->count(), 1);
+    QCOMPARE(_tamsil->channel().messages().size(), 1);
 }
 
 VIRELON_TEST_MAIN(tst_Tamsil)
