@@ -21,7 +21,8 @@ bool fail(QString* error, const QString& text)
 
 bool FeedCommunicationFile::open(QFile& file, QString* error)
 {
-    const QByteArray path = QFile::encodeName(file.fileName());
+    const QString name = file.fileName();
+    const QByteArray path = QFile::encodeName(name);
     if (path.isEmpty())
         return fail(error, QStringLiteral("no file name"));
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -45,5 +46,6 @@ bool FeedCommunicationFile::open(QFile& file, QString* error)
         ::close(fd);
         return fail(error, file.errorString());
     }
+    file.setObjectName(name);
     return true;
 }

@@ -11,7 +11,8 @@ class QFile;
 namespace FeedCommunicationFile {
 
 // Opens file (named already) read-write and unbuffered. On failure returns false and, when
-// error is given, says why.
+// error is given, says why. A file opened through its handle forgets its name, so on success
+// the file's object name holds the path.
 bool open(QFile& file, QString* error = nullptr);
 
 } // namespace FeedCommunicationFile

@@ -56,7 +56,7 @@ FeedPluginApplication::FeedPluginApplication(FeedPluginInterface* plugin, int& a
     QString error;
     if (!FeedCommunicationFile::open(_communicationFile, &error)) {
         fail(QStringLiteral("Cannot open communication file \"%1\": %2")
-                 .arg(_communicationFile.fileName(), error));
+                 .arg(arguments.value(1), error));
         return;
     }
     if (!_plugin) {

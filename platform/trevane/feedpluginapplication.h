@@ -28,7 +28,7 @@ public:
     FeedPluginApplication(FeedPluginInterface* plugin, int& argc, char** argv);
     ~FeedPluginApplication() override;
 
-    QString communicationFilePath() const { return _communicationFile.fileName(); }
+    QString communicationFilePath() const { return _communicationFile.objectName(); }
 
     // The version reported for "version"; FeedProtocol::InterfaceVersion unless changed.
     QString interfaceVersion() const { return _interfaceVersion; }
@@ -36,6 +36,10 @@ public:
 
     // Milliseconds since the current download last made progress; 0 when idle.
     qint64 elapsedTime() const;
+
+    // The sequence number of the request that started the current or last download; the
+    // plug-in's signal records carry it.
+    quint32 jobSequence() const { return _jobSequence; }
 
     // Writes bytes to the protocol channel unchanged. Plug-ins use it only to stage faults.
     bool writeOutput(const QByteArray& bytes);

@@ -1,0 +1,33 @@
+#ifndef FEEDENCLOSURETASK_H
+#define FEEDENCLOSURETASK_H
+
+#include "feedchanneltask.h"
+#include "feedenclosure.h"
+#include "feedtask.h"
+
+// Downloading one enclosure of one channel. The bytes go to the final local path plus
+// ".part", which becomes the final file only when the download succeeds.
+class FeedEnclosureTask : public FeedTask
+{
+public:
+    FeedEnclosureTask(Priority priority, const QString& channelUri, const FeedEnclosure& enclosure);
+
+    Type type() override;
+    // Compares with the channel's URI, never with the enclosure's own.
+    bool matchesChannel(const QString& uri) override;
+    QString channel() const { return _channelUri; }
+    FeedEnclosure enclosure() const { return _enclosure; }
+
+    // A copy whose local path is the download target: the final path plus ".part".
+    static FeedEnclosure tempFileEnclosure(const FeedEnclosure& enclosure);
+    // Turns the ".part" file into the final file, never replacing an existing one. True when
+    // the final file exists afterwards.
+    static bool renameTempFile(const FeedEnclosure& enclosure);
+    static void deleteTempFile(const FeedEnclosure& enclosure);
+
+private:
+    const FeedEnclosure _enclosure;
+    const QString _channelUri;
+};
+
+#endif

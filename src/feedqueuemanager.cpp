@@ -1,0 +1,326 @@
+#include "feedqueuemanager.h"
+
+#include "feedenclosuretask.h"
+#include "feedlog.h"
+
+#include <QMutex>
+
+namespace {
+
+QMutex instanceMutex;
+
+void insert(QList<FeedTask*>& tasks, FeedTask* task, EnqueueType enqueueType)
+{
+    if (enqueueType == EnqueueAppend)
+        tasks.append(task);
+    else
+        tasks.prepend(task);
+}
+
+// Takes out and deletes the tasks the predicate accepts; only the first when onlyFirst.
+template<typename Predicate>
+bool removeMatching(QList<FeedTask*>& tasks, Predicate matches, bool onlyFirst)
+{
+    bool removed = false;
+    for (int i = 0; i < tasks.size();) {
+        if (!matches(tasks.at(i))) {
+            ++i;
+            continue;
+        }
+        delete tasks.takeAt(i);
+        removed = true;
+        if (onlyFirst)
+            break;
+    }
+    return removed;
+}
+
+bool sameEnclosure(FeedTask* a, FeedTask* b)
+{
+    return static_cast<FeedEnclosureTask*>(a)->enclosure()
+           == static_cast<FeedEnclosureTask*>(b)->enclosure();
+}
+
+} // namespace
+
+FeedQueueManager* FeedQueueManager::_instance = nullptr;
+
+FeedQueueManager* FeedQueueManager::instance()
+{
+    if (_instance)
+        return _instance;
+    instanceMutex.lock();
+    FEED_LOG(debug, "QueueManager") << "mutex locked";
+    if (!_instance) {
+        FEED_LOG(debug, "QueueManager") << "object init";
+        _instance = new FeedQueueManager();
+    }
+    instanceMutex.unlock();
+    FEED_LOG(debug, "QueueManager") << "mutex unlocked";
+    return _instance;
+}
+
+void FeedQueueManager::releaseInstance()
+{
+    if (!_instance)
+        return;
+    instanceMutex.lock();
+    FEED_LOG(debug, "QueueManager") << "mutex locked";
+    if (_instance) {
+        FEED_LOG(debug, "QueueManager") << "object de-init";
+        delete _instance;
+    }
+    _instance = nullptr;
+    instanceMutex.unlock();
+    FEED_LOG(debug, "QueueManager") << "mutex unlocked";
+}
+
+FeedQueueManager::FeedQueueManager() = default;
+
+FeedQueueManager::~FeedQueueManager()
+{
+    clearAll();
+}
+
+bool FeedQueueManager::enqueueTask(FeedTask* task, EnqueueType enqueueType)
+{
+    bool added = false;
+    switch (task ? task->type() : 0) {
+    case FeedTask::ChannelTaskType:
+        added = enqueueChannelTask(task, enqueueType);
+        break;
+    case FeedTask::EnclosureTaskType:
+        added = enqueueEnclosureTask(task, enqueueType);
+        break;
+    default:
+        FEED_LOG(critical, "QueueManager") << "Enqueue task failed !";
+        return false;
+    }
+    if (added)
+        emit taskAdded();
+    return added;
+}
+
+bool FeedQueueManager::enqueueChannelTask(FeedTask* task, EnqueueType enqueueType)
+{
+    const QString uri = static_cast<FeedChannelTask*>(task)->url();
+    if (uri.isEmpty()) {
+        FEED_LOG(critical, "QueueManager") << "Enqueue task failed !";
+        return false;
+    }
+    FEED_LOG(debug, "QueueManager") << "Going to add new channel task: " << uri;
+    QList<FeedTask*>* tasks = nullptr;
+    switch (task->priority()) {
+    case FeedTask::SubscribePriority:
+        tasks = &_subscriptionTasks;
+        break;
+    case FeedTask::ManualRefreshPriority:
+    case FeedTask::AutoRefreshPriority:
+        tasks = &_refreshTasks;
+        break;
+    default:
+        return false;
+    }
+    if (containsChannel(*tasks, uri))
+        return false;
+    insert(*tasks, task, enqueueType);
+    return true;
+}
+
+bool FeedQueueManager::enqueueEnclosureTask(FeedTask* task, EnqueueType enqueueType)
+{
+    const QString remoteUrl = static_cast<FeedEnclosureTask*>(task)->enclosure().remoteUrl();
+    if (remoteUrl.isEmpty()) {
+        FEED_LOG(critical, "QueueManager") << "Enqueue task failed !";
+        return false;
+    }
+    FEED_LOG(debug, "QueueManager") << "Going to add new enclosure task: " << remoteUrl;
+    const FeedTask::Priority priority = task->priority();
+    switch (priority) {
+    case FeedTask::EssentialEnclosurePriority:
+        if (containsEnclosure(_essentialEnclosureTasks, task))
+            return false;
+        break;
+    case FeedTask::ManualEnclosurePriority:
+    case FeedTask::OptionalEnclosurePriority:
+        if (containsEnclosure(_optionalEnclosureTasks, task)
+            || containsEnclosure(_manualEnclosureTasks, task))
+            return false;
+        break;
+    default:
+        return false;
+    }
+    insert(*enclosureList(priority), task, enqueueType);
+    return true;
+}
+
+bool FeedQueueManager::enqueueTask(QList<FeedTask*> tasks)
+{
+    if (tasks.isEmpty()) {
+        FEED_LOG(critical, "QueueManager") << "Returning: task list is empty";
+        return false;
+    }
+    bool added = false;
+    const bool wasBlocked = blockSignals(true);
+    for (FeedTask* task : tasks) {
+        if (enqueueTask(task, EnqueueAppend))
+            added = true;
+        else if (!holds(task))
+            delete task;
+    }
+    blockSignals(wasBlocked);
+    if (added)
+        emit taskAdded();
+    return added;
+}
+
+FeedTask* FeedQueueManager::dequeueTask(FeedTask::Type type)
+{
+    QList<QList<FeedTask*>*> order;
+    if (type == FeedTask::ChannelTaskType || type == FeedTask::AnyTaskType)
+        order << &_subscriptionTasks << &_refreshTasks;
+    if (type == FeedTask::EnclosureTaskType || type == FeedTask::AnyTaskType)
+        order << &_essentialEnclosureTasks << &_manualEnclosureTasks << &_optionalEnclosureTasks;
+    for (QList<FeedTask*>* tasks : order) {
+        if (!tasks->isEmpty())
+            return tasks->takeFirst();
+    }
+    FEED_LOG(critical, "QueueManager") << "Use isEmpty before calling dequeue !";
+    return nullptr;
+}
+
+bool FeedQueueManager::isEmpty(FeedTask::Type type, FeedTask::Priority priority)
+{
+    switch (type) {
+    case FeedTask::ChannelTaskType:
+        return isChannelQueueEmpty();
+    case FeedTask::EnclosureTaskType:
+        return isEnclosureQueueEmpty(priority);
+    default:
+        return isChannelQueueEmpty() && isEnclosureQueueEmpty(FeedTask::AnyPriority);
+    }
+}
+
+bool FeedQueueManager::isChannelQueueEmpty()
+{
+    return _subscriptionTasks.isEmpty() && _refreshTasks.isEmpty();
+}
+
+bool FeedQueueManager::isEnclosureQueueEmpty(FeedTask::Priority priority)
+{
+    if (QList<FeedTask*>* tasks = enclosureList(priority))
+        return tasks->isEmpty();
+    return _essentialEnclosureTasks.isEmpty() && _manualEnclosureTasks.isEmpty()
+           && _optionalEnclosureTasks.isEmpty();
+}
+
+QList<FeedTask*>* FeedQueueManager::enclosureList(FeedTask::Priority priority)
+{
+    switch (priority) {
+    case FeedTask::EssentialEnclosurePriority:
+        return &_essentialEnclosureTasks;
+    case FeedTask::ManualEnclosurePriority:
+        return &_manualEnclosureTasks;
+    case FeedTask::OptionalEnclosurePriority:
+        return &_optionalEnclosureTasks;
+    default:
+        return nullptr;
+    }
+}
+
+bool FeedQueueManager::removeTask(FeedTask* probe)
+{
+    switch (probe ? probe->type() : 0) {
+    case FeedTask::ChannelTaskType:
+        return removeChannelTask(probe);
+    case FeedTask::EnclosureTaskType:
+        return removeEnclosureTask(probe);
+    default:
+        return false;
+    }
+}
+
+bool FeedQueueManager::removeChannelTask(FeedTask* probe)
+{
+    const QString uri = static_cast<FeedChannelTask*>(probe)->url();
+    auto matches = [&uri](FeedTask* task) {
+        return static_cast<FeedChannelTask*>(task)->url() == uri;
+    };
+    switch (probe->priority()) {
+    case FeedTask::SubscribePriority:
+        return removeMatching(_subscriptionTasks, matches, true);
+    case FeedTask::ManualRefreshPriority:
+    case FeedTask::AutoRefreshPriority:
+        return removeMatching(_refreshTasks, matches, true);
+    default: {
+        const bool subscription = removeMatching(_subscriptionTasks, matches, false);
+        const bool refresh = removeMatching(_refreshTasks, matches, false);
+        return subscription || refresh;
+    }
+    }
+}
+
+bool FeedQueueManager::removeEnclosureTask(FeedTask* probe)
+{
+    const QString channel = static_cast<FeedEnclosureTask*>(probe)->channel();
+    if (QList<FeedTask*>* tasks = enclosureList(probe->priority())) {
+        return removeMatching(*tasks, [&](FeedTask* task) {
+            return static_cast<FeedEnclosureTask*>(task)->channel() == channel
+                   && sameEnclosure(task, probe);
+        }, true);
+    }
+    auto matches = [probe](FeedTask* task) { return sameEnclosure(task, probe); };
+    const bool essential = removeMatching(_essentialEnclosureTasks, matches, false);
+    const bool manual = removeMatching(_manualEnclosureTasks, matches, false);
+    const bool optional = removeMatching(_optionalEnclosureTasks, matches, false);
+    return essential || manual || optional;
+}
+
+void FeedQueueManager::clearChannel(const QString& uri, bool onlyEssential)
+{
+    auto belongs = [&uri](FeedTask* task) { return task->matchesChannel(uri); };
+    removeMatching(_subscriptionTasks, belongs, true);
+    removeMatching(_refreshTasks, belongs, true);
+    removeMatching(_essentialEnclosureTasks, belongs, false);
+    if (onlyEssential) {
+        FEED_LOG(debug, "QueueManager") << "removing only channel and its essential enclosures here.";
+        return;
+    }
+    removeMatching(_manualEnclosureTasks, belongs, false);
+    removeMatching(_optionalEnclosureTasks, belongs, false);
+}
+
+void FeedQueueManager::clearAll()
+{
+    for (QList<FeedTask*>* tasks : {&_subscriptionTasks, &_refreshTasks, &_essentialEnclosureTasks,
+                                    &_manualEnclosureTasks, &_optionalEnclosureTasks}) {
+        qDeleteAll(*tasks);
+        tasks->clear();
+    }
+}
+
+bool FeedQueueManager::holds(FeedTask* task) const
+{
+    return _subscriptionTasks.contains(task) || _refreshTasks.contains(task)
+           || _essentialEnclosureTasks.contains(task) || _manualEnclosureTasks.contains(task)
+           || _optionalEnclosureTasks.contains(task);
+}
+
+bool FeedQueueManager::containsChannel(const QList<FeedTask*>& tasks, const QString& uri)
+{
+    for (FeedTask* task : tasks) {
+        if (task->matchesChannel(uri))
+            return true;
+    }
+    return false;
+}
+
+bool FeedQueueManager::containsEnclosure(const QList<FeedTask*>& tasks, FeedTask* task)
+{
+    const QString channel = static_cast<FeedEnclosureTask*>(task)->channel();
+    for (FeedTask* waiting : tasks) {
+        if (waiting->matchesChannel(channel) && sameEnclosure(waiting, task))
+            return true;
+    }
+    return false;
+}

@@ -1,0 +1,60 @@
+#ifndef FEEDQUEUEMANAGER_H
+#define FEEDQUEUEMANAGER_H
+
+#include "feedtask.h"
+
+#include <QList>
+#include <QObject>
+
+// The tasks waiting to run, one list per priority band, without duplicates. The queue owns
+// what it holds; dequeueTask hands a task to the caller.
+class FeedQueueManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    static FeedQueueManager* instance();
+    static void releaseInstance();
+
+    // False when refused; the task then stays the caller's.
+    bool enqueueTask(FeedTask* task, EnqueueType enqueueType);
+    // True when at least one task was added. The queue takes every task of the list: the
+    // ones it refuses are deleted.
+    bool enqueueTask(QList<FeedTask*> tasks);
+    FeedTask* dequeueTask(FeedTask::Type type);
+    bool isEmpty(FeedTask::Type type, FeedTask::Priority priority);
+    // Deletes the waiting tasks that the probe describes; the probe stays the caller's.
+    bool removeTask(FeedTask* probe);
+    void clearChannel(const QString& uri, bool onlyEssential);
+    void clearAll();
+    bool isChannelQueueEmpty();
+
+signals:
+    void taskAdded();
+
+private:
+    FeedQueueManager();
+    ~FeedQueueManager() override;
+    Q_DISABLE_COPY(FeedQueueManager)
+
+    bool enqueueChannelTask(FeedTask* task, EnqueueType enqueueType);
+    bool enqueueEnclosureTask(FeedTask* task, EnqueueType enqueueType);
+    bool containsChannel(const QList<FeedTask*>& tasks, const QString& uri);
+    bool containsEnclosure(const QList<FeedTask*>& tasks, FeedTask* task);
+    // A list may name one task twice; the second must not delete the first.
+    bool holds(FeedTask* task) const;
+    bool isEnclosureQueueEmpty(FeedTask::Priority priority);
+    QList<FeedTask*>* enclosureList(FeedTask::Priority priority);
+    bool removeChannelTask(FeedTask* probe);
+    bool removeEnclosureTask(FeedTask* probe);
+
+    static FeedQueueManager* _instance;
+
+    QList<FeedTask*> _subscriptionTasks;
+    QList<FeedTask*> _refreshTasks;
+    QList<FeedTask*> _essentialEnclosureTasks;
+    QList<FeedTask*> _manualEnclosureTasks;
+    QList<FeedTask*> _optionalEnclosureTasks;
+};
+
+#endif

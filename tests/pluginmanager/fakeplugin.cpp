@@ -1,0 +1,209 @@
+// A fetching plug-in that stages one behaviour, good or faulty, chosen by the name it is
+// started under (the test links the program under each scenario's name):
+//   good, tamsil  answers well; a channel whose link starts with "wait" runs until cancelled or
+//                 paused, and with "wait-progress" each "channel" answer is preceded by progress
+//   wrongversion  reports interface version "0.2"
+//   mute          never answers anything
+//   crash         dies by a signal when asked to download
+//   hang          starts a download and never makes progress
+//   freeze        blocks its event loop when asked to download
+//   split         writes its failure record in two parts with a pause between
+//   garbage       writes a record that does not parse
+//   oversized     writes a record claiming more bytes than any record may have
+//   unknown       writes records of names and types the daemon must not act on, then finishes
+//   late          answers its first "channel" request after FAKE_PLUGIN_DELAY ms
+//   stale         before each download, repeats a failure record of its previous download
+//   chatty        answers well but also prints to standard output on its own
+
+#include "feedmethod.h"
+#include "feedpluginapplication.h"
+#include "feedplugininterface.h"
+
+#include <QFileInfo>
+#include <QThread>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
+
+class FakePlugin : public FeedPluginInterface
+{
+    Q_OBJECT
+
+public:
+    explicit FakePlugin(const QString& scenario)
+        : _scenario(scenario)
+    {
+    }
+
+    void setApplication(FeedPluginApplication* application) { _application = application; }
+
+public slots:
+    void downloadFeeds(const FeedChannel& channel) override
+    {
+        _channel = channel;
+        _waiting = WaitingFeed;
+        if (_scenario == "crash")
+            crash();
+        else if (_scenario == "freeze")
+            freeze();
+        else if (_scenario == "split")
+            writeSplitRecord();
+        else if (_scenario == "garbage")
+            _application->writeOutput(QByteArray("\0\0\0\x08garbage!", 12));
+        else if (_scenario == "oversized")
+            _application->writeOutput(QByteArray("\xff\xff\xff\xff....", 8));
+        else if (_scenario == "unknown")
+            writeUnknownRecords();
+        else if (_scenario == "stale")
+            writeStaleRecord();
+        else if (_scenario == "chatty")
+            chatter();
+        if (_scenario == "good" || _scenario == "tamsil" || _scenario == "unknown"
+            || _scenario == "stale" || _scenario == "chatty")
+            fetch(channel);
+    }
+
+    void downloadEnclosure(const FeedEnclosure& enclosure) override
+    {
+        _waiting = WaitingEnclosure;
+        if (enclosure.remoteUrl() == "wait")
+            return;
+        emit enclosureDownloadProgress(5, 10);
+        finishEnclosure(enclosure, "new");
+    }
+
+    void resumeDownloadEnclosure(const FeedEnclosure& enclosure) override
+    {
+        _waiting = WaitingEnclosure;
+        finishEnclosure(enclosure, "resumed");
+    }
+
+    void cancelDownload() override { stop(201); }
+    void pauseDownloadEnclosure() override { stop(203); }
+
+    FeedChannel channel() override
+    {
+        ++_channelCalls;
+        if (_channel.link() == "wait-progress")
+            emit enclosureDownloadProgress(_channelCalls, 7);
+        if (_scenario == "late" && _channelCalls == 1)
+            QThread::msleep(qEnvironmentVariableIntValue("FAKE_PLUGIN_DELAY"));
+        FeedChannel answer = _channel;
+        answer.setTitle(QStringLiteral("answer %1").arg(_channelCalls));
+        return answer;
+    }
+
+private:
+    enum Waiting { Idle, WaitingFeed, WaitingEnclosure };
+
+    void fetch(const FeedChannel& channel)
+    {
+        if (channel.link().startsWith("wait"))
+            return;
+        for (qint64 received = 1; received <= 3; ++received)
+            emit enclosureDownloadProgress(received, 3);
+        _waiting = Idle;
+        _previousJob = _application->jobSequence();
+        emit downloadFeedsFinished();
+    }
+
+    void finishEnclosure(const FeedEnclosure& enclosure, const QString& how)
+    {
+        _waiting = Idle;
+        emit downloadEnclosureFinished({{"mimeType", how}, {"length", enclosure.localUrl()}});
+    }
+
+    void stop(int code)
+    {
+        const Waiting waiting = _waiting;
+        _waiting = Idle;
+        if (waiting == WaitingFeed)
+            emit downloadFeedsFailed(code);
+        else if (waiting == WaitingEnclosure)
+            emit downloadEnclosureFailed(code);
+    }
+
+    static void crash()
+    {
+        const rlimit noCore = {0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        std::raise(SIGSEGV);
+    }
+
+    static void chatter()
+    {
+        std::printf("fetching...\n");
+        std::fflush(stdout);
+        ::write(STDOUT_FILENO, "more\n", 5);
+    }
+
+    static void freeze()
+    {
+        for (;;)
+            ::pause();
+    }
+
+    FeedMethod failure(int code, quint32 sequence) const
+    {
+        FeedMethod record("downloadFeedsFailed", sequence);
+        record.addArgument(FeedArgument::fromValue(code));
+        return record;
+    }
+
+    void writeSplitRecord()
+    {
+        const QByteArray bytes = FeedMethod::toByteArray(failure(404, _application->jobSequence()));
+        const int half = bytes.size() / 2;
+        _application->writeOutput(bytes.left(half));
+        QTimer::singleShot(200, this, [this, bytes, half]() { _application->writeOutput(bytes.mid(half)); });
+    }
+
+    void writeUnknownRecords()
+    {
+        const quint32 job = _application->jobSequence();
+        FeedMethod exited("pluginExited", job);
+        exited.addArgument(FeedArgument::fromValue(QStringLiteral("unknown")));
+        FeedMethod wrongType("downloadFeedsFailed", job);
+        wrongType.addArgument(FeedArgument::fromValue(QStringLiteral("404")));
+        FeedMethod undecodable("downloadFeedsFailed", job);
+        undecodable.addArgument(FeedArgument("int", "x"));
+        for (const FeedMethod& record : {FeedMethod("deleteLater", job), FeedMethod("unloadPlugins", job),
+                                         exited, wrongType, undecodable, FeedMethod("", job)})
+            _application->writeOutput(FeedMethod::toByteArray(record));
+    }
+
+    void writeStaleRecord()
+    {
+        if (_previousJob)
+            _application->writeOutput(FeedMethod::toByteArray(failure(500, _previousJob)));
+    }
+
+    const QString _scenario;
+    FeedPluginApplication* _application = nullptr;
+    FeedChannel _channel;
+    Waiting _waiting = Idle;
+    int _channelCalls = 0;
+    quint32 _previousJob = 0;
+};
+
+int main(int argc, char** argv)
+{
+    const QString scenario = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName().toLower();
+    if (scenario == "mute") {
+        char buffer[4096];
+        while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
+        }
+        return 0;
+    }
+    FakePlugin plugin(scenario);
+    FeedPluginApplication application(&plugin, argc, argv);
+    plugin.setApplication(&application);
+    if (scenario == "wrongversion")
+        application.setInterfaceVersion(QStringLiteral("0.2"));
+    return application.exec();
+}
+
+#include "fakeplugin.moc"
