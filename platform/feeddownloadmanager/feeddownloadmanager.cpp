@@ -1,0 +1,253 @@
+#include "feeddownloadmanager.h"
+
+#include "feeddownloadreply.h"
+
+#include <QIODevice>
+#include <QNetworkRequest>
+#include <QRegularExpression>
+
+namespace {
+
+int environmentStallTimeout()
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue("VIRELON_TAMSIL_STALL_TIMEOUT_MS", &ok);
+    return ok && value > 0 ? value : FeedDownloadManager::DefaultStallTimeout;
+}
+
+int statusOf(const QNetworkReply& reply)
+{
+    return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+// The whole size named by "Content-Range: bytes a-b/total", or -1.
+qint64 rangeTotal(const QByteArray& contentRange)
+{
+    static const QRegularExpression form(QStringLiteral("/(\\d+)\\s*$"));
+    const QRegularExpressionMatch match = form.match(QString::fromLatin1(contentRange));
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+}
+
+} // namespace
+
+FeedDownloadManager::FeedDownloadManager(QObject* parent)
+    : QObject(parent)
+{
+    _stallTimer.setSingleShot(true);
+    _stallTimer.setInterval(environmentStallTimeout());
+    connect(&_stallTimer, &QTimer::timeout, this, &FeedDownloadManager::handleStall);
+}
+
+FeedDownloadManager::~FeedDownloadManager()
+{
+    discard();
+}
+
+void FeedDownloadManager::setAcceptHeader(const QString& accept)
+{
+    _accept = accept.toLatin1();
+}
+
+void FeedDownloadManager::setRawHeader(const QByteArray& name, const QByteArray& value)
+{
+    _rawHeaders.append({name, value});
+}
+
+void FeedDownloadManager::setMaximumSize(qint64 bytes)
+{
+    _maximumSize = bytes;
+}
+
+void FeedDownloadManager::setStallTimeout(int milliseconds)
+{
+    _stallTimer.setInterval(milliseconds);
+}
+
+void FeedDownloadManager::start(const QUrl& url, QIODevice* device)
+{
+    discard();
+    if (device->isOpen())
+        device->close();
+    if (!device->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        refuse(url, QNetworkReply::ContentAccessDenied, device->errorString());
+        return;
+    }
+    request(url, device, 0);
+}
+
+void FeedDownloadManager::resume(const QUrl& url, QIODevice* device)
+{
+    discard();
+    if (device->isOpen())
+        device->close();
+    if (!device->open(QIODevice::WriteOnly | QIODevice::Append)) {
+        refuse(url, QNetworkReply::ContentAccessDenied, device->errorString());
+        return;
+    }
+    request(url, device, device->size());
+}
+
+void FeedDownloadManager::pause()
+{
+    if (!_reply)
+        return;
+    discard();
+    emit paused();
+}
+
+void FeedDownloadManager::stop()
+{
+    if (_reply)
+        fail(QNetworkReply::OperationCanceledError, tr("Download stopped"));
+}
+
+void FeedDownloadManager::request(const QUrl& url, QIODevice* device, qint64 offset)
+{
+    const QList<QPair<QByteArray, QByteArray>> rawHeaders = _rawHeaders;
+    _rawHeaders.clear();
+    _limit = _maximumSize;
+    _maximumSize = 0;
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        device->close();
+        refuse(url, QNetworkReply::ProtocolUnknownError,
+               tr("Only http and https are fetched: %1").arg(url.toString()));
+        return;
+    }
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(MaximumRedirects);
+    if (!_accept.isEmpty())
+        request.setRawHeader("Accept", _accept);
+    for (const auto& header : rawHeaders) {
+        if (!header.second.isEmpty())
+            request.setRawHeader(header.first, header.second);
+    }
+    if (offset > 0)
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(offset) + '-');
+    _device = device;
+    _offset = offset;
+    _received = 0;
+    _restarted = false;
+    _reply = _network.get(request);
+    connect(_reply, &QNetworkReply::metaDataChanged, this, &FeedDownloadManager::handleMetaData);
+    connect(_reply, &QNetworkReply::readyRead, this, &FeedDownloadManager::handleData);
+    connect(_reply, &QNetworkReply::finished, this, &FeedDownloadManager::handleFinished);
+    _stallTimer.start();
+}
+
+// Fails a request before it reaches the network, after start() or resume() has returned.
+void FeedDownloadManager::refuse(const QUrl& url, QNetworkReply::NetworkError error, const QString& text)
+{
+    auto* result = new FeedDownloadReply(url, this);
+    result->setFailure(error, text);
+    const quint64 generation = ++_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, result, generation] {
+            if (generation == _generation)
+                emit finished(result);
+            else
+                result->deleteLater();
+        },
+        Qt::QueuedConnection);
+}
+
+// Only the body of a successful answer is kept; a 200 to a range request starts over.
+bool FeedDownloadManager::accepted() const
+{
+    const int status = statusOf(*_reply);
+    return status == 200 || (status == 206 && _offset > 0);
+}
+
+void FeedDownloadManager::handleMetaData()
+{
+    _stallTimer.start();
+    if (!accepted())
+        return;
+    if (statusOf(*_reply) == 200 && _offset > 0 && !_restarted) {
+        _restarted = true;
+        _offset = 0;
+        _device->close();
+        _device->open(QIODevice::WriteOnly | QIODevice::Truncate);
+    }
+    const qint64 announced = _reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    if (_limit > 0 && announced > _limit)
+        fail(QNetworkReply::UnknownContentError,
+             tr("Body of %1 bytes exceeds the limit of %2 bytes").arg(announced).arg(_limit));
+}
+
+void FeedDownloadManager::handleData()
+{
+    _stallTimer.start();
+    if (!accepted()) {
+        _reply->readAll();
+        return;
+    }
+    const QByteArray data = _reply->readAll();
+    _received += data.size();
+    if (_limit > 0 && _received > _limit) {
+        fail(QNetworkReply::UnknownContentError,
+             tr("Body exceeds the limit of %1 bytes").arg(_limit));
+        return;
+    }
+    if (_device->write(data) != data.size()) {
+        fail(QNetworkReply::ContentAccessDenied, _device->errorString());
+        return;
+    }
+    const qint64 length = _reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    emit progress(_offset + _received, length > 0 ? _offset + length : -1);
+}
+
+void FeedDownloadManager::handleFinished()
+{
+    if (_reply->bytesAvailable() > 0)
+        handleData();
+    if (!_reply)
+        return;
+    auto* result = new FeedDownloadReply(*_reply, this);
+    const qint64 total = rangeTotal(_reply->rawHeader("Content-Range"));
+    if (statusOf(*_reply) == 206 && _offset > 0)
+        result->setTotalLength(total >= 0 ? total : _offset + _received);
+    else if (statusOf(*_reply) == 416 && _offset > 0 && total == _offset)
+        result->setAlreadyComplete(total);
+    complete(result);
+}
+
+void FeedDownloadManager::handleStall()
+{
+    if (_reply)
+        fail(QNetworkReply::TimeoutError,
+             tr("No data for %1 ms").arg(_stallTimer.interval()));
+}
+
+void FeedDownloadManager::fail(QNetworkReply::NetworkError error, const QString& text)
+{
+    auto* result = new FeedDownloadReply(*_reply, this);
+    result->setFailure(error, text);
+    complete(result);
+}
+
+void FeedDownloadManager::complete(FeedDownloadReply* result)
+{
+    discard();
+    emit finished(result);
+}
+
+// Forgets the running request without a word: no signal of it reaches anyone any more.
+void FeedDownloadManager::discard()
+{
+    ++_generation;
+    _stallTimer.stop();
+    if (_device && _device->isOpen())
+        _device->close();
+    _device = nullptr;
+    if (!_reply)
+        return;
+    QNetworkReply* reply = _reply;
+    _reply = nullptr;
+    reply->disconnect(this);
+    reply->abort();
+    reply->deleteLater();
+}

@@ -1,0 +1,82 @@
+#ifndef FEEDDOWNLOADMANAGER_H
+#define FEEDDOWNLOADMANAGER_H
+
+#include <QByteArray>
+#include <QList>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+
+class FeedDownloadReply;
+class QIODevice;
+
+// Downloads one URL at a time over HTTP(S) into a device, with pause and resume.
+// Every request ends with exactly one finished() or, when paused, one paused(); a request
+// replaced by a newer one ends silently. The reply handed out by finished() is the
+// receiver's to delete.
+class FeedDownloadManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int DefaultStallTimeout = 60000;
+    // Redirects are followed up to this many hops, never from https to http.
+    static constexpr int MaximumRedirects = 8;
+
+    explicit FeedDownloadManager(QObject* parent = nullptr);
+    ~FeedDownloadManager() override;
+
+    // Sent with every request that follows.
+    void setAcceptHeader(const QString& accept);
+    // Sent with the next request only; an empty value is not sent.
+    void setRawHeader(const QByteArray& name, const QByteArray& value);
+    // Body limit of the next request only, in bytes; 0 means none.
+    void setMaximumSize(qint64 bytes);
+    // A transfer that receives nothing for this long fails with TimeoutError.
+    void setStallTimeout(int milliseconds);
+
+    // GET into the device, which must be closed; it is opened truncated and closed at the end.
+    void start(const QUrl& url, QIODevice* device);
+    // Continues a download whose first part the device already holds (asks for the rest
+    // with a Range header; a server that ignores it sends the whole body again).
+    void resume(const QUrl& url, QIODevice* device);
+    void pause();
+    void stop();
+
+signals:
+    void finished(QNetworkReply* reply);
+    void progress(qint64 received, qint64 total);
+    void paused();
+
+private:
+    void request(const QUrl& url, QIODevice* device, qint64 offset);
+    void refuse(const QUrl& url, QNetworkReply::NetworkError error, const QString& text);
+    void handleMetaData();
+    void handleData();
+    void handleFinished();
+    void handleStall();
+    void fail(QNetworkReply::NetworkError error, const QString& text);
+    void complete(FeedDownloadReply* result);
+    void discard();
+    bool accepted() const;
+
+    QNetworkAccessManager _network;
+    QTimer _stallTimer;
+    QByteArray _accept;
+    QList<QPair<QByteArray, QByteArray>> _rawHeaders;
+    qint64 _maximumSize = 0;
+
+    QPointer<QNetworkReply> _reply;
+    QIODevice* _device = nullptr;
+    qint64 _offset = 0;
+    qint64 _received = 0;
+    qint64 _limit = 0;
+    bool _restarted = false;
+    quint64 _generation = 0;
+};
+
+#endif

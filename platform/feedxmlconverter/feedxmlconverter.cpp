@@ -1,0 +1,212 @@
+#include "feedxmlconverter.h"
+
+#include "feeddate.h"
+
+#include <QUrl>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+namespace {
+
+const QString ContentNamespace = QStringLiteral("http://purl.org/rss/1.0/modules/content/");
+const QString SourceNamespace = QStringLiteral("sourcenamespaceuri");
+
+QString attribute(const QXmlStreamReader& reader, const char* name)
+{
+    return reader.attributes().value(QLatin1String(name)).toString();
+}
+
+bool isExtension(const QXmlStreamReader& reader)
+{
+    return reader.attributes().hasAttribute(SourceNamespace);
+}
+
+// Markup below the current element as text (xhtml content).
+QString readMarkup(QXmlStreamReader& reader)
+{
+    QString markup;
+    QXmlStreamWriter writer(&markup);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartElement:
+            ++depth;
+            writer.writeStartElement(reader.name().toString());
+            for (const QXmlStreamAttribute& attribute : reader.attributes())
+                writer.writeAttribute(attribute.qualifiedName().toString(), attribute.value().toString());
+            break;
+        case QXmlStreamReader::EndElement:
+            if (depth-- == 0)
+                return markup.trimmed();
+            writer.writeEndElement();
+            break;
+        case QXmlStreamReader::Characters:
+            writer.writeCharacters(reader.text().toString());
+            break;
+        default:
+            break;
+        }
+    }
+    return markup.trimmed();
+}
+
+QString readText(QXmlStreamReader& reader)
+{
+    if (attribute(reader, "type") == QLatin1String("xhtml"))
+        return readMarkup(reader);
+    return reader.readElementText(QXmlStreamReader::IncludeChildElements);
+}
+
+QString resolved(const QString& base, const QString& link)
+{
+    const QUrl baseUrl(base);
+    if (link.isEmpty() || base.isEmpty() || baseUrl.isRelative())
+        return link;
+    return baseUrl.resolved(QUrl(link)).toString();
+}
+
+QString baseOf(const QStringList& bases)
+{
+    QUrl base;
+    for (const QString& level : bases)
+        base = base.resolved(QUrl(level));
+    return base.toString();
+}
+
+FeedEnclosure readEnclosure(QXmlStreamReader& reader, unsigned int group)
+{
+    FeedEnclosure enclosure;
+    enclosure.setRemoteUrl(attribute(reader, "url").trimmed());
+    enclosure.setMimeType(attribute(reader, "type").trimmed());
+    enclosure.setLength(attribute(reader, "size").trimmed().toUInt());
+    enclosure.setDefault(attribute(reader, "isDefault").trimmed() == QLatin1String("true"));
+    enclosure.setGroupId(group);
+    enclosure.setType(FeedEnclosure::Optional);
+    reader.skipCurrentElement();
+    return enclosure;
+}
+
+void addUnique(QList<FeedEnclosure>& enclosures, const FeedEnclosure& enclosure)
+{
+    if (!enclosure.remoteUrl().isEmpty() && !enclosures.contains(enclosure))
+        enclosures.append(enclosure);
+}
+
+} // namespace
+
+void FeedXmlConverter::setSourceFeed(const QString& commonForm)
+{
+    _channel = FeedChannel();
+    _errorString.clear();
+    QXmlStreamReader reader(commonForm);
+    if (reader.readNextStartElement() && reader.name() == QLatin1String("channel"))
+        readChannel(reader);
+    else if (!reader.hasError())
+        reader.raiseError(QStringLiteral("The root element is not <channel>"));
+    while (!reader.atEnd() && !reader.hasError())
+        reader.readNext();
+    if (reader.hasError()) {
+        _errorString = QStringLiteral("Line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
+        _channel = FeedChannel();
+    }
+}
+
+void FeedXmlConverter::readChannel(QXmlStreamReader& reader)
+{
+    QStringList bases;
+    QString link;
+    QString icon;
+    QList<FeedMessage> messages;
+    while (reader.readNextStartElement()) {
+        const QStringRef name = reader.name();
+        if (name == QLatin1String("title"))
+            _channel.setTitle(reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed());
+        else if (name == QLatin1String("link") && link.isEmpty())
+            link = reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+        else if (name == QLatin1String("description"))
+            _channel.setDescription(readText(reader));
+        else if (name == QLatin1String("image"))
+            icon = reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+        else if (name == QLatin1String("base"))
+            bases.append(reader.readElementText().trimmed());
+        else if (name == QLatin1String("item"))
+            messages.append(readItem(reader));
+        else
+            reader.skipCurrentElement();
+    }
+    const QString base = baseOf(bases);
+    _channel.setLink(resolved(base, link));
+    if (!icon.isEmpty()) {
+        FeedEnclosure enclosure;
+        enclosure.setRemoteUrl(resolved(base, icon));
+        enclosure.setType(FeedEnclosure::Essential);
+        _channel.setIcon(enclosure);
+    }
+    _channel.setMessages(messages);
+}
+
+FeedMessage FeedXmlConverter::readItem(QXmlStreamReader& reader)
+{
+    FeedMessage message;
+    QString link, sourceLink, guid, plain, content, summary, originalEnclosure;
+    QStringList bases;
+    QList<FeedEnclosure> enclosures;
+    unsigned int groups = 0;
+    while (reader.readNextStartElement()) {
+        const QStringRef name = reader.name();
+        if (name == QLatin1String("title")) {
+            message.setTitle(reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed());
+        } else if (name == QLatin1String("link")) {
+            QString& target = isExtension(reader) ? sourceLink : link;
+            const QString text = reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+            if (target.isEmpty())
+                target = text;
+        } else if (name == QLatin1String("guid")) {
+            const bool permalink = attribute(reader, "permalink").trimmed().compare(
+                                       QLatin1String("false"), Qt::CaseInsensitive) != 0;
+            const QString text = reader.readElementText().trimmed();
+            if (permalink)
+                guid = text;
+        } else if (name == QLatin1String("description")) {
+            const bool full = attribute(reader, "sourcenamespaceuri") == ContentNamespace;
+            QString& target = full ? content : plain;
+            const QString text = readText(reader);
+            if (target.isEmpty())
+                target = text;
+        } else if (name == QLatin1String("summary")) {
+            summary = readText(reader);
+        } else if (name == QLatin1String("pubDate")) {
+            const QDateTime date = FeedDate::parse(reader.readElementText());
+            if (!message.publishedDate().isValid())
+                message.setPublishedDate(date);
+        } else if (name == QLatin1String("base")) {
+            bases.append(reader.readElementText().trimmed());
+        } else if (name == QLatin1String("enclosure")) {
+            addUnique(enclosures, readEnclosure(reader, 0));
+        } else if (name == QLatin1String("enclosuregroup")) {
+            ++groups;
+            while (reader.readNextStartElement()) {
+                if (reader.name() == QLatin1String("enclosure"))
+                    addUnique(enclosures, readEnclosure(reader, groups));
+                else
+                    reader.skipCurrentElement();
+            }
+        } else if (name == QLatin1String("originalenclosurelink")) {
+            originalEnclosure = reader.readElementText().trimmed();
+        } else {
+            reader.skipCurrentElement();
+        }
+    }
+    const QString base = baseOf(bases);
+    message.setBaseUrl(base);
+    const QString chosenLink = !sourceLink.isEmpty() ? sourceLink : !link.isEmpty() ? link : guid;
+    message.setLink(resolved(base, chosenLink));
+    message.setDescription(content.isEmpty() ? plain : content);
+    message.setSummary(!summary.isEmpty() ? summary : content.isEmpty() ? QString() : plain);
+    if (!originalEnclosure.isEmpty() && !enclosures.isEmpty() && enclosures.first().groupId() == 0)
+        enclosures.first().setRemoteUrl(originalEnclosure);
+    for (FeedEnclosure& enclosure : enclosures)
+        enclosure.setRemoteUrl(resolved(base, enclosure.remoteUrl()));
+    message.setEnclosures(enclosures);
+    return message;
+}

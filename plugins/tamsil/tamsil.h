@@ -1,0 +1,76 @@
+#ifndef TAMSIL_H
+#define TAMSIL_H
+
+#include "feeddownloadmanager.h"
+#include "feedplugininterface.h"
+
+#include <feedchannel.h>
+#include <feedenclosure.h>
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QFile>
+#include <QNetworkReply>
+#include <QXmlQuery>
+
+#include <map>
+#include <memory>
+
+// The fetching plug-in: downloads feeds and turns them into channels through the XQuery
+// files, and downloads enclosures with pause and resume. Every request ends with exactly one
+// Finished or Failed signal.
+class Tamsil : public FeedPluginInterface
+{
+    Q_OBJECT
+
+public:
+    // Feed bodies are held whole in memory; larger ones fail.
+    static constexpr qint64 DefaultMaximumFeedSize = 64 * 1024 * 1024;
+
+    Tamsil();
+
+public slots:
+    void downloadFeeds(const FeedChannel& channel) override;
+    void downloadEnclosure(const FeedEnclosure& enclosure) override;
+    void cancelDownload() override;
+    void pauseDownloadEnclosure() override;
+    void resumeDownloadEnclosure(const FeedEnclosure& enclosure) override;
+    FeedChannel channel() override;
+
+private slots:
+    void downloadFinished(QNetworkReply* reply);
+    void handleEnclosureDownloadPaused();
+
+private:
+    enum State { Idle = 0, FeedDownload = 1, EnclosureDownload = 2 };
+
+    void startEnclosure(const FeedEnclosure& enclosure, bool resume);
+    void handleFeedReply(QNetworkReply* reply);
+    void handleEnclosureReply(QNetworkReply* reply);
+    int checkHttpStatus(QNetworkReply* reply);
+    int feedErrorCode(QNetworkReply::NetworkError error);
+    void updateLastModifiedTime(QNetworkReply* reply);
+    QString queryFileName(const QString& contentType);
+    QByteArray markerText() const;
+    bool convertFeed(const QString& queryFile);
+    bool convertToChannel(const QString& commonForm);
+    bool declaresEntities() const;
+    QXmlQuery* compiledQuery(const QString& path);
+
+    int _state = Idle;
+    FeedDownloadManager _downloadManager;
+    QByteArray _feedData;
+    QBuffer _feedBuffer;
+    QFile _enclosureFile;
+    FeedChannel _channel;
+    FeedChannel _requestChannel;
+    qint64 _maximumFeedSize;
+    // Compiled once per query file; each feed is bound to the same input device anew.
+    QBuffer _queryInput;
+    // Never copied: a copy of a query keeps reading the first feed bound to it.
+    std::map<QString, std::unique_ptr<QXmlQuery>> _queries;
+
+    friend class TamsilConversion;
+};
+
+#endif

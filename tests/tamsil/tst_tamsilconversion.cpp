@@ -1,0 +1,167 @@
+#include "feeddump.h"
+#include "tamsil.h"
+#include "tamsilconversion.h"
+#include "testenvironment.h"
+
+#include <QDir>
+#include <QFile>
+
+// Golden files: each feed in feeds/ is converted and dumped, and the dump must equal the
+// feed's .expected file. VIRELON_UPDATE_GOLDEN=1 rewrites the .expected files instead.
+class tst_TamsilConversion : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void golden_data();
+    void golden();
+    void queryFileName_data();
+    void queryFileName();
+    void requestFieldsWin();
+    void missingQueryFile();
+    void compiledQueryReadsEachFeed();
+
+private:
+    static QString contentTypeFor(const QString& fileName);
+    static FeedChannel request();
+};
+
+void tst_TamsilConversion::initTestCase()
+{
+    TestEnvironment::failOnConnectWarnings();
+    qputenv("VIRELON_TAMSIL_DATA_DIR", TAMSIL_QUERY_DIR);
+}
+
+// The name tells the format, so each row is served as its server would label it.
+QString tst_TamsilConversion::contentTypeFor(const QString& fileName)
+{
+    if (fileName.startsWith(QLatin1String("atom")))
+        return QStringLiteral("application/atom+xml");
+    if (fileName.startsWith(QLatin1String("rss")) || fileName.startsWith(QLatin1String("rdf")))
+        return QStringLiteral("application/rss+xml; charset=utf-8");
+    return QStringLiteral("text/xml");
+}
+
+FeedChannel tst_TamsilConversion::request()
+{
+    FeedChannel channel;
+    channel.setUri(QStringLiteral("urn:uuid:request"));
+    channel.setLink(QStringLiteral("http://feeds.test/subscribed"));
+    channel.setType(QStringLiteral("tamsil"));
+    channel.setLastModifiedTime(QStringLiteral("kept"));
+    return channel;
+}
+
+void tst_TamsilConversion::golden_data()
+{
+    QTest::addColumn<QString>("feed");
+    const QDir feeds(QStringLiteral(TAMSIL_FEEDS_DIR));
+    for (const QString& name : feeds.entryList({QStringLiteral("*.xml")}, QDir::Files, QDir::Name))
+        QTest::newRow(qPrintable(name)) << feeds.absoluteFilePath(name);
+}
+
+void tst_TamsilConversion::golden()
+{
+    QFETCH(QString, feed);
+    QFile body(feed);
+    QVERIFY(body.open(QIODevice::ReadOnly));
+    Tamsil tamsil;
+    const bool converted = TamsilConversion::convert(tamsil, body.readAll(),
+                                                     contentTypeFor(QFileInfo(feed).fileName()), request());
+    const QString dump = converted ? FeedDump::channel(tamsil.channel())
+                                   : QStringLiteral("conversion failed\n");
+    QFile expected(feed.left(feed.size() - 4) + QStringLiteral(".expected"));
+    if (qEnvironmentVariableIntValue("VIRELON_UPDATE_GOLDEN") == 1) {
+        QVERIFY(expected.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        expected.write(dump.toUtf8());
+        return;
+    }
+    QVERIFY2(expected.open(QIODevice::ReadOnly), qPrintable(expected.fileName()));
+    const QStringList want = QString::fromUtf8(expected.readAll()).split(QLatin1Char('\n'));
+    const QStringList got = dump.split(QLatin1Char('\n'));
+    for (int i = 0; i < qMax(want.size(), got.size()); ++i)
+        QCOMPARE(got.value(i), want.value(i));
+}
+
+void tst_TamsilConversion::queryFileName_data()
+{
+    QTest::addColumn<QString>("contentType");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("queryFile");
+    const QByteArray rss = "<rss><channel/></rss>";
+    const QByteArray rdf = "<rdf:RDF xmlns:rdf=\"x\"><channel/></rdf:RDF>";
+    const QByteArray atom = "<feed/></feed>";
+    QTest::newRow("rss type with charset") << "application/rss+xml; charset=UTF-8" << rss << "rss.xql";
+    QTest::newRow("rss type, rdf body") << "application/rss+xml" << rdf << "rss1_0.xql";
+    QTest::newRow("rss type, unknown body") << "application/rss+xml" << QByteArray("<html/>") << "rss.xql";
+    QTest::newRow("capitals fall through to the body") << "APPLICATION/RSS+XML" << atom << "atom.xql";
+    QTest::newRow("atom type, rss body") << "application/atom+xml" << rss << "atom.xql";
+    QTest::newRow("text/xml, both markers") << "text/xml" << QByteArray("<rss><!-- </feed> --></rss>") << "rss.xql";
+    QTest::newRow("application/xml, rdf anywhere") << "application/xml"
+                                                   << QByteArray("<rss><![CDATA[</rdf:RDF>]]></rss>") << "rss1_0.xql";
+    QTest::newRow("no type, atom body") << "" << atom << "atom.xql";
+    QTest::newRow("html") << "text/html" << QByteArray("<html><body/></html>") << "";
+    QTest::newRow("empty body") << "text/xml" << QByteArray() << "";
+    const QByteArray utf16 = QByteArray("\xff\xfe", 2)
+                             + QByteArray(reinterpret_cast<const char*>(QStringLiteral("<feed></feed>").utf16()), 26);
+    QTest::newRow("utf-16 body") << "text/xml" << utf16 << "atom.xql";
+}
+
+void tst_TamsilConversion::queryFileName()
+{
+    QFETCH(QString, contentType);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, queryFile);
+    Tamsil tamsil;
+    QCOMPARE(TamsilConversion::queryFile(tamsil, body, contentType), queryFile);
+}
+
+void tst_TamsilConversion::requestFieldsWin()
+{
+    const QByteArray body = "<rss><channel><title>Feed's own</title><link>http://elsewhere.test/</link>"
+                            "<item><title>one</title></item></channel></rss>";
+    Tamsil tamsil;
+    FeedChannel named = request();
+    named.setTitle(QStringLiteral("Chosen by the user"));
+    QVERIFY(TamsilConversion::convert(tamsil, body, QStringLiteral("text/xml"), named));
+    QCOMPARE(tamsil.channel().title(), named.title());
+    QCOMPARE(tamsil.channel().uri(), named.uri());
+    QCOMPARE(tamsil.channel().link(), named.link());
+    QCOMPARE(tamsil.channel().type(), named.type());
+    QCOMPARE(tamsil.channel().messages().size(), 1);
+
+    QVERIFY(TamsilConversion::convert(tamsil, body, QStringLiteral("text/xml"), request()));
+    QCOMPARE(tamsil.channel().title(), QStringLiteral("Feed's own"));
+}
+
+void tst_TamsilConversion::missingQueryFile()
+{
+    QTemporaryDir empty;
+    qputenv("VIRELON_TAMSIL_DATA_DIR", QFile::encodeName(empty.path()));
+    Tamsil tamsil;
+    const bool converted = TamsilConversion::convert(tamsil, "<rss><channel/></rss>",
+                                                     QStringLiteral("text/xml"), request());
+    qputenv("VIRELON_TAMSIL_DATA_DIR", TAMSIL_QUERY_DIR);
+    QVERIFY(!converted);
+    QCOMPARE(tamsil.channel().uri(), request().uri());
+    QCOMPARE(tamsil.channel().lastModifiedTime(), request().lastModifiedTime());
+}
+
+// The compiled query is kept between conversions; each must still read its own feed.
+void tst_TamsilConversion::compiledQueryReadsEachFeed()
+{
+    Tamsil tamsil;
+    const QStringList titles = {QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third")};
+    for (const QString& title : titles) {
+        const QByteArray body = title == titles.at(1)
+            ? "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>" + title.toUtf8() + "</title></feed>"
+            : "<rss><channel><title>" + title.toUtf8() + "</title></channel></rss>";
+        QVERIFY(TamsilConversion::convert(tamsil, body, QStringLiteral("text/xml"), request()));
+        QCOMPARE(tamsil.channel().title(), title);
+    }
+    QVERIFY(!TamsilConversion::convert(tamsil, "<feed/>", QStringLiteral("application/rss+xml"), request()));
+}
+
+VIRELON_TEST_MAIN(tst_TamsilConversion)
+#include "tst_tamsilconversion.moc"
