@@ -97,6 +97,24 @@ QUrl nodeUrl(const QString& uri)
     return QUrl(uri);
 }
 
+QString newEnclosureText(const FeedEnclosure& enclosure, const QString& uri, const QString& parent)
+{
+    return fill(QStringLiteral("INSERT {%enclosureUri a mfo:Enclosure; mfo:remoteLink %remLink ; mfo:localLink "
+                               "%locLink; mfo:optional %optional; nie:contentSize %size; nie:mimeType %type; "
+                               "nie:identifier %id;mfo:groupDefault %default; mfo:image %image; "
+                               "nie:isLogicalPartOf %messageUri } "),
+                {{QStringLiteral("%enclosureUri"), uri},
+                 {QStringLiteral("%remLink"), term(linkUrl(enclosure.remoteUrl()))},
+                 {QStringLiteral("%locLink"), term(linkUrl(enclosure.localUrl()))},
+                 {QStringLiteral("%optional"), term(enclosure.type() != FeedEnclosure::Essential)},
+                 {QStringLiteral("%size"), term(enclosure.length())},
+                 {QStringLiteral("%type"), term(enclosure.mimeType())},
+                 {QStringLiteral("%image"), term(enclosure.typeIcon())},
+                 {QStringLiteral("%id"), term(enclosure.groupId())},
+                 {QStringLiteral("%default"), term(enclosure.isDefault())},
+                 {QStringLiteral("%messageUri"), parent}});
+}
+
 } // namespace
 
 void FeedTrackerSparql::ResultRelease::operator()(QSparqlResult* result) const
@@ -239,58 +257,61 @@ bool FeedTrackerSparql::addEnclosures(const QList<FeedEnclosure>& enclosures, co
         FEED_LOG(critical, "Tracker") << "Invalid parent uri for enclosures" << parentUri;
         return false;
     }
-    QString batch;
-    // Remote links made new in this call: a second enclosure with one of them joins that node.
-    QHash<QString, QString> created;
+    QList<QPair<FeedEnclosure, QString>> usable;
+    QStringList remotes;
     for (const FeedEnclosure& enclosure : enclosures) {
         if (enclosure.remoteUrl().isEmpty()) {
             FEED_LOG(critical, "Tracker") << "remoteLink empty for message " << parentUri;
             continue;
         }
         const QString remote = term(linkUrl(enclosure.remoteUrl()));
-        const QString local = term(linkUrl(enclosure.localUrl()));
-        if (remote.isEmpty() || local.isEmpty()) {
+        if (remote.isEmpty() || term(linkUrl(enclosure.localUrl())).isEmpty()) {
             FEED_LOG(critical, "Tracker") << "Enclosure links not usable, skipped:" << enclosure;
             continue;
         }
-        QString known = created.value(remote);
-        if (known.isEmpty()) {
-            QSparqlQuery lookup(QStringLiteral("SELECT ?enclosureUri ?remLink WHERE { ?enclosureUri a mfo:Enclosure; "
-                                               "mfo:remoteLink ?remLink . FILTER ((?remLink = ?:remLink)) } "));
-            lookup.bindValue(QStringLiteral("remLink"), linkUrl(enclosure.remoteUrl()));
-            const Result result = execute(lookup, HERE, "Query Execution failed", "Query Execution Failed");
-            if (!result)
-                continue;
-            if (result->next()) {
-                if (term(QUrl(result->value(1).toString())) != remote)
-                    continue;
-                known = term(nodeUrl(result->value(0).toString()));
-            }
-        }
+        usable.append({enclosure, remote});
+        remotes.append(remote);
+    }
+    bool found = false;
+    // Nodes by remote link: those stored before, then those made new in this call, so that a
+    // second enclosure with a new remote link joins the first one's node.
+    QHash<QString, QString> nodes = storedEnclosureNodes(remotes, &found);
+    QString batch;
+    for (const auto& item : qAsConst(usable)) {
+        if (!found)
+            break;
+        const QString known = nodes.value(item.second);
         if (!known.isEmpty()) {
             batch += fill(QStringLiteral("INSERT { %enclosureUri a mfo:Enclosure; nie:isLogicalPartOf %messageUri } "),
                           {{QStringLiteral("%enclosureUri"), known}, {QStringLiteral("%messageUri"), parent}});
             continue;
         }
         const QString uri = term(_connection->createUrn());
-        created.insert(remote, uri);
-        batch += fill(QStringLiteral("INSERT {%enclosureUri a mfo:Enclosure; mfo:remoteLink %remLink ; mfo:localLink "
-                                     "%locLink; mfo:optional %optional; nie:contentSize %size; nie:mimeType %type; "
-                                     "nie:identifier %id;mfo:groupDefault %default; mfo:image %image; "
-                                     "nie:isLogicalPartOf %messageUri } "),
-                      {{QStringLiteral("%enclosureUri"), uri},
-                       {QStringLiteral("%remLink"), remote},
-                       {QStringLiteral("%locLink"), local},
-                       {QStringLiteral("%optional"), term(enclosure.type() != FeedEnclosure::Essential)},
-                       {QStringLiteral("%size"), term(enclosure.length())},
-                       {QStringLiteral("%type"), term(enclosure.mimeType())},
-                       {QStringLiteral("%image"), term(enclosure.typeIcon())},
-                       {QStringLiteral("%id"), term(enclosure.groupId())},
-                       {QStringLiteral("%default"), term(enclosure.isDefault())},
-                       {QStringLiteral("%messageUri"), parent}});
+        nodes.insert(item.second, uri);
+        batch += newEnclosureText(item.first, uri, parent);
     }
     const QSparqlQuery update(batch, QSparqlQuery::InsertStatement);
     return bool(execute(update, HERE, "Query Execution failed", "Query Execution failed"));
+}
+
+QHash<QString, QString> FeedTrackerSparql::storedEnclosureNodes(const QStringList& remotes, bool* found) const
+{
+    QHash<QString, QString> nodes;
+    *found = true;
+    if (remotes.isEmpty())
+        return nodes;
+    // One look-up for the whole list: a store round trip per enclosure costs more than the write.
+    const QSparqlQuery lookup(fill(QStringLiteral("SELECT ?enclosureUri ?remLink WHERE { ?enclosureUri a mfo:Enclosure; "
+                                                  "mfo:remoteLink ?remLink . VALUES ?remLink { %remLinks } } "),
+                                   {{QStringLiteral("%remLinks"), remotes.join(QLatin1Char(' '))}}));
+    const Result result = execute(lookup, HERE, "Query Execution failed", "Query Execution Failed");
+    *found = bool(result);
+    while (result && result->next()) {
+        const QString remote = QLatin1Char('<') + result->value(1).toString() + QLatin1Char('>');
+        if (!nodes.contains(remote))
+            nodes.insert(remote, term(nodeUrl(result->value(0).toString())));
+    }
+    return nodes;
 }
 
 QList<FeedEnclosure> FeedTrackerSparql::enclosuresForMessage(const QString& messageUri) const

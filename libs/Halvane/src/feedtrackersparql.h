@@ -5,6 +5,7 @@
 #include "feedenclosure.h"
 #include "feedmessage.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -64,6 +65,9 @@ private:
     Result execute(const QSparqlQuery& query, const CallSite& site, const char* noResultWords,
                    const char* errorWords, FailureDetail detail = FailureDetail::PreparedText,
                    bool* reached = nullptr) const;
+
+    // Stored enclosure nodes by remote-link IRI; *found is false when the look-up failed.
+    QHash<QString, QString> storedEnclosureNodes(const QStringList& remotes, bool* found) const;
 
     QSparqlConnection* _connection;
     static FeedTrackerSparql* _single;
