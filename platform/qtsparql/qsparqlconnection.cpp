@@ -106,6 +106,10 @@ QSparqlResult* QSparqlConnection::exec(const QSparqlQuery& query)
     const QString text = query.preparedQueryText(&error);
     if (!error.isEmpty())
         return new QSparqlResult(QSparqlError(error, QSparqlError::StatementError));
+    // The store reads the text up to its first NUL: a NUL in a value would cut the query.
+    if (text.contains(QChar(0)))
+        return new QSparqlResult(QSparqlError(QStringLiteral("Query text holds a NUL character"),
+                                              QSparqlError::StatementError));
     const QString sent = QSparqlText::storeDialect(text);
     return query.isTable() ? select(sent) : update(sent);
 }

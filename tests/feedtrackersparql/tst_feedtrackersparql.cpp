@@ -79,6 +79,26 @@ private slots:
     void updateOfUnknownEnclosureWritesNothing();
     void enclosureQueriesOfMissingNodes();
 
+    void channelWritesReadBack();
+    void addChannelRefusesKnownLink_data();
+    void addChannelRefusesKnownLink();
+    void subscriptionWithLinkAndTypeOnly();
+    void writesOfMissingChannel();
+    void editChannelStopsAtFirstFailure();
+    void editLinkOfChannelWithoutLinkNode();
+    void editChannelBadTime();
+
+    void messagesStoredExactly_data();
+    void messagesStoredExactly();
+    void knownMessageGainsChannel();
+    void sameLinkTwiceInOneCall();
+    void badMessageCostsOnlyItself();
+    void addMessagesWithoutChannel();
+    void addMessageQueryStoresEnclosures();
+    void deletableMessages();
+    void messageQueriesOfEmptyChannel();
+    void latestPublishedTime();
+
     void everyQueryParses();
     void missingStoreService();
 
@@ -86,6 +106,9 @@ private:
     FeedTrackerSparql* store() { return FeedTrackerSparql::instance(); }
     QString addChannelNode(const QString& link, const QString& title);
     QString addMessageNode(const QString& channelUri);
+    QString subscribe(const QString& link, const QString& title = QString());
+    QString addDatedMessage(const QString& channelUri, const QString& published, const QString& downloaded,
+                            bool favourite = false);
 
     QTemporaryDir _dir;
     std::unique_ptr<StoreEndpoint> _endpoint;
@@ -129,6 +152,30 @@ QString tst_FeedTrackerSparql::addMessageNode(const QString& channelUri)
 {
     const QString uri = _raw->createUrn().toString();
     update(_raw.get(), QStringLiteral("INSERT { <%1> a mfo:FeedMessage; nie:isLogicalPartOf <%2> }").arg(uri, channelUri));
+    return uri;
+}
+
+QString tst_FeedTrackerSparql::subscribe(const QString& link, const QString& title)
+{
+    FeedChannel channel;
+    channel.setLink(link);
+    channel.setTitle(title);
+    channel.setType(QStringLiteral("tamsil"));
+    return store()->addChannel(channel);
+}
+
+QString tst_FeedTrackerSparql::addDatedMessage(const QString& channelUri, const QString& published,
+                                               const QString& downloaded, bool favourite)
+{
+    const QString uri = _raw->createUrn().toString();
+    QString text = QStringLiteral("INSERT { <%1> a mfo:FeedMessage; nie:isLogicalPartOf <%2>; nie:title 't'; nie:description 'd'; nie:subject 's'; nie:links "
+                                  "<http://example.com/%3>; mfo:downloadedTime '%4'^^xsd:dateTime ")
+                       .arg(uri, channelUri, uri.mid(9), downloaded);
+    if (!published.isEmpty())
+        text += QStringLiteral("; nie:contentCreated '%1'^^xsd:dateTime ").arg(published);
+    if (favourite)
+        text += QStringLiteral("; nao:hasTag nao:predefined-tag-favorite ");
+    update(_raw.get(), text + QStringLiteral("}"));
     return uri;
 }
 
@@ -441,6 +488,348 @@ void tst_FeedTrackerSparql::enclosureQueriesOfMissingNodes()
     QCOMPARE(bare.type(), FeedEnclosure::Essential);
 }
 
+void tst_FeedTrackerSparql::channelWritesReadBack()
+{
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    FeedChannel channel;
+    channel.setLink(QStringLiteral("http://example.com/feed"));
+    channel.setTitle(QStringLiteral("Ti\"tle"));
+    channel.setType(QStringLiteral("tamsil"));
+    channel.setDescription(QStringLiteral("never stored"));
+    FeedEnclosure icon = enclosure(QStringLiteral("http://example.com/icon.png"), QStringLiteral("/icons/icon one.png"));
+    channel.setIcon(icon);
+    const QString uri = store()->addChannel(channel);
+    QVERIFY(uri.startsWith(Urn));
+    QCOMPARE(countLogged(QStringLiteral("Channel Uri: ")), 1);
+
+    FeedChannel read = store()->channelForUri(uri);
+    QCOMPARE(read.title(), channel.title());
+    QCOMPARE(read.link(), channel.link());
+    QCOMPARE(read.type(), QStringLiteral("tamsil"));
+    QVERIFY(read.lastModifiedTime().isEmpty());
+    QVERIFY(!read.updatedTime().isValid());
+    const QDateTime subscribed = read.subscribedTime();
+    QVERIFY(subscribed >= before && subscribed <= QDateTime::currentDateTime());
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?i WHERE { <%1> mfo:image ?i }").arg(uri)),
+             QList<QVariantList>{{icon.localUrl()}});
+    const QList<FeedEnclosure> icons = store()->enclosuresForMessage(uri);
+    QCOMPARE(icons.size(), 1);
+    QCOMPARE(fields(icons.at(0)), fields(icon));
+
+    channel.setUri(uri);
+    channel.setTitle(QStringLiteral("New title"));
+    channel.setLastModifiedTime(QStringLiteral("Tue, 07 May 2024 10:00:00 GMT"));
+    QVERIFY(store()->updateChannel(channel));
+    read = store()->channelForUri(uri);
+    QCOMPARE(read.title(), QStringLiteral("New title"));
+    QCOMPARE(read.lastModifiedTime(), channel.lastModifiedTime());
+    QVERIFY(read.updatedTime() >= before && read.updatedTime() <= QDateTime::currentDateTime());
+    QCOMPARE(store()->enclosuresForMessage(uri).size(), 1);
+
+    QVariantMap edit;
+    edit.insert(FeedTrackerSparql::LinkKey, QStringLiteral("http://example.com/moved feed"));
+    edit.insert(FeedTrackerSparql::TitleKey, QStringLiteral("Edited"));
+    edit.insert(FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("2024-01-02T03:04:05"));
+    edit.insert(QStringLiteral("4"), QStringLiteral("ignored"));
+    QVERIFY(store()->editChannel(uri, edit));
+    read = store()->channelForUri(uri);
+    QCOMPARE(read.link(), QStringLiteral("http://example.com/moved%20feed"));
+    QCOMPARE(read.title(), QStringLiteral("Edited"));
+    QCOMPARE(read.updatedTime(), QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5), Qt::LocalTime));
+    QCOMPARE(read.subscribedTime(), subscribed);
+    // The old link node is gone.
+    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?c WHERE { <http://example.com/feed> nie:created ?c }")).isEmpty());
+    QVERIFY(store()->editChannel(uri, {{QStringLiteral("9"), 1}}));
+}
+
+void tst_FeedTrackerSparql::addChannelRefusesKnownLink_data()
+{
+    QTest::addColumn<QString>("second");
+    QTest::newRow("same text") << "http://example.com/feed";
+    QTest::newRow("without scheme") << "example.com/feed";
+    QTest::newRow("other case of host") << "http://Example.COM/feed";
+}
+
+void tst_FeedTrackerSparql::addChannelRefusesKnownLink()
+{
+    QFETCH(QString, second);
+    const QString first = subscribe(QStringLiteral("http://example.com/feed"), QStringLiteral("First"));
+    QVERIFY(!first.isEmpty());
+    QVERIFY(subscribe(second).isEmpty());
+    QCOMPARE(countLogged(QStringLiteral("Channel exists")), 1);
+    QCOMPARE(store()->allChannelUrls(), QStringList{first});
+    QCOMPARE(store()->channelForUri(first).title(), QStringLiteral("First"));
+}
+
+void tst_FeedTrackerSparql::subscriptionWithLinkAndTypeOnly()
+{
+    const QString uri = subscribe(QStringLiteral("example.org/rss"));
+    QVERIFY(!uri.isEmpty());
+    const FeedChannel read = store()->channelForUri(uri);
+    QCOMPARE(read.link(), QStringLiteral("http://example.org/rss"));
+    QVERIFY(read.title().isEmpty());
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?i WHERE { <%1> mfo:image ?i }").arg(uri)),
+             QList<QVariantList>{{QString()}});
+    QVERIFY(store()->enclosuresForMessage(uri).isEmpty());
+    QVERIFY(subscribe(QString()).isEmpty());
+}
+
+void tst_FeedTrackerSparql::writesOfMissingChannel()
+{
+    FeedChannel channel;
+    channel.setUri(QStringLiteral("urn:uuid:missing"));
+    channel.setTitle(QStringLiteral("T"));
+    QVERIFY(!store()->updateChannel(channel));
+    QCOMPARE(countLogged(QStringLiteral("Channel not found, unable to update")), 1);
+    channel.setUri(QString());
+    QVERIFY(!store()->updateChannel(channel));
+    QVERIFY(!store()->editChannel(QStringLiteral("urn:uuid:missing"), {{FeedTrackerSparql::TitleKey, QStringLiteral("x")}}));
+    QCOMPARE(countLogged(QStringLiteral("Channel not found")), 2);
+    QVERIFY(!store()->editChannel(QStringLiteral("urn:uuid:missing"), QVariantMap()));
+    QCOMPARE(countLogged(QStringLiteral("No Properties to Update")), 1);
+    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?s WHERE { ?s nie:title ?t }")).isEmpty());
+}
+
+void tst_FeedTrackerSparql::editChannelStopsAtFirstFailure()
+{
+    const QString first = subscribe(QStringLiteral("http://example.com/one"), QStringLiteral("One"));
+    const QString second = subscribe(QStringLiteral("http://example.com/two"), QStringLiteral("Two"));
+    QVariantMap edit{{FeedTrackerSparql::LinkKey, QStringLiteral("http://example.com/one")},
+                     {FeedTrackerSparql::TitleKey, QStringLiteral("Changed")}};
+    QVERIFY(!store()->editChannel(second, edit));
+    QCOMPARE(countLogged(QStringLiteral("Query Execution Failed - link Query")), 1);
+    const FeedChannel read = store()->channelForUri(second);
+    QCOMPARE(read.title(), QStringLiteral("Two"));
+    QCOMPARE(read.link(), QStringLiteral("http://example.com/two"));
+    QVERIFY(read.subscribedTime().isValid());
+    QCOMPARE(store()->channelForUri(first).link(), QStringLiteral("http://example.com/one"));
+    QVERIFY(!store()->editChannel(second, {{FeedTrackerSparql::LinkKey, QString()}}));
+    QCOMPARE(store()->channelForUri(second).link(), QStringLiteral("http://example.com/two"));
+}
+
+// A missing old node must not be bound as "<>".
+void tst_FeedTrackerSparql::editLinkOfChannelWithoutLinkNode()
+{
+    update(_raw.get(), QStringLiteral("INSERT { <urn:uuid:nolink> a mfo:FeedChannel; nie:title 'No link' }"));
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    QVERIFY(store()->editChannel(QStringLiteral("urn:uuid:nolink"),
+                                 {{FeedTrackerSparql::LinkKey, QStringLiteral("http://example.com/new")}}));
+    const FeedChannel read = store()->channelForUri(QStringLiteral("urn:uuid:nolink"));
+    QCOMPARE(read.link(), QStringLiteral("http://example.com/new"));
+    QVERIFY(read.subscribedTime() >= before);
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?b WHERE { ?b a rdfs:Resource . FILTER(isBlank(?b)) }")).size(), 0);
+}
+
+void tst_FeedTrackerSparql::editChannelBadTime()
+{
+    const QString uri = subscribe(QStringLiteral("http://example.com/t"));
+    QVERIFY(!store()->editChannel(uri, {{FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("not a time")}}));
+    QCOMPARE(countLogged(QStringLiteral("Updation of Last Modified time failed")), 1);
+    QVERIFY(!store()->channelForUri(uri).updatedTime().isValid());
+}
+
+void tst_FeedTrackerSparql::messagesStoredExactly_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QDateTime>("published");
+    const QDateTime date(QDate(2023, 12, 24), QTime(18, 0, 0), Qt::OffsetFromUTC, -5 * 3600);
+    QTest::newRow("plain") << "Title" << "http://example.com/post/1" << date;
+    QTest::newRow("quotes") << "\"Q\" 'q' \\ \"\"\"" << "http://example.com/a\"b'c" << date;
+    QTest::newRow("angle bracket link") << "<b>bold</b>" << "http://example.com/a>b<c" << date;
+    QTest::newRow("blanks and newlines") << "line\nline\r\tend" << "http://example.com/a b\nc" << date;
+    QTest::newRow("placeholders") << "%2 %3 %4 %5 %6 %7 ?:link ?_x" << "http://example.com/%5?%7=?:link" << date;
+    QTest::newRow("escapes in link") << "t" << "http://example.com/a%20b%41%2F" << date;
+    QTest::newRow("not a url") << "t" << "a b c" << date;
+    QTest::newRow("blank in host") << "t" << "http://exa mple.com/" << date;
+    QTest::newRow("no link") << "t" << "" << date;
+    QTest::newRow("invalid date") << "t" << "http://example.com/nodate" << QDateTime();
+    QTest::newRow("year beyond 9999") << "t" << "http://example.com/far" << QDateTime(QDate(12000, 1, 1), QTime(0, 0), Qt::UTC);
+}
+
+void tst_FeedTrackerSparql::messagesStoredExactly()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, link);
+    QFETCH(QDateTime, published);
+    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
+    FeedMessage message;
+    message.setTitle(title);
+    message.setLink(link);
+    message.setDescription(QStringLiteral("<p class=\"x\">") + QString(100000, QLatin1Char('d')) + title);
+    message.setSummary(QStringLiteral("summary ") + title);
+    message.setPublishedDate(published);
+    FeedMessage neighbour;
+    neighbour.setTitle(QStringLiteral("neighbour"));
+    neighbour.setLink(QStringLiteral("http://example.com/neighbour"));
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    QVERIFY(store()->addMessages({message, neighbour}, channel));
+    QCOMPARE(takeLog().filter(QStringLiteral("failed"), Qt::CaseInsensitive), QStringList());
+
+    QStringList links = store()->messageLinksOfChannel(channel);
+    QCOMPARE(links.size(), 2);
+    QVERIFY(links.contains(link));
+    QCOMPARE(store()->allMessageUrls(channel).size(), 2);
+    QList<FeedMessage> read = store()->messagesForChannel(channel);
+    if (link.isEmpty()) {
+        QCOMPARE(read.size(), 1); // the listing needs a link
+        return;
+    }
+    QCOMPARE(read.size(), 2);
+    const FeedMessage stored = read.at(0).link() == link ? read.at(0) : read.at(1);
+    QCOMPARE(stored.title(), message.title());
+    QCOMPARE(stored.description(), message.description());
+    QCOMPARE(stored.summary(), message.summary());
+    QCOMPARE(stored.link(), link);
+    QCOMPARE(stored.publishedDate(), published.isValid() && published.date().year() < 10000 ? published : QDateTime());
+    QVERIFY(stored.downloadedTime() >= before && stored.downloadedTime() <= QDateTime::currentDateTime());
+    QVERIFY(!stored.isFavorite());
+    // Stored once, found again: a second fetch adds no node.
+    QVERIFY(store()->addMessages({message}, channel));
+    QCOMPARE(store()->allMessageUrls(channel).size(), 2);
+}
+
+void tst_FeedTrackerSparql::knownMessageGainsChannel()
+{
+    const QString first = subscribe(QStringLiteral("http://example.com/one"));
+    const QString second = subscribe(QStringLiteral("http://example.com/two"));
+    FeedMessage message;
+    message.setTitle(QStringLiteral("Shared"));
+    message.setLink(QStringLiteral("http://example.com/shared post"));
+    const FeedEnclosure kept = enclosure(QStringLiteral("http://example.com/kept.mp3"));
+    message.setEnclosures({kept});
+    QVERIFY(store()->addMessages({message}, first));
+    FeedEnclosure changedKept = kept;
+    changedKept.setMimeType(QStringLiteral("changed/type"));
+    const FeedEnclosure added = enclosure(QStringLiteral("http://example.com/added.mp3"), QStringLiteral("/x/added"));
+    message.setEnclosures({changedKept, added});
+    message.setTitle(QStringLiteral("Not rewritten"));
+    QVERIFY(store()->addMessages({message}, second));
+
+    const QStringList ofFirst = store()->allMessageUrls(first);
+    QCOMPARE(ofFirst.size(), 1);
+    QCOMPARE(store()->allMessageUrls(second), ofFirst);
+    QCOMPARE(store()->messagesForChannel(second).at(0).title(), QStringLiteral("Shared"));
+    QList<FeedEnclosure> enclosures = store()->enclosuresForMessage(ofFirst.at(0));
+    QCOMPARE(enclosures.size(), 2);
+    const FeedEnclosure storedKept = enclosures.at(0).remoteUrl() == kept.remoteUrl() ? enclosures.at(0) : enclosures.at(1);
+    QCOMPARE(fields(storedKept), fields(kept));
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).size(), 2);
+}
+
+void tst_FeedTrackerSparql::sameLinkTwiceInOneCall()
+{
+    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
+    FeedMessage message;
+    message.setTitle(QStringLiteral("Twice"));
+    message.setLink(QStringLiteral("http://example.com/twice"));
+    message.setEnclosures({enclosure(QStringLiteral("http://example.com/one-file"))});
+    QVERIFY(store()->addMessages({message, message}, channel));
+    QCOMPARE(store()->allMessageUrls(channel).size(), 2);
+    // Both messages share one enclosure node.
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).size(), 1);
+    QVERIFY(store()->addMessages({}, channel));
+}
+
+// A message the store refuses is left out; the others of the batch are stored.
+void tst_FeedTrackerSparql::badMessageCostsOnlyItself()
+{
+    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
+    QList<FeedMessage> messages;
+    for (int i = 0; i < 3; ++i) {
+        FeedMessage message;
+        message.setTitle(i == 1 ? QStringLiteral("bad") + QChar(0) : QStringLiteral("good"));
+        message.setLink(QStringLiteral("http://example.com/%1").arg(i));
+        message.setEnclosures({enclosure(QStringLiteral("http://example.com/file%1").arg(i))});
+        messages.append(message);
+    }
+    QVERIFY(!store()->addMessages(messages, channel));
+    QCOMPARE(countLogged(QStringLiteral("Failed: ")), 1);
+    QCOMPARE(countLogged(QStringLiteral("Message not stored:")), 1);
+    QStringList links = store()->messageLinksOfChannel(channel);
+    links.sort();
+    QCOMPARE(links, (QStringList{QStringLiteral("http://example.com/0"), QStringLiteral("http://example.com/2")}));
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).size(), 2);
+}
+
+void tst_FeedTrackerSparql::addMessagesWithoutChannel()
+{
+    FeedMessage message;
+    message.setLink(QStringLiteral("http://example.com/x"));
+    QVERIFY(!store()->addMessages({message}, QString()));
+    QCOMPARE(countLogged(QStringLiteral("ChannelUri empty, not able to add messages")), 1);
+    QVERIFY(store()->addMessageQuery(message, QString()).isEmpty());
+    QCOMPARE(countLogged(QStringLiteral("Invalied input, cannot proceed")), 1);
+    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m a mfo:FeedMessage }")).isEmpty());
+}
+
+void tst_FeedTrackerSparql::addMessageQueryStoresEnclosures()
+{
+    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
+    FeedMessage message;
+    message.setTitle(QStringLiteral("%5"));
+    message.setLink(QStringLiteral("http://example.com/q"));
+    message.setEnclosures({enclosure(QStringLiteral("http://example.com/q.mp3"))});
+    const QString text = store()->addMessageQuery(message, channel);
+    QVERIFY(text.startsWith(QStringLiteral("INSERT { <urn:uuid:")));
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).size(), 1);
+    QVERIFY(update(_raw.get(), text));
+    QCOMPARE(store()->messagesForChannel(channel).at(0).title(), QStringLiteral("%5"));
+    QVERIFY(update(_raw.get(), createAssociation(message, QStringLiteral("urn:uuid:other"))));
+    QCOMPARE(store()->allMessageUrls(QStringLiteral("urn:uuid:other")).size(), 1);
+}
+
+void tst_FeedTrackerSparql::deletableMessages()
+{
+    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
+    const QString undated1 = addDatedMessage(channel, QString(), QStringLiteral("2024-01-01T00:00:03Z"));
+    const QString dated1 = addDatedMessage(channel, QStringLiteral("2020-01-01T00:00:00Z"), QStringLiteral("2024-01-01T00:00:00Z"));
+    const QString undated2 = addDatedMessage(channel, QString(), QStringLiteral("2024-01-01T00:00:01Z"));
+    const QString dated2 = addDatedMessage(channel, QStringLiteral("2019-01-01T00:00:00Z"), QStringLiteral("2024-01-01T00:00:05Z"));
+    const QString undated3 = addDatedMessage(channel, QString(), QStringLiteral("2024-01-01T00:00:02Z"));
+    addDatedMessage(channel, QStringLiteral("2000-01-01T00:00:00Z"), QStringLiteral("2023-01-01T00:00:00Z"), true);
+    update(_raw.get(), QStringLiteral("INSERT { <urn:uuid:notime> a mfo:FeedMessage; nie:isLogicalPartOf <%1> }").arg(channel));
+
+    QCOMPARE(store()->deletableMessageCount(channel), 6);
+    QCOMPARE(store()->deletableMessages(channel, 4), (QStringList{undated2, undated3, undated1, dated2}));
+    QCOMPARE(store()->deletableMessages(channel, 10), (QStringList{undated2, undated3, undated1, dated2, dated1}));
+    QCOMPARE(store()->allMessageUrls(channel).size(), 7);
+    QCOMPARE(store()->messagesForChannel(channel).size(), 6);
+    int favourites = 0;
+    for (const FeedMessage& message : store()->messagesForChannel(channel))
+        favourites += message.isFavorite();
+    QCOMPARE(favourites, 1);
+    QVERIFY(store()->deletableMessages(channel, 0).isEmpty());
+    takeLog();
+    QVERIFY(store()->deletableMessages(channel, -1).isEmpty());
+    QCOMPARE(takeLog().filter(QStringLiteral("failed"), Qt::CaseInsensitive), QStringList());
+}
+
+void tst_FeedTrackerSparql::messageQueriesOfEmptyChannel()
+{
+    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
+    takeLog();
+    QVERIFY(store()->messagesForChannel(channel).isEmpty());
+    QVERIFY(store()->allMessageUrls(channel).isEmpty());
+    QVERIFY(store()->messageLinksOfChannel(channel).isEmpty());
+    QVERIFY(store()->deletableMessages(channel, 3).isEmpty());
+    QCOMPARE(store()->deletableMessageCount(channel), 0);
+    QVERIFY(!store()->latestPostPublishedTime(channel).isValid());
+    QCOMPARE(takeLog().size(), 1); // the count
+    QVERIFY(store()->messagesForChannel(QString()).isEmpty());
+    QCOMPARE(store()->deletableMessageCount(QString()), 0);
+}
+
+void tst_FeedTrackerSparql::latestPublishedTime()
+{
+    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
+    addDatedMessage(channel, QString(), QStringLiteral("2024-01-01T00:00:00Z"));
+    QVERIFY(!store()->latestPostPublishedTime(channel).isValid());
+    addDatedMessage(channel, QStringLiteral("2021-06-01T12:00:00+02:00"), QStringLiteral("2024-01-01T00:00:00Z"));
+    addDatedMessage(channel, QStringLiteral("2020-06-01T12:00:00Z"), QStringLiteral("2024-01-01T00:00:00Z"));
+    QCOMPARE(store()->latestPostPublishedTime(channel), QDateTime(QDate(2021, 6, 1), QTime(10, 0), Qt::UTC));
+}
+
 // A query text that the store cannot parse must fail here, not for a user: every operation
 // runs on a populated store and no failure may be logged.
 void tst_FeedTrackerSparql::everyQueryParses()
@@ -456,6 +845,27 @@ void tst_FeedTrackerSparql::everyQueryParses()
     QCOMPARE(store()->enclosuresForMessage(message).size(), 1);
     QVERIFY(!store()->enclosureForUri(store()->enclosuresForMessage(message).at(0).uri()).uri().isEmpty());
     QVERIFY(store()->updateEnclosure(enclosure(QStringLiteral("http://example.com/e"))));
+    FeedChannel channelRecord;
+    channelRecord.setLink(QStringLiteral("http://example.com/other"));
+    channelRecord.setIcon(enclosure(QStringLiteral("http://example.com/icon")));
+    channelRecord.setUri(store()->addChannel(channelRecord));
+    QVERIFY(!channelRecord.uri().isEmpty());
+    QVERIFY(store()->updateChannel(channelRecord));
+    QVERIFY(store()->editChannel(channelRecord.uri(), {{FeedTrackerSparql::LinkKey, QStringLiteral("http://example.com/3")},
+                                                       {FeedTrackerSparql::TitleKey, QStringLiteral("t")},
+                                                       {FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("2024-01-01T00:00:00")}}));
+    FeedMessage posted;
+    posted.setLink(QStringLiteral("http://example.com/m"));
+    posted.setPublishedDate(QDateTime::currentDateTime());
+    posted.setEnclosures({enclosure(QStringLiteral("http://example.com/m.mp3"))});
+    QVERIFY(store()->addMessages({posted}, channel));
+    QVERIFY(store()->addMessages({posted}, channelRecord.uri()));
+    QCOMPARE(store()->messagesForChannel(channel).size(), 1);
+    QCOMPARE(store()->allMessageUrls(channel).size(), 2);
+    QCOMPARE(store()->messageLinksOfChannel(channel).size(), 2);
+    QVERIFY(store()->latestPostPublishedTime(channel).isValid());
+    QCOMPARE(store()->deletableMessageCount(channel), 2);
+    QCOMPARE(store()->deletableMessages(channel, 5).size(), 1);
     const QStringList log = takeLog();
     QCOMPARE(log.filter(QStringLiteral("failed"), Qt::CaseInsensitive), QStringList());
 }
@@ -477,6 +887,19 @@ void tst_FeedTrackerSparql::missingStoreService()
     QVERIFY(absent->enclosuresForMessage(QStringLiteral("urn:x")).isEmpty());
     QVERIFY(absent->enclosureForUri(QStringLiteral("urn:x")).uri().isEmpty());
     QVERIFY(!absent->updateEnclosure(enclosure(QStringLiteral("http://example.com/e"))));
+    FeedChannel channel;
+    channel.setUri(QStringLiteral("urn:x"));
+    channel.setLink(QStringLiteral("http://example.com/l"));
+    QVERIFY(absent->addChannel(channel).isEmpty());
+    QVERIFY(!absent->updateChannel(channel));
+    QVERIFY(!absent->editChannel(QStringLiteral("urn:x"), {{FeedTrackerSparql::TitleKey, QStringLiteral("t")}}));
+    QVERIFY(!absent->addMessages({FeedMessage()}, QStringLiteral("urn:x")));
+    QVERIFY(absent->messagesForChannel(QStringLiteral("urn:x")).isEmpty());
+    QVERIFY(absent->allMessageUrls(QStringLiteral("urn:x")).isEmpty());
+    QVERIFY(absent->messageLinksOfChannel(QStringLiteral("urn:x")).isEmpty());
+    QVERIFY(!absent->latestPostPublishedTime(QStringLiteral("urn:x")).isValid());
+    QCOMPARE(absent->deletableMessageCount(QStringLiteral("urn:x")), 0);
+    QVERIFY(absent->deletableMessages(QStringLiteral("urn:x"), 3).isEmpty());
     FeedTrackerSparql::releaseInstance();
 }
 

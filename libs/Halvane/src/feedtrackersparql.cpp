@@ -70,14 +70,36 @@ QByteArray encodedLink(const QString& text)
     return text.toUtf8().toPercentEncoding(":/?#@!$&'()*+,;=");
 }
 
+// A text that is no valid URL even encoded (a blank in a host name) becomes a relative IRI
+// with every delimiter encoded: still the same IRI for the same text, and still reversible.
 QUrl linkUrl(const QString& text)
 {
-    return QUrl::fromEncoded(encodedLink(text), QUrl::StrictMode);
+    const QUrl url = QUrl::fromEncoded(encodedLink(text), QUrl::StrictMode);
+    if (url.isValid() || text.isEmpty())
+        return url;
+    return QUrl::fromEncoded(text.toUtf8().toPercentEncoding(), QUrl::StrictMode);
 }
 
 QString linkText(const QVariant& value)
 {
     return QString::fromUtf8(QByteArray::fromPercentEncoding(value.toString().toUtf8()));
+}
+
+// An IRI read from the store as it stands in a query text.
+QString iriTerm(const QVariant& value)
+{
+    return QLatin1Char('<') + value.toString() + QLatin1Char('>');
+}
+
+const int SliceSize = 500;
+
+// Terms joined into VALUES lists of a bounded length.
+QStringList valueSlices(const QStringList& terms)
+{
+    QStringList slices;
+    for (int i = 0; i < terms.size(); i += SliceSize)
+        slices.append(terms.mid(i, SliceSize).join(QLatin1Char(' ')));
+    return slices;
 }
 
 QDateTime localTime(const QVariant& value)
@@ -113,6 +135,53 @@ QString newEnclosureText(const FeedEnclosure& enclosure, const QString& uri, con
                  {QStringLiteral("%id"), term(enclosure.groupId())},
                  {QStringLiteral("%default"), term(enclosure.isDefault())},
                  {QStringLiteral("%messageUri"), parent}});
+}
+
+QList<FeedTrackerSparql::RemoteEnclosure> usableEnclosures(const QList<FeedEnclosure>& enclosures,
+                                                           const QString& parentUri)
+{
+    QList<FeedTrackerSparql::RemoteEnclosure> usable;
+    for (const FeedEnclosure& enclosure : enclosures) {
+        if (enclosure.remoteUrl().isEmpty()) {
+            FEED_LOG(critical, "Tracker") << "remoteLink empty for message " << parentUri;
+            continue;
+        }
+        // Without a local link the record could never be listed nor its file deleted.
+        if (enclosure.localUrl().isEmpty()) {
+            FEED_LOG(critical, "Tracker") << "localLink empty, enclosure skipped:" << enclosure.remoteUrl();
+            continue;
+        }
+        usable.append({enclosure, term(linkUrl(enclosure.remoteUrl()))});
+    }
+    return usable;
+}
+
+QStringList remoteTerms(const QList<FeedTrackerSparql::RemoteEnclosure>& enclosures)
+{
+    QStringList terms;
+    for (const auto& item : enclosures)
+        terms.append(item.second);
+    return terms;
+}
+
+// The insert text of one new message node, without its enclosures.
+QString messageText(const FeedMessage& message, const QString& uri, const QString& channel)
+{
+    QString text = fill(QStringLiteral("INSERT { %2 a mfo:FeedMessage ; nie:isLogicalPartOf %3; nie:title %4; "
+                                       "nie:description %5; nie:subject %6 ; mfo:downloadedTime %7 "),
+                        {{QStringLiteral("%2"), uri},
+                         {QStringLiteral("%3"), channel},
+                         {QStringLiteral("%4"), QSparqlBinding(QStringLiteral("title"), message.title()).toString()},
+                         {QStringLiteral("%5"), QSparqlBinding(QStringLiteral("desc"), message.description()).toString()},
+                         {QStringLiteral("%6"), QSparqlBinding(QStringLiteral("summary"), message.summary()).toString()},
+                         {QStringLiteral("%7"), term(QDateTime::currentDateTimeUtc())}});
+    // A date that has no ISO text (a year beyond 9999) is left out rather than sink the batch.
+    const QString published = term(message.publishedDate());
+    if (!published.isEmpty())
+        text += QStringLiteral("; nie:contentCreated ") + published + QLatin1Char(' ');
+    if (!message.link().isEmpty())
+        text += QStringLiteral("; nie:links ") + term(linkUrl(message.link()));
+    return text + QStringLiteral(" } ");
 }
 
 } // namespace
@@ -248,6 +317,398 @@ QString FeedTrackerSparql::channelType(const QString& uri) const
     return result->value(1).toString();
 }
 
+// Channel writes
+
+QString FeedTrackerSparql::addChannel(const FeedChannel& channel) const
+{
+    const QUrl link = QUrl::fromUserInput(channel.link());
+    QSparqlQuery exists(QStringLiteral(
+        "SELECT ?l WHERE { ?channel a mfo:FeedChannel; nie:links ?l .FILTER(( ?l = ?:link)).  }"));
+    exists.bindValue(QStringLiteral("link"), link);
+    FEED_LOG(debug, "Tracker") << exists.preparedQueryText();
+    {
+        const Result result = execute(exists, HERE, "Query Execution failed", "Query Execution Failed");
+        if (!result)
+            return QString();
+        // Any row: the link in whatever form it was typed is one node, and one channel's.
+        if (result->next()) {
+            FEED_LOG(critical, "Tracker") << "Channel exists";
+            return QString();
+        }
+    }
+    const QUrl uri = _connection->createUrn();
+    // A link node left without a channel may still carry its old creation time.
+    QSparqlQuery insert(QStringLiteral(
+                            "DELETE { ?:link nie:created ?old } WHERE { ?:link nie:created ?old } "
+                            "INSERT { ?:link a nie:DataObject ; nie:created ?:current_date .?:channelUrl a "
+                            "mfo:FeedChannel . ?:channelUrl nie:title ?:title .  ?:channelUrl nie:characterSet ?:type "
+                            ". ?:channelUrl mfo:image ?:new_image . ?:channelUrl nie:links ?:link . }"),
+                        QSparqlQuery::InsertStatement);
+    insert.bindValue(QStringLiteral("channelUrl"), uri);
+    insert.bindValue(QStringLiteral("new_image"), channel.icon().localUrl());
+    insert.bindValue(QStringLiteral("link"), link);
+    insert.bindValue(QStringLiteral("type"), channel.type());
+    insert.bindValue(QStringLiteral("title"), channel.title());
+    insert.bindValue(QStringLiteral("current_date"), QDateTime::currentDateTimeUtc());
+    FEED_LOG(debug, "Tracker") << insert.preparedQueryText();
+    if (!execute(insert, HERE, "Query Execution failed", "Query Execution Failed - addChannel"))
+        return QString();
+    FEED_LOG(debug, "Tracker") << "Channel Uri: " << uri;
+    if (!channel.icon().remoteUrl().isEmpty())
+        addEnclosures({channel.icon()}, uri.toString());
+    return uri.toString();
+}
+
+bool FeedTrackerSparql::updateChannel(const FeedChannel& channel) const
+{
+    if (!channelExists(channel.uri(), HERE, "Query Execution Failed - get Channel", "Channel not found, unable to update"))
+        return false;
+    QSparqlQuery update(
+        QStringLiteral("DELETE { ?:channelUri nie:title ?title } WHERE {?:channelUri nie:title ?title .} INSERT "
+                       "{?:channelUri nie:title ?:new_title} DELETE {?:channelUri mfo:image ?image } WHERE "
+                       "{?:channelUri mfo:image ?image .} INSERT {?:channelUri mfo:image ?:new_image} DELETE "
+                       "{?:channelUri nie:contentLastModified ?updatedTime } WHERE {?:channelUri "
+                       "nie:contentLastModified ?updatedTime } INSERT {?:channelUri nie:contentLastModified "
+                       "?:updatedTime } DELETE {?:channelUri nie:comment ?contentUpdatedTime } WHERE {?:channelUri "
+                       "nie:comment ?contentUpdatedTime } INSERT {?:channelUri nie:comment ?:contentUpdatedTime } "),
+        QSparqlQuery::InsertStatement);
+    update.bindValue(QStringLiteral("channelUri"), nodeUrl(channel.uri()));
+    update.bindValue(QStringLiteral("new_title"), channel.title());
+    update.bindValue(QStringLiteral("new_image"), channel.icon().localUrl());
+    update.bindValue(QStringLiteral("updatedTime"), QDateTime::currentDateTimeUtc());
+    update.bindValue(QStringLiteral("contentUpdatedTime"), channel.lastModifiedTime());
+    FEED_LOG(debug, "Tracker") << update.preparedQueryText();
+    if (!execute(update, HERE, "Query Execution Failed", "Query Execution Failed - update Channel"))
+        return false;
+    if (!channel.icon().remoteUrl().isEmpty())
+        addEnclosures({channel.icon()}, channel.uri());
+    return true;
+}
+
+bool FeedTrackerSparql::editChannel(const QString& channelUri, const QVariantMap& properties) const
+{
+    if (properties.isEmpty()) {
+        FEED_LOG(critical, "Tracker") << "No Properties to Update";
+        return false;
+    }
+    if (!channelExists(channelUri, HERE, "Query Execution Failed", "Channel not found"))
+        return false;
+    if (properties.contains(LinkKey) && !editLink(channelUri, properties.value(LinkKey).toString()))
+        return false;
+    if (properties.contains(TitleKey) && !editTitle(channelUri, properties.value(TitleKey).toString()))
+        return false;
+    if (properties.contains(LastModifiedTimeKey)
+        && !editLastModifiedTime(channelUri, properties.value(LastModifiedTimeKey).toString()))
+        return false;
+    return true;
+}
+
+bool FeedTrackerSparql::channelExists(const QString& channelUri, const CallSite& site, const char* errorWords,
+                                      const char* notFoundWords) const
+{
+    QSparqlQuery query(QStringLiteral("SELECT ?channel WHERE { ?channel a mfo:FeedChannel . FILTER(( ?channel = "
+                                      "?:channelUri)).  }"));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    FEED_LOG(debug, "Tracker") << query.preparedQueryText();
+    const Result result = execute(query, site, "Query Execution failed", errorWords);
+    if (!result)
+        return false;
+    if (!result->next() || result->value(0).toString() != channelUri) {
+        criticalAt(site.line, site.signature, site.function) << notFoundWords;
+        return false;
+    }
+    return true;
+}
+
+bool FeedTrackerSparql::editLink(const QString& channelUri, const QString& link) const
+{
+    QSparqlQuery current(QStringLiteral(
+        "SELECT ?l ?c WHERE { ?:channelUri nie:links ?l . OPTIONAL { ?l nie:created ?c } }"));
+    current.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    FEED_LOG(debug, "Tracker") << current.preparedQueryText();
+    QString oldLink;
+    QVariant created;
+    {
+        const Result result = execute(current, HERE, "Query Execution failed", "Query Execution Failed - getCreated");
+        if (!result)
+            return false;
+        if (result->next()) {
+            oldLink = result->value(0).toString();
+            created = result->value(1);
+        }
+    }
+    // A channel without a link node gets one subscribed now; there is no old node to delete.
+    const QString dropOld = QStringLiteral(
+        "DELETE {?:link nie:created ?c } WHERE { ?:link nie:created ?c } DELETE { ?:channelUri nie:links ?:link . "
+        "?:link a rdfs:Resource } WHERE { ?:channelUri nie:links ?:link } ");
+    QSparqlQuery update((oldLink.isEmpty() ? QString() : dropOld)
+                            + QStringLiteral("INSERT { ?:new_link a nie:DataObject ; nie:created ?:created "
+                                             ".?:channelUri nie:links ?:new_link .}"),
+                        QSparqlQuery::InsertStatement);
+    if (!oldLink.isEmpty())
+        update.bindValue(QStringLiteral("link"), QUrl(oldLink));
+    update.bindValue(QStringLiteral("new_link"), QUrl::fromUserInput(link));
+    update.bindValue(QStringLiteral("created"), created.isValid() ? created : QDateTime::currentDateTimeUtc());
+    update.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    FEED_LOG(debug, "Tracker") << update.preparedQueryText();
+    return bool(execute(update, HERE, "Query Execution failed", "Query Execution Failed - link Query"));
+}
+
+bool FeedTrackerSparql::editTitle(const QString& channelUri, const QString& title) const
+{
+    QSparqlQuery update(QStringLiteral("DELETE { ?:channelUri nie:title ?title } WHERE {?:channelUri nie:title ?title .} "
+                                       "INSERT {?:channelUri nie:title ?:new_title}"),
+                        QSparqlQuery::InsertStatement);
+    update.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    update.bindValue(QStringLiteral("new_title"), title);
+    FEED_LOG(debug, "Tracker") << update.preparedQueryText();
+    return bool(execute(update, HERE, "Query Execution failed", "Query Execution Failed!!!"));
+}
+
+bool FeedTrackerSparql::editLastModifiedTime(const QString& channelUri, const QString& time) const
+{
+    QSparqlQuery update(QStringLiteral("DELETE {?:channelUri nie:contentLastModified ?lastModified } WHERE "
+                                       "{?:channelUri nie:contentLastModified ?lastModified .} INSERT {?:channelUri "
+                                       "nie:contentLastModified ?:time }"),
+                        QSparqlQuery::InsertStatement);
+    update.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    // A zone-less text is local time; it is stored as UTC so that it reads back the same.
+    update.bindValue(QStringLiteral("time"), QDateTime::fromString(time, Qt::ISODate));
+    FEED_LOG(debug, "Tracker") << update.preparedQueryText();
+    return bool(execute(update, HERE, "Query Execution failed", "Updation of Last Modified time failed"));
+}
+
+// Message writes
+
+QString createAssociation(const FeedMessage& message, const QString& channelUri)
+{
+    return fill(QStringLiteral("INSERT {?u nie:isLogicalPartOf %channelUri} WHERE {?u a mfo:FeedMessage; nie:links %link } "),
+                {{QStringLiteral("%channelUri"), term(nodeUrl(channelUri))},
+                 {QStringLiteral("%link"), term(linkUrl(message.link()))}});
+}
+
+QString FeedTrackerSparql::addMessageQuery(const FeedMessage& message, const QString& channelUri) const
+{
+    const QString channel = term(nodeUrl(channelUri));
+    if (channel.isEmpty()) {
+        FEED_LOG(critical, "Tracker") << "Invalied input, cannot proceed";
+        return QString();
+    }
+    const QUrl uri = _connection->createUrn();
+    if (!message.enclosures().isEmpty())
+        addEnclosures(message.enclosures(), uri.toString());
+    return messageText(message, term(uri), channel);
+}
+
+bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QString& channelUri) const
+{
+    const QString channel = term(nodeUrl(channelUri));
+    if (channel.isEmpty()) {
+        FEED_LOG(critical, "Tracker") << "ChannelUri empty, not able to add messages";
+        return false;
+    }
+    QStringList links;
+    for (const FeedMessage& message : messages) {
+        if (!message.link().isEmpty())
+            links.append(term(linkUrl(message.link())));
+    }
+    QHash<QString, QString> known;
+    if (!storedMessageNodes(links, &known))
+        return false;
+    QStringList knownNodes;
+    for (const FeedMessage& message : messages) {
+        const QString node = known.value(message.link().isEmpty() ? QString() : term(linkUrl(message.link())));
+        if (!node.isEmpty() && !message.enclosures().isEmpty())
+            knownNodes.append(node);
+    }
+    QHash<QString, QStringList> storedLinks;
+    if (!storedEnclosureLinks(knownNodes, &storedLinks))
+        return false;
+
+    // Each message with the enclosures to write under it: all of a new message, and those of a
+    // known message that it does not hold yet.
+    struct Item {
+        FeedMessage message;
+        QString node;
+        bool isNew;
+        QList<RemoteEnclosure> enclosures;
+    };
+    QList<Item> items;
+    QStringList remotes;
+    for (const FeedMessage& message : messages) {
+        Item item{message, known.value(message.link().isEmpty() ? QString() : term(linkUrl(message.link()))), false, {}};
+        item.isNew = item.node.isEmpty();
+        if (item.isNew)
+            item.node = term(_connection->createUrn());
+        for (const RemoteEnclosure& enclosure : usableEnclosures(message.enclosures(), item.node)) {
+            if (!storedLinks.value(item.node).contains(enclosure.second)) {
+                item.enclosures.append(enclosure);
+                remotes.append(enclosure.second);
+            }
+        }
+        items.append(item);
+    }
+    bool found = false;
+    QHash<QString, QString> enclosureNodes = storedEnclosureNodes(remotes, &found);
+    QStringList texts;
+    for (const Item& item : qAsConst(items)) {
+        QString text = item.isNew ? messageText(item.message, item.node, channel)
+                                  : fill(QStringLiteral("INSERT { %messageUri nie:isLogicalPartOf %channelUri } "),
+                                         {{QStringLiteral("%messageUri"), item.node}, {QStringLiteral("%channelUri"), channel}});
+        if (found)
+            text += enclosureTexts(item.enclosures, item.node, &enclosureNodes);
+        texts.append(text);
+    }
+    return runBatch(texts);
+}
+
+bool FeedTrackerSparql::storedMessageNodes(const QStringList& links, QHash<QString, QString>* nodes) const
+{
+    for (const QString& slice : valueSlices(links)) {
+        const QSparqlQuery query(fill(QStringLiteral("SELECT ?message ?l WHERE { ?message a mfo:FeedMessage; nie:links "
+                                                     "?l . VALUES ?l { %links } } "),
+                                      {{QStringLiteral("%links"), slice}}));
+        const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
+        if (!result)
+            return false;
+        while (result->next()) {
+            const QString link = iriTerm(result->value(1));
+            if (!nodes->contains(link))
+                nodes->insert(link, term(nodeUrl(result->value(0).toString())));
+        }
+    }
+    return true;
+}
+
+bool FeedTrackerSparql::storedEnclosureLinks(const QStringList& messages, QHash<QString, QStringList>* links) const
+{
+    for (const QString& slice : valueSlices(messages)) {
+        const QSparqlQuery query(fill(QStringLiteral("SELECT ?message ?remLink WHERE { ?enclosure a mfo:Enclosure; "
+                                                     "nie:isLogicalPartOf ?message; mfo:remoteLink ?remLink . VALUES "
+                                                     "?message { %messages } } "),
+                                      {{QStringLiteral("%messages"), slice}}));
+        const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
+        if (!result)
+            return false;
+        while (result->next())
+            (*links)[iriTerm(result->value(0))].append(iriTerm(result->value(1)));
+    }
+    return true;
+}
+
+bool FeedTrackerSparql::runBatch(const QStringList& texts) const
+{
+    const QSparqlQuery batch(texts.join(QString()), QSparqlQuery::InsertStatement);
+    bool reached = false;
+    if (execute(batch, HERE, "Query Execution failed", "Failed: ", FailureDetail::StoreError, &reached))
+        return true;
+    if (!reached || texts.size() < 2)
+        return false;
+    // One text that the store refuses must not cost the others.
+    bool all = true;
+    for (const QString& text : texts) {
+        if (!execute(QSparqlQuery(text, QSparqlQuery::InsertStatement), HERE, "Query Execution failed",
+                     "Message not stored:"))
+            all = false;
+    }
+    return all;
+}
+
+// Message queries
+
+QList<FeedMessage> FeedTrackerSparql::messagesForChannel(const QString& channelUri) const
+{
+    QSparqlQuery query(QStringLiteral(
+        "SELECT ?_feedMessage ?_title ?_content ?_link ?_contentCreated ?_downloadedTime ?_tag ?_summary WHERE { "
+        "?_feedMessage a mfo:FeedMessage  . ?_feedMessage nie:isLogicalPartOf ?:channelUri . ?_feedMessage nie:title "
+        "?_title . ?_feedMessage nie:description ?_content . ?_feedMessage nie:subject ?_summary . ?_feedMessage "
+        "nie:links ?_link . ?_feedMessage mfo:downloadedTime ?_downloadedTime .OPTIONAL { ?_feedMessage "
+        "nie:contentCreated ?_contentCreated . } OPTIONAL { ?_feedMessage nao:hasTag ?_tag . } } ORDER BY "
+        "?_downloadedTime"));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    const Result result = execute(query, HERE, "Query Execution Failed", "Query Execution Failed");
+    QList<FeedMessage> messages;
+    while (result && result->next())
+        messages.append(extractMessage(result->current()));
+    return messages;
+}
+
+QStringList FeedTrackerSparql::allMessageUrls(const QString& channelUri) const
+{
+    QSparqlQuery query(
+        QStringLiteral("SELECT ?message WHERE {?message a mfo:FeedMessage; nie:isLogicalPartOf ?:channelUri. }"));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    const Result result =
+        execute(query, HERE, "Query Execution failed", "Executing query failed: returning empty enclosure");
+    QStringList uris;
+    while (result && result->next())
+        uris.append(result->value(0).toString());
+    return uris;
+}
+
+QStringList FeedTrackerSparql::messageLinksOfChannel(const QString& channelUri) const
+{
+    QSparqlQuery query(QStringLiteral("SELECT ?links WHERE {?u a mfo:FeedMessage. ?u nie:isLogicalPartOf ?:channelUri.  "
+                                      "OPTIONAL {?u nie:links ?links .} }"));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    const Result result =
+        execute(query, HERE, "Query Execution failed", "Executing query failed: returning empty list ");
+    QStringList links;
+    while (result && result->next())
+        links.append(linkText(result->value(0)));
+    return links;
+}
+
+QDateTime FeedTrackerSparql::latestPostPublishedTime(const QString& channelUri)
+{
+    QSparqlQuery query(QStringLiteral("SELECT ?pubDate WHERE {?u a mfo:FeedMessage. ?u nie:isLogicalPartOf "
+                                      "?:channelUri.  OPTIONAL {?u nie:contentCreated ?pubDate .} }ORDER BY "
+                                      "DESC(?pubDate) LIMIT 1"));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    const Result result =
+        execute(query, HERE, "Query Execution failed", "Executing query failed: returning empty enclosure");
+    if (!result || !result->next())
+        return QDateTime();
+    return localTime(result->value(0));
+}
+
+int FeedTrackerSparql::deletableMessageCount(const QString& channelUri) const
+{
+    QSparqlQuery query(QStringLiteral("SELECT COUNT(?u) WHERE {?u a mfo:FeedMessage. ?u nie:isLogicalPartOf "
+                                      "?:channelUri.  OPTIONAL {?u nao:hasTag ?tag . FILTER((?tag = "
+                                      "nao:predefined-tag-favorite)) .} FILTER(!BOUND(?tag)) .} "));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    const Result result =
+        execute(query, HERE, "Query Execution Failed", "Executing query failed: returning empty enclosure");
+    if (!result || !result->next())
+        return 0;
+    const int count = result->value(0).toInt();
+    FEED_LOG(critical, "Tracker") << count;
+    return count;
+}
+
+QStringList FeedTrackerSparql::deletableMessages(const QString& channelUri, int limit)
+{
+    // The store refuses a negative LIMIT; nothing is asked for anyway.
+    if (limit < 0) {
+        FEED_LOG(warning, "Tracker") << "Negative limit, no deletable messages:" << limit;
+        return QStringList();
+    }
+    QSparqlQuery query(QStringLiteral(
+        "SELECT ?u WHERE {?u a mfo:FeedMessage. ?u nie:isLogicalPartOf ?:channelUri. ?u mfo:downloadedTime "
+        "?downloadedTime .  OPTIONAL {?u nao:hasTag ?tag . FILTER((?tag = nao:predefined-tag-favorite)) .} OPTIONAL "
+        "{ ?u nie:contentCreated ?pubDate . } FILTER(!BOUND(?tag)) .} ORDER BY ?pubDate ?downloadedTime LIMIT "
+        "?:limit"));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    query.bindValue(QStringLiteral("limit"), limit);
+    const Result result =
+        execute(query, HERE, "Query Execution failed", "Executing query failed: returning empty enclosure");
+    QStringList uris;
+    while (result && result->next())
+        uris.append(result->value(0).toString());
+    return uris;
+}
+
 // Enclosure records
 
 bool FeedTrackerSparql::addEnclosures(const QList<FeedEnclosure>& enclosures, const QString& parentUri) const
@@ -257,59 +718,53 @@ bool FeedTrackerSparql::addEnclosures(const QList<FeedEnclosure>& enclosures, co
         FEED_LOG(critical, "Tracker") << "Invalid parent uri for enclosures" << parentUri;
         return false;
     }
-    QList<QPair<FeedEnclosure, QString>> usable;
-    QStringList remotes;
-    for (const FeedEnclosure& enclosure : enclosures) {
-        if (enclosure.remoteUrl().isEmpty()) {
-            FEED_LOG(critical, "Tracker") << "remoteLink empty for message " << parentUri;
-            continue;
-        }
-        const QString remote = term(linkUrl(enclosure.remoteUrl()));
-        if (remote.isEmpty() || term(linkUrl(enclosure.localUrl())).isEmpty()) {
-            FEED_LOG(critical, "Tracker") << "Enclosure links not usable, skipped:" << enclosure;
-            continue;
-        }
-        usable.append({enclosure, remote});
-        remotes.append(remote);
-    }
+    const QList<RemoteEnclosure> usable = usableEnclosures(enclosures, parentUri);
     bool found = false;
-    // Nodes by remote link: those stored before, then those made new in this call, so that a
-    // second enclosure with a new remote link joins the first one's node.
-    QHash<QString, QString> nodes = storedEnclosureNodes(remotes, &found);
-    QString batch;
-    for (const auto& item : qAsConst(usable)) {
-        if (!found)
-            break;
-        const QString known = nodes.value(item.second);
+    QHash<QString, QString> nodes = storedEnclosureNodes(remoteTerms(usable), &found);
+    const QString batch = found ? enclosureTexts(usable, parent, &nodes) : QString();
+    const QSparqlQuery update(batch, QSparqlQuery::InsertStatement);
+    return bool(execute(update, HERE, "Query Execution failed", "Query Execution failed"));
+}
+
+QString FeedTrackerSparql::enclosureTexts(const QList<RemoteEnclosure>& enclosures, const QString& parent,
+                                          QHash<QString, QString>* nodes) const
+{
+    QString texts;
+    for (const RemoteEnclosure& item : enclosures) {
+        const QString known = nodes->value(item.second);
         if (!known.isEmpty()) {
-            batch += fill(QStringLiteral("INSERT { %enclosureUri a mfo:Enclosure; nie:isLogicalPartOf %messageUri } "),
+            texts += fill(QStringLiteral("INSERT { %enclosureUri a mfo:Enclosure; nie:isLogicalPartOf %messageUri } "),
                           {{QStringLiteral("%enclosureUri"), known}, {QStringLiteral("%messageUri"), parent}});
             continue;
         }
+        // A remote link made new here: a later enclosure with it joins this node.
         const QString uri = term(_connection->createUrn());
-        nodes.insert(item.second, uri);
-        batch += newEnclosureText(item.first, uri, parent);
+        nodes->insert(item.second, uri);
+        texts += newEnclosureText(item.first, uri, parent);
     }
-    const QSparqlQuery update(batch, QSparqlQuery::InsertStatement);
-    return bool(execute(update, HERE, "Query Execution failed", "Query Execution failed"));
+    return texts;
 }
 
 QHash<QString, QString> FeedTrackerSparql::storedEnclosureNodes(const QStringList& remotes, bool* found) const
 {
     QHash<QString, QString> nodes;
     *found = true;
-    if (remotes.isEmpty())
-        return nodes;
-    // One look-up for the whole list: a store round trip per enclosure costs more than the write.
-    const QSparqlQuery lookup(fill(QStringLiteral("SELECT ?enclosureUri ?remLink WHERE { ?enclosureUri a mfo:Enclosure; "
-                                                  "mfo:remoteLink ?remLink . VALUES ?remLink { %remLinks } } "),
-                                   {{QStringLiteral("%remLinks"), remotes.join(QLatin1Char(' '))}}));
-    const Result result = execute(lookup, HERE, "Query Execution failed", "Query Execution Failed");
-    *found = bool(result);
-    while (result && result->next()) {
-        const QString remote = QLatin1Char('<') + result->value(1).toString() + QLatin1Char('>');
-        if (!nodes.contains(remote))
-            nodes.insert(remote, term(nodeUrl(result->value(0).toString())));
+    // Look-ups go in slices of a list: a store round trip per enclosure costs more than the write.
+    for (const QString& slice : valueSlices(remotes)) {
+        const QSparqlQuery lookup(fill(QStringLiteral("SELECT ?enclosureUri ?remLink WHERE { ?enclosureUri a "
+                                                      "mfo:Enclosure; mfo:remoteLink ?remLink . VALUES ?remLink { "
+                                                      "%remLinks } } "),
+                                       {{QStringLiteral("%remLinks"), slice}}));
+        const Result result = execute(lookup, HERE, "Query Execution failed", "Query Execution Failed");
+        if (!result) {
+            *found = false;
+            return nodes;
+        }
+        while (result->next()) {
+            const QString remote = iriTerm(result->value(1));
+            if (!nodes.contains(remote))
+                nodes.insert(remote, term(nodeUrl(result->value(0).toString())));
+        }
     }
     return nodes;
 }

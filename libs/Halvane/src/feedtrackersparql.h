@@ -5,6 +5,7 @@
 #include "feedenclosure.h"
 #include "feedmessage.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -43,10 +44,27 @@ public:
     FeedChannel channelForUri(const QString& uri) const;
     QString channelType(const QString& uri) const;
 
+    QString addChannel(const FeedChannel& channel) const;
+    bool updateChannel(const FeedChannel& channel) const;
+    bool editChannel(const QString& channelUri, const QVariantMap& properties) const;
+
+    QString addMessageQuery(const FeedMessage& message, const QString& channelUri) const;
+    bool addMessages(const QList<FeedMessage>& messages, const QString& channelUri) const;
+
+    QList<FeedMessage> messagesForChannel(const QString& channelUri) const;
+    QStringList allMessageUrls(const QString& channelUri) const;
+    QStringList messageLinksOfChannel(const QString& channelUri) const;
+    QDateTime latestPostPublishedTime(const QString& channelUri);
+    int deletableMessageCount(const QString& channelUri) const;
+    QStringList deletableMessages(const QString& channelUri, int limit);
+
     bool addEnclosures(const QList<FeedEnclosure>& enclosures, const QString& parentUri) const;
     QList<FeedEnclosure> enclosuresForMessage(const QString& messageUri) const;
     FeedEnclosure enclosureForUri(const QString& uri) const;
     bool updateEnclosure(const FeedEnclosure& enclosure) const;
+
+    // An enclosure with the IRI of its remote link.
+    using RemoteEnclosure = QPair<FeedEnclosure, QString>;
 
 signals:
     // Emitted once the records of these enclosures are gone from the store.
@@ -68,10 +86,29 @@ private:
 
     // Stored enclosure nodes by remote-link IRI; *found is false when the look-up failed.
     QHash<QString, QString> storedEnclosureNodes(const QStringList& remotes, bool* found) const;
+    // Insert texts of new enclosures and association texts of known ones, under the parent
+    // IRI; nodes holds the known ones by remote-link IRI and gains the new ones.
+    QString enclosureTexts(const QList<RemoteEnclosure>& enclosures, const QString& parent,
+                           QHash<QString, QString>* nodes) const;
+
+    bool channelExists(const QString& channelUri, const CallSite& site, const char* errorWords,
+                       const char* notFoundWords) const;
+    bool editLink(const QString& channelUri, const QString& link) const;
+    bool editTitle(const QString& channelUri, const QString& title) const;
+    bool editLastModifiedTime(const QString& channelUri, const QString& time) const;
+
+    // Stored message nodes by link IRI, for the links given as IRIs.
+    bool storedMessageNodes(const QStringList& links, QHash<QString, QString>* nodes) const;
+    // Remote-link IRIs of the enclosures stored under each of the given message IRIs.
+    bool storedEnclosureLinks(const QStringList& messages, QHash<QString, QStringList>* links) const;
+    // Runs the texts as one update; when that fails, one by one, leaving out those that fail.
+    bool runBatch(const QStringList& texts) const;
 
     QSparqlConnection* _connection;
     static FeedTrackerSparql* _single;
 };
+
+QString createAssociation(const FeedMessage& message, const QString& channelUri);
 
 FeedChannel extractChannel(const QSparqlResultRow& row);
 FeedMessage extractMessage(const QSparqlResultRow& row);
