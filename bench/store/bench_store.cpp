@@ -18,7 +18,7 @@
 // endpoint, in one run; each figure is printed as the ratio layer / raw.
 namespace {
 
-const int Rounds = 5;
+const int Rounds = 3;
 
 QTextStream& out()
 {
@@ -170,6 +170,70 @@ void benchEnclosureForUri(FeedTrackerSparql* store, Raw* raw)
     report("enclosureForUri, 100 calls", layer, direct, 1.2);
 }
 
+QList<FeedMessage> messages(const QString& tag, int count)
+{
+    QList<FeedMessage> list;
+    for (int i = 0; i < count; ++i) {
+        FeedMessage message;
+        message.setTitle(QStringLiteral("Message %1").arg(i));
+        message.setLink(QStringLiteral("http://example.com/%1/post%2").arg(tag).arg(i));
+        message.setDescription(QStringLiteral("<p>Body of message %1</p>").arg(i).repeated(10));
+        message.setSummary(QStringLiteral("Summary %1").arg(i));
+        message.setPublishedDate(QDateTime(QDate(2024, 1, 1), QTime(0, 0), Qt::UTC).addSecs(i));
+        message.setEnclosures(enclosures(QStringLiteral("%1/post%2").arg(tag).arg(i), 2));
+        list.append(message);
+    }
+    return list;
+}
+
+QByteArray literal(const QString& text)
+{
+    return '"' + text.toUtf8().replace('\\', "\\\\").replace('"', "\\\"") + '"';
+}
+
+// The same triples as addMessages writes for new messages, as one raw update.
+QByteArray rawMessagesText(const QList<FeedMessage>& list, const QString& channel)
+{
+    QByteArray text;
+    for (const FeedMessage& m : list) {
+        const QByteArray uri = urn().toUtf8();
+        text += "INSERT { <" + uri + "> a mfo:FeedMessage; nie:isLogicalPartOf <" + channel.toUtf8() + ">; nie:title "
+                + literal(m.title()) + "; nie:description " + literal(m.description()) + "; nie:subject "
+                + literal(m.summary()) + "; mfo:downloadedTime \"2024-01-01T00:00:00Z\"^^xsd:dateTime; "
+                "nie:contentCreated \"" + m.publishedDate().toString(Qt::ISODate).toUtf8() + "\"^^xsd:dateTime; "
+                "nie:links <" + m.link().toUtf8() + "> } ";
+        text += rawEnclosureTexts(m.enclosures(), QString::fromUtf8(uri)).second;
+    }
+    return text;
+}
+
+void benchAddMessages(FeedTrackerSparql* store, Raw* raw)
+{
+    QList<QList<FeedMessage>> layerLists;
+    QList<QByteArray> rawTexts;
+    FeedChannel channel;
+    channel.setLink(QStringLiteral("http://example.com/bench"));
+    const QString channelUri = store->addChannel(channel);
+    for (int round = 0; round < Rounds; ++round) {
+        layerLists.append(messages(QStringLiteral("layer%1").arg(round), 1000));
+        rawTexts.append(rawMessagesText(messages(QStringLiteral("raw%1").arg(round), 1000), channelUri));
+    }
+    const double layerNew = bestMs([](int) {}, [&](int round) { store->addMessages(layerLists.at(round), channelUri); });
+    const double rawNew = bestMs([](int) {}, [&](int round) { raw->update(rawTexts.at(round)); });
+    report("addMessages, 1000 new with 2 enclosures each", layerNew, rawNew, 1.5);
+
+    QList<QByteArray> existence;
+    for (const FeedMessage& m : layerLists.at(0))
+        existence.append("SELECT ?message ?l WHERE { ?message a mfo:FeedMessage; nie:links ?l .FILTER(( ?l = <"
+                         + m.link().toUtf8() + ">)).  } ");
+    const double layerKnown = bestMs([](int) {}, [&](int) { store->addMessages(layerLists.at(0), channelUri); });
+    const double rawKnown = bestMs([](int) {}, [&](int) {
+        for (const QByteArray& text : existence)
+            raw->select(text);
+    });
+    report("addMessages, the same 1000 again (all known)", layerKnown, rawKnown, 2.0);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -187,8 +251,9 @@ int main(int argc, char** argv)
     Raw raw(endpoint.serviceName());
     if (!raw.isValid())
         return 1;
-    benchAddEnclosures(store, &raw);
     benchEnclosureForUri(store, &raw);
+    benchAddEnclosures(store, &raw);
+    benchAddMessages(store, &raw);
     FeedTrackerSparql::releaseInstance();
     return 0;
 }
