@@ -49,6 +49,35 @@ const QString Urn = QStringLiteral("urn:uuid:");
 
 } // namespace
 
+// Receives the store's announcement the way the daemon's cache manager does: a string-based
+// connection, in the same thread, so the slot runs inside the emission.
+class DeletionListener : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit DeletionListener(FeedTrackerSparql* store) : _store(store)
+    {
+        connect(store, SIGNAL(enclosuresToBeDeleted(QList<FeedEnclosure>&)), this,
+                SLOT(handleEnclosureDeletion(QList<FeedEnclosure>&)));
+    }
+
+    QList<QList<FeedEnclosure>> announcements;
+    // Records that the store still held while they were announced.
+    int stillStored = 0;
+
+public slots:
+    void handleEnclosureDeletion(QList<FeedEnclosure>& enclosureList)
+    {
+        announcements.append(enclosureList);
+        for (const FeedEnclosure& enclosure : enclosureList)
+            stillStored += !_store->enclosureForUri(enclosure.uri()).uri().isEmpty();
+    }
+
+private:
+    FeedTrackerSparql* _store;
+};
+
 class tst_FeedTrackerSparql : public QObject
 {
     Q_OBJECT
@@ -99,6 +128,15 @@ private slots:
     void messageQueriesOfEmptyChannel();
     void latestPublishedTime();
 
+    void deleteChannelLeavesNothingBehind();
+    void iconFileKeptWhileAnotherChannelShowsIt();
+    void deleteMessageOfSharedAndLinklessMessages();
+    void feedLinkNodeSurvivesMessageDeletion();
+    void enclosureHeldByChannelStays();
+    void enclosureDeletionEdgeCases();
+    void orphansOfHalfFinishedWork();
+    void deleteAllChannels();
+
     void everyQueryParses();
     void missingStoreService();
 
@@ -107,6 +145,10 @@ private:
     QString addChannelNode(const QString& link, const QString& title);
     QString addMessageNode(const QString& channelUri);
     QString subscribe(const QString& link, const QString& title = QString());
+    QString file(const QString& name);
+    FeedMessage post(const QString& link, const QList<FeedEnclosure>& enclosures = {});
+    bool nodeGone(const QString& iri);
+    QString messageUri(const QString& channelUri, const QString& link);
     QString addDatedMessage(const QString& channelUri, const QString& published, const QString& downloaded,
                             bool favourite = false);
 
@@ -177,6 +219,37 @@ QString tst_FeedTrackerSparql::addDatedMessage(const QString& channelUri, const 
         text += QStringLiteral("; nao:hasTag nao:predefined-tag-favorite ");
     update(_raw.get(), text + QStringLiteral("}"));
     return uri;
+}
+
+QString tst_FeedTrackerSparql::file(const QString& name)
+{
+    const QString path = _dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write("x");
+    return path;
+}
+
+FeedMessage tst_FeedTrackerSparql::post(const QString& link, const QList<FeedEnclosure>& enclosures)
+{
+    FeedMessage message;
+    message.setTitle(link);
+    message.setLink(link);
+    message.setEnclosures(enclosures);
+    return message;
+}
+
+// Neither a triple of its own nor one that points at it.
+bool tst_FeedTrackerSparql::nodeGone(const QString& iri)
+{
+    return select(_raw.get(), QStringLiteral("SELECT ?p WHERE { { <%1> ?p ?o } UNION { ?s ?p <%1> } }").arg(iri)).isEmpty();
+}
+
+QString tst_FeedTrackerSparql::messageUri(const QString& channelUri, const QString& link)
+{
+    const QList<QVariantList> rows = select(
+        _raw.get(), QStringLiteral("SELECT ?m WHERE { ?m nie:isLogicalPartOf <%1>; nie:links <%2> }").arg(channelUri, link));
+    return rows.isEmpty() ? QString() : rows.at(0).at(0).toString();
 }
 
 void tst_FeedTrackerSparql::instanceIsOnePerProcess()
@@ -828,6 +901,248 @@ void tst_FeedTrackerSparql::latestPublishedTime()
     addDatedMessage(channel, QStringLiteral("2021-06-01T12:00:00+02:00"), QStringLiteral("2024-01-01T00:00:00Z"));
     addDatedMessage(channel, QStringLiteral("2020-06-01T12:00:00Z"), QStringLiteral("2024-01-01T00:00:00Z"));
     QCOMPARE(store()->latestPostPublishedTime(channel), QDateTime(QDate(2021, 6, 1), QTime(10, 0), Qt::UTC));
+}
+
+void tst_FeedTrackerSparql::deleteChannelLeavesNothingBehind()
+{
+    DeletionListener listener(store());
+    FeedChannel a;
+    a.setLink(QStringLiteral("http://example.com/a"));
+    const QString iconPath = file(QStringLiteral("icon a.png"));
+    a.setIcon(enclosure(QStringLiteral("http://example.com/icon-a.png"), iconPath));
+    const QString channelA = store()->addChannel(a);
+    const QString channelB = subscribe(QStringLiteral("http://example.com/b"));
+    const FeedEnclosure own = enclosure(QStringLiteral("http://example.com/own.mp3"), file(QStringLiteral("own.mp3")));
+    const FeedEnclosure shared = enclosure(QStringLiteral("http://example.com/shared.mp3"), QStringLiteral("/x/shared.mp3"));
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m1"), {own, shared}),
+                                  post(QStringLiteral("http://example.com/m2"))}, channelA));
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m2")),
+                                  post(QStringLiteral("http://example.com/m3"), {shared})}, channelB));
+    const QString m1 = messageUri(channelA, QStringLiteral("http://example.com/m1"));
+    const QString m2 = messageUri(channelB, QStringLiteral("http://example.com/m2"));
+    const QString ownUri = store()->enclosuresForMessage(m1).at(0).remoteUrl() == own.remoteUrl()
+        ? store()->enclosuresForMessage(m1).at(0).uri() : store()->enclosuresForMessage(m1).at(1).uri();
+
+    store()->deleteChannel(channelA);
+    QCOMPARE(store()->allChannelUrls(), QStringList{channelB});
+    QVERIFY(nodeGone(QStringLiteral("http://example.com/a")));
+    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?p WHERE { <%1> ?p ?o }").arg(channelA)).isEmpty());
+    // The shared enclosure still names the deleted message; no one else does.
+    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?p WHERE { <%1> ?p ?o }").arg(m1)).isEmpty());
+    QVERIFY(nodeGone(QStringLiteral("http://example.com/m1")));
+    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?p WHERE { <%1> ?p ?o }").arg(ownUri)).isEmpty());
+    QCOMPARE(listener.announcements.size(), 1);
+    QCOMPARE(listener.announcements.at(0).size(), 1);
+    QCOMPARE(listener.announcements.at(0).at(0).uri(), ownUri);
+    QCOMPARE(listener.announcements.at(0).at(0).remoteUrl(), own.remoteUrl());
+    QCOMPARE(listener.announcements.at(0).at(0).localUrl(), own.localUrl());
+    QCOMPARE(listener.announcements.at(0).at(0).mimeType(), QString());
+    QCOMPARE(listener.stillStored, 0);
+    // Shared parts survive with their other parent.
+    QCOMPARE(store()->allMessageUrls(channelB).size(), 2);
+    QVERIFY(store()->allMessageUrls(channelB).contains(m2));
+    QCOMPARE(store()->enclosuresForMessage(messageUri(channelB, QStringLiteral("http://example.com/m3"))).size(), 1);
+    QVERIFY(store()->channelForUri(channelB).subscribedTime().isValid());
+    // The icon file goes with its last channel; its record waits for the orphan clean-up.
+    QVERIFY(!QFile::exists(iconPath));
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).size(), 2);
+    store()->deleteOrphans();
+    QCOMPARE(listener.announcements.size(), 2);
+    QCOMPARE(listener.announcements.at(1).size(), 1);
+    QCOMPARE(listener.announcements.at(1).at(0).localUrl(), iconPath);
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).size(), 1);
+    QVERIFY(nodeGone(QStringLiteral("http://example.com/icon-a.png")));
+    store()->deleteOrphans();
+    QCOMPARE(listener.announcements.size(), 2);
+}
+
+void tst_FeedTrackerSparql::iconFileKeptWhileAnotherChannelShowsIt()
+{
+    const QString iconPath = file(QStringLiteral("shared icon.png"));
+    FeedChannel channel;
+    channel.setIcon(enclosure(QStringLiteral("http://example.com/icon.png"), iconPath));
+    channel.setLink(QStringLiteral("http://example.com/one"));
+    const QString first = store()->addChannel(channel);
+    channel.setLink(QStringLiteral("http://example.com/two"));
+    const QString second = store()->addChannel(channel);
+    store()->deleteChannel(first);
+    QVERIFY(QFile::exists(iconPath));
+    store()->deleteChannel(second);
+    QVERIFY(!QFile::exists(iconPath));
+    store()->deleteChannel(second);
+    QCOMPARE(countLogged(QStringLiteral("Channel not found for given channelUri")), 1);
+    store()->deleteChannel(QString());
+    QCOMPARE(countLogged(QStringLiteral("channelUri empty")), 1);
+
+    const QString third = store()->addChannel(channel);
+    const QString kept = file(QStringLiteral("kept.png"));
+    FeedChannel other;
+    other.setLink(QStringLiteral("http://example.com/other"));
+    other.setIcon(enclosure(QStringLiteral("http://example.com/other.png"), kept));
+    store()->addChannel(other);
+    file(QStringLiteral("shared icon.png"));
+    store()->deleteChannelImage(third);
+    QVERIFY(!QFile::exists(iconPath));
+    QVERIFY(QFile::exists(kept));
+}
+
+// The cache trims the oldest messages first, among them linkless ones and ones that another
+// channel shares; refusing them would let the channel grow at every fetch.
+void tst_FeedTrackerSparql::deleteMessageOfSharedAndLinklessMessages()
+{
+    DeletionListener listener(store());
+    const QString a = subscribe(QStringLiteral("http://example.com/a"));
+    const QString b = subscribe(QStringLiteral("http://example.com/b"));
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/shared"),
+                                       {enclosure(QStringLiteral("http://example.com/s.mp3"))})}, a));
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/shared"))}, b));
+    const QString shared = messageUri(a, QStringLiteral("http://example.com/shared"));
+    store()->deleteMessage(shared, a);
+    QVERIFY(store()->allMessageUrls(a).isEmpty());
+    QCOMPARE(store()->allMessageUrls(b), QStringList{shared});
+    QCOMPARE(store()->enclosuresForMessage(shared).size(), 1);
+    QVERIFY(listener.announcements.isEmpty());
+
+    FeedMessage linkless = post(QString(), {enclosure(QStringLiteral("http://example.com/l.mp3"))});
+    linkless.setTitle(QStringLiteral("No link"));
+    QVERIFY(store()->addMessages({linkless}, a));
+    const QStringList ofA = store()->allMessageUrls(a);
+    QCOMPARE(ofA.size(), 1);
+    QCOMPARE(store()->deletableMessages(a, 1), ofA);
+    store()->deleteMessage(ofA.at(0), a);
+    QVERIFY(store()->allMessageUrls(a).isEmpty());
+    QVERIFY(nodeGone(ofA.at(0)));
+    QCOMPARE(listener.announcements.size(), 1);
+    QCOMPARE(listener.announcements.at(0).at(0).remoteUrl(), QStringLiteral("http://example.com/l.mp3"));
+
+    store()->deleteMessage(QStringLiteral("urn:uuid:none"), a);
+    QCOMPARE(countLogged(QStringLiteral("Message not found")), 1);
+    store()->deleteMessage(shared, b);
+    QVERIFY(nodeGone(shared));
+}
+
+void tst_FeedTrackerSparql::feedLinkNodeSurvivesMessageDeletion()
+{
+    const QString feed = subscribe(QStringLiteral("http://example.com/feed"));
+    const QDateTime subscribed = store()->channelForUri(feed).subscribedTime();
+    QVERIFY(subscribed.isValid());
+    const QString other = subscribe(QStringLiteral("http://example.com/other"));
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/feed"))}, other));
+    store()->deleteMessage(messageUri(other, QStringLiteral("http://example.com/feed")), other);
+    QVERIFY(store()->allMessageUrls(other).isEmpty());
+    QCOMPARE(store()->channelForUri(feed).subscribedTime(), subscribed);
+
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/feed"))}, other));
+    update(_raw.get(), QStringLiteral("DELETE { ?m nie:isLogicalPartOf <%1> } WHERE { ?m nie:isLogicalPartOf <%1> }").arg(other));
+    store()->deleteOrphans();
+    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m a mfo:FeedMessage }")).isEmpty());
+    QCOMPARE(store()->channelForUri(feed).subscribedTime(), subscribed);
+    QCOMPARE(store()->channelForUri(feed).link(), QStringLiteral("http://example.com/feed"));
+}
+
+// A channel icon that is also an image of a message is still shown by the channel.
+void tst_FeedTrackerSparql::enclosureHeldByChannelStays()
+{
+    DeletionListener listener(store());
+    const FeedEnclosure icon = enclosure(QStringLiteral("http://example.com/logo.png"), QStringLiteral("/x/logo.png"));
+    FeedChannel channel;
+    channel.setLink(QStringLiteral("http://example.com/feed"));
+    channel.setIcon(icon);
+    const QString uri = store()->addChannel(channel);
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m"), {icon})}, uri));
+    const QString message = messageUri(uri, QStringLiteral("http://example.com/m"));
+    store()->deleteEnclosures(message);
+    QCOMPARE(countLogged(QStringLiteral("No enclosures found")), 1);
+    store()->deleteMessage(message, uri);
+    QVERIFY(listener.announcements.isEmpty());
+    QCOMPARE(store()->enclosuresForMessage(uri).size(), 1);
+}
+
+void tst_FeedTrackerSparql::enclosureDeletionEdgeCases()
+{
+    DeletionListener listener(store());
+    store()->deleteEnclosures(QList<QUrl>());
+    QCOMPARE(countLogged(QStringLiteral("Nothing to delete")), 1);
+    store()->deleteEnclosures(QString());
+    QCOMPARE(countLogged(QStringLiteral("messageUri empty")), 1);
+    store()->deleteEnclosures(QList<QUrl>{QUrl(QStringLiteral("urn:uuid:none"))});
+    QCOMPARE(countLogged(QStringLiteral("No enclosures found")), 1);
+
+    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
+    const QString local = file(QStringLiteral("kept.mp3"));
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m"),
+                                       {enclosure(QStringLiteral("http://example.com/1.mp3"), local),
+                                        enclosure(QStringLiteral("http://example.com/2 two.mp3"), QStringLiteral("/x/2 two"))})},
+                                 channel));
+    const QList<FeedEnclosure> stored = store()->enclosuresForMessage(messageUri(channel, QStringLiteral("http://example.com/m")));
+    QCOMPARE(stored.size(), 2);
+    const QUrl first(stored.at(0).uri());
+    store()->deleteEnclosures(QList<QUrl>{first, QUrl(QStringLiteral("urn:uuid:none")), first});
+    QCOMPARE(listener.announcements.size(), 1);
+    QCOMPARE(listener.announcements.at(0).size(), 2);
+    QCOMPARE(listener.announcements.at(0).at(1).uri(), stored.at(0).uri());
+    QCOMPARE(listener.announcements.at(0).at(0).localUrl(), stored.at(0).localUrl());
+    QCOMPARE(listener.stillStored, 0);
+
+    store()->deleteEnclosure(stored.at(1).uri());
+    QVERIFY(store()->enclosureForUri(stored.at(1).uri()).uri().isEmpty());
+    QCOMPARE(listener.announcements.size(), 1);
+    QVERIFY(QFile::exists(local));
+    store()->deleteEnclosure(QStringLiteral("urn:x> } DELETE { ?s ?p ?o } WHERE { ?s ?p ?o"));
+    store()->deleteEnclosure(QString());
+    QCOMPARE(store()->allChannelUrls(), QStringList{channel});
+}
+
+// Orphans left by work cut short: messages of a channel deleted without its messages, and
+// enclosures written before their message insert failed.
+void tst_FeedTrackerSparql::orphansOfHalfFinishedWork()
+{
+    DeletionListener listener(store());
+    store()->deleteOrphans();
+    QCOMPARE(countLogged(QStringLiteral("deleted orphan messages")), 1);
+    QCOMPARE(countLogged(QStringLiteral("No orphan nodes present")), 1);
+    QVERIFY(listener.announcements.isEmpty());
+
+    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m"),
+                                       {enclosure(QStringLiteral("http://example.com/m.mp3"), QStringLiteral("/x/m.mp3"))})},
+                                 channel));
+    QVERIFY(store()->addEnclosures({enclosure(QStringLiteral("http://example.com/lost.mp3"), QStringLiteral("/x/lost"))},
+                                   QStringLiteral("urn:uuid:never-inserted")));
+    update(_raw.get(), QStringLiteral("INSERT { <urn:uuid:linkless> a mfo:FeedMessage }"));
+    update(_raw.get(), QStringLiteral("DELETE { <%1> a rdfs:Resource } WHERE { <%1> a mfo:FeedChannel }").arg(channel));
+    store()->deleteOrphans();
+    QCOMPARE(listener.announcements.size(), 1);
+    QStringList locals;
+    for (const FeedEnclosure& e : listener.announcements.at(0))
+        locals.append(e.localUrl());
+    locals.sort();
+    QCOMPARE(locals, (QStringList{QStringLiteral("/x/lost"), QStringLiteral("/x/m.mp3")}));
+    QCOMPARE(listener.stillStored, 0);
+    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).isEmpty());
+    QVERIFY(nodeGone(QStringLiteral("http://example.com/m.mp3")));
+    QVERIFY(nodeGone(QStringLiteral("/x/m.mp3")));
+    // A message without a link is no orphan.
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m a mfo:FeedMessage }")).size(), 1);
+    store()->deleteOrphans();
+    QCOMPARE(listener.announcements.size(), 1);
+}
+
+void tst_FeedTrackerSparql::deleteAllChannels()
+{
+    store()->deleteAllChannels();
+    QVERIFY(!store()->deleteMessages(QString()));
+    QCOMPARE(countLogged(QStringLiteral("Channel uri empty")), 1);
+    const QString a = subscribe(QStringLiteral("http://example.com/a"));
+    subscribe(QStringLiteral("http://example.com/b"));
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m"))}, a));
+    QVERIFY(store()->deleteMessages(QStringLiteral("urn:uuid:none")));
+    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m a mfo:FeedMessage }")).size() == 1);
+    store()->deleteAllChannels();
+    QVERIFY(store()->allChannelUrls().isEmpty());
+    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m a mfo:FeedMessage }")).isEmpty());
+    QVERIFY(store()->deleteMessages(QStringLiteral("urn:uuid:none")));
+    QVERIFY(countLogged(QStringLiteral("Nothing to delete")) >= 1);
 }
 
 // A query text that the store cannot parse must fail here, not for a user: every operation

@@ -2,6 +2,7 @@
 
 #include "feedlog.h"
 
+#include <QFile>
 #include <QHash>
 #include <qsparqlbinding.h>
 #include <qsparqlconnection.h>
@@ -182,6 +183,25 @@ QString messageText(const FeedMessage& message, const QString& uri, const QStrin
     if (!message.link().isEmpty())
         text += QStringLiteral("; nie:links ") + term(linkUrl(message.link()));
     return text + QStringLiteral(" } ");
+}
+
+// An enclosure announced for deletion: URI, remote and local link only.
+FeedEnclosure announced(const QSparqlResultRow& row)
+{
+    FeedEnclosure enclosure;
+    enclosure.setUri(row.value(0).toString());
+    enclosure.setRemoteUrl(linkText(row.value(1)));
+    enclosure.setLocalUrl(linkText(row.value(2)));
+    return enclosure;
+}
+
+QString enclosureDeleteText(const QString& node)
+{
+    return fill(QStringLiteral("DELETE {%enclosureUri mfo:remoteLink ?remLink } WHERE {%enclosureUri mfo:remoteLink "
+                               "?remLink } DELETE {%enclosureUri mfo:localLink ?locLink } WHERE {%enclosureUri "
+                               "mfo:localLink ?locLink } DELETE {%enclosureUri a rdfs:Resource } WHERE {%enclosureUri "
+                               "a mfo:Enclosure }"),
+                {{QStringLiteral("%enclosureUri"), node}});
 }
 
 } // namespace
@@ -707,6 +727,328 @@ QStringList FeedTrackerSparql::deletableMessages(const QString& channelUri, int 
     while (result && result->next())
         uris.append(result->value(0).toString());
     return uris;
+}
+
+// Deleting channels and messages
+
+void FeedTrackerSparql::deleteChannel(const QString& channelUri)
+{
+    if (channelUri.isEmpty()) {
+        FEED_LOG(critical, "Tracker") << "channelUri empty";
+        return;
+    }
+    // A channel without a link node can be deleted too.
+    QSparqlQuery query(QStringLiteral("SELECT ?c ?l ?i WHERE {?c a mfo:FeedChannel . OPTIONAL { ?c nie:links ?l . } "
+                                      "OPTIONAL{?c mfo:image ?i.} FILTER ((?c = ?:channelUri))}"));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    FEED_LOG(debug, "Tracker") << query.preparedQueryText();
+    QString image;
+    {
+        const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
+        if (!result)
+            return;
+        if (!result->next()) {
+            FEED_LOG(critical, "Tracker") << "Channel not found for given channelUri";
+            return;
+        }
+        image = result->value(2).toString();
+    }
+    // Every link node of the channel goes, unless another channel holds it too.
+    QSparqlQuery remove(QStringLiteral("DELETE { ?l a rdfs:Resource } WHERE { ?:channelUri nie:links ?l . ?l a "
+                                       "nie:DataObject . FILTER NOT EXISTS { ?other a mfo:FeedChannel; nie:links ?l . "
+                                       "FILTER (?other != ?:channelUri) } } DELETE {?:channelUri a rdfs:Resource } "
+                                       "WHERE {?:channelUri a mfo:FeedChannel }"),
+                        QSparqlQuery::DeleteStatement);
+    remove.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    if (!execute(remove, HERE, "Query Execution failed", "Query Execution Failed "))
+        return;
+    deleteChannelImageIfNotInUse(channelUri, image);
+    deleteMessages(channelUri);
+}
+
+void FeedTrackerSparql::deleteAllChannels()
+{
+    for (const QString& uri : allChannelUrls())
+        deleteChannel(uri);
+}
+
+bool FeedTrackerSparql::channelIconFile(const QString& channelUri, QString* localLink, const CallSite& site) const
+{
+    QSparqlQuery query(QStringLiteral("SELECT ?localLink WHERE { ?uri a mfo:Enclosure .?uri nie:isLogicalPartOf "
+                                      "?:channelUri .?uri mfo:localLink ?localLink .}"));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    const Result result = execute(query, site, "Query Execution failed", "Query Execution Failed");
+    if (!result)
+        return false;
+    if (result->next())
+        *localLink = linkText(result->value(0));
+    return true;
+}
+
+void FeedTrackerSparql::deleteChannelImageIfNotInUse(const QString& channelUri, const QString& image) const
+{
+    QString localLink;
+    if (!channelIconFile(channelUri, &localLink, HERE))
+        return;
+    QSparqlQuery users(QStringLiteral("select ?u ?i where {?u a mfo:FeedChannel. ?u mfo:image ?i FILTER ((?i = ?:image)) }"));
+    users.bindValue(QStringLiteral("image"), image);
+    const Result result = execute(users, HERE, "Query Execution failed", "Query Execution Failed");
+    if (result && !result->next() && !localLink.isEmpty())
+        QFile::remove(localLink);
+}
+
+void FeedTrackerSparql::deleteChannelImage(const QString& channelUri) const
+{
+    QString localLink;
+    if (channelIconFile(channelUri, &localLink, HERE) && !localLink.isEmpty())
+        QFile::remove(localLink);
+}
+
+bool FeedTrackerSparql::deleteMessages(const QString& channelUri)
+{
+    if (channelUri.isEmpty()) {
+        FEED_LOG(critical, "Tracker") << "Channel uri empty";
+        return false;
+    }
+    QSparqlQuery query(QStringLiteral("SELECT ?u WHERE {?u a mfo:FeedMessage. OPTIONAL {?u nie:isLogicalPartOf ?c . ?c "
+                                      "a mfo:FeedChannel . FILTER (( ?c != ?:channelUri )) . }FILTER (!bound(?c)) . }"));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    FEED_LOG(debug, "Tracker") << query.preparedQueryText();
+    QList<QUrl> uris;
+    {
+        const Result result = execute(query, HERE, "Query Execution failed", "Query execution failed ");
+        if (!result)
+            return false;
+        while (result->next())
+            uris.append(QUrl(result->value(0).toString()));
+    }
+    return deleteMessageList(uris);
+}
+
+void FeedTrackerSparql::deleteMessages(QList<QUrl> messageUris)
+{
+    deleteMessageList(messageUris);
+}
+
+// True when there was nothing to delete or the delete succeeded.
+bool FeedTrackerSparql::deleteMessageList(const QList<QUrl>& messageUris)
+{
+    if (messageUris.isEmpty()) {
+        FEED_LOG(critical, "Tracker") << "Nothing to delete";
+        return true;
+    }
+    QString batch;
+    for (const QUrl& uri : messageUris) {
+        if (term(uri).isEmpty()) {
+            FEED_LOG(critical, "Tracker") << "Invalid message uri, not deleted:" << uri;
+            continue;
+        }
+        batch += fill(QStringLiteral("DELETE {%messageUri nie:links ?l } WHERE {%messageUri a mfo:FeedMessage; nie:links "
+                                     "?l } DELETE {%messageUri a rdfs:Resource } WHERE {%messageUri a mfo:FeedMessage }"),
+                      {{QStringLiteral("%messageUri"), term(uri)}});
+    }
+    const QSparqlQuery remove(batch, QSparqlQuery::DeleteStatement);
+    if (!execute(remove, HERE, "Query Execution failed", "Delete Query Failed", FailureDetail::StoreError))
+        return false;
+    for (const QUrl& uri : messageUris) {
+        if (!term(uri).isEmpty())
+            deleteEnclosures(uri.toString());
+    }
+    return true;
+}
+
+void FeedTrackerSparql::deleteMessage(const QString& messageUri, const QString& channelUri)
+{
+    // The link is optional; a message that another channel also holds only leaves this channel.
+    QSparqlQuery query(QStringLiteral("SELECT ?u ?l ?c WHERE {?u a mfo:FeedMessage . FILTER ((?u = ?:msg)) . OPTIONAL "
+                                      "{ ?u nie:links ?l } OPTIONAL {?u nie:isLogicalPartOf ?c . ?c a mfo:FeedChannel . "
+                                      "FILTER (( ?c != ?:channelUri )) . } }"));
+    query.bindValue(QStringLiteral("msg"), nodeUrl(messageUri));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    FEED_LOG(debug, "Tracker") << query.preparedQueryText();
+    bool found = false;
+    bool shared = false;
+    QVariant link;
+    {
+        const Result result = execute(query, HERE, "Query Execution failed", "query execution failed");
+        if (!result)
+            return;
+        while (result->next()) {
+            found = true;
+            shared = shared || result->binding(2).isValid();
+            if (result->binding(1).isValid())
+                link = result->value(1);
+        }
+    }
+    if (!found) {
+        FEED_LOG(critical, "Tracker") << "Message not found";
+        return;
+    }
+    if (shared) {
+        QSparqlQuery leave(QStringLiteral("DELETE { ?:msg nie:isLogicalPartOf ?:channelUri } WHERE { ?:msg "
+                                          "nie:isLogicalPartOf ?:channelUri }"),
+                           QSparqlQuery::DeleteStatement);
+        leave.bindValue(QStringLiteral("msg"), nodeUrl(messageUri));
+        leave.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+        execute(leave, HERE, "Query Execution failed", "Query Execution failed");
+        return;
+    }
+    deleteEnclosures(messageUri);
+    // The link resource goes with the message, unless it is a channel's feed link.
+    QSparqlQuery remove(QStringLiteral("DELETE { ?l a rdfs:Resource } WHERE { ?:messageUri nie:links ?l . FILTER NOT "
+                                       "EXISTS { ?ch a mfo:FeedChannel; nie:links ?l } } DELETE {?:messageUri a "
+                                       "rdfs:Resource } WHERE {?:messageUri a mfo:FeedMessage}"),
+                        QSparqlQuery::DeleteStatement);
+    remove.bindValue(QStringLiteral("messageUri"), nodeUrl(messageUri));
+    execute(remove, HERE, "Query Execution failed", "Query Execution failed");
+}
+
+// Deleting enclosures and orphans
+
+void FeedTrackerSparql::deleteOrphans()
+{
+    deleteOrphanMessages();
+    deleteOrphanEnclosures();
+}
+
+void FeedTrackerSparql::deleteOrphanMessages()
+{
+    // A link that is also a channel's feed link keeps that channel's link node.
+    const QSparqlQuery remove(QStringLiteral(
+        "DELETE  { ?_links  a rdfs:Resource } WHERE { ?_feedMessage a mfo:FeedMessage . ?_feedMessage nie:links "
+        "?_links . OPTIONAL { ?_channel a mfo:FeedChannel . ?_feedMessage nie:isLogicalPartOf ?_channel .} "
+        "FILTER(!bound(?_channel)) . FILTER NOT EXISTS { ?_holder a mfo:FeedChannel ; nie:links ?_links } } "
+        "DELETE  { ?_feedMessage  a rdfs:Resource } WHERE { ?_feedMessage a mfo:FeedMessage . ?_feedMessage "
+        "nie:links ?_links . OPTIONAL { ?_channel a mfo:FeedChannel . ?_feedMessage nie:isLogicalPartOf ?_channel .} "
+        "FILTER(!bound(?_channel)) . }"),
+        QSparqlQuery::DeleteStatement);
+    if (execute(remove, HERE, "Query execution failed", "Error in query execution: "))
+        FEED_LOG(debug, "Tracker") << "deleted orphan messages";
+}
+
+void FeedTrackerSparql::deleteOrphanEnclosures()
+{
+    const QSparqlQuery query(QStringLiteral(
+        "SELECT ?_feedEnclosure ?_remoteLink ?_localLink WHERE { ?_feedEnclosure a mfo:Enclosure . ?_feedEnclosure "
+        "mfo:remoteLink ?_remoteLink . ?_feedEnclosure mfo:localLink ?_localLink . OPTIONAL { ?_message a "
+        "mfo:FeedMessage .?_feedEnclosure nie:isLogicalPartOf ?_message .} .OPTIONAL { ?_channel a mfo:FeedChannel "
+        ".?_feedEnclosure nie:isLogicalPartOf ?_channel . } .FILTER(!bound(?_message) && !bound(?_channel)) . }"));
+    QList<FeedEnclosure> records;
+    {
+        const Result result = execute(query, HERE, "Query execution failed", "Query preparation failed: ");
+        if (!result)
+            return;
+        while (result->next())
+            records.append(announced(result->current()));
+    }
+    if (records.isEmpty()) {
+        FEED_LOG(debug, "Tracker") << "No orphan nodes present";
+        return;
+    }
+    FEED_LOG(critical, "Tracker") << "enclosure deletion count: " << records.size();
+    const QString pattern = QStringLiteral(
+        "WHERE { ?_feedEnclosure a mfo:Enclosure . ?_feedEnclosure mfo:remoteLink ?_remoteLink . ?_feedEnclosure "
+        "mfo:localLink ?_localLink . OPTIONAL { ?_message a mfo:FeedMessage . ?_feedEnclosure nie:isLogicalPartOf "
+        "?_message .}. OPTIONAL {?_channel a mfo:FeedChannel . ?_feedEnclosure nie:isLogicalPartOf ?_channel. }. "
+        "FILTER(!bound(?_message) && !bound(?_channel)) } ");
+    const QSparqlQuery remove(QStringLiteral("DELETE  { ?_remoteLink  a rdfs:Resource } ") + pattern
+                                  + QStringLiteral("DELETE  { ?_localLink  a rdfs:Resource } ") + pattern
+                                  + QStringLiteral("DELETE  { ?_feedEnclosure  a rdfs:Resource } ") + pattern,
+                              QSparqlQuery::DeleteStatement);
+    if (!execute(remove, HERE, "Query execution failed", "Query preperation failed: "))
+        return;
+    emit enclosuresToBeDeleted(records);
+}
+
+void FeedTrackerSparql::deleteEnclosures(const QString& messageUri)
+{
+    if (messageUri.isEmpty()) {
+        FEED_LOG(critical, "Tracker") << "messageUri empty";
+        return;
+    }
+    // An enclosure that another message or any channel still holds stays.
+    QSparqlQuery query(QStringLiteral(
+        "SELECT ?u  WHERE {?u a mfo:Enclosure; nie:isLogicalPartOf ?:messageUri. OPTIONAL {?u nie:isLogicalPartOf ?c "
+        ". ?c a mfo:FeedMessage . FILTER (( ?c != ?:messageUri )) . } OPTIONAL {?u nie:isLogicalPartOf ?ch . ?ch a "
+        "mfo:FeedChannel . } FILTER (!bound(?c) && !bound(?ch)) . }"));
+    query.bindValue(QStringLiteral("messageUri"), nodeUrl(messageUri));
+    FEED_LOG(debug, "Tracker") << query.preparedQueryText();
+    QList<QUrl> uris;
+    {
+        const Result result = execute(query, HERE, "Query Execution failed", "Query execution failed ");
+        if (!result)
+            return;
+        while (result->next()) {
+            const QUrl uri(result->value(0).toString());
+            if (!uris.contains(uri))
+                uris.append(uri);
+        }
+    }
+    if (uris.isEmpty()) {
+        FEED_LOG(debug, "Tracker") << "No enclosures found";
+        return;
+    }
+    deleteEnclosures(uris);
+}
+
+void FeedTrackerSparql::deleteEnclosures(QList<QUrl> enclosureUris)
+{
+    if (enclosureUris.isEmpty()) {
+        FEED_LOG(critical, "Tracker") << "Nothing to delete";
+        return;
+    }
+    QHash<QString, QList<FeedEnclosure>> found;
+    QStringList terms;
+    for (const QUrl& uri : qAsConst(enclosureUris)) {
+        const QString node = term(uri);
+        if (!node.isEmpty() && !terms.contains(node))
+            terms.append(node);
+    }
+    // One look-up per slice of URIs rather than per URI.
+    for (const QString& slice : valueSlices(terms)) {
+        const QSparqlQuery query(fill(QStringLiteral("SELECT ?u ?rl ?ll WHERE { ?u a mfo:Enclosure; mfo:remoteLink ?rl; "
+                                                     "mfo:localLink ?ll . VALUES ?u { %enclosureUris } }"),
+                                      {{QStringLiteral("%enclosureUris"), slice}}));
+        bool reached = false;
+        const Result result =
+            execute(query, HERE, "Query Execution failed", "Not able to find enclosure information",
+                    FailureDetail::PreparedText, &reached);
+        if (!reached)
+            return;
+        while (result && result->next())
+            found[iriTerm(result->value(0))].append(announced(result->current()));
+    }
+    QList<FeedEnclosure> records;
+    QString batch;
+    for (const QUrl& uri : qAsConst(enclosureUris)) {
+        const QString node = term(uri);
+        const QList<FeedEnclosure> ofNode = found.value(node);
+        if (ofNode.isEmpty())
+            continue;
+        records += ofNode;
+        for (int i = 0; i < ofNode.size(); ++i)
+            batch += enclosureDeleteText(node) + QLatin1Char(' ');
+    }
+    if (records.isEmpty()) {
+        FEED_LOG(debug, "Tracker") << "No enclosures found";
+        return;
+    }
+    const QSparqlQuery remove(batch, QSparqlQuery::DeleteStatement);
+    FEED_LOG(debug, "Tracker") << remove.preparedQueryText();
+    if (!execute(remove, HERE, "Query Execution failed", "Delete Query Failed", FailureDetail::StoreError))
+        return;
+    emit enclosuresToBeDeleted(records);
+}
+
+void FeedTrackerSparql::deleteEnclosure(const QString& enclosureUri) const
+{
+    const QString node = term(nodeUrl(enclosureUri));
+    if (node.isEmpty()) {
+        FEED_LOG(critical, "Tracker") << "Invalid enclosure uri:" << enclosureUri;
+        return;
+    }
+    const QSparqlQuery remove(enclosureDeleteText(node), QSparqlQuery::DeleteStatement);
+    execute(remove, HERE, "Query Execution failed", "Enclosure delete failed");
 }
 
 // Enclosure records

@@ -58,6 +58,21 @@ public:
     int deletableMessageCount(const QString& channelUri) const;
     QStringList deletableMessages(const QString& channelUri, int limit);
 
+    void deleteChannel(const QString& channelUri);
+    void deleteAllChannels();
+    void deleteChannelImageIfNotInUse(const QString& channelUri, const QString& image) const;
+    void deleteChannelImage(const QString& channelUri) const;
+    bool deleteMessages(const QString& channelUri);
+    void deleteMessages(QList<QUrl> messageUris);
+    void deleteMessage(const QString& messageUri, const QString& channelUri);
+
+    void deleteEnclosures(QList<QUrl> enclosureUris);
+    void deleteEnclosures(const QString& messageUri);
+    void deleteEnclosure(const QString& enclosureUri) const;
+    void deleteOrphans();
+    void deleteOrphanMessages();
+    void deleteOrphanEnclosures();
+
     bool addEnclosures(const QList<FeedEnclosure>& enclosures, const QString& parentUri) const;
     QList<FeedEnclosure> enclosuresForMessage(const QString& messageUri) const;
     FeedEnclosure enclosureForUri(const QString& uri) const;
@@ -101,6 +116,9 @@ private:
     bool storedMessageNodes(const QStringList& links, QHash<QString, QString>* nodes) const;
     // Remote-link IRIs of the enclosures stored under each of the given message IRIs.
     bool storedEnclosureLinks(const QStringList& messages, QHash<QString, QStringList>* links) const;
+    // The local link of the channel's icon enclosure; false when the query failed.
+    bool channelIconFile(const QString& channelUri, QString* localLink, const CallSite& site) const;
+    bool deleteMessageList(const QList<QUrl>& messageUris);
     // Runs the texts as one update; when that fails, one by one, leaving out those that fail.
     bool runBatch(const QStringList& texts) const;
 
