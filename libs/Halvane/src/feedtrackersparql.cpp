@@ -138,10 +138,10 @@ QString newEnclosureText(const FeedEnclosure& enclosure, const QString& uri, con
                  {QStringLiteral("%messageUri"), parent}});
 }
 
-QList<FeedTrackerSparql::RemoteEnclosure> usableEnclosures(const QList<FeedEnclosure>& enclosures,
-                                                           const QString& parentUri)
+// Enclosures that can be written, each with the IRI of its remote link; the others are logged.
+QList<QPair<FeedEnclosure, QString>> usableEnclosures(const QList<FeedEnclosure>& enclosures, const QString& parentUri)
 {
-    QList<FeedTrackerSparql::RemoteEnclosure> usable;
+    QList<QPair<FeedEnclosure, QString>> usable;
     for (const FeedEnclosure& enclosure : enclosures) {
         if (enclosure.remoteUrl().isEmpty()) {
             FEED_LOG(critical, "Tracker") << "remoteLink empty for message " << parentUri;
@@ -157,7 +157,7 @@ QList<FeedTrackerSparql::RemoteEnclosure> usableEnclosures(const QList<FeedEnclo
     return usable;
 }
 
-QStringList remoteTerms(const QList<FeedTrackerSparql::RemoteEnclosure>& enclosures)
+QStringList remoteTerms(const QList<QPair<FeedEnclosure, QString>>& enclosures)
 {
     QStringList terms;
     for (const auto& item : enclosures)

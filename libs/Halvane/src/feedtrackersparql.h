@@ -78,9 +78,6 @@ public:
     FeedEnclosure enclosureForUri(const QString& uri) const;
     bool updateEnclosure(const FeedEnclosure& enclosure) const;
 
-    // An enclosure with the IRI of its remote link.
-    using RemoteEnclosure = QPair<FeedEnclosure, QString>;
-
 signals:
     // Emitted once the records of these enclosures are gone from the store.
     void enclosuresToBeDeleted(QList<FeedEnclosure>& enclosureList);
@@ -92,6 +89,8 @@ private:
     };
     using Result = std::unique_ptr<QSparqlResult, ResultRelease>;
     enum class FailureDetail { PreparedText, StoreError };
+    // An enclosure with the IRI of its remote link.
+    using RemoteEnclosure = QPair<FeedEnclosure, QString>;
 
     // Runs the query and waits for it. A missing result or a store error is logged with the
     // caller's words and gives null; *reached tells the two apart.
