@@ -65,6 +65,18 @@ public:
         tracker_sparql_connection_update(_connection, text.constData(), nullptr, &error);
         check(error);
     }
+    QList<QByteArray> column(const QByteArray& text)
+    {
+        GError* error = nullptr;
+        TrackerSparqlCursor* cursor = tracker_sparql_connection_query(_connection, text.constData(), nullptr, &error);
+        check(error);
+        QList<QByteArray> values;
+        while (cursor && tracker_sparql_cursor_next(cursor, nullptr, nullptr))
+            values.append(tracker_sparql_cursor_get_string(cursor, 0, nullptr));
+        if (cursor)
+            g_object_unref(cursor);
+        return values;
+    }
     int select(const QByteArray& text)
     {
         GError* error = nullptr;
@@ -234,8 +246,35 @@ void benchAddMessages(FeedTrackerSparql* store, Raw* raw)
     report("addMessages, the same 1000 again (all known)", layerKnown, rawKnown, 2.0);
 }
 
+// Unsubscribing a channel: its messages and their enclosures go, against one raw delete of the
+// same nodes.
+void benchDeleteChannel(FeedTrackerSparql* store, Raw* raw)
+{
+    QStringList layerChannels;
+    QList<QByteArray> rawTexts;
+    for (int round = 0; round < Rounds; ++round) {
+        FeedChannel channel;
+        channel.setLink(QStringLiteral("http://example.com/delete/layer%1").arg(round));
+        layerChannels.append(store->addChannel(channel));
+        store->addMessages(messages(QStringLiteral("delete-layer%1").arg(round), 1000), layerChannels.last());
+        channel.setLink(QStringLiteral("http://example.com/delete/raw%1").arg(round));
+        const QString rawChannel = store->addChannel(channel);
+        store->addMessages(messages(QStringLiteral("delete-raw%1").arg(round), 1000), rawChannel);
+        QByteArray text;
+        const QByteArray channelIri = '<' + rawChannel.toUtf8() + '>';
+        for (const QByteArray& node : raw->column("SELECT ?n WHERE { { ?n nie:isLogicalPartOf " + channelIri + " } UNION { ?n "
+                                                  "nie:isLogicalPartOf ?m . ?m nie:isLogicalPartOf " + channelIri + " } }"))
+            text += "DELETE { <" + node + "> a rdfs:Resource } WHERE { <" + node + "> a rdfs:Resource } ";
+        rawTexts.append(text + "DELETE { <" + rawChannel.toUtf8() + "> a rdfs:Resource } WHERE { <" + rawChannel.toUtf8() + "> a mfo:FeedChannel }");
+    }
+    const double layer = bestMs([](int) {}, [&](int round) { store->deleteChannel(layerChannels.at(round)); });
+    const double direct = bestMs([](int) {}, [&](int round) { raw->update(rawTexts.at(round)); });
+    report("deleteChannel, 1000 messages with 2 enclosures each", layer, direct, 2.0);
+}
+
 } // namespace
 
+// Arguments name the benchmarks to run (addEnclosures, enclosureForUri, addMessages, deleteChannel); none runs all.
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -251,9 +290,16 @@ int main(int argc, char** argv)
     Raw raw(endpoint.serviceName());
     if (!raw.isValid())
         return 1;
-    benchEnclosureForUri(store, &raw);
-    benchAddEnclosures(store, &raw);
-    benchAddMessages(store, &raw);
+    const QStringList chosen = app.arguments().mid(1);
+    const QList<QPair<QString, void (*)(FeedTrackerSparql*, Raw*)>> benchmarks{
+        {QStringLiteral("enclosureForUri"), benchEnclosureForUri},
+        {QStringLiteral("addEnclosures"), benchAddEnclosures},
+        {QStringLiteral("addMessages"), benchAddMessages},
+        {QStringLiteral("deleteChannel"), benchDeleteChannel}};
+    for (const auto& benchmark : benchmarks) {
+        if (chosen.isEmpty() || chosen.contains(benchmark.first))
+            benchmark.second(store, &raw);
+    }
     FeedTrackerSparql::releaseInstance();
     return 0;
 }

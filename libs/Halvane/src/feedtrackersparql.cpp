@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QSet>
 #include <qsparqlbinding.h>
 #include <qsparqlconnection.h>
 #include <qsparqlquery.h>
@@ -850,11 +851,45 @@ bool FeedTrackerSparql::deleteMessageList(const QList<QUrl>& messageUris)
     const QSparqlQuery remove(batch, QSparqlQuery::DeleteStatement);
     if (!execute(remove, HERE, "Query Execution failed", "Delete Query Failed", FailureDetail::StoreError))
         return false;
+    deleteEnclosuresOfDeletedMessages(messageUris);
+    return true;
+}
+
+// What deleteEnclosures(messageUri) does for each message, in one look-up per slice of
+// messages and one delete: a store round trip per message made unsubscribing a large
+// channel take most of a minute.
+void FeedTrackerSparql::deleteEnclosuresOfDeletedMessages(const QList<QUrl>& messageUris)
+{
+    QStringList messages;
     for (const QUrl& uri : messageUris) {
         if (!term(uri).isEmpty())
-            deleteEnclosures(uri.toString());
+            messages.append(term(uri));
     }
-    return true;
+    QList<QUrl> enclosures;
+    QSet<QString> seen;
+    for (const QString& slice : valueSlices(messages)) {
+        const QSparqlQuery query(fill(QStringLiteral("SELECT DISTINCT ?u WHERE { VALUES ?m { %messageUris } ?u "
+                                                     "nie:isLogicalPartOf ?m . ?u a mfo:Enclosure . FILTER NOT EXISTS "
+                                                     "{ ?u nie:isLogicalPartOf ?c . ?c a mfo:FeedMessage } FILTER NOT "
+                                                     "EXISTS { ?u nie:isLogicalPartOf ?ch . ?ch a mfo:FeedChannel } }"),
+                                      {{QStringLiteral("%messageUris"), slice}}));
+        FEED_LOG(debug, "Tracker") << query.preparedQueryText();
+        const Result result = execute(query, HERE, "Query Execution failed", "Query execution failed ");
+        if (!result)
+            return;
+        while (result->next()) {
+            const QString uri = result->value(0).toString();
+            if (!seen.contains(uri)) {
+                seen.insert(uri);
+                enclosures.append(QUrl(uri));
+            }
+        }
+    }
+    if (enclosures.isEmpty()) {
+        FEED_LOG(debug, "Tracker") << "No enclosures found";
+        return;
+    }
+    deleteEnclosures(enclosures);
 }
 
 void FeedTrackerSparql::deleteMessage(const QString& messageUri, const QString& channelUri)

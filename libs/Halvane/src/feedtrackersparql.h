@@ -118,6 +118,7 @@ private:
     // The local link of the channel's icon enclosure; false when the query failed.
     bool channelIconFile(const QString& channelUri, QString* localLink, const CallSite& site) const;
     bool deleteMessageList(const QList<QUrl>& messageUris);
+    void deleteEnclosuresOfDeletedMessages(const QList<QUrl>& messageUris);
     // Runs the texts as one update; when that fails, one by one, leaving out those that fail.
     bool runBatch(const QStringList& texts) const;
 
