@@ -382,7 +382,8 @@ QString FeedTrackerSparql::addChannel(const FeedChannel& channel) const
 
 bool FeedTrackerSparql::updateChannel(const FeedChannel& channel) const
 {
-    if (!channelExists(channel.uri(), HERE, "Query Execution Failed - get Channel", "Channel not found, unable to update"))
+    if (!channelExists(channel.uri(), HERE, "Query Execution Failed - get Channel", "Channel not found, unable to update",
+                       false))
         return false;
     QSparqlQuery update(
         QStringLiteral("DELETE { ?:channelUri nie:title ?title } WHERE {?:channelUri nie:title ?title .} INSERT "
@@ -412,7 +413,7 @@ bool FeedTrackerSparql::editChannel(const QString& channelUri, const QVariantMap
         FEED_LOG(critical, "Tracker") << "No Properties to Update";
         return false;
     }
-    if (!channelExists(channelUri, HERE, "Query Execution Failed", "Channel not found"))
+    if (!channelExists(channelUri, HERE, "Query Execution Failed", "Channel not found", true))
         return false;
     if (properties.contains(LinkKey) && !editLink(channelUri, properties.value(LinkKey).toString()))
         return false;
@@ -425,12 +426,13 @@ bool FeedTrackerSparql::editChannel(const QString& channelUri, const QVariantMap
 }
 
 bool FeedTrackerSparql::channelExists(const QString& channelUri, const CallSite& site, const char* errorWords,
-                                      const char* notFoundWords) const
+                                      const char* notFoundWords, bool logQuery) const
 {
     QSparqlQuery query(QStringLiteral("SELECT ?channel WHERE { ?channel a mfo:FeedChannel . FILTER(( ?channel = "
                                       "?:channelUri)).  }"));
     query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
-    FEED_LOG(debug, "Tracker") << query.preparedQueryText();
+    if (logQuery)
+        FEED_LOG(debug, "Tracker") << query.preparedQueryText();
     const Result result = execute(query, site, "Query Execution failed", errorWords);
     if (!result)
         return false;

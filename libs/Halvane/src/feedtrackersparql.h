@@ -106,7 +106,7 @@ private:
                            QHash<QString, QString>* nodes) const;
 
     bool channelExists(const QString& channelUri, const CallSite& site, const char* errorWords,
-                       const char* notFoundWords) const;
+                       const char* notFoundWords, bool logQuery) const;
     bool editLink(const QString& channelUri, const QString& link) const;
     bool editTitle(const QString& channelUri, const QString& title) const;
     bool editLastModifiedTime(const QString& channelUri, const QString& time) const;
