@@ -4,6 +4,7 @@ set(VIRELON_PLUGIN_DIR "/usr/lib/virelon/plugins" CACHE PATH "Fetching plug-in p
 set(VIRELON_TAMSIL_DATA_DIR "/usr/share/virelon/plugins/tamsil" CACHE PATH "XQuery files of tamsil")
 set(VIRELON_COMM_DIR "/tmp" CACHE PATH "Directory of the plug-in communication files")
 set(VIRELON_ENCLOSURE_SUBDIR "/MyDocs/.feed/enclosures" CACHE STRING "Enclosure directory below the home directory")
+set(VIRELON_STORE_SUBDIR "/virelon/store" CACHE STRING "Store database directory below the user's data directory")
 set(VIRELON_STORE_SERVICE "com.vorlane.Virelon.Store" CACHE STRING "D-Bus name of the store endpoint")
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/virelonpaths.h.in ${CMAKE_BINARY_DIR}/include/virelonpaths.h @ONLY)

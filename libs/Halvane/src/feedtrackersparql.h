@@ -1,0 +1,135 @@
+#ifndef FEEDTRACKERSPARQL_H
+#define FEEDTRACKERSPARQL_H
+
+#include "feedchannel.h"
+#include "feedenclosure.h"
+#include "feedmessage.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QVariantMap>
+#include <memory>
+
+class QSparqlConnection;
+class QSparqlQuery;
+class QSparqlResult;
+class QSparqlResultRow;
+
+// The feed store: channels, messages and enclosures in the RDF store, read and written with
+// SPARQL. Every operation waits for the store; nothing is cached.
+class FeedTrackerSparql : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(FeedTrackerSparql)
+
+public:
+    static FeedTrackerSparql* instance();
+    static void releaseInstance();
+
+    FeedTrackerSparql();
+    virtual ~FeedTrackerSparql();
+
+    // Keys of the property map of editChannel().
+    static QString LinkKey;
+    static QString TitleKey;
+    static QString LastModifiedTimeKey;
+
+    QStringList allChannelUrls() const;
+    QList<FeedChannel> allChannels() const;
+    FeedChannel channelForUri(const QString& uri) const;
+    QString channelType(const QString& uri) const;
+
+    QString addChannel(const FeedChannel& channel) const;
+    bool updateChannel(const FeedChannel& channel) const;
+    bool editChannel(const QString& channelUri, const QVariantMap& properties) const;
+
+    QString addMessageQuery(const FeedMessage& message, const QString& channelUri) const;
+    bool addMessages(const QList<FeedMessage>& messages, const QString& channelUri) const;
+
+    QList<FeedMessage> messagesForChannel(const QString& channelUri) const;
+    QStringList allMessageUrls(const QString& channelUri) const;
+    QStringList messageLinksOfChannel(const QString& channelUri) const;
+    QDateTime latestPostPublishedTime(const QString& channelUri);
+    int deletableMessageCount(const QString& channelUri) const;
+    QStringList deletableMessages(const QString& channelUri, int limit);
+
+    void deleteChannel(const QString& channelUri);
+    void deleteAllChannels();
+    void deleteChannelImageIfNotInUse(const QString& channelUri, const QString& image) const;
+    void deleteChannelImage(const QString& channelUri) const;
+    bool deleteMessages(const QString& channelUri);
+    void deleteMessages(QList<QUrl> messageUris);
+    void deleteMessage(const QString& messageUri, const QString& channelUri);
+
+    void deleteEnclosures(QList<QUrl> enclosureUris);
+    void deleteEnclosures(const QString& messageUri);
+    void deleteEnclosure(const QString& enclosureUri) const;
+    void deleteOrphans();
+    void deleteOrphanMessages();
+    void deleteOrphanEnclosures();
+
+    bool addEnclosures(const QList<FeedEnclosure>& enclosures, const QString& parentUri) const;
+    QList<FeedEnclosure> enclosuresForMessage(const QString& messageUri) const;
+    FeedEnclosure enclosureForUri(const QString& uri) const;
+    bool updateEnclosure(const FeedEnclosure& enclosure) const;
+
+signals:
+    // Emitted once the records of these enclosures are gone from the store.
+    void enclosuresToBeDeleted(QList<FeedEnclosure>& enclosureList);
+
+private:
+    struct CallSite;
+    struct ResultRelease {
+        void operator()(QSparqlResult* result) const;
+    };
+    using Result = std::unique_ptr<QSparqlResult, ResultRelease>;
+    enum class FailureDetail { PreparedText, StoreError };
+    // An enclosure with the IRI of its remote link.
+    using RemoteEnclosure = QPair<FeedEnclosure, QString>;
+
+    // Runs the query and waits for it. A missing result or a store error is logged with the
+    // caller's words and gives null; *reached tells the two apart.
+    Result execute(const QSparqlQuery& query, const CallSite& site, const char* noResultWords,
+                   const char* errorWords, FailureDetail detail = FailureDetail::PreparedText,
+                   bool* reached = nullptr) const;
+
+    // Stored enclosure nodes by remote-link IRI; *found is false when the look-up failed.
+    QHash<QString, QString> storedEnclosureNodes(const QStringList& remotes, bool* found) const;
+    // Insert texts of new enclosures and association texts of known ones, under the parent
+    // IRI; nodes holds the known ones by remote-link IRI and gains the new ones.
+    QString enclosureTexts(const QList<RemoteEnclosure>& enclosures, const QString& parent,
+                           QHash<QString, QString>* nodes) const;
+
+    bool channelExists(const QString& channelUri, const CallSite& site, const char* errorWords,
+                       const char* notFoundWords, bool logQuery) const;
+    bool editLink(const QString& channelUri, const QString& link) const;
+    bool editTitle(const QString& channelUri, const QString& title) const;
+    bool editLastModifiedTime(const QString& channelUri, const QString& time) const;
+
+    // Stored message nodes by link IRI, for the links given as IRIs.
+    bool storedMessageNodes(const QStringList& links, QHash<QString, QString>* nodes) const;
+    // Remote-link IRIs of the enclosures stored under each of the given message IRIs.
+    bool storedEnclosureLinks(const QStringList& messages, QHash<QString, QStringList>* links) const;
+    // The local link of the channel's icon enclosure; false when the query failed.
+    bool channelIconFile(const QString& channelUri, QString* localLink, const CallSite& site) const;
+    bool deleteMessageList(const QList<QUrl>& messageUris);
+    void deleteEnclosuresOfDeletedMessages(const QList<QUrl>& messageUris);
+    // Runs the texts as one update; when that fails, one by one, leaving out those that fail.
+    bool runBatch(const QStringList& texts) const;
+
+    QSparqlConnection* _connection;
+    static FeedTrackerSparql* _single;
+};
+
+QString createAssociation(const FeedMessage& message, const QString& channelUri);
+
+FeedChannel extractChannel(const QSparqlResultRow& row);
+FeedMessage extractMessage(const QSparqlResultRow& row);
+FeedEnclosure extractEnclosure(const QSparqlResultRow& row);
+
+#endif

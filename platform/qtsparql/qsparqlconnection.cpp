@@ -1,0 +1,148 @@
+#pragma push_macro("signals")
+#undef signals
+#include <libtracker-sparql/tracker-sparql.h>
+#pragma pop_macro("signals")
+
+#include "qsparqlconnection.h"
+
+#include "qsparqlquery.h"
+#include "qsparqlresult.h"
+#include "qsparqltext.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QUuid>
+#include <feedlog.h>
+#include <virelonpaths.h>
+
+namespace {
+
+const QString DriverName = QStringLiteral("QTRACKER_DIRECT");
+
+QString takeMessage(GError* error)
+{
+    const QString message = QString::fromUtf8(error->message);
+    g_error_free(error);
+    return message;
+}
+
+TrackerSparqlConnection* openDirectory(const QString& directory, QString* failure)
+{
+    GFile* store = g_file_new_for_path(QFile::encodeName(directory).constData());
+    GFile* ontology = tracker_sparql_get_ontology_nepomuk();
+    GError* error = nullptr;
+    TrackerSparqlConnection* connection =
+        tracker_sparql_connection_new(TRACKER_SPARQL_CONNECTION_FLAGS_NONE, store, ontology, nullptr, &error);
+    g_object_unref(ontology);
+    g_object_unref(store);
+    if (error)
+        *failure = takeMessage(error);
+    return connection;
+}
+
+TrackerSparqlConnection* openService(const QString& service, QString* failure)
+{
+    GError* error = nullptr;
+    TrackerSparqlConnection* connection =
+        tracker_sparql_connection_bus_new(service.toUtf8().constData(), nullptr, nullptr, &error);
+    if (error)
+        *failure = takeMessage(error);
+    return connection;
+}
+
+QVariant cursorValue(TrackerSparqlCursor* cursor, int column)
+{
+    const char* text = tracker_sparql_cursor_get_string(cursor, column, nullptr);
+    switch (tracker_sparql_cursor_get_value_type(cursor, column)) {
+    case TRACKER_SPARQL_VALUE_TYPE_UNBOUND: return QVariant();
+    case TRACKER_SPARQL_VALUE_TYPE_INTEGER: return qlonglong(tracker_sparql_cursor_get_integer(cursor, column));
+    case TRACKER_SPARQL_VALUE_TYPE_DOUBLE: return tracker_sparql_cursor_get_double(cursor, column);
+    case TRACKER_SPARQL_VALUE_TYPE_BOOLEAN: return bool(tracker_sparql_cursor_get_boolean(cursor, column));
+    case TRACKER_SPARQL_VALUE_TYPE_DATETIME: return QDateTime::fromString(QString::fromUtf8(text), Qt::ISODate);
+    default: return QString::fromUtf8(text);
+    }
+}
+
+QSparqlResultRow cursorRow(TrackerSparqlCursor* cursor)
+{
+    QSparqlResultRow row;
+    const int columns = tracker_sparql_cursor_get_n_columns(cursor);
+    for (int column = 0; column < columns; ++column) {
+        const QString name = QString::fromUtf8(tracker_sparql_cursor_get_variable_name(cursor, column));
+        row.append(QSparqlBinding(name, cursorValue(cursor, column)));
+    }
+    return row;
+}
+
+} // namespace
+
+QSparqlConnection::QSparqlConnection(const QString& driverName, const QSparqlConnectionOptions& options,
+                                     QObject* parent)
+    : QObject(parent), _driverName(driverName)
+{
+    if (driverName != DriverName)
+        return;
+    QString failure;
+    const QString directory = options.databaseDirectory();
+    _tracker = directory.isEmpty() ? openService(VirelonPaths::storeService(), &failure)
+                                   : openDirectory(directory, &failure);
+    if (!_tracker)
+        FEED_LOG(warning, "Tracker") << "Store not reachable:" << failure;
+}
+
+QSparqlConnection::~QSparqlConnection()
+{
+    if (_tracker) {
+        tracker_sparql_connection_close(_tracker);
+        g_object_unref(_tracker);
+    }
+}
+
+QSparqlResult* QSparqlConnection::exec(const QSparqlQuery& query)
+{
+    if (!isValid())
+        return nullptr;
+    QString error;
+    const QString text = query.preparedQueryText(&error);
+    if (!error.isEmpty())
+        return new QSparqlResult(QSparqlError(error, QSparqlError::StatementError));
+    // The store reads the text up to its first NUL: a NUL in a value would cut the query.
+    if (text.contains(QChar(0)))
+        return new QSparqlResult(QSparqlError(QStringLiteral("Query text holds a NUL character"),
+                                              QSparqlError::StatementError));
+    const QString sent = QSparqlText::storeDialect(text);
+    return query.isTable() ? select(sent) : update(sent);
+}
+
+QUrl QSparqlConnection::createUrn() const
+{
+    return QUrl(QStringLiteral("urn:uuid:") + QUuid::createUuid().toString(QUuid::WithoutBraces));
+}
+
+QSparqlResult* QSparqlConnection::select(const QString& text)
+{
+    GError* error = nullptr;
+    TrackerSparqlCursor* cursor = tracker_sparql_connection_query(_tracker, text.toUtf8().constData(), nullptr, &error);
+    if (error)
+        return new QSparqlResult(QSparqlError(takeMessage(error), QSparqlError::BackendError));
+    QVector<QSparqlResultRow> rows;
+    while (tracker_sparql_cursor_next(cursor, nullptr, &error))
+        rows.append(cursorRow(cursor));
+    tracker_sparql_cursor_close(cursor);
+    g_object_unref(cursor);
+    if (error)
+        return new QSparqlResult(QSparqlError(takeMessage(error), QSparqlError::BackendError));
+    return new QSparqlResult(rows);
+}
+
+QSparqlResult* QSparqlConnection::update(const QString& text)
+{
+    // The store refuses an empty update as a parse error; there is nothing to do.
+    if (text.trimmed().isEmpty())
+        return new QSparqlResult(QVector<QSparqlResultRow>());
+    GError* error = nullptr;
+    tracker_sparql_connection_update(_tracker, text.toUtf8().constData(), nullptr, &error);
+    if (error)
+        return new QSparqlResult(QSparqlError(takeMessage(error), QSparqlError::BackendError));
+    return new QSparqlResult(QVector<QSparqlResultRow>());
+}

@@ -1,0 +1,24 @@
+#ifndef QSPARQLRESULTROW_H
+#define QSPARQLRESULTROW_H
+
+#include "qsparqlbinding.h"
+
+#include <QVector>
+
+// One row of a select result: one binding per projected variable, in projection order.
+class QSparqlResultRow
+{
+public:
+    void append(const QSparqlBinding& binding) { _bindings.append(binding); }
+
+    QSparqlBinding binding(int index) const { return _bindings.value(index); }
+    QVariant value(int index) const { return binding(index).value(); }
+    QString variableName(int index) const { return binding(index).name(); }
+    int count() const { return _bindings.size(); }
+    bool isEmpty() const { return _bindings.isEmpty(); }
+
+private:
+    QVector<QSparqlBinding> _bindings;
+};
+
+#endif
