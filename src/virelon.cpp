@@ -6,9 +6,12 @@
 #include "virelonpaths.h"
 
 #include <QDBusConnection>
+#include <QDBusMetaType>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+
+#include <algorithm>
 
 namespace {
 
@@ -27,10 +30,28 @@ void useConfigDirAsSystemScope()
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, configDir.absolutePath());
 }
 
-// Nested D-Bus containers arrive as marshalled arguments that a settings file cannot hold.
+// Nested D-Bus containers arrive as marshalled arguments that a settings file cannot hold,
+// and the file gives an empty list back as no value at all.
 bool isPlainValue(const QVariant& value)
 {
+    if (value.userType() == QMetaType::QStringList)
+        return !value.toStringList().isEmpty();
     return value.canConvert<QString>() || value.canConvert<QStringList>();
+}
+
+// A settings file may hold what D-Bus cannot carry (no value, a bit array); one such value in
+// a reply would abort the daemon.
+bool isSendable(const QVariant& value)
+{
+    if (value.userType() == QMetaType::QVariantList) {
+        const QVariantList list = value.toList();
+        return std::all_of(list.cbegin(), list.cend(), isSendable);
+    }
+    if (value.userType() == QMetaType::QVariantMap) {
+        const QVariantMap map = value.toMap();
+        return std::all_of(map.cbegin(), map.cend(), isSendable);
+    }
+    return value.isValid() && QDBusMetaType::typeToSignature(value.userType());
 }
 
 } // namespace
@@ -144,8 +165,13 @@ QVariantMap Virelon::conf()
     const QStringList keys = _settings->allKeys();
     FEED_LOG(debug, "Engine") << "All keys:" << keys;
     QVariantMap settings;
-    for (const QString& key : keys)
-        settings.insert(key, _settings->value(key));
+    for (const QString& key : keys) {
+        const QVariant value = _settings->value(key);
+        if (isSendable(value))
+            settings.insert(key, value);
+        else
+            FEED_LOG(warning, "Engine") << "Not a plain value for key:" << key;
+    }
     FEED_LOG(debug, "Engine") << "Returning settings:" << settings;
     return settings;
 }

@@ -1,6 +1,7 @@
 #include "testenvironment.h"
 #include "virelon.h"
 
+#include <QBitArray>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -287,6 +288,7 @@ private slots:
     void setConf_data();
     void setConf();
     void changeSurvivesKill();
+    void unsendableValues();
     void errorStoresAcrossRestart();
     void settingsKeyEscaping_data();
     void settingsKeyEscaping();
@@ -646,6 +648,42 @@ void tst_Virelon::changeSurvivesKill()
     Daemon restarted;
     QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
     QCOMPARE(conf().value(QStringLiteral("Refresh/interval")), QVariant(QStringLiteral("45")));
+}
+
+// A value that the settings file cannot give back as something D-Bus carries must stay out of
+// the reply of conf: one such value would take the whole reply, and the daemon, down.
+void tst_Virelon::unsendableValues()
+{
+    installDefaults();
+    {
+        QSettings system(systemDir() + QStringLiteral("/settings.conf"), QSettings::IniFormat);
+        system.setValue(QStringLiteral("Display/nothing"), QVariant());
+        system.setValue(QStringLiteral("Display/bits"), QBitArray(3, true));
+        system.setValue(QStringLiteral("Display/sizes"), QVariantList{1, QVariant()});
+    }
+    const QString automatic = QStringLiteral("Enclosure/automatic");
+    {
+        Daemon daemon;
+        QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
+        QCOMPARE(call(QStringLiteral("setConf"), {QVariantMap{{automatic, true}}}).type(), QDBusMessage::ReplyMessage);
+        const int mark = settledLog(daemon).size();
+        // A file writes an empty list as no value.
+        QCOMPARE(call(QStringLiteral("setConf"), {QVariantMap{{automatic, QStringList()}}}).type(),
+                 QDBusMessage::ReplyMessage);
+        QCOMPARE(messages(settledLog(daemon).mid(mark), QLatin1Char('W'), QStringLiteral("setConf")),
+                 QStringList{QStringLiteral("Not a plain value for key: \"Enclosure/automatic\"")});
+    }
+    Daemon restarted;
+    QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
+    const QDBusMessage reply = call(QStringLiteral("conf"));
+    QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+    QVariantMap expected = ShippedDefaults;
+    expected.insert(automatic, QStringLiteral("true"));
+    QCOMPARE(describe(qdbus_cast<QVariantMap>(reply.arguments().value(0))), describe(expected));
+    QCOMPARE(messages(settledLog(restarted), QLatin1Char('W'), QStringLiteral("conf")).mid(0, 3),
+             QStringList({QStringLiteral("Not a plain value for key: \"Display/bits\""),
+                          QStringLiteral("Not a plain value for key: \"Display/nothing\""),
+                          QStringLiteral("Not a plain value for key: \"Display/sizes\"")}));
 }
 
 void tst_Virelon::errorStoresAcrossRestart()
