@@ -7,6 +7,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMetaType>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -23,7 +24,7 @@ const QString ObjectPath = QStringLiteral("/");
 // the configuration folder is that organisation folder, so its parent is the folder to give Qt.
 void useConfigDirAsSystemScope()
 {
-    const QFileInfo configDir(VirelonPaths::configDir());
+    const QFileInfo configDir(QDir::cleanPath(VirelonPaths::configDir()));
     if (configDir.fileName() != Organisation)
         FEED_LOG(warning, "Engine") << "System-wide settings are read from"
                                     << configDir.absolutePath() + QLatin1Char('/') + Organisation;

@@ -283,6 +283,7 @@ private slots:
     void methodsReachSlots_data();
     void methodsReachSlots();
     void firstStartCopiesDefaults();
+    void configDirWithTrailingSlash();
     void noDefaultsNoKeys();
     void userFileIsKept();
     void setConf_data();
@@ -528,6 +529,17 @@ void tst_Virelon::firstStartCopiesDefaults()
     QFile file(userFile());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), copied);
+}
+
+void tst_Virelon::configDirWithTrailingSlash()
+{
+    installDefaults();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VIRELON_CONFIG_DIR"), systemDir() + QStringLiteral("/"));
+    Daemon daemon(environment);
+    QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
+    QCOMPARE(describe(conf()), describe(ShippedDefaults));
+    QCOMPARE(messages(settledLog(daemon), QLatin1Char('W')), QStringList());
 }
 
 void tst_Virelon::noDefaultsNoKeys()
