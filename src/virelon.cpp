@@ -101,7 +101,7 @@ void Virelon::initSettings()
 {
     useConfigDirAsSystemScope();
     _settings = new QSettings(Organisation, QStringLiteral("settings"));
-    FEED_LOG(debug, "Engine") << "Copy settings:" << copySystemSettings();
+    FEED_LOG(debug, "Engine") << "Copy settings: " << copySystemSettings();
     FeedSettingsManager::instance()->loadSettings(_settings);
 }
 

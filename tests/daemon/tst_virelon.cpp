@@ -507,9 +507,10 @@ void tst_Virelon::firstStartCopiesDefaults()
             stored.insert(key, user.value(key));
         QCOMPARE(describe(stored), describe(ShippedDefaults));
         QCOMPARE(describe(conf()), describe(ShippedDefaults));
+        // The text "Copy settings: " keeps its own blank; the log stream adds one before the value.
         QCOMPARE(messages(settledLog(daemon), QLatin1Char('D'), QStringLiteral("initSettings"))
                      .filter(QStringLiteral("Copy settings:")),
-                 QStringList{QStringLiteral("Copy settings: true")});
+                 QStringList{QStringLiteral("Copy settings:  true")});
     }
 
     // Later changes of the system file reach the user only as keys the user file lacks.
@@ -525,7 +526,7 @@ void tst_Virelon::firstStartCopiesDefaults()
     QCOMPARE(messages(log, QLatin1Char('D'), QStringLiteral("copySystemSettings")),
              QStringList{QStringLiteral("Returning: Settings file exists in user space")});
     QCOMPARE(messages(log, QLatin1Char('D'), QStringLiteral("initSettings")).filter(QStringLiteral("Copy settings:")),
-             QStringList{QStringLiteral("Copy settings: false")});
+             QStringList{QStringLiteral("Copy settings:  false")});
     QFile file(userFile());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), copied);
@@ -554,7 +555,7 @@ void tst_Virelon::noDefaultsNoKeys()
     QCOMPARE(messages(log.mid(mark), QLatin1Char('W')),
              QStringList{QStringLiteral("Not found key: \"Refresh/automatic\"")});
     QCOMPARE(messages(log, QLatin1Char('D'), QStringLiteral("initSettings")).filter(QStringLiteral("Copy settings:")),
-             QStringList{QStringLiteral("Copy settings: true")});
+             QStringList{QStringLiteral("Copy settings:  true")});
     QCOMPARE(conf(), QVariantMap());
     QVERIFY(!QFile::exists(userFile()));
 }
@@ -575,7 +576,7 @@ void tst_Virelon::userFileIsKept()
     QCOMPARE(describe(conf()), describe(expected));
     QCOMPARE(messages(settledLog(daemon), QLatin1Char('D'), QStringLiteral("initSettings"))
                  .filter(QStringLiteral("Copy settings:")),
-             QStringList{QStringLiteral("Copy settings: false")});
+             QStringList{QStringLiteral("Copy settings:  false")});
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("[Refresh]\ninterval=60\n"));
 }
