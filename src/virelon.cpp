@@ -6,9 +6,13 @@
 #include "virelonpaths.h"
 
 #include <QDBusConnection>
+#include <QDBusMetaType>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+
+#include <algorithm>
 
 namespace {
 
@@ -20,17 +24,35 @@ const QString ObjectPath = QStringLiteral("/");
 // the configuration folder is that organisation folder, so its parent is the folder to give Qt.
 void useConfigDirAsSystemScope()
 {
-    const QFileInfo configDir(VirelonPaths::configDir());
+    const QFileInfo configDir(QDir::cleanPath(VirelonPaths::configDir()));
     if (configDir.fileName() != Organisation)
         FEED_LOG(warning, "Engine") << "System-wide settings are read from"
                                     << configDir.absolutePath() + QLatin1Char('/') + Organisation;
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, configDir.absolutePath());
 }
 
-// Nested D-Bus containers arrive as marshalled arguments that a settings file cannot hold.
+// Nested D-Bus containers arrive as marshalled arguments that a settings file cannot hold,
+// and the file gives an empty list back as no value at all.
 bool isPlainValue(const QVariant& value)
 {
+    if (value.userType() == QMetaType::QStringList)
+        return !value.toStringList().isEmpty();
     return value.canConvert<QString>() || value.canConvert<QStringList>();
+}
+
+// A settings file may hold what D-Bus cannot carry (no value, a bit array); one such value in
+// a reply would abort the daemon.
+bool isSendable(const QVariant& value)
+{
+    if (value.userType() == QMetaType::QVariantList) {
+        const QVariantList list = value.toList();
+        return std::all_of(list.cbegin(), list.cend(), isSendable);
+    }
+    if (value.userType() == QMetaType::QVariantMap) {
+        const QVariantMap map = value.toMap();
+        return std::all_of(map.cbegin(), map.cend(), isSendable);
+    }
+    return value.isValid() && QDBusMetaType::typeToSignature(value.userType());
 }
 
 } // namespace
@@ -79,7 +101,7 @@ void Virelon::initSettings()
 {
     useConfigDirAsSystemScope();
     _settings = new QSettings(Organisation, QStringLiteral("settings"));
-    FEED_LOG(debug, "Engine") << "Copy settings:" << copySystemSettings();
+    FEED_LOG(debug, "Engine") << "Copy settings: " << copySystemSettings();
     FeedSettingsManager::instance()->loadSettings(_settings);
 }
 
@@ -144,8 +166,13 @@ QVariantMap Virelon::conf()
     const QStringList keys = _settings->allKeys();
     FEED_LOG(debug, "Engine") << "All keys:" << keys;
     QVariantMap settings;
-    for (const QString& key : keys)
-        settings.insert(key, _settings->value(key));
+    for (const QString& key : keys) {
+        const QVariant value = _settings->value(key);
+        if (isSendable(value))
+            settings.insert(key, value);
+        else
+            FEED_LOG(warning, "Engine") << "Not a plain value for key:" << key;
+    }
     FEED_LOG(debug, "Engine") << "Returning settings:" << settings;
     return settings;
 }

@@ -1,6 +1,7 @@
 #include "testenvironment.h"
 #include "virelon.h"
 
+#include <QBitArray>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -282,11 +283,13 @@ private slots:
     void methodsReachSlots_data();
     void methodsReachSlots();
     void firstStartCopiesDefaults();
+    void configDirWithTrailingSlash();
     void noDefaultsNoKeys();
     void userFileIsKept();
     void setConf_data();
     void setConf();
     void changeSurvivesKill();
+    void unsendableValues();
     void errorStoresAcrossRestart();
     void settingsKeyEscaping_data();
     void settingsKeyEscaping();
@@ -504,9 +507,10 @@ void tst_Virelon::firstStartCopiesDefaults()
             stored.insert(key, user.value(key));
         QCOMPARE(describe(stored), describe(ShippedDefaults));
         QCOMPARE(describe(conf()), describe(ShippedDefaults));
+        // The text "Copy settings: " keeps its own blank; the log stream adds one before the value.
         QCOMPARE(messages(settledLog(daemon), QLatin1Char('D'), QStringLiteral("initSettings"))
                      .filter(QStringLiteral("Copy settings:")),
-                 QStringList{QStringLiteral("Copy settings: true")});
+                 QStringList{QStringLiteral("Copy settings:  true")});
     }
 
     // Later changes of the system file reach the user only as keys the user file lacks.
@@ -522,10 +526,21 @@ void tst_Virelon::firstStartCopiesDefaults()
     QCOMPARE(messages(log, QLatin1Char('D'), QStringLiteral("copySystemSettings")),
              QStringList{QStringLiteral("Returning: Settings file exists in user space")});
     QCOMPARE(messages(log, QLatin1Char('D'), QStringLiteral("initSettings")).filter(QStringLiteral("Copy settings:")),
-             QStringList{QStringLiteral("Copy settings: false")});
+             QStringList{QStringLiteral("Copy settings:  false")});
     QFile file(userFile());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), copied);
+}
+
+void tst_Virelon::configDirWithTrailingSlash()
+{
+    installDefaults();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VIRELON_CONFIG_DIR"), systemDir() + QStringLiteral("/"));
+    Daemon daemon(environment);
+    QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
+    QCOMPARE(describe(conf()), describe(ShippedDefaults));
+    QCOMPARE(messages(settledLog(daemon), QLatin1Char('W')), QStringList());
 }
 
 void tst_Virelon::noDefaultsNoKeys()
@@ -540,7 +555,7 @@ void tst_Virelon::noDefaultsNoKeys()
     QCOMPARE(messages(log.mid(mark), QLatin1Char('W')),
              QStringList{QStringLiteral("Not found key: \"Refresh/automatic\"")});
     QCOMPARE(messages(log, QLatin1Char('D'), QStringLiteral("initSettings")).filter(QStringLiteral("Copy settings:")),
-             QStringList{QStringLiteral("Copy settings: true")});
+             QStringList{QStringLiteral("Copy settings:  true")});
     QCOMPARE(conf(), QVariantMap());
     QVERIFY(!QFile::exists(userFile()));
 }
@@ -561,7 +576,7 @@ void tst_Virelon::userFileIsKept()
     QCOMPARE(describe(conf()), describe(expected));
     QCOMPARE(messages(settledLog(daemon), QLatin1Char('D'), QStringLiteral("initSettings"))
                  .filter(QStringLiteral("Copy settings:")),
-             QStringList{QStringLiteral("Copy settings: false")});
+             QStringList{QStringLiteral("Copy settings:  false")});
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("[Refresh]\ninterval=60\n"));
 }
@@ -646,6 +661,42 @@ void tst_Virelon::changeSurvivesKill()
     Daemon restarted;
     QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
     QCOMPARE(conf().value(QStringLiteral("Refresh/interval")), QVariant(QStringLiteral("45")));
+}
+
+// A value that the settings file cannot give back as something D-Bus carries must stay out of
+// the reply of conf: one such value would take the whole reply, and the daemon, down.
+void tst_Virelon::unsendableValues()
+{
+    installDefaults();
+    {
+        QSettings system(systemDir() + QStringLiteral("/settings.conf"), QSettings::IniFormat);
+        system.setValue(QStringLiteral("Display/nothing"), QVariant());
+        system.setValue(QStringLiteral("Display/bits"), QBitArray(3, true));
+        system.setValue(QStringLiteral("Display/sizes"), QVariantList{1, QVariant()});
+    }
+    const QString automatic = QStringLiteral("Enclosure/automatic");
+    {
+        Daemon daemon;
+        QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
+        QCOMPARE(call(QStringLiteral("setConf"), {QVariantMap{{automatic, true}}}).type(), QDBusMessage::ReplyMessage);
+        const int mark = settledLog(daemon).size();
+        // A file writes an empty list as no value.
+        QCOMPARE(call(QStringLiteral("setConf"), {QVariantMap{{automatic, QStringList()}}}).type(),
+                 QDBusMessage::ReplyMessage);
+        QCOMPARE(messages(settledLog(daemon).mid(mark), QLatin1Char('W'), QStringLiteral("setConf")),
+                 QStringList{QStringLiteral("Not a plain value for key: \"Enclosure/automatic\"")});
+    }
+    Daemon restarted;
+    QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
+    const QDBusMessage reply = call(QStringLiteral("conf"));
+    QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+    QVariantMap expected = ShippedDefaults;
+    expected.insert(automatic, QStringLiteral("true"));
+    QCOMPARE(describe(qdbus_cast<QVariantMap>(reply.arguments().value(0))), describe(expected));
+    QCOMPARE(messages(settledLog(restarted), QLatin1Char('W'), QStringLiteral("conf")).mid(0, 3),
+             QStringList({QStringLiteral("Not a plain value for key: \"Display/bits\""),
+                          QStringLiteral("Not a plain value for key: \"Display/nothing\""),
+                          QStringLiteral("Not a plain value for key: \"Display/sizes\"")}));
 }
 
 void tst_Virelon::errorStoresAcrossRestart()
