@@ -156,8 +156,11 @@ HtmlTag parseTag(const QString& text, int start)
         for (const int group : {2, 4}) {
             if (match.capturedStart(group) < 0)
                 continue;
-            if (match.capturedLength(group + 1) == 0)
+            if (match.capturedLength(group + 1) == 0) {
+                // An unclosed quote runs to the end of the text, and the tag with it.
+                tag.end = text.size();
                 return tag;
+            }
             attribute.quote = text.at(match.capturedStart(group) - 1);
             attribute.valueStart = match.capturedStart(group);
             attribute.valueEnd = match.capturedEnd(group);
@@ -433,7 +436,10 @@ bool neutraliseMarkup(QString& text)
                 editor.replace(position, end, QString());
                 next = end;
             } else if (!tag.terminated) {
-                editor.replace(position, position + 1, QStringLiteral("&lt;"));
+                // It runs to the end of the text, so nothing after it is markup either; read
+                // once, or every later "<" would read the rest again.
+                editor.replace(position, text.size(), withEscapedBrackets(text.midRef(position)));
+                next = text.size();
             } else {
                 QString cleaned;
                 int from = position + 1;
@@ -457,7 +463,7 @@ bool neutraliseMarkup(QString& text)
     return true;
 }
 
-// Calls visit(tag) for every tag that pattern finds, in order.
+// Calls visit(tag) for every tag that pattern finds, in order, up to a tag that never closes.
 template<typename Visit>
 void forEachTag(const QString& text, const QRegularExpression& pattern, Visit visit)
 {
@@ -467,6 +473,8 @@ void forEachTag(const QString& text, const QRegularExpression& pattern, Visit vi
         if (!match.hasMatch())
             return;
         const HtmlTag tag = parseTag(text, match.capturedStart());
+        if (!tag.terminated)
+            return;
         visit(tag);
         position = qMax(tag.end, match.capturedEnd());
     }
