@@ -335,7 +335,9 @@ bool isDataUrl(const QString& value)
 bool isUnsafe(const QString& text, const HtmlTag& tag, const HtmlAttribute& attribute)
 {
     const QStringRef name = text.midRef(attribute.nameStart, attribute.nameEnd - attribute.nameStart);
-    if (name.startsWith(QLatin1String("on"), Qt::CaseInsensitive)
+    // A name that begins with "=" is junk; kept, it would become the value of the name before
+    // it once the attribute between them is gone.
+    if (name.startsWith(QLatin1String("on"), Qt::CaseInsensitive) || name.startsWith(QLatin1Char('='))
         || name.compare(QLatin1String("srcdoc"), Qt::CaseInsensitive) == 0)
         return true;
     if (!attribute.hasValue() || !isUrlAttribute(name))
@@ -420,6 +422,9 @@ bool neutraliseMarkup(QString& text)
                     editor.replace(position + 1, end, withEscapedBrackets(inner));
                 next = end;
             }
+        } else if (next < text.size() && text.at(next) == QLatin1Char('<')) {
+            // Once the markup after it is gone, this "<" would open a tag of the next pass.
+            editor.replace(position, next, QStringLiteral("&lt;"));
         } else if (next < text.size() && isAsciiLetter(text.at(next))) {
             const HtmlTag tag = parseTag(text, position);
             const bool element = nameIs(text, tag.nameStart, tag.nameEnd, QLatin1String("script"))

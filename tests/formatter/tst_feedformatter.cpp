@@ -161,6 +161,9 @@ void tst_FeedFormatter::removeScriptsAndStyles_data()
         "<img alt=\"&lt;script>\" src=\"a.png\"> text </script>");
     row("split script tag", "<scr<script>x</script>ipt>alert(1)</script>",
         "<scr&lt;script>x</script>ipt>alert(1)</script>");
+    // Each of these took one more pass over the whole text per level of nesting.
+    row("bracket before a script", "<<script>x</script>script>y", "&lt;script>y");
+    row("junk name after a handler", "<a href onclick=x =javascript:alert(1)>t</a>", "<a href  >t</a>");
     row("event handler", "<img src=x onerror=alert(1)>", "<img src=x >");
     row("event handlers in every case", "<p class='c' ONMOUSEOVER='x' OnClick=\"y\" id=z>t</p>",
         "<p class='c'   id=z>t</p>");
