@@ -491,8 +491,8 @@ QString resolved(const QString& value, const QString& baseUrl)
     if (!url.isRelative() || baseUrl.isEmpty())
         return value;
     const QString absolute = QUrl(baseUrl).resolved(url).toString();
-    // A hostile base must not turn a harmless reference into a script.
-    return isScriptUrl(absolute) ? value : absolute;
+    // A hostile base must not turn a harmless reference into a script or a page of its own.
+    return isScriptUrl(absolute) || isDataUrl(absolute) ? value : absolute;
 }
 
 void takeContentType(FeedEnclosure& enclosure, const ContentInfo& info)

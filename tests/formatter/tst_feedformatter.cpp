@@ -298,6 +298,8 @@ void tst_FeedFormatter::resolveRelativeHyperlinks_data()
         "<a data-href=\"d.html\" href=\"http://example.com/news/h.html\">t</a>");
     row("abbr is no link", "<abbr href=\"x\">t</abbr>", pageBase, "<abbr href=\"x\">t</abbr>");
     row("hostile base", "<a href=\"x\">t</a>", QStringLiteral("javascript:alert(1)//"), "<a href=\"x\">t</a>");
+    row("data base", "<a href=\"x\">t</a>", QStringLiteral("data:text/html,<script>alert(1)</script>/"),
+        "<a href=\"x\">t</a>");
     row("many links", "<a href=\"1\">1</a> <a href='2'>2</a> <a href=3>3</a>", pageBase,
         "<a href=\"http://example.com/news/1\">1</a> <a href='http://example.com/news/2'>2</a> "
         "<a href=\"http://example.com/news/3\">3</a>");
