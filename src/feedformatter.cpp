@@ -338,7 +338,9 @@ bool isUnsafe(const QString& text, const HtmlTag& tag, const HtmlAttribute& attr
     // A name that begins with "=" is junk; kept, it would become the value of the name before
     // it once the attribute between them is gone.
     if (name.startsWith(QLatin1String("on"), Qt::CaseInsensitive) || name.startsWith(QLatin1Char('='))
-        || name.compare(QLatin1String("srcdoc"), Qt::CaseInsensitive) == 0)
+        || name.compare(QLatin1String("srcdoc"), Qt::CaseInsensitive) == 0
+        // A refresh or a cookie set by a message would act on the page that shows it.
+        || name.compare(QLatin1String("http-equiv"), Qt::CaseInsensitive) == 0)
         return true;
     if (!attribute.hasValue() || !isUrlAttribute(name))
         return false;

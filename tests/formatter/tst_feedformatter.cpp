@@ -178,6 +178,8 @@ void tst_FeedFormatter::removeScriptsAndStyles_data()
         "<a href=\"https://example.com/javascript:x\">t</a><a href=\"mailto:a@b\">m</a>");
     row("data only as an image", "<a href=\"data:image/png;base64,AAAA\">full</a><img src=\"data:image/png;base64,AAAA\">",
         "<a >full</a><img src=\"data:image/png;base64,AAAA\">");
+    row("refresh", "<meta HTTP-EQUIV=\"refresh\" content=\"0;url=http://x.example/\">",
+        "<meta  content=\"0;url=http://x.example/\">");
     row("srcdoc", "<iframe srcdoc=\"&lt;script&gt;alert(1)&lt;/script&gt;\"></iframe>", "<iframe ></iframe>");
     row("unterminated tag is shown as text", "a < b and c<d", "a < b and c&lt;d");
     // The tag runs to the end of the text: read once, not again at every later "<".
