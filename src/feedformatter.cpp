@@ -684,8 +684,10 @@ QString FeedFormatter::localizeRemoteImage(const QString& source, const QString&
 {
     const QString absolute = resolved(source, baseUrl);
     const QUrl url(absolute);
-    // Without a scheme nothing can fetch it; queued, it would be tried at every refresh.
-    if (url.scheme().isEmpty() || isScriptUrl(absolute)) {
+    // Images are fetched over the web: without a scheme nothing can fetch one, and queued it
+    // would be tried at every refresh; a file: source would copy a local file for any feed.
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
         FEED_LOG(debug, "Formatter") << "Image url can not be fetched, not queued:" << absolute;
         return source;
     }

@@ -349,6 +349,7 @@ void tst_FeedFormatter::localizeImages_data()
     row("blanks around the source", "<img src=\" /t.png\n\">", pageBase, "<img src=\"@{http://example.com/t.png}\">",
         {QStringLiteral("http://example.com/t.png")});
     row("no scheme without a base", "<img src=\"pics/a.jpg\">", QString(), "<img src=\"pics/a.jpg\">", {});
+    row("local file", "<img src=\"file:///etc/passwd\">", pageBase, "<img src=\"file:///etc/passwd\">", {});
     row("empty source", "<img src=\"\"><img src>", pageBase, "<img src=\"\"><img src>", {});
     row("src is the shown source", "<img src=\"a.jpg\" data-src=\"real.jpg\">", pageBase,
         "<img src=\"@{http://example.com/news/a.jpg}\" data-src=\"real.jpg\">",
