@@ -569,7 +569,7 @@ EmbeddedImage decodeEmbeddedImage(const QString& value)
         return {};
     }
     if (bytes.isEmpty())
-        FEED_LOG(warning, "Formatter") << "Failed to write image data:" << "no data";
+        FEED_LOG(warning, "Formatter") << "Failed to write image data:" << QStringLiteral("no data");
     return {bytes, format};
 }
 

@@ -546,7 +546,7 @@ void tst_FeedFormatter::embeddedImageRefused_data()
     QTest::newRow("no image type") << QStringLiteral("data:text/html;base64,PHNjcmlwdD4=") << QString();
     QTest::newRow("no base64") << QStringLiteral("data:image/png,abc") << QString();
     QTest::newRow("percent-encoded junk") << QStringLiteral("data:image/png;base64,%21%21") << QStringLiteral("Failed to write image data:");
-    QTest::newRow("empty payload") << QStringLiteral("data:image/png;base64,") << QStringLiteral("Failed to write image data:");
+    QTest::newRow("empty payload") << QStringLiteral("data:image/png;base64,") << QStringLiteral("Failed to write image data: \"no data\"");
     QTest::newRow("only junk in the payload") << QStringLiteral("data:image/png;base64,!!!") << QStringLiteral("Failed to write image data:");
     QTest::newRow("too large") << QStringLiteral("data:image/png;base64,") + QString(15 * 1024 * 1024, QLatin1Char('A'))
                                << QStringLiteral("Embedded image too large:");
