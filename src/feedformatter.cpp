@@ -342,7 +342,12 @@ bool isUnsafe(const QString& text, const HtmlTag& tag, const HtmlAttribute& attr
         // A refresh or a cookie set by a message would act on the page that shows it.
         || name.compare(QLatin1String("http-equiv"), Qt::CaseInsensitive) == 0)
         return true;
-    if (!attribute.hasValue() || !isUrlAttribute(name))
+    if (!attribute.hasValue())
+        return false;
+    // An animation that sets an event handler sets a script.
+    if (name.compare(QLatin1String("attributename"), Qt::CaseInsensitive) == 0)
+        return attributeValue(text, attribute).trimmed().startsWith(QLatin1String("on"), Qt::CaseInsensitive);
+    if (!isUrlAttribute(name))
         return false;
     const QString value = attributeValue(text, attribute);
     const bool imageSource = nameIs(text, tag.nameStart, tag.nameEnd, QLatin1String("img"))

@@ -178,6 +178,8 @@ void tst_FeedFormatter::removeScriptsAndStyles_data()
         "<a >full</a><img src=\"data:image/png;base64,AAAA\">");
     row("refresh", "<meta HTTP-EQUIV=\"refresh\" content=\"0;url=http://x.example/\">",
         "<meta  content=\"0;url=http://x.example/\">");
+    row("animated handler", "<svg><set attributeName=\"&#111;nmouseover\" to=\"alert(1)\"/></svg>",
+        "<svg><set  to=\"alert(1)\"/></svg>");
     row("srcdoc", "<iframe srcdoc=\"&lt;script&gt;alert(1)&lt;/script&gt;\"></iframe>", "<iframe ></iframe>");
     row("unterminated tag is shown as text", "a < b and c<d", "a < b and c&lt;d");
     // The tag runs to the end of the text: read once, not again at every later "<".
