@@ -156,8 +156,11 @@ HtmlTag parseTag(const QString& text, int start)
         for (const int group : {2, 4}) {
             if (match.capturedStart(group) < 0)
                 continue;
-            if (match.capturedLength(group + 1) == 0)
+            if (match.capturedLength(group + 1) == 0) {
+                // An unclosed quote runs to the end of the text, and the tag with it.
+                tag.end = text.size();
                 return tag;
+            }
             attribute.quote = text.at(match.capturedStart(group) - 1);
             attribute.valueStart = match.capturedStart(group);
             attribute.valueEnd = match.capturedEnd(group);
@@ -332,10 +335,19 @@ bool isDataUrl(const QString& value)
 bool isUnsafe(const QString& text, const HtmlTag& tag, const HtmlAttribute& attribute)
 {
     const QStringRef name = text.midRef(attribute.nameStart, attribute.nameEnd - attribute.nameStart);
-    if (name.startsWith(QLatin1String("on"), Qt::CaseInsensitive)
-        || name.compare(QLatin1String("srcdoc"), Qt::CaseInsensitive) == 0)
+    // A name that begins with "=" is junk; kept, it would become the value of the name before
+    // it once the attribute between them is gone.
+    if (name.startsWith(QLatin1String("on"), Qt::CaseInsensitive) || name.startsWith(QLatin1Char('='))
+        || name.compare(QLatin1String("srcdoc"), Qt::CaseInsensitive) == 0
+        // A refresh or a cookie set by a message would act on the page that shows it.
+        || name.compare(QLatin1String("http-equiv"), Qt::CaseInsensitive) == 0)
         return true;
-    if (!attribute.hasValue() || !isUrlAttribute(name))
+    if (!attribute.hasValue())
+        return false;
+    // An animation that sets an event handler sets a script.
+    if (name.compare(QLatin1String("attributename"), Qt::CaseInsensitive) == 0)
+        return attributeValue(text, attribute).trimmed().startsWith(QLatin1String("on"), Qt::CaseInsensitive);
+    if (!isUrlAttribute(name))
         return false;
     const QString value = attributeValue(text, attribute);
     const bool imageSource = nameIs(text, tag.nameStart, tag.nameEnd, QLatin1String("img"))
@@ -417,6 +429,9 @@ bool neutraliseMarkup(QString& text)
                     editor.replace(position + 1, end, withEscapedBrackets(inner));
                 next = end;
             }
+        } else if (next < text.size() && text.at(next) == QLatin1Char('<')) {
+            // Once the markup after it is gone, this "<" would open a tag of the next pass.
+            editor.replace(position, next, QStringLiteral("&lt;"));
         } else if (next < text.size() && isAsciiLetter(text.at(next))) {
             const HtmlTag tag = parseTag(text, position);
             const bool element = nameIs(text, tag.nameStart, tag.nameEnd, QLatin1String("script"))
@@ -433,7 +448,10 @@ bool neutraliseMarkup(QString& text)
                 editor.replace(position, end, QString());
                 next = end;
             } else if (!tag.terminated) {
-                editor.replace(position, position + 1, QStringLiteral("&lt;"));
+                // It runs to the end of the text, so nothing after it is markup either; read
+                // once, or every later "<" would read the rest again.
+                editor.replace(position, text.size(), withEscapedBrackets(text.midRef(position)));
+                next = text.size();
             } else {
                 QString cleaned;
                 int from = position + 1;
@@ -457,7 +475,7 @@ bool neutraliseMarkup(QString& text)
     return true;
 }
 
-// Calls visit(tag) for every tag that pattern finds, in order.
+// Calls visit(tag) for every tag that pattern finds, in order, up to a tag that never closes.
 template<typename Visit>
 void forEachTag(const QString& text, const QRegularExpression& pattern, Visit visit)
 {
@@ -467,6 +485,8 @@ void forEachTag(const QString& text, const QRegularExpression& pattern, Visit vi
         if (!match.hasMatch())
             return;
         const HtmlTag tag = parseTag(text, match.capturedStart());
+        if (!tag.terminated)
+            return;
         visit(tag);
         position = qMax(tag.end, match.capturedEnd());
     }
@@ -478,8 +498,8 @@ QString resolved(const QString& value, const QString& baseUrl)
     if (!url.isRelative() || baseUrl.isEmpty())
         return value;
     const QString absolute = QUrl(baseUrl).resolved(url).toString();
-    // A hostile base must not turn a harmless reference into a script.
-    return isScriptUrl(absolute) ? value : absolute;
+    // A hostile base must not turn a harmless reference into a script or a page of its own.
+    return isScriptUrl(absolute) || isDataUrl(absolute) ? value : absolute;
 }
 
 void takeContentType(FeedEnclosure& enclosure, const ContentInfo& info)
@@ -554,7 +574,7 @@ EmbeddedImage decodeEmbeddedImage(const QString& value)
         return {};
     }
     if (bytes.isEmpty())
-        FEED_LOG(warning, "Formatter") << "Failed to write image data:" << "no data";
+        FEED_LOG(warning, "Formatter") << "Failed to write image data:" << QStringLiteral("no data");
     return {bytes, format};
 }
 
@@ -669,8 +689,10 @@ QString FeedFormatter::localizeRemoteImage(const QString& source, const QString&
 {
     const QString absolute = resolved(source, baseUrl);
     const QUrl url(absolute);
-    // Without a scheme nothing can fetch it; queued, it would be tried at every refresh.
-    if (url.scheme().isEmpty() || isScriptUrl(absolute)) {
+    // Images are fetched over the web: without a scheme nothing can fetch one, and queued it
+    // would be tried at every refresh; a file: source would copy a local file for any feed.
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
         FEED_LOG(debug, "Formatter") << "Image url can not be fetched, not queued:" << absolute;
         return source;
     }

@@ -43,6 +43,22 @@ QString description(int bytes)
     return text;
 }
 
+// Shapes of about a megabyte that each once made the walk over a description quadratic.
+QList<QPair<QString, QString>> hostileDescriptions()
+{
+    const int times = 60000;
+    return {
+        {QStringLiteral("unclosed tags"), QStringLiteral("<img src=x ").repeated(times)},
+        {QStringLiteral("unclosed quotes"), QStringLiteral("<a title='").repeated(times)},
+        {QStringLiteral("nested scripts"), QString(times, QLatin1Char('<')) + QStringLiteral("<script></script>")
+                                               + QStringLiteral("script></script>").repeated(times)},
+        {QStringLiteral("joined attributes"), QStringLiteral("<a ") + QStringLiteral("src ").repeated(times)
+                                                  + QStringLiteral("onclick=1 ")
+                                                  + QStringLiteral("=javascript:x ").repeated(times)
+                                                  + QStringLiteral(">t</a>")},
+    };
+}
+
 template<typename Work>
 double megabytesPerSecond(const QString& text, Work work)
 {
@@ -82,6 +98,21 @@ int main(int argc, char** argv)
             << qSetFieldWidth(17) << QString::number(formatter, 'f', 1) << qSetFieldWidth(15)
             << QString::number(floor, 'f', 1) << qSetFieldWidth(0)
             << QStringLiteral("1/%1").arg(floor / formatter, 0, 'f', 0) << '\n';
+        out.flush();
+    }
+    for (const auto& hostile : hostileDescriptions()) {
+        FeedMessage message;
+        message.setDescription(hostile.second);
+        const double formatter = megabytesPerSecond(message.description(), [&] {
+            FeedFormatter().formatMessage(message);
+        });
+        volatile int found = 0;
+        const double floor = megabytesPerSecond(message.description(), [&] {
+            found = message.description().indexOf(QLatin1String("</nowhere>"));
+        });
+        out << qSetFieldWidth(18) << Qt::left << hostile.first << qSetFieldWidth(7)
+            << QString::number(formatter, 'f', 1) << qSetFieldWidth(15) << QString::number(floor, 'f', 1)
+            << qSetFieldWidth(0) << QStringLiteral("1/%1").arg(floor / formatter, 0, 'f', 0) << '\n';
         out.flush();
     }
     return 0;

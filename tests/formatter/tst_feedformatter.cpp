@@ -38,7 +38,6 @@ private slots:
     void embeddedImageWithoutDirectory();
     void realWorldMessages_data();
     void realWorldMessages();
-    void formatMessagesKeepsOrder();
 
 private:
     static QString local(const QString& url);
@@ -136,7 +135,6 @@ void tst_FeedFormatter::removeScriptsAndStyles_data()
     const auto row = [](const char* name, const char* description, const char* expected) {
         QTest::newRow(name) << QString::fromUtf8(description) << QString::fromUtf8(expected);
     };
-    row("plain text", "Just words & more.", "Just words & more.");
     // Regression: one greedy match ate everything between the first and the last script.
     row("text between scripts survives",
         "<p>one</p><script>a()</script><p>between</p><script type=\"x\">b()</script><p>after</p>",
@@ -161,6 +159,9 @@ void tst_FeedFormatter::removeScriptsAndStyles_data()
         "<img alt=\"&lt;script>\" src=\"a.png\"> text </script>");
     row("split script tag", "<scr<script>x</script>ipt>alert(1)</script>",
         "<scr&lt;script>x</script>ipt>alert(1)</script>");
+    // Each of these took one more pass over the whole text per level of nesting.
+    row("bracket before a script", "<<script>x</script>script>y", "&lt;script>y");
+    row("junk name after a handler", "<a href onclick=x =javascript:alert(1)>t</a>", "<a href  >t</a>");
     row("event handler", "<img src=x onerror=alert(1)>", "<img src=x >");
     row("event handlers in every case", "<p class='c' ONMOUSEOVER='x' OnClick=\"y\" id=z>t</p>",
         "<p class='c'   id=z>t</p>");
@@ -175,9 +176,15 @@ void tst_FeedFormatter::removeScriptsAndStyles_data()
         "<a href=\"https://example.com/javascript:x\">t</a><a href=\"mailto:a@b\">m</a>");
     row("data only as an image", "<a href=\"data:image/png;base64,AAAA\">full</a><img src=\"data:image/png;base64,AAAA\">",
         "<a >full</a><img src=\"data:image/png;base64,AAAA\">");
+    row("refresh", "<meta HTTP-EQUIV=\"refresh\" content=\"0;url=http://x.example/\">",
+        "<meta  content=\"0;url=http://x.example/\">");
+    row("animated handler", "<svg><set attributeName=\"&#111;nmouseover\" to=\"alert(1)\"/></svg>",
+        "<svg><set  to=\"alert(1)\"/></svg>");
     row("srcdoc", "<iframe srcdoc=\"&lt;script&gt;alert(1)&lt;/script&gt;\"></iframe>", "<iframe ></iframe>");
     row("unterminated tag is shown as text", "a < b and c<d", "a < b and c&lt;d");
-    row("unterminated quoted value", "x <img src=\"a.png onerror=alert(1)>", "x &lt;img src=\"a.png onerror=alert(1)>");
+    // The tag runs to the end of the text: read once, not again at every later "<".
+    row("unterminated quoted value", "x <img src=\"a.png onerror=alert(1)> <b>b</b>",
+        "x &lt;img src=\"a.png onerror=alert(1)> &lt;b>b&lt;/b>");
     row("bracket in a comment", "<textarea><!--</textarea><img src=x onerror=alert(1)>--></textarea>",
         "<textarea><!--&lt;/textarea>&lt;img src=x onerror=alert(1)>--></textarea>");
     row("entities kept", "<p title=\"&quot;q&quot;\">&lt;b&gt; &amp; &#233;</p>",
@@ -200,47 +207,29 @@ void tst_FeedFormatter::xssVectors_data()
     // An unclosed script hides the rest of the text from a browser, so it goes with it.
     QTest::newRow("unclosed script") << QStringLiteral("<SCRIPT SRC=http://xss.example/xss.js?< B >") << false;
     const char* const vectors[] = {
-        "<img src=x onerror=alert(1)>",
-        "<IMG SRC=\"javascript:alert('XSS');\">",
-        "<IMG SRC=javascript:alert('XSS')>",
-        "<IMG SRC=JaVaScRiPt:alert('XSS')>",
-        "<IMG SRC=&#106;&#97;&#118;&#97;&#115;&#99;&#114;&#105;&#112;&#116;&#58;&#97;&#108;&#101;&#114;&#116;&#40;&#39;&#88;&#83;&#83;&#39;&#41;>",
         "<IMG SRC=&#0000106&#0000097&#0000118&#0000097&#0000115&#0000099&#0000114&#0000105&#0000112&#0000116&#0000058&#0000097>",
         "<IMG SRC=&#x6A&#x61&#x76&#x61&#x73&#x63&#x72&#x69&#x70&#x74&#x3A&#x61&#x6C&#x65&#x72&#x74>",
         "<IMG SRC=\"jav\tascript:alert('XSS');\">",
-        "<IMG SRC=\"jav&#x09;ascript:alert('XSS');\">",
         "<IMG SRC=\"jav&#x0A;ascript:alert('XSS');\">",
         "<IMG SRC=\" &#14;  javascript:alert('XSS');\">",
         "<a href=\"java&Tab;script&colon;alert(1)\">x</a>",
         "<a href=\"  JavaScript :alert(1)\">x</a>",
         "<svg onload=alert(1)>",
-        "<svg/onload=alert(1)>",
-        "<svg><script>alert(1)</script></svg>",
         "<svg><a xlink:href=\"javascript:alert(1)\"><text>t</text></a></svg>",
         "<svg><animate attributeName=\"href\" values=\"x;javascript:alert(1)\"/></svg>",
-        "<body onload=alert('XSS')>",
-        "<BODY ONLOAD=alert('XSS')>",
         "<div onmouseover\n=\n\"alert(1)\">d</div>",
         "<img \"\"\"><SCRIPT>alert(\"XSS\")</SCRIPT>\">",
         "<SCRIPT/XSS SRC=\"http://xss.example/xss.js\"></SCRIPT>",
-        "<<SCRIPT>alert(\"XSS\");//<</SCRIPT>",
         "<iframe src=\"javascript:alert(1)\"></iframe>",
         "<form action=\"javascript:alert(1)\"><button formaction=\"javascript:alert(2)\">b</button></form>",
         "<object data=\"javascript:alert(1)\"></object>",
         "<table background=\"javascript:alert(1)\"><tr><td>c</td></tr></table>",
-        "<a href=\"vbscript:msgbox(1)\">v</a>",
         "<a title='<img src=x onerror=alert(1)>'>t</a>",
         "<!--<img src=\"--><img src=x onerror=alert(1)//\">",
-        "<scr<script>ipt>alert(1)</scr</script>ipt>",
         "<style><img src=\"</style><img src=x onerror=alert(1)//\">",
-        "<img src=x:x onerror=alert(1)",
-        "<input autofocus onfocus=alert(1)>",
-        "<details open ontoggle=alert(1)>",
         "<math><mtext><table><mglyph><style><img src=x onerror=alert(1)></style></mglyph></table></mtext></math>",
         "<noscript><p title=\"</noscript><img src=x onerror=alert(1)>\"></noscript>",
-        "<xmp><p title=\"</xmp><svg onload=alert(1)>\"></xmp>",
         "<iframe src=\"data:text/html;base64,PHNjcmlwdD5hbGVydCgxKTwvc2NyaXB0Pg==\"></iframe>",
-        "<object data=\"data:text/html,&lt;script&gt;alert(1)&lt;/script&gt;\"></object>",
         "<a href=\" DATA:text/html,&lt;script&gt;alert(1)&lt;/script&gt;\">d</a>",
     };
     for (const char* vector : vectors)
@@ -293,9 +282,8 @@ void tst_FeedFormatter::resolveRelativeHyperlinks_data()
         "<a data-href=\"d.html\" href=\"http://example.com/news/h.html\">t</a>");
     row("abbr is no link", "<abbr href=\"x\">t</abbr>", pageBase, "<abbr href=\"x\">t</abbr>");
     row("hostile base", "<a href=\"x\">t</a>", QStringLiteral("javascript:alert(1)//"), "<a href=\"x\">t</a>");
-    row("many links", "<a href=\"1\">1</a> <a href='2'>2</a> <a href=3>3</a>", pageBase,
-        "<a href=\"http://example.com/news/1\">1</a> <a href='http://example.com/news/2'>2</a> "
-        "<a href=\"http://example.com/news/3\">3</a>");
+    row("data base", "<a href=\"x\">t</a>", QStringLiteral("data:text/html,<script>alert(1)</script>/"),
+        "<a href=\"x\">t</a>");
 }
 
 void tst_FeedFormatter::resolveRelativeHyperlinks()
@@ -318,8 +306,6 @@ void tst_FeedFormatter::localizeImages_data()
                         const QStringList& enclosures) {
         QTest::newRow(name) << QString::fromUtf8(description) << base << QString::fromUtf8(expected) << enclosures;
     };
-    row("relative source", "<img src=\"pics/a.jpg\">", pageBase, "<img src=\"@{http://example.com/news/pics/a.jpg}\">",
-        {QStringLiteral("http://example.com/news/pics/a.jpg")});
     row("every quoting style", "<img src=\"/1.png\"><img src='/2.png'><img src=/3.png>", pageBase,
         "<img src=\"@{http://example.com/1.png}\"><img src='@{http://example.com/2.png}'>"
         "<img src=\"@{http://example.com/3.png}\">",
@@ -335,20 +321,16 @@ void tst_FeedFormatter::localizeImages_data()
     row("same image twice", "<img src=\"/s.png\"><img src=\"http://example.com/s.png\">", pageBase,
         "<img src=\"@{http://example.com/s.png}\"><img src=\"@{http://example.com/s.png}\">",
         {QStringLiteral("http://example.com/s.png")});
-    row("protocol relative", "<img src=\"//cdn.example.net/p.jpg\">", pageBase,
-        "<img src=\"@{http://cdn.example.net/p.jpg}\">", {QStringLiteral("http://cdn.example.net/p.jpg")});
     row("blanks around the source", "<img src=\" /t.png\n\">", pageBase, "<img src=\"@{http://example.com/t.png}\">",
         {QStringLiteral("http://example.com/t.png")});
     row("no scheme without a base", "<img src=\"pics/a.jpg\">", QString(), "<img src=\"pics/a.jpg\">", {});
+    row("local file", "<img src=\"file:///etc/passwd\">", pageBase, "<img src=\"file:///etc/passwd\">", {});
     row("empty source", "<img src=\"\"><img src>", pageBase, "<img src=\"\"><img src>", {});
     row("src is the shown source", "<img src=\"a.jpg\" data-src=\"real.jpg\">", pageBase,
         "<img src=\"@{http://example.com/news/a.jpg}\" data-src=\"real.jpg\">",
         {QStringLiteral("http://example.com/news/a.jpg")});
     row("quote in the local name is escaped", "<img src=\"http://x.org/a%22b.jpg\">", pageBase,
         "<img src=\"@{http://x.org/a%22b.jpg}\">", {QStringLiteral("http://x.org/a%22b.jpg")});
-    row("data url that is no image", "<img src=\"data:text/plain;base64,aGVsbG8=\">t", pageBase,
-        "<img src=\"\">t", {});
-    row("data url without base64", "<img src=\"data:image/svg+xml,%3Csvg%3E\">", pageBase, "<img src=\"\">", {});
 }
 
 void tst_FeedFormatter::localizeImages()
@@ -398,8 +380,6 @@ void tst_FeedFormatter::localizeOptionalEnclosures_data()
     QTest::addColumn<QString>("expectedIcon");
     QTest::newRow("type from the name") << QStringLiteral("http://x.org/a.mp3") << QString()
                                         << QStringLiteral("audio/mpeg") << QStringLiteral("audio-mpeg");
-    QTest::newRow("no extension, declared type") << QStringLiteral("http://x.org/media/stream") << QStringLiteral("audio/mpeg")
-                                                 << QStringLiteral("audio/mpeg") << QStringLiteral("audio-mpeg");
     // Regression: the name's extension replaced the feed's type.
     QTest::newRow("script name, declared type") << QStringLiteral("http://x.org/download.php?id=7") << QStringLiteral("video/mp4")
                                                 << QStringLiteral("video/mp4") << QStringLiteral("video-mp4");
@@ -440,12 +420,9 @@ void tst_FeedFormatter::formatImageDimensions_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("both") << QStringLiteral("<img width=\"10px\" height='20px' src=\"a\">")
                           << QStringLiteral("<img width=\"10\" height='20' src=\"a\">");
-    QTest::newRow("next image too") << QStringLiteral("<img width=\"1px\"><img height=\"2px\">")
-                                    << QStringLiteral("<img width=\"1\"><img height=\"2\">");
     QTest::newRow("on past unit-less values") << QStringLiteral("<img width=\"5\"><p>t</p><img width=\"7px\" height=\"8\">")
                                               << QStringLiteral("<img width=\"5\"><p>t</p><img width=\"7\" height=\"8\">");
     QTest::newRow("doubled unit") << QStringLiteral("<img width=\"1pxpx\">") << QStringLiteral("<img width=\"1\">");
-    QTest::newRow("unit alone") << QStringLiteral("<img width=\"px\">") << QStringLiteral("<img width=\"\">");
     QTest::newRow("unquoted, blank around =") << QStringLiteral("<IMG WIDTH = 3px>") << QStringLiteral("<IMG WIDTH = \"3\">");
     QTest::newRow("other units and tags") << QStringLiteral("<img width=\"50%\"><td width=\"9px\">x</td>")
                                           << QStringLiteral("<img width=\"50%\"><td width=\"9px\">x</td>");
@@ -536,8 +513,7 @@ void tst_FeedFormatter::embeddedImageRefused_data()
     QTest::newRow("no image type") << QStringLiteral("data:text/html;base64,PHNjcmlwdD4=") << QString();
     QTest::newRow("no base64") << QStringLiteral("data:image/png,abc") << QString();
     QTest::newRow("percent-encoded junk") << QStringLiteral("data:image/png;base64,%21%21") << QStringLiteral("Failed to write image data:");
-    QTest::newRow("empty payload") << QStringLiteral("data:image/png;base64,") << QStringLiteral("Failed to write image data:");
-    QTest::newRow("only junk in the payload") << QStringLiteral("data:image/png;base64,!!!") << QStringLiteral("Failed to write image data:");
+    QTest::newRow("empty payload") << QStringLiteral("data:image/png;base64,") << QStringLiteral("Failed to write image data: \"no data\"");
     QTest::newRow("too large") << QStringLiteral("data:image/png;base64,") + QString(15 * 1024 * 1024, QLatin1Char('A'))
                                << QStringLiteral("Embedded image too large:");
 }
@@ -603,26 +579,6 @@ void tst_FeedFormatter::realWorldMessages_data()
         "</div>")
         << QStringList({QStringLiteral("http://blog.example.com/wp-content/uploads/photo-1024x768.jpg"),
                         QStringLiteral("http://feeds.example.net/~r/pixel/1")});
-    QTest::newRow("link aggregator") << QStringLiteral(
-        "<!-- SC_OFF --><div class=\"md\"><p>Anyone tried <code>&lt;script&gt;</code> tags in 2024?</p>\n"
-        "</div><!-- SC_ON --> &#32; submitted by &#32; <a href=\"/user/someone\"> /u/someone </a>"
-        " <br/> <span><a href=\"https://i.example.it/abc.png\">[link]</a></span>")
-        << QStringLiteral("https://www.example.com/r/cpp/")
-        << QStringLiteral(
-        "<!-- SC_OFF --><div class=\"md\"><p>Anyone tried <code>&lt;script&gt;</code> tags in 2024?</p>\n"
-        "</div><!-- SC_ON --> &#32; submitted by &#32; <a href=\"https://www.example.com/user/someone\"> /u/someone </a>"
-        " <br/> <span><a href=\"https://i.example.it/abc.png\">[link]</a></span>")
-        << QStringList();
-    QTest::newRow("image in a link, upper-case markup") << QStringLiteral(
-        "<DIV CLASS=\"separator\" STYLE=\"clear: both;\"><A HREF=\"https://photos.example.com/s1600/Big.JPG\" "
-        "STYLE=\"margin-left: 1em;\"><IMG BORDER=\"0\" DATA-ORIGINAL-HEIGHT=\"900\" HEIGHT=\"240px\" "
-        "SRC=\"https://photos.example.com/s320/Big.JPG\" WIDTH=\"320px\" /></A></DIV>\nCaption &eacute;t&eacute;")
-        << QString()
-        << QStringLiteral(
-        "<DIV CLASS=\"separator\" STYLE=\"clear: both;\"><A HREF=\"https://photos.example.com/s1600/Big.JPG\" "
-        "STYLE=\"margin-left: 1em;\"><IMG BORDER=\"0\" DATA-ORIGINAL-HEIGHT=\"900\" HEIGHT=\"240\" "
-        "SRC=\"@{https://photos.example.com/s320/Big.JPG}\" WIDTH=\"320\" /></A></DIV>\nCaption &eacute;t&eacute;")
-        << QStringList({QStringLiteral("https://photos.example.com/s320/Big.JPG")});
 }
 
 void tst_FeedFormatter::realWorldMessages()
@@ -634,18 +590,6 @@ void tst_FeedFormatter::realWorldMessages()
     const FeedMessage formatted = FeedFormatter().formatMessage(message(description, baseUrl));
     QCOMPARE(formatted.description(), expand(expected));
     QCOMPARE(remoteUrls(formatted.enclosures()), enclosures);
-}
-
-void tst_FeedFormatter::formatMessagesKeepsOrder()
-{
-    QList<FeedMessage> messages;
-    for (int i = 0; i < 5; ++i)
-        messages << message(QStringLiteral("<p>%1</p>").arg(i));
-    const QList<FeedMessage> formatted = FeedFormatter().formatMessages(messages);
-    QCOMPARE(formatted.size(), 5);
-    for (int i = 0; i < 5; ++i)
-        QCOMPARE(formatted.at(i).description(), QStringLiteral("<p>%1</p>").arg(i));
-    QVERIFY(FeedFormatter().formatMessages({}).isEmpty());
 }
 
 VIRELON_TEST_MAIN(tst_FeedFormatter)
