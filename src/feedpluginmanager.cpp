@@ -418,11 +418,20 @@ void FeedPluginManager::countRestart(QProcess* process)
     FEED_LOG(debug, "PluginManager") << "Load count for plugin: " << key << " = " << count;
 }
 
+// An ended process has had its clean-up; kept as stopping it would outlive its object and
+// stand for whatever process is created at its address later.
+bool FeedPluginManager::markStopping(QProcess* process)
+{
+    if (process->state() == QProcess::NotRunning)
+        return false;
+    _stopping.insert(process);
+    return true;
+}
+
 void FeedPluginManager::stopProcess(QProcess* process)
 {
-    if (_stopping.contains(process))
+    if (_stopping.contains(process) || !markStopping(process))
         return;
-    _stopping.insert(process);
     process->terminate();
     QTimer::singleShot(_limits.stopGrace, process, [process]() { process->kill(); });
 }
@@ -430,7 +439,8 @@ void FeedPluginManager::stopProcess(QProcess* process)
 void FeedPluginManager::stopAndWait(QProcess* process)
 {
     QPointer<QProcess> guard(process);
-    _stopping.insert(process);
+    if (!markStopping(process))
+        return;
     process->terminate();
     if (!process->waitForFinished(_limits.stopGrace) && guard && guard->state() != QProcess::NotRunning) {
         guard->kill();
@@ -455,8 +465,8 @@ void FeedPluginManager::breakProcess(QProcess* process, const char* reason)
     FEED_LOG(critical, "PluginManager") << reason << process->objectName();
     process->readAllStandardOutput();
     countRestart(process);
-    _stopping.insert(process);
-    process->kill();
+    if (markStopping(process))
+        process->kill();
 }
 
 // Downloads ---------------------------------------------------------------------------------
@@ -510,7 +520,9 @@ void FeedPluginManager::checkHung()
         _watch->start(watchInterval(_limits.hangLimit - elapsed));
         return;
     }
-    if (!_jobOpen || _jobProcess != process || _stopping.contains(process))
+    // A process that ended while it was asked did not hang; its exit ends the download.
+    if (!_jobOpen || _jobProcess != process || _stopping.contains(process)
+        || process->state() == QProcess::NotRunning)
         return;
     FEED_LOG(critical, "PluginManager") << "Plugin hung in a download, restarting: " << process->objectName();
     countRestart(process);

@@ -7,6 +7,7 @@
 //   crash         dies by a signal when asked to download
 //   hang          starts a download and never makes progress
 //   freeze        blocks its event loop when asked to download
+//   dying         blocks its event loop when asked to download and dies at the next request
 //   split         writes its failure record in two parts with a pause between
 //   garbage       writes a record that does not parse
 //   oversized     writes a record claiming more bytes than any record may have
@@ -49,6 +50,8 @@ public slots:
             crash();
         else if (_scenario == "freeze")
             freeze();
+        else if (_scenario == "dying")
+            dieAtNextRequest();
         else if (_scenario == "split")
             writeSplitRecord();
         else if (_scenario == "garbage")
@@ -144,6 +147,13 @@ private:
     {
         for (;;)
             ::pause();
+    }
+
+    static void dieAtNextRequest()
+    {
+        char byte;
+        ::read(STDIN_FILENO, &byte, 1);
+        ::_exit(3);
     }
 
     FeedMethod failure(int code, quint32 sequence) const

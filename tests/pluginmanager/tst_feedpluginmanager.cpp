@@ -12,7 +12,7 @@
 namespace {
 
 const QStringList Scenarios = {"good", "tamsil", "Good", "wrongversion", "mute", "crash", "hang",
-                               "freeze", "split", "garbage", "oversized", "unknown", "late", "stale"};
+                               "freeze", "dying", "split", "garbage", "oversized", "unknown", "late", "stale"};
 
 FeedChannel channelOf(const QString& type, const QString& link = QStringLiteral("http://127.0.0.1/feed"))
 {
@@ -98,6 +98,7 @@ private slots:
     void restartsAreLimited();
     void isBusy();
     void silentPluginIsReplaced();
+    void exitWhileAskedIsNoHang();
     void nameCaseSharesOneProcess();
     void communicationFileIsGuarded_data();
     void communicationFileIsGuarded();
@@ -341,6 +342,17 @@ void tst_FeedPluginManager::silentPluginIsReplaced()
     QCOMPARE(_manager->version(), QStringLiteral("0.1"));
     QTRY_COMPARE(_recorder->events, QStringList({"exited freeze"}));
     QCOMPARE(_manager->version(), QStringLiteral("0.1"));
+}
+
+// Fault guarded: a plug-in that died while the hang watch asked it was taken for hung and
+// counted against its load limit, so that the sixth such exit locked the plug-in out.
+void tst_FeedPluginManager::exitWhileAskedIsNoHang()
+{
+    for (int round = 0; round < 6; ++round) {
+        _manager->downloadFeeds(channelOf("dying"));
+        QTRY_COMPARE(_recorder->events, QStringList({"exited dying"}));
+        _recorder->events.clear();
+    }
 }
 
 void tst_FeedPluginManager::nameCaseSharesOneProcess()
