@@ -224,7 +224,8 @@ QString FeedPluginManager::version() const
 
 bool FeedPluginManager::isBusy()
 {
-    if (!_activeProcess)
+    // A plug-in on its way out is neither asked nor replaced: its exit is under way.
+    if (!_activeProcess || _stopping.contains(_activeProcess))
         return false;
     qlonglong elapsed = 0;
     const bool answered = askElapsedTime(_activeProcess, &elapsed);
