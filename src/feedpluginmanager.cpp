@@ -384,6 +384,8 @@ void FeedPluginManager::cleanupPluginFinished(int exitCode)
     FEED_LOG(debug, "PluginManager") << "Exited process object name: " << process->objectName();
     if (_activeProcess == process)
         _activeProcess = nullptr;
+    else if (_activeProcess)
+        FEED_LOG(critical, "PluginManager") << "Active process name: " << _activeProcess->objectName();
     const QString name = nameOf(process);
     FEED_LOG(debug, "PluginManager") << "pluginName = " << name;
     if (!name.isEmpty()) {
@@ -713,6 +715,7 @@ void FeedPluginManager::dispatchSignal(QProcess* process, const FeedMethod& reco
     const SignalRecord* known = signalRecordFor(record);
     if (!known) {
         FEED_LOG(critical, "PluginManager") << "Dropped unknown record: " << record.signature();
+        FEED_LOG(debug, "PluginManager") << record.name() << " call:" << false;
         return;
     }
     QVariantList values;
@@ -720,6 +723,7 @@ void FeedPluginManager::dispatchSignal(QProcess* process, const FeedMethod& reco
         const QVariant value = argument.toVariant();
         if (!value.isValid()) {
             FEED_LOG(critical, "PluginManager") << "Dropped undecodable record: " << record.signature();
+            FEED_LOG(debug, "PluginManager") << record.name() << " call:" << false;
             return;
         }
         values.append(value);
