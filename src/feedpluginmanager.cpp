@@ -224,7 +224,8 @@ QString FeedPluginManager::version() const
 
 bool FeedPluginManager::isBusy()
 {
-    if (!_activeProcess)
+    // A plug-in on its way out is neither asked nor replaced: its exit is under way.
+    if (!_activeProcess || _stopping.contains(_activeProcess))
         return false;
     qlonglong elapsed = 0;
     const bool answered = askElapsedTime(_activeProcess, &elapsed);
@@ -383,6 +384,8 @@ void FeedPluginManager::cleanupPluginFinished(int exitCode)
     FEED_LOG(debug, "PluginManager") << "Exited process object name: " << process->objectName();
     if (_activeProcess == process)
         _activeProcess = nullptr;
+    else if (_activeProcess)
+        FEED_LOG(critical, "PluginManager") << "Active process name: " << _activeProcess->objectName();
     const QString name = nameOf(process);
     FEED_LOG(debug, "PluginManager") << "pluginName = " << name;
     if (!name.isEmpty()) {
@@ -418,11 +421,20 @@ void FeedPluginManager::countRestart(QProcess* process)
     FEED_LOG(debug, "PluginManager") << "Load count for plugin: " << key << " = " << count;
 }
 
+// An ended process has had its clean-up; kept as stopping it would outlive its object and
+// stand for whatever process is created at its address later.
+bool FeedPluginManager::markStopping(QProcess* process)
+{
+    if (process->state() == QProcess::NotRunning)
+        return false;
+    _stopping.insert(process);
+    return true;
+}
+
 void FeedPluginManager::stopProcess(QProcess* process)
 {
-    if (_stopping.contains(process))
+    if (_stopping.contains(process) || !markStopping(process))
         return;
-    _stopping.insert(process);
     process->terminate();
     QTimer::singleShot(_limits.stopGrace, process, [process]() { process->kill(); });
 }
@@ -430,7 +442,8 @@ void FeedPluginManager::stopProcess(QProcess* process)
 void FeedPluginManager::stopAndWait(QProcess* process)
 {
     QPointer<QProcess> guard(process);
-    _stopping.insert(process);
+    if (!markStopping(process))
+        return;
     process->terminate();
     if (!process->waitForFinished(_limits.stopGrace) && guard && guard->state() != QProcess::NotRunning) {
         guard->kill();
@@ -455,8 +468,8 @@ void FeedPluginManager::breakProcess(QProcess* process, const char* reason)
     FEED_LOG(critical, "PluginManager") << reason << process->objectName();
     process->readAllStandardOutput();
     countRestart(process);
-    _stopping.insert(process);
-    process->kill();
+    if (markStopping(process))
+        process->kill();
 }
 
 // Downloads ---------------------------------------------------------------------------------
@@ -510,7 +523,9 @@ void FeedPluginManager::checkHung()
         _watch->start(watchInterval(_limits.hangLimit - elapsed));
         return;
     }
-    if (!_jobOpen || _jobProcess != process || _stopping.contains(process))
+    // A process that ended while it was asked did not hang; its exit ends the download.
+    if (!_jobOpen || _jobProcess != process || _stopping.contains(process)
+        || process->state() == QProcess::NotRunning)
         return;
     FEED_LOG(critical, "PluginManager") << "Plugin hung in a download, restarting: " << process->objectName();
     countRestart(process);
@@ -700,6 +715,7 @@ void FeedPluginManager::dispatchSignal(QProcess* process, const FeedMethod& reco
     const SignalRecord* known = signalRecordFor(record);
     if (!known) {
         FEED_LOG(critical, "PluginManager") << "Dropped unknown record: " << record.signature();
+        FEED_LOG(debug, "PluginManager") << record.name() << " call:" << false;
         return;
     }
     QVariantList values;
@@ -707,6 +723,7 @@ void FeedPluginManager::dispatchSignal(QProcess* process, const FeedMethod& reco
         const QVariant value = argument.toVariant();
         if (!value.isValid()) {
             FEED_LOG(critical, "PluginManager") << "Dropped undecodable record: " << record.signature();
+            FEED_LOG(debug, "PluginManager") << record.name() << " call:" << false;
             return;
         }
         values.append(value);

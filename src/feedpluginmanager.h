@@ -111,6 +111,7 @@ private:
     bool askElapsedTime(QProcess* process, qlonglong* elapsed);
     void countRestart(QProcess* process);
     void breakProcess(QProcess* process, const char* reason);
+    bool markStopping(QProcess* process);
     void stopProcess(QProcess* process);
     void stopAndWait(QProcess* process);
     void forgetProcess(QProcess* process);

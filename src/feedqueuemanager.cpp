@@ -4,6 +4,7 @@
 #include "feedlog.h"
 
 #include <QMutex>
+#include <QSet>
 
 namespace {
 
@@ -161,12 +162,17 @@ bool FeedQueueManager::enqueueTask(QList<FeedTask*> tasks)
         return false;
     }
     bool added = false;
+    QSet<FeedTask*> deleted;
     const bool wasBlocked = blockSignals(true);
     for (FeedTask* task : tasks) {
-        if (enqueueTask(task, EnqueueAppend))
+        if (deleted.contains(task))
+            continue;
+        if (enqueueTask(task, EnqueueAppend)) {
             added = true;
-        else if (!holds(task))
+        } else if (!holds(task)) {
+            deleted.insert(task);
             delete task;
+        }
     }
     blockSignals(wasBlocked);
     if (added)

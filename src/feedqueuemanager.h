@@ -41,7 +41,8 @@ private:
     bool enqueueEnclosureTask(FeedTask* task, EnqueueType enqueueType);
     bool containsChannel(const QList<FeedTask*>& tasks, const QString& uri);
     bool containsEnclosure(const QList<FeedTask*>& tasks, FeedTask* task);
-    // A list may name one task twice; the second must not delete the first.
+    // A list may name one task twice; the second must neither delete a queued task nor touch
+    // a deleted one.
     bool holds(FeedTask* task) const;
     bool isEnclosureQueueEmpty(FeedTask::Priority priority);
     QList<FeedTask*>* enclosureList(FeedTask::Priority priority);

@@ -7,6 +7,8 @@
 //   crash         dies by a signal when asked to download
 //   hang          starts a download and never makes progress
 //   freeze        blocks its event loop when asked to download
+//   dying         blocks its event loop when asked to download and dies at the next request
+//                 (or a second later, should that request have been read already)
 //   split         writes its failure record in two parts with a pause between
 //   garbage       writes a record that does not parse
 //   oversized     writes a record claiming more bytes than any record may have
@@ -25,6 +27,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -49,6 +52,8 @@ public slots:
             crash();
         else if (_scenario == "freeze")
             freeze();
+        else if (_scenario == "dying")
+            dieAtNextRequest();
         else if (_scenario == "split")
             writeSplitRecord();
         else if (_scenario == "garbage")
@@ -144,6 +149,15 @@ private:
     {
         for (;;)
             ::pause();
+    }
+
+    // Dies while the daemon waits for an answer. On a slow machine the request may already
+    // sit in the application's buffer; then the moment's wait ends inside the daemon's wait.
+    static void dieAtNextRequest()
+    {
+        pollfd input = {STDIN_FILENO, POLLIN, 0};
+        ::poll(&input, 1, 1000);
+        ::_exit(3);
     }
 
     FeedMethod failure(int code, quint32 sequence) const

@@ -281,6 +281,9 @@ void tst_FeedQueueManager::listFormWakesOnceAndDeletesRefused_data()
     QTest::newRow("duplicates inside") << QStringList{"e3 A x", "e3 A x", "e1 A y", "e2 A y"} << true << 1 << 2;
     QTest::newRow("all refused") << QStringList{"e3 A -", "e5 A x"} << false << 0 << 0;
     QTest::newRow("empty list") << QStringList{} << false << 0 << 0;
+    // "=" names the task before it once more.
+    QTest::newRow("accepted task named twice") << QStringList{"e3 A x", "="} << true << 1 << 1;
+    QTest::newRow("refused task named twice") << QStringList{"e3 A -", "="} << false << 0 << 0;
 }
 
 // Fault guarded: the tasks a list enqueue refused were never deleted.
@@ -292,7 +295,7 @@ void tst_FeedQueueManager::listFormWakesOnceAndDeletesRefused()
     QFETCH(int, kept);
     QList<FeedTask*> list;
     for (const QString& text : tasks)
-        list << makeTask(text);
+        list << (text == "=" ? list.last() : makeTask(text));
     QSignalSpy spy(_queue, &FeedQueueManager::taskAdded);
     QCOMPARE(_queue->enqueueTask(list), added);
     QCOMPARE(spy.count(), wakeUps);
