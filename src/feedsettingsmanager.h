@@ -21,8 +21,8 @@ public:
     static const QString EnclosureAutomaticKey;
     static const QString EnclosureOnlyWifiKey;
 
-    static const int MinimumRefreshInterval = 10;
-    static const int MaximumRefreshInterval = 1440;
+    static constexpr int MinimumRefreshInterval = 10;
+    static constexpr int MaximumRefreshInterval = 1440;
     static const int DefaultRefreshInterval = 180;
 
     static FeedSettingsManager* instance();
