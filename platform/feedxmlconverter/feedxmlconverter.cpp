@@ -2,6 +2,8 @@
 
 #include "feeddate.h"
 
+#include <QHash>
+#include <QRegularExpression>
 #include <QUrl>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -50,11 +52,64 @@ QString readMarkup(QXmlStreamReader& reader)
     return markup.trimmed();
 }
 
+// Descriptions are HTML: plain text is escaped so that its angle brackets stay text.
 QString readText(QXmlStreamReader& reader)
 {
-    if (attribute(reader, "type") == QLatin1String("xhtml"))
+    const QString type = attribute(reader, "type");
+    if (type == QLatin1String("xhtml"))
         return readMarkup(reader);
-    return reader.readElementText(QXmlStreamReader::IncludeChildElements);
+    const QString text = reader.readElementText(QXmlStreamReader::IncludeChildElements);
+    return type == QLatin1String("text") ? text.toHtmlEscaped() : text;
+}
+
+QString entity(const QString& name)
+{
+    static const QHash<QString, QString> named = {
+        {QStringLiteral("amp"), QStringLiteral("&")},        {QStringLiteral("lt"), QStringLiteral("<")},
+        {QStringLiteral("gt"), QStringLiteral(">")},         {QStringLiteral("quot"), QStringLiteral("\"")},
+        {QStringLiteral("apos"), QStringLiteral("'")},       {QStringLiteral("nbsp"), QString(QChar(0xa0))},
+        {QStringLiteral("ndash"), QString(QChar(0x2013))},   {QStringLiteral("mdash"), QString(QChar(0x2014))},
+        {QStringLiteral("lsquo"), QString(QChar(0x2018))},   {QStringLiteral("rsquo"), QString(QChar(0x2019))},
+        {QStringLiteral("ldquo"), QString(QChar(0x201c))},   {QStringLiteral("rdquo"), QString(QChar(0x201d))},
+        {QStringLiteral("hellip"), QString(QChar(0x2026))},  {QStringLiteral("copy"), QString(QChar(0xa9))},
+        {QStringLiteral("reg"), QString(QChar(0xae))},       {QStringLiteral("trade"), QString(QChar(0x2122))},
+    };
+    if (!name.startsWith(QLatin1Char('#')))
+        return named.value(name);
+    bool ok = false;
+    const uint code = name.startsWith(QLatin1String("#x"), Qt::CaseInsensitive) ? name.mid(2).toUInt(&ok, 16)
+                                                                               : name.mid(1).toUInt(&ok, 10);
+    if (!ok || code == 0 || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
+        return QString();
+    return QString::fromUcs4(&code, 1);
+}
+
+// An html title as the plain text it shows: tags dropped, entities read, white space folded.
+// An entity this does not know stays as written.
+QString plainText(const QString& html)
+{
+    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
+    static const QRegularExpression reference(QStringLiteral("&(#[0-9]+|#[xX][0-9a-fA-F]+|[A-Za-z][A-Za-z0-9]*);"));
+    const QString text = QString(html).remove(tag);
+    QString plain;
+    int from = 0;
+    QRegularExpressionMatchIterator matches = reference.globalMatch(text);
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        const QString character = entity(match.captured(1));
+        plain += text.midRef(from, match.capturedStart() - from);
+        plain += character.isEmpty() ? match.captured() : character;
+        from = match.capturedEnd();
+    }
+    plain += text.midRef(from);
+    return plain.simplified();
+}
+
+QString readTitle(QXmlStreamReader& reader)
+{
+    const bool html = attribute(reader, "type") == QLatin1String("html");
+    const QString text = reader.readElementText(QXmlStreamReader::IncludeChildElements);
+    return html ? plainText(text) : text.trimmed();
 }
 
 QString resolved(const QString& base, const QString& link)
@@ -120,7 +175,7 @@ void FeedXmlConverter::readChannel(QXmlStreamReader& reader)
     while (reader.readNextStartElement()) {
         const QStringRef name = reader.name();
         if (name == QLatin1String("title"))
-            _channel.setTitle(reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed());
+            _channel.setTitle(readTitle(reader));
         else if (name == QLatin1String("link") && link.isEmpty())
             link = reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
         else if (name == QLatin1String("description"))
@@ -155,7 +210,7 @@ FeedMessage FeedXmlConverter::readItem(QXmlStreamReader& reader)
     while (reader.readNextStartElement()) {
         const QStringRef name = reader.name();
         if (name == QLatin1String("title")) {
-            message.setTitle(reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed());
+            message.setTitle(readTitle(reader));
         } else if (name == QLatin1String("link")) {
             QString& target = isExtension(reader) ? sourceLink : link;
             const QString text = reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();

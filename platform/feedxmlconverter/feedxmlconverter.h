@@ -25,7 +25,9 @@ class QXmlStreamReader;
 // one, which then serves as summary; the first <pubDate> that parses wins. <enclosure> has
 // the attributes url, type, size and isDefault; the enclosures of the n-th <enclosuregroup>
 // of an item get group id n; an empty attribute counts as absent. A <guid> is the link of last
-// resort unless permalink is "false". <description type="xhtml"> holds markup as elements.
+// resort unless permalink is "false". A <description> or <summary> is HTML; with type="text"
+// it is plain text (escaped on reading) and with type="xhtml" it holds markup as elements.
+// A <title> is plain text; with type="html" its markup is taken out.
 class FeedXmlConverter
 {
 public:
