@@ -120,14 +120,6 @@ QString resolved(const QString& base, const QString& link)
     return baseUrl.resolved(QUrl(link)).toString();
 }
 
-QString baseOf(const QStringList& bases)
-{
-    QUrl base;
-    for (const QString& level : bases)
-        base = base.resolved(QUrl(level));
-    return base.toString();
-}
-
 FeedEnclosure readEnclosure(QXmlStreamReader& reader, unsigned int group)
 {
     FeedEnclosure enclosure;
@@ -164,6 +156,15 @@ void FeedXmlConverter::setSourceFeed(const QString& commonForm)
         _errorString = QStringLiteral("Line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
         _channel = FeedChannel();
     }
+}
+
+// Each xml:base level is resolved against the one around it, the outermost against the document.
+QString FeedXmlConverter::baseOf(const QStringList& bases) const
+{
+    QUrl base(_documentUrl);
+    for (const QString& level : bases)
+        base = base.resolved(QUrl(level));
+    return base.toString();
 }
 
 void FeedXmlConverter::readChannel(QXmlStreamReader& reader)
@@ -254,8 +255,12 @@ FeedMessage FeedXmlConverter::readItem(QXmlStreamReader& reader)
     }
     const QString base = baseOf(bases);
     message.setBaseUrl(base);
-    const QString chosenLink = !sourceLink.isEmpty() ? sourceLink : !link.isEmpty() ? link : guid;
-    message.setLink(resolved(base, chosenLink));
+    // A guid is an identifier first: only one that is a whole URL can stand for the link.
+    const QString chosenLink = !sourceLink.isEmpty() ? sourceLink : link;
+    if (!chosenLink.isEmpty())
+        message.setLink(resolved(base, chosenLink));
+    else if (!QUrl(guid).isRelative())
+        message.setLink(guid);
     message.setDescription(content.isEmpty() ? plain : content);
     message.setSummary(!summary.isEmpty() ? summary : content.isEmpty() ? QString() : plain);
     if (!originalEnclosure.isEmpty() && !enclosures.isEmpty() && enclosures.first().groupId() == 0)

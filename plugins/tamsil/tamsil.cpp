@@ -152,6 +152,7 @@ void Tamsil::handleFeedReply(QNetworkReply* reply)
         emit downloadFeedsFailed(301);
         return;
     }
+    _feedUrl = reply->url();
     const QString contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
     const QString queryFile = queryFileName(contentType);
     if (queryFile.isEmpty()) {
@@ -356,6 +357,7 @@ QXmlQuery* Tamsil::compiledQuery(const QString& path)
 bool Tamsil::convertToChannel(const QString& commonForm)
 {
     FeedXmlConverter converter;
+    converter.setDocumentUrl(_feedUrl.toString());
     converter.setSourceFeed(commonForm);
     if (!converter.isValid()) {
         qDebug() << "Converter cannot read the common form:" << converter.errorString();
