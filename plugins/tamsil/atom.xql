@@ -56,14 +56,16 @@ declare function local:bases($element as element()) as element()*
     for $base in $element/ancestor-or-self::*/@xml:base return <base>{ string($base) }</base>
 };
 
-(: Markup of xhtml content, rebuilt without its namespace. :)
-declare function local:markup($node as node()) as node()*
+(: Markup of xhtml content, rebuilt without its namespace. Writing out a tree takes stack in
+   proportion to its depth, so markup nested deeper than any page needs is kept as its text. :)
+declare function local:markup($node as node(), $depth as xs:integer) as node()*
 {
     typeswitch ($node)
         case element() return
-            element { local-name($node) } {
+            if ($depth ge 256) then text { string($node) }
+            else element { local-name($node) } {
                 for $attribute in $node/@* return attribute { local-name($attribute) } { string($attribute) },
-                for $child in $node/node() return local:markup($child)
+                for $child in $node/node() return local:markup($child, $depth + 1)
             }
         case text() return text { string($node) }
         default return ()
@@ -88,7 +90,7 @@ declare function local:text($name as xs:string, $construct as element()) as elem
             element { $name } {
                 attribute type { "xhtml" },
                 for $node in (if ($construct/xhtml:div) then $construct/xhtml:div[1]/node() else $construct/node())
-                return local:markup($node)
+                return local:markup($node, 0)
             }
         else
             element { $name } { attribute type { $kind }, string($construct) }

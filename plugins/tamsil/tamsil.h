@@ -57,6 +57,7 @@ private:
     bool convertToChannel(const QString& commonForm);
     bool declaresEntities() const;
     QXmlQuery* compiledQuery(const QString& path);
+    static bool evaluate(const QXmlQuery& query, QString* commonForm);
 
     int _state = Idle;
     FeedDownloadManager _downloadManager;
