@@ -112,12 +112,28 @@ QString readTitle(QXmlStreamReader& reader)
     return html ? plainText(text) : text.trimmed();
 }
 
-QString resolved(const QString& base, const QString& link)
+// Whether the text starts with a URL scheme and its colon; cheaper than parsing it.
+bool hasScheme(const QString& link)
 {
-    const QUrl baseUrl(base);
-    if (link.isEmpty() || base.isEmpty() || baseUrl.isRelative())
+    for (int i = 0; i < link.size(); ++i) {
+        const QChar c = link.at(i);
+        if (c == QLatin1Char(':'))
+            return i > 0;
+        const bool letter = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+        const bool other = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('+')
+                           || c == QLatin1Char('-') || c == QLatin1Char('.');
+        if (!letter && (i == 0 || !other))
+            return false;
+    }
+    return false;
+}
+
+// An absolute link stays as the feed wrote it; a relative one is resolved when the base is absolute.
+QString resolved(const QUrl& base, const QString& link)
+{
+    if (link.isEmpty() || hasScheme(link) || base.isRelative())
         return link;
-    return baseUrl.resolved(QUrl(link)).toString();
+    return base.resolved(QUrl(link)).toString();
 }
 
 FeedEnclosure readEnclosure(QXmlStreamReader& reader, unsigned int group)
@@ -159,12 +175,12 @@ void FeedXmlConverter::setSourceFeed(const QString& commonForm)
 }
 
 // Each xml:base level is resolved against the one around it, the outermost against the document.
-QString FeedXmlConverter::baseOf(const QStringList& bases) const
+QUrl FeedXmlConverter::baseOf(const QStringList& bases) const
 {
-    QUrl base(_documentUrl);
+    QUrl base = _documentUrl;
     for (const QString& level : bases)
         base = base.resolved(QUrl(level));
-    return base.toString();
+    return base;
 }
 
 void FeedXmlConverter::readChannel(QXmlStreamReader& reader)
@@ -190,7 +206,7 @@ void FeedXmlConverter::readChannel(QXmlStreamReader& reader)
         else
             reader.skipCurrentElement();
     }
-    const QString base = baseOf(bases);
+    const QUrl base = baseOf(bases);
     _channel.setLink(resolved(base, link));
     if (!icon.isEmpty()) {
         FeedEnclosure enclosure;
@@ -253,8 +269,8 @@ FeedMessage FeedXmlConverter::readItem(QXmlStreamReader& reader)
             reader.skipCurrentElement();
         }
     }
-    const QString base = baseOf(bases);
-    message.setBaseUrl(base);
+    const QUrl base = baseOf(bases);
+    message.setBaseUrl(base.toString());
     // A guid is an identifier first: only one that is a whole URL can stand for the link.
     const QString chosenLink = !sourceLink.isEmpty() ? sourceLink : link;
     if (!chosenLink.isEmpty())

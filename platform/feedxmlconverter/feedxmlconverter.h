@@ -4,6 +4,7 @@
 #include <feedchannel.h>
 
 #include <QString>
+#include <QUrl>
 
 class QXmlStreamReader;
 
@@ -35,7 +36,7 @@ public:
 
     // The URL the feed was read from: the base of its links where no xml:base says otherwise,
     // and of a relative xml:base. Set it before setSourceFeed().
-    void setDocumentUrl(const QString& url) { _documentUrl = url; }
+    void setDocumentUrl(const QString& url) { _documentUrl = QUrl(url); }
     void setSourceFeed(const QString& commonForm);
     FeedChannel channel() const { return _channel; }
     // False when the text was not the common form; channel() is then empty.
@@ -46,9 +47,9 @@ private:
     void readChannel(QXmlStreamReader& reader);
     FeedMessage readItem(QXmlStreamReader& reader);
 
-    QString baseOf(const QStringList& bases) const;
+    QUrl baseOf(const QStringList& bases) const;
 
-    QString _documentUrl;
+    QUrl _documentUrl;
     FeedChannel _channel;
     QString _errorString = QStringLiteral("No source feed");
 };
