@@ -2,6 +2,7 @@
 #include "tamsil.h"
 #include "testenvironment.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 
@@ -423,6 +424,10 @@ void tst_Tamsil::pauseDuringFeedStops()
 
 void tst_Tamsil::idleIgnoresPauseAndCancel()
 {
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^Going to pause download for channel: ")));
+    QTest::ignoreMessage(QtDebugMsg, "Plugin is idle. Cannot cancel !");
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^Going to cancel download for channel: ")));
+    QTest::ignoreMessage(QtDebugMsg, "Plugin is idle. Cannot cancel !");
     _tamsil->pauseDownloadEnclosure();
     _tamsil->cancelDownload();
     QCoreApplication::processEvents();
