@@ -132,8 +132,9 @@ void FeedDownloadManager::request(const QUrl& url, QIODevice* device, qint64 off
     request.setMaximumRedirectsAllowed(MaximumRedirects);
     if (!_accept.isEmpty())
         request.setRawHeader("Accept", _accept);
+    // A stored value with a line break would smuggle its own header lines into the request.
     for (const auto& header : rawHeaders) {
-        if (!header.second.isEmpty())
+        if (!header.second.isEmpty() && !header.second.contains('\r') && !header.second.contains('\n'))
             request.setRawHeader(header.first, header.second);
     }
     if (offset > 0)

@@ -48,6 +48,7 @@ void tst_FeedDownloadManager::rawHeadersLastOneRequest()
     manager.setAcceptHeader(QStringLiteral("text/plain"));
     manager.setRawHeader("X-Once", "1");
     manager.setRawHeader("X-Empty", "");
+    manager.setRawHeader("X-Split", "a\r\nX-Smuggled: 1");
     manager.start(http.url(QStringLiteral("/a")), &buffer);
     QTRY_COMPARE(finished.count(), 1);
     manager.start(http.url(QStringLiteral("/a")), &buffer);
@@ -55,6 +56,8 @@ void tst_FeedDownloadManager::rawHeadersLastOneRequest()
     const QList<HttpFixture::Request> requests = http.requests();
     QCOMPARE(requests.at(0).header("X-Once"), QByteArray("1"));
     QVERIFY(!requests.at(0).hasHeader("X-Empty"));
+    QVERIFY(!requests.at(0).hasHeader("X-Split"));
+    QVERIFY(!requests.at(0).hasHeader("X-Smuggled"));
     QVERIFY(!requests.at(1).hasHeader("X-Once"));
     QCOMPARE(requests.at(1).header("Accept"), QByteArray("text/plain"));
     QCOMPARE(buffer.data(), QByteArray("a"));
