@@ -28,6 +28,18 @@ qint64 rangeTotal(const QByteArray& contentRange)
     return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
+// Whether "Content-Range: bytes a-b/total" starts at the offset and runs to the end of the
+// resource, so that it completes what the device holds.
+bool rangeContinues(const QByteArray& contentRange, qint64 offset)
+{
+    static const QRegularExpression form(QStringLiteral("^\\s*bytes\\s+(\\d+)-(\\d+)/(\\d+|\\*)\\s*$"));
+    const QRegularExpressionMatch match = form.match(QString::fromLatin1(contentRange));
+    if (!match.hasMatch() || match.captured(1).toLongLong() != offset)
+        return false;
+    return match.captured(3) == QLatin1String("*")
+           || match.captured(2).toLongLong() + 1 == match.captured(3).toLongLong();
+}
+
 } // namespace
 
 FeedDownloadManager::FeedDownloadManager(QObject* parent)
@@ -120,8 +132,9 @@ void FeedDownloadManager::request(const QUrl& url, QIODevice* device, qint64 off
     request.setMaximumRedirectsAllowed(MaximumRedirects);
     if (!_accept.isEmpty())
         request.setRawHeader("Accept", _accept);
+    // A stored value with a line break would smuggle its own header lines into the request.
     for (const auto& header : rawHeaders) {
-        if (!header.second.isEmpty())
+        if (!header.second.isEmpty() && !header.second.contains('\r') && !header.second.contains('\n'))
             request.setRawHeader(header.first, header.second);
     }
     if (offset > 0)
@@ -158,12 +171,20 @@ void FeedDownloadManager::refuse(const QUrl& url, QNetworkReply::NetworkError er
 bool FeedDownloadManager::accepted() const
 {
     const int status = statusOf(*_reply);
-    return status == 200 || (status == 206 && _offset > 0);
+    return status == 200 || (status == 206 && rangeContinues(_reply->rawHeader("Content-Range"), _offset));
 }
 
 void FeedDownloadManager::handleMetaData()
 {
     _stallTimer.start();
+    // Any other part would leave a file with a hole or a missing end, taken for complete.
+    if (statusOf(*_reply) == 206 && !accepted()) {
+        fail(QNetworkReply::ProtocolFailure,
+             tr("Partial answer \"%1\" does not continue at byte %2")
+                 .arg(QString::fromLatin1(_reply->rawHeader("Content-Range")))
+                 .arg(_offset));
+        return;
+    }
     if (!accepted())
         return;
     if (statusOf(*_reply) == 200 && _offset > 0 && !_restarted) {

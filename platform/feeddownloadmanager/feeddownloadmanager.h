@@ -32,7 +32,7 @@ public:
 
     // Sent with every request that follows.
     void setAcceptHeader(const QString& accept);
-    // Sent with the next request only; an empty value is not sent.
+    // Sent with the next request only; an empty value, or one with a line break, is not sent.
     void setRawHeader(const QByteArray& name, const QByteArray& value);
     // Body limit of the next request only, in bytes; 0 means none.
     void setMaximumSize(qint64 bytes);

@@ -2,6 +2,8 @@
 
 #include "feeddate.h"
 
+#include <QHash>
+#include <QRegularExpression>
 #include <QUrl>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -50,27 +52,88 @@ QString readMarkup(QXmlStreamReader& reader)
     return markup.trimmed();
 }
 
+// Descriptions are HTML: plain text is escaped so that its angle brackets stay text.
 QString readText(QXmlStreamReader& reader)
 {
-    if (attribute(reader, "type") == QLatin1String("xhtml"))
+    const QString type = attribute(reader, "type");
+    if (type == QLatin1String("xhtml"))
         return readMarkup(reader);
-    return reader.readElementText(QXmlStreamReader::IncludeChildElements);
+    const QString text = reader.readElementText(QXmlStreamReader::IncludeChildElements);
+    return type == QLatin1String("text") ? text.toHtmlEscaped() : text;
 }
 
-QString resolved(const QString& base, const QString& link)
+QString entity(const QString& name)
 {
-    const QUrl baseUrl(base);
-    if (link.isEmpty() || base.isEmpty() || baseUrl.isRelative())
+    static const QHash<QString, QString> named = {
+        {QStringLiteral("amp"), QStringLiteral("&")},        {QStringLiteral("lt"), QStringLiteral("<")},
+        {QStringLiteral("gt"), QStringLiteral(">")},         {QStringLiteral("quot"), QStringLiteral("\"")},
+        {QStringLiteral("apos"), QStringLiteral("'")},       {QStringLiteral("nbsp"), QString(QChar(0xa0))},
+        {QStringLiteral("ndash"), QString(QChar(0x2013))},   {QStringLiteral("mdash"), QString(QChar(0x2014))},
+        {QStringLiteral("lsquo"), QString(QChar(0x2018))},   {QStringLiteral("rsquo"), QString(QChar(0x2019))},
+        {QStringLiteral("ldquo"), QString(QChar(0x201c))},   {QStringLiteral("rdquo"), QString(QChar(0x201d))},
+        {QStringLiteral("hellip"), QString(QChar(0x2026))},  {QStringLiteral("copy"), QString(QChar(0xa9))},
+        {QStringLiteral("reg"), QString(QChar(0xae))},       {QStringLiteral("trade"), QString(QChar(0x2122))},
+    };
+    if (!name.startsWith(QLatin1Char('#')))
+        return named.value(name);
+    bool ok = false;
+    const uint code = name.startsWith(QLatin1String("#x"), Qt::CaseInsensitive) ? name.mid(2).toUInt(&ok, 16)
+                                                                               : name.mid(1).toUInt(&ok, 10);
+    if (!ok || code == 0 || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
+        return QString();
+    return QString::fromUcs4(&code, 1);
+}
+
+// An html title as the plain text it shows: tags dropped, entities read, white space folded.
+// An entity this does not know stays as written.
+QString plainText(const QString& html)
+{
+    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
+    static const QRegularExpression reference(QStringLiteral("&(#[0-9]+|#[xX][0-9a-fA-F]+|[A-Za-z][A-Za-z0-9]*);"));
+    const QString text = QString(html).remove(tag);
+    QString plain;
+    int from = 0;
+    QRegularExpressionMatchIterator matches = reference.globalMatch(text);
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        const QString character = entity(match.captured(1));
+        plain += text.midRef(from, match.capturedStart() - from);
+        plain += character.isEmpty() ? match.captured() : character;
+        from = match.capturedEnd();
+    }
+    plain += text.midRef(from);
+    return plain.simplified();
+}
+
+QString readTitle(QXmlStreamReader& reader)
+{
+    const bool html = attribute(reader, "type") == QLatin1String("html");
+    const QString text = reader.readElementText(QXmlStreamReader::IncludeChildElements);
+    return html ? plainText(text) : text.trimmed();
+}
+
+// Whether the text starts with a URL scheme and its colon; cheaper than parsing it.
+bool hasScheme(const QString& link)
+{
+    for (int i = 0; i < link.size(); ++i) {
+        const QChar c = link.at(i);
+        if (c == QLatin1Char(':'))
+            return i > 0;
+        const bool letter = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+        const bool other = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('+')
+                           || c == QLatin1Char('-') || c == QLatin1Char('.');
+        if (!letter && (i == 0 || !other))
+            return false;
+    }
+    return false;
+}
+
+// An absolute link stays as the feed wrote it; a relative one is resolved when the base is absolute.
+QString resolved(const QUrl& base, const QString& link)
+{
+    if (link.isEmpty() || hasScheme(link) || base.isRelative())
         return link;
-    return baseUrl.resolved(QUrl(link)).toString();
-}
-
-QString baseOf(const QStringList& bases)
-{
-    QUrl base;
-    for (const QString& level : bases)
-        base = base.resolved(QUrl(level));
-    return base.toString();
+    return base.resolved(QUrl(link)).toString();
 }
 
 FeedEnclosure readEnclosure(QXmlStreamReader& reader, unsigned int group)
@@ -111,6 +174,15 @@ void FeedXmlConverter::setSourceFeed(const QString& commonForm)
     }
 }
 
+// Each xml:base level is resolved against the one around it, the outermost against the document.
+QUrl FeedXmlConverter::baseOf(const QStringList& bases) const
+{
+    QUrl base = _documentUrl;
+    for (const QString& level : bases)
+        base = base.resolved(QUrl(level));
+    return base;
+}
+
 void FeedXmlConverter::readChannel(QXmlStreamReader& reader)
 {
     QStringList bases;
@@ -120,7 +192,7 @@ void FeedXmlConverter::readChannel(QXmlStreamReader& reader)
     while (reader.readNextStartElement()) {
         const QStringRef name = reader.name();
         if (name == QLatin1String("title"))
-            _channel.setTitle(reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed());
+            _channel.setTitle(readTitle(reader));
         else if (name == QLatin1String("link") && link.isEmpty())
             link = reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
         else if (name == QLatin1String("description"))
@@ -134,7 +206,7 @@ void FeedXmlConverter::readChannel(QXmlStreamReader& reader)
         else
             reader.skipCurrentElement();
     }
-    const QString base = baseOf(bases);
+    const QUrl base = baseOf(bases);
     _channel.setLink(resolved(base, link));
     if (!icon.isEmpty()) {
         FeedEnclosure enclosure;
@@ -155,7 +227,7 @@ FeedMessage FeedXmlConverter::readItem(QXmlStreamReader& reader)
     while (reader.readNextStartElement()) {
         const QStringRef name = reader.name();
         if (name == QLatin1String("title")) {
-            message.setTitle(reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed());
+            message.setTitle(readTitle(reader));
         } else if (name == QLatin1String("link")) {
             QString& target = isExtension(reader) ? sourceLink : link;
             const QString text = reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
@@ -197,10 +269,14 @@ FeedMessage FeedXmlConverter::readItem(QXmlStreamReader& reader)
             reader.skipCurrentElement();
         }
     }
-    const QString base = baseOf(bases);
-    message.setBaseUrl(base);
-    const QString chosenLink = !sourceLink.isEmpty() ? sourceLink : !link.isEmpty() ? link : guid;
-    message.setLink(resolved(base, chosenLink));
+    const QUrl base = baseOf(bases);
+    message.setBaseUrl(base.toString());
+    // A guid is an identifier first: only one that is a whole URL can stand for the link.
+    const QString chosenLink = !sourceLink.isEmpty() ? sourceLink : link;
+    if (!chosenLink.isEmpty())
+        message.setLink(resolved(base, chosenLink));
+    else if (!QUrl(guid).isRelative())
+        message.setLink(guid);
     message.setDescription(content.isEmpty() ? plain : content);
     message.setSummary(!summary.isEmpty() ? summary : content.isEmpty() ? QString() : plain);
     if (!originalEnclosure.isEmpty() && !enclosures.isEmpty() && enclosures.first().groupId() == 0)

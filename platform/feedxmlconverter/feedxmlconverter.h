@@ -4,6 +4,7 @@
 #include <feedchannel.h>
 
 #include <QString>
+#include <QUrl>
 
 class QXmlStreamReader;
 
@@ -25,12 +26,17 @@ class QXmlStreamReader;
 // one, which then serves as summary; the first <pubDate> that parses wins. <enclosure> has
 // the attributes url, type, size and isDefault; the enclosures of the n-th <enclosuregroup>
 // of an item get group id n; an empty attribute counts as absent. A <guid> is the link of last
-// resort unless permalink is "false". <description type="xhtml"> holds markup as elements.
+// resort unless permalink is "false" or it is not an absolute URL. A <description> or <summary> is HTML; with type="text"
+// it is plain text (escaped on reading) and with type="xhtml" it holds markup as elements.
+// A <title> is plain text; with type="html" its markup is taken out.
 class FeedXmlConverter
 {
 public:
     FeedXmlConverter() = default;
 
+    // The URL the feed was read from: the base of its links where no xml:base says otherwise,
+    // and of a relative xml:base. Set it before setSourceFeed().
+    void setDocumentUrl(const QString& url) { _documentUrl = QUrl(url); }
     void setSourceFeed(const QString& commonForm);
     FeedChannel channel() const { return _channel; }
     // False when the text was not the common form; channel() is then empty.
@@ -41,6 +47,9 @@ private:
     void readChannel(QXmlStreamReader& reader);
     FeedMessage readItem(QXmlStreamReader& reader);
 
+    QUrl baseOf(const QStringList& bases) const;
+
+    QUrl _documentUrl;
     FeedChannel _channel;
     QString _errorString = QStringLiteral("No source feed");
 };

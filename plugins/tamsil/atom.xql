@@ -56,29 +56,51 @@ declare function local:bases($element as element()) as element()*
     for $base in $element/ancestor-or-self::*/@xml:base return <base>{ string($base) }</base>
 };
 
-(: Markup of xhtml content, rebuilt without its namespace. :)
-declare function local:markup($node as node()) as node()*
+(: Markup of xhtml content, rebuilt without its namespace. Writing out a tree takes stack in
+   proportion to its depth, so markup nested deeper than any page needs is kept as its text. :)
+declare function local:markup($node as node(), $depth as xs:integer) as node()*
 {
     typeswitch ($node)
         case element() return
-            element { local-name($node) } {
+            if ($depth ge 256) then text { string($node) }
+            else element { local-name($node) } {
                 for $attribute in $node/@* return attribute { local-name($attribute) } { string($attribute) },
-                for $child in $node/node() return local:markup($child)
+                for $child in $node/node() return local:markup($child, $depth + 1)
             }
         case text() return text { string($node) }
         default return ()
 };
 
+(: What an Atom text construct holds: plain text unless its type says html or xhtml. :)
+declare function local:kind($construct as element()) as xs:string
+{
+    let $type := string($construct/@type)
+    return
+        if ($type eq "xhtml" or $type eq "application/xhtml+xml") then "xhtml"
+        else if ($type eq "html" or $type eq "text/html") then "html"
+        else "text"
+};
+
+(: The kind travels along, so plain text is shown as text and never read as markup. :)
 declare function local:text($name as xs:string, $construct as element()) as element()
 {
-    if ($construct/@type eq "xhtml") then
-        element { $name } {
-            attribute type { "xhtml" },
-            for $node in (if ($construct/xhtml:div) then $construct/xhtml:div[1]/node() else $construct/node())
-            return local:markup($node)
-        }
-    else
-        element { $name } { string($construct) }
+    let $kind := local:kind($construct)
+    return
+        if ($kind eq "xhtml") then
+            element { $name } {
+                attribute type { "xhtml" },
+                for $node in (if ($construct/xhtml:div) then $construct/xhtml:div[1]/node() else $construct/node())
+                return local:markup($node, 0)
+            }
+        else
+            element { $name } { attribute type { $kind }, string($construct) }
+};
+
+(: Titles are plain text: only an html title needs its markup taken out. :)
+declare function local:title($construct as element()) as element()
+{
+    if (local:kind($construct) eq "html") then <title type="html">{ string($construct) }</title>
+    else <title>{ string($construct) }</title>
 };
 
 declare function local:alternate($parent as element()) as element()*
@@ -90,18 +112,18 @@ declare function local:alternate($parent as element()) as element()*
 for $feed in doc($inputDocument)/atom:feed
 return
 <channel>{
-    <title>{ string($feed/atom:title[1]) }</title>,
+    for $title in $feed/atom:title[1] return local:title($title),
     local:alternate($feed),
-    <description>{ string($feed/atom:subtitle[1]) }</description>,
+    for $subtitle in $feed/atom:subtitle[1] return local:text("description", $subtitle),
     for $icon in ($feed/atom:icon, $feed/atom:logo)[1] return <image>{ string($icon) }</image>,
     local:bases($feed),
     for $entry in $feed/atom:entry
     return
     <item>{
-        for $title in $entry/atom:title[1] return <title>{ string($title) }</title>,
+        for $title in $entry/atom:title[1] return local:title($title),
         local:alternate($entry),
         for $id in $entry/atom:id[1] return <guid permalink="false">{ string($id) }</guid>,
-        for $text in ($entry/atom:content, $entry/atom:summary)[1] return local:text("description", $text),
+        for $text in ($entry/atom:content[not(@src)], $entry/atom:summary)[1] return local:text("description", $text),
         for $summary in $entry/atom:summary[1] return local:text("summary", $summary),
         for $date in ($entry/atom:published[1], $entry/atom:updated[1]) return <pubDate>{ string($date) }</pubDate>,
         local:bases($entry),

@@ -10,6 +10,7 @@
 #include <QTextCodec>
 #include <QUrl>
 #include <QXmlQuery>
+#include <QXmlSerializer>
 #include <QXmlStreamReader>
 
 namespace {
@@ -152,6 +153,7 @@ void Tamsil::handleFeedReply(QNetworkReply* reply)
         emit downloadFeedsFailed(301);
         return;
     }
+    _feedUrl = reply->url();
     const QString contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
     const QString queryFile = queryFileName(contentType);
     if (queryFile.isEmpty()) {
@@ -323,7 +325,7 @@ bool Tamsil::convertFeed(const QString& queryFile)
     QXmlQuery* query = compiledQuery(directory.absoluteFilePath(queryFile));
     qDebug() << "Converting feed to common xml";
     QString commonForm;
-    const bool evaluated = query && query->evaluateTo(&commonForm);
+    const bool evaluated = query && evaluate(*query, &commonForm);
     _queryInput.close();
     if (!evaluated) {
         qDebug() << " Failed to evaluate query for feed url: " << _channel.link();
@@ -334,6 +336,19 @@ bool Tamsil::convertFeed(const QString& queryFile)
         return false;
     }
     return convertToChannel(commonForm);
+}
+
+// The common form without the indenting that evaluation into a string adds: indenting costs
+// time, and a deeply nested feed would make it grow with the square of its depth.
+bool Tamsil::evaluate(const QXmlQuery& query, QString* commonForm)
+{
+    QBuffer output;
+    output.open(QIODevice::WriteOnly);
+    QXmlSerializer serializer(query, &output);
+    if (!query.evaluateTo(&serializer))
+        return false;
+    *commonForm = QString::fromUtf8(output.data());
+    return true;
 }
 
 // Compiling takes longer than converting a small feed, so a compiled query is kept; binding
@@ -356,6 +371,7 @@ QXmlQuery* Tamsil::compiledQuery(const QString& path)
 bool Tamsil::convertToChannel(const QString& commonForm)
 {
     FeedXmlConverter converter;
+    converter.setDocumentUrl(_feedUrl.toString());
     converter.setSourceFeed(commonForm);
     if (!converter.isValid()) {
         qDebug() << "Converter cannot read the common form:" << converter.errorString();

@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QNetworkReply>
+#include <QUrl>
 #include <QXmlQuery>
 
 #include <map>
@@ -56,6 +57,7 @@ private:
     bool convertToChannel(const QString& commonForm);
     bool declaresEntities() const;
     QXmlQuery* compiledQuery(const QString& path);
+    static bool evaluate(const QXmlQuery& query, QString* commonForm);
 
     int _state = Idle;
     FeedDownloadManager _downloadManager;
@@ -64,6 +66,8 @@ private:
     QFile _enclosureFile;
     FeedChannel _channel;
     FeedChannel _requestChannel;
+    // Where the feed came from after redirects: the base of its relative links.
+    QUrl _feedUrl;
     qint64 _maximumFeedSize;
     // Compiled once per query file; each feed is bound to the same input device anew.
     QBuffer _queryInput;

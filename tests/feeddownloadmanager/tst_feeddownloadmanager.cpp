@@ -17,6 +17,8 @@ private slots:
     void idlePauseAndStopSayNothing();
     void resumeWithoutFileStartsOver();
     void resumeOfCompleteFile();
+    void partialAnswers_data();
+    void partialAnswers();
     void errorTextSurvives();
     void stallEndsWithTimeout();
 
@@ -46,6 +48,7 @@ void tst_FeedDownloadManager::rawHeadersLastOneRequest()
     manager.setAcceptHeader(QStringLiteral("text/plain"));
     manager.setRawHeader("X-Once", "1");
     manager.setRawHeader("X-Empty", "");
+    manager.setRawHeader("X-Split", "a\r\nX-Smuggled: 1");
     manager.start(http.url(QStringLiteral("/a")), &buffer);
     QTRY_COMPARE(finished.count(), 1);
     manager.start(http.url(QStringLiteral("/a")), &buffer);
@@ -53,6 +56,8 @@ void tst_FeedDownloadManager::rawHeadersLastOneRequest()
     const QList<HttpFixture::Request> requests = http.requests();
     QCOMPARE(requests.at(0).header("X-Once"), QByteArray("1"));
     QVERIFY(!requests.at(0).hasHeader("X-Empty"));
+    QVERIFY(!requests.at(0).hasHeader("X-Split"));
+    QVERIFY(!requests.at(0).hasHeader("X-Smuggled"));
     QVERIFY(!requests.at(1).hasHeader("X-Once"));
     QCOMPARE(requests.at(1).header("Accept"), QByteArray("text/plain"));
     QCOMPARE(buffer.data(), QByteArray("a"));
@@ -137,6 +142,54 @@ void tst_FeedDownloadManager::resumeOfCompleteFile()
     QCOMPARE(reply->error(), QNetworkReply::NoError);
     QCOMPARE(reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(), 5);
     QCOMPARE(file.size(), 5);
+}
+
+void tst_FeedDownloadManager::partialAnswers_data()
+{
+    QTest::addColumn<QByteArray>("held");         // the file's first part; empty: a plain start
+    QTest::addColumn<QByteArray>("contentRange");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("kept");               // false: fails and leaves the file as it was
+    QTest::newRow("unasked, from the start") << QByteArray() << QByteArray("bytes 0-4/5") << QByteArray("whole") << true;
+    QTest::newRow("unasked, a middle part") << QByteArray() << QByteArray("bytes 2-4/5") << QByteArray("ole") << false;
+    QTest::newRow("resumed at another byte") << QByteArray("who") << QByteArray("bytes 1-4/5") << QByteArray("hole")
+                                             << false;
+    QTest::newRow("resumed short of the end") << QByteArray("who") << QByteArray("bytes 3-3/5") << QByteArray("l")
+                                              << false;
+    QTest::newRow("resumed, total unknown") << QByteArray("who") << QByteArray("bytes 3-4/*") << QByteArray("le")
+                                            << true;
+    QTest::newRow("no range named") << QByteArray("who") << QByteArray() << QByteArray("le") << false;
+}
+
+// A 206 completes the file only when it carries exactly the missing end.
+void tst_FeedDownloadManager::partialAnswers()
+{
+    QFETCH(QByteArray, held);
+    QFETCH(QByteArray, contentRange);
+    QFETCH(QByteArray, body);
+    QFETCH(bool, kept);
+    HttpFixture http;
+    HttpFixture::Reply reply;
+    reply.status = 206;
+    reply.body = body;
+    if (!contentRange.isEmpty())
+        reply.addHeader("Content-Range", contentRange);
+    http.setReply(QStringLiteral("/f"), reply);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("f.part")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(held);
+    file.close();
+    FeedDownloadManager manager;
+    QSignalSpy finished(&manager, &FeedDownloadManager::finished);
+    if (held.isEmpty())
+        manager.start(http.url(QStringLiteral("/f")), &file);
+    else
+        manager.resume(http.url(QStringLiteral("/f")), &file);
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(takeReply(finished)->error(), kept ? QNetworkReply::NoError : QNetworkReply::ProtocolFailure);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), kept ? QByteArray("whole") : held);
 }
 
 void tst_FeedDownloadManager::errorTextSurvives()

@@ -13,6 +13,8 @@ private slots:
     void unreadable();
     void groupsAndDuplicates();
     void relativeLinksResolveAgainstBase();
+    void textKinds_data();
+    void textKinds();
 };
 
 void tst_FeedXmlConverter::dates_data()
@@ -116,6 +118,38 @@ void tst_FeedXmlConverter::relativeLinksResolveAgainstBase()
     QCOMPARE(message.baseUrl(), QStringLiteral("http://x.test/posts/"));
     QCOMPARE(message.link(), QStringLiteral("http://x.test/posts/one.html"));
     QCOMPARE(message.enclosures().value(0).remoteUrl(), QStringLiteral("http://x.test/posts/one.mp3"));
+}
+
+void tst_FeedXmlConverter::textKinds_data()
+{
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("description");
+    QTest::newRow("plain text is escaped") << "<description type='text'>a &lt;b&gt; c &amp; d</description>"
+                                           << "" << "a &lt;b&gt; c &amp; d";
+    QTest::newRow("html passes") << "<description type='html'>a &lt;b&gt;c&lt;/b&gt;</description>"
+                                 << "" << "a <b>c</b>";
+    QTest::newRow("no type is html") << "<description>&lt;p&gt;x&lt;/p&gt;</description>" << "" << "<p>x</p>";
+    QTest::newRow("plain title keeps brackets") << "<title>a &lt;b&gt; c</title>" << "a <b> c" << "";
+    QTest::newRow("html title loses its markup")
+        << "<title type='html'> &lt;b&gt;Bold&lt;/b&gt;\n &amp;amp; &amp;#x2014; &amp;nbsp;x&amp;unknown; </title>"
+        << QString::fromUtf8("Bold & \u2014 x&unknown;") << "";
+    QTest::newRow("html title, bad character reference") << "<title type='html'>a &amp;#0; &amp;#xd800; b</title>"
+                                                         << "a &#0; &#xd800; b" << "";
+}
+
+// Descriptions are HTML and titles plain text, whatever kind of text the feed gave.
+void tst_FeedXmlConverter::textKinds()
+{
+    QFETCH(QString, item);
+    QFETCH(QString, title);
+    QFETCH(QString, description);
+    FeedXmlConverter converter;
+    converter.setSourceFeed(QStringLiteral("<channel><item>%1</item></channel>").arg(item));
+    QVERIFY2(converter.isValid(), qPrintable(converter.errorString()));
+    const FeedMessage message = converter.channel().messages().value(0);
+    QCOMPARE(message.title(), title);
+    QCOMPARE(message.description(), description);
 }
 
 VIRELON_TEST_MAIN(tst_FeedXmlConverter)

@@ -20,6 +20,7 @@ public:
     {
         tamsil._requestChannel = request;
         tamsil._channel = request;
+        tamsil._feedUrl = QUrl(request.link());
         const QString query = queryFile(tamsil, body, contentType);
         return !query.isEmpty() && tamsil.convertFeed(query);
     }

@@ -2,6 +2,7 @@
 #include "tamsil.h"
 #include "testenvironment.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 
@@ -18,6 +19,7 @@ private slots:
     void feedOutcome_data();
     void feedOutcome();
     void invalidLinkFailsAtOnce();
+    void relativeLinksFollowTheMovedFeed();
     void notModifiedKeepsRequest();
     void lastModifiedComesFromResponse_data();
     void lastModifiedComesFromResponse();
@@ -190,6 +192,27 @@ void tst_Tamsil::feedOutcome()
         QCOMPARE(_feedsFailed->count(), 1);
         QCOMPARE(_feedsFailed->first().first().toInt(), code);
     }
+}
+
+// A feed that moved names its relative links after where it now lives.
+void tst_Tamsil::relativeLinksFollowTheMovedFeed()
+{
+    _http->serve(QStringLiteral("/new/feed.xml"),
+                 "<rss><channel><image><url>icon.png</url></image><item><link>post.html</link>"
+                 "<enclosure url='/a.mp3'/></item></channel></rss>",
+                 "application/rss+xml");
+    _http->redirect(QStringLiteral("/old"), _http->url(QStringLiteral("/new/feed.xml")), 301);
+    const QUrl subscribed = _http->url(QStringLiteral("/old"));
+    _tamsil->downloadFeeds(channelFor(subscribed));
+    expectOneResult();
+    QCOMPARE(_feedsFinished->count(), 1);
+    const FeedChannel channel = _tamsil->channel();
+    QCOMPARE(channel.link(), subscribed.toString());
+    QCOMPARE(channel.icon().remoteUrl(), _http->url(QStringLiteral("/new/icon.png")).toString());
+    const FeedMessage message = channel.messages().value(0);
+    QCOMPARE(message.link(), _http->url(QStringLiteral("/new/post.html")).toString());
+    QCOMPARE(message.baseUrl(), _http->url(QStringLiteral("/new/feed.xml")).toString());
+    QCOMPARE(message.enclosures().value(0).remoteUrl(), _http->url(QStringLiteral("/a.mp3")).toString());
 }
 
 void tst_Tamsil::invalidLinkFailsAtOnce()
@@ -401,6 +424,10 @@ void tst_Tamsil::pauseDuringFeedStops()
 
 void tst_Tamsil::idleIgnoresPauseAndCancel()
 {
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^Going to pause download for channel: ")));
+    QTest::ignoreMessage(QtDebugMsg, "Plugin is idle. Cannot cancel !");
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^Going to cancel download for channel: ")));
+    QTest::ignoreMessage(QtDebugMsg, "Plugin is idle. Cannot cancel !");
     _tamsil->pauseDownloadEnclosure();
     _tamsil->cancelDownload();
     QCoreApplication::processEvents();

@@ -21,6 +21,7 @@ private slots:
     void requestFieldsWin();
     void missingQueryFile();
     void compiledQueryReadsEachFeed();
+    void deepMarkupStaysBounded();
 
 private:
     static QString contentTypeFor(const QString& fileName);
@@ -161,6 +162,23 @@ void tst_TamsilConversion::compiledQueryReadsEachFeed()
         QCOMPARE(tamsil.channel().title(), title);
     }
     QVERIFY(!TamsilConversion::convert(tamsil, "<feed/>", QStringLiteral("application/rss+xml"), request()));
+}
+
+// Deep xhtml nesting once overflowed the stack, and indenting made the form grow with the
+// square of the depth.
+void tst_TamsilConversion::deepMarkupStaysBounded()
+{
+    const int depth = 100000;
+    const QByteArray body = "<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><title>deep</title>"
+                            "<content type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">"
+                            + QByteArray("<i>").repeated(depth) + "end" + QByteArray("</i>").repeated(depth)
+                            + "</div></content></entry></feed>";
+    Tamsil tamsil;
+    QVERIFY(TamsilConversion::convert(tamsil, body, QStringLiteral("application/atom+xml"), request()));
+    const QString description = tamsil.channel().messages().value(0).description();
+    QVERIFY(description.startsWith(QLatin1String("<i><i>")));
+    QVERIFY(description.contains(QLatin1String("end")));
+    QVERIFY2(description.size() < 4096, qPrintable(QString::number(description.size())));
 }
 
 VIRELON_TEST_MAIN(tst_TamsilConversion)
