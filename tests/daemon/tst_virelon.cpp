@@ -166,12 +166,6 @@ public:
     }
 
     QProcess& process() { return _process; }
-    // Without a quit handler running: what the daemon wrote must be on disk already.
-    void kill()
-    {
-        _process.kill();
-        _process.waitForFinished(timeout());
-    }
     QByteArray log()
     {
         _output += _process.readAllStandardError();
@@ -252,6 +246,8 @@ private slots:
     void errorStoresAtStart();
     void settingsKeyEscaping_data();
     void settingsKeyEscaping();
+    // Last: it starts the service in this process.
+    void setConfWritesAtOnce();
 
 private:
     QString systemDir() const { return qEnvironmentVariable("VIRELON_CONFIG_DIR"); }
@@ -516,7 +512,6 @@ void tst_Virelon::setConf_data()
         << QVariantMap{{interval, 30}, {QStringLiteral("Refresh/onlywifi"), true}};
 }
 
-// Regression: a change was kept only in memory, lost when the daemon was killed after the reply.
 void tst_Virelon::setConf()
 {
     QFETCH(QVariantMap, change);
@@ -530,12 +525,23 @@ void tst_Virelon::setConf()
         const int mark = settledLog(daemon).size();
         QCOMPARE(call(QStringLiteral("setConf"), {change}).type(), QDBusMessage::ReplyMessage);
         QCOMPARE(messages(settledLog(daemon).mid(mark), QLatin1Char('W')), warnings);
-        daemon.kill();
     }
     Daemon restarted;
     QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
     const QVariantMap expected = withText(ShippedDefaults, {{QStringLiteral("Display/colour"), "blue"}});
     QCOMPARE(describe(conf()), describe(withText(expected, stored)));
+}
+
+// Regression: a change reached the disk only from the event loop, so a daemon killed right after
+// the reply lost it. In-process, so that no event loop runs between the call and the look.
+void tst_Virelon::setConfWritesAtOnce()
+{
+    installDefaults();
+    QVERIFY(Virelon::instance()->start());
+    Virelon::instance()->setConf({{QStringLiteral("Refresh/interval"), 45}});
+    QFile file(userFile());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("interval=45"));
 }
 
 // Regression: a value in the file that D-Bus cannot carry took the reply of conf, and the daemon, down.
