@@ -408,8 +408,7 @@ void tst_Virelon::methodsReachSlots()
 
 void tst_Virelon::startupSettings_data()
 {
-    QTest::addColumn<bool>("defaults");
-    QTest::addColumn<QByteArray>("systemExtra");
+    QTest::addColumn<QByteArray>("systemExtra"); // null: no system-wide defaults
     QTest::addColumn<QByteArray>("userText"); // null: no user file before the start
     QTest::addColumn<QString>("configDirEnd");
     QTest::addColumn<QVariantMap>("expected"); // conf, and the user file after the start
@@ -417,22 +416,21 @@ void tst_Virelon::startupSettings_data()
     QTest::addColumn<QString>("copied");
 
     QTest::newRow("first start copies the defaults")
-        << true << QByteArray() << QByteArray() << QString() << ShippedDefaults << ShippedDefaults << "true";
+        << QByteArray("") << QByteArray() << QString() << ShippedDefaults << ShippedDefaults << "true";
     // Regression: with a trailing slash the defaults were looked for in the wrong folder.
     QTest::newRow("config dir with a trailing slash")
-        << true << QByteArray() << QByteArray() << "/" << ShippedDefaults << ShippedDefaults << "true";
+        << QByteArray("") << QByteArray() << "/" << ShippedDefaults << ShippedDefaults << "true";
     QTest::newRow("no defaults, no keys")
-        << false << QByteArray() << QByteArray() << QString() << QVariantMap() << QVariantMap() << "true";
+        << QByteArray() << QByteArray() << QString() << QVariantMap() << QVariantMap() << "true";
     // System keys the user file lacks show through; nothing is copied over the user's file.
     const QVariantMap user = {{QStringLiteral("Refresh/interval"), QStringLiteral("60")}};
     QTest::newRow("user file kept")
-        << true << QByteArray("[Extra]\nkey=added\n") << QByteArray("[Refresh]\ninterval=60\n") << QString()
+        << QByteArray("[Extra]\nkey=added\n") << QByteArray("[Refresh]\ninterval=60\n") << QString()
         << withText(withText(ShippedDefaults, user), {{QStringLiteral("Extra/key"), "added"}}) << user << "false";
 }
 
 void tst_Virelon::startupSettings()
 {
-    QFETCH(bool, defaults);
     QFETCH(QByteArray, systemExtra);
     QFETCH(QByteArray, userText);
     QFETCH(QString, configDirEnd);
@@ -440,7 +438,7 @@ void tst_Virelon::startupSettings()
     QFETCH(QVariantMap, userFileKeys);
     QFETCH(QString, copied);
 
-    if (defaults)
+    if (!systemExtra.isNull())
         installDefaults(systemExtra);
     if (!userText.isNull()) {
         QVERIFY(QDir().mkpath(QFileInfo(userFile()).path()));
