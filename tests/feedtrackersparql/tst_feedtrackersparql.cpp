@@ -1,17 +1,63 @@
 #include "feedtrackersparql.h"
 #include "storeendpoint.h"
-#include "storetestsupport.h"
 #include "testenvironment.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 #include <qsparqlconnection.h>
+#include <qsparqlquery.h>
+#include <qsparqlresult.h>
 #include <qsparqlresultrow.h>
 
-using namespace StoreTestSupport;
-
 namespace {
+
+QStringList capturedLines;
+QtMessageHandler previousHandler = nullptr;
+
+// Log lines are kept for the test to look at; VIRELON_TEST_SHOW_LOG shows them too.
+void capturingHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    capturedLines.append(message);
+    if (qEnvironmentVariableIsSet("VIRELON_TEST_SHOW_LOG"))
+        previousHandler(type, context, message);
+}
+
+QStringList takeLog()
+{
+    QStringList lines;
+    lines.swap(capturedLines);
+    return lines;
+}
+
+int countLogged(const QString& words)
+{
+    return capturedLines.filter(words).size();
+}
+
+// Rows of a select beside the class under test; fails the running test on a store error.
+QList<QVariantList> select(QSparqlConnection* connection, const QString& text)
+{
+    std::unique_ptr<QSparqlResult> result(connection->exec(QSparqlQuery(text)));
+    QList<QVariantList> rows;
+    if (!result || result->hasError()) {
+        QTest::qFail(qPrintable(QStringLiteral("select failed: ") + text), __FILE__, __LINE__);
+        return rows;
+    }
+    while (result->next()) {
+        QVariantList row;
+        for (int i = 0; i < result->current().count(); ++i)
+            row.append(result->value(i));
+        rows.append(row);
+    }
+    return rows;
+}
+
+bool update(QSparqlConnection* connection, const QString& text)
+{
+    std::unique_ptr<QSparqlResult> result(connection->exec(QSparqlQuery(text, QSparqlQuery::InsertStatement)));
+    return result && !result->hasError();
+}
 
 QSparqlResultRow row(const QVariantList& values)
 {
@@ -156,12 +202,13 @@ void tst_FeedTrackerSparql::initTestCase()
     QVERIFY2(_endpoint->start(), "the store service did not start (is there a session bus?)");
     _raw.reset(new QSparqlConnection(QStringLiteral("QTRACKER_DIRECT")));
     QVERIFY(_raw->isValid());
-    captureLog();
+    previousHandler = qInstallMessageHandler(capturingHandler);
 }
 
 void tst_FeedTrackerSparql::init()
 {
-    wipe(_raw.get());
+    for (const char* type : {"mfo:FeedChannel", "mfo:FeedMessage", "mfo:Enclosure", "nie:DataObject"})
+        update(_raw.get(), QStringLiteral("DELETE { ?x a rdfs:Resource } WHERE { ?x a %1 }").arg(QLatin1String(type)));
     takeLog();
 }
 
