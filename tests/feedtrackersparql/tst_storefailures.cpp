@@ -22,7 +22,6 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void refusedDeletionsAnnounceNothing();
-    void refusedWritesReportFailure();
 
 public slots:
     void handleEnclosureDeletion(QList<FeedEnclosure>& enclosureList) { _announced += enclosureList; }
@@ -132,23 +131,6 @@ void tst_StoreFailures::refusedDeletionsAnnounceNothing()
     QCOMPARE(enclosureCount(), 3);
     QCOMPARE(store()->allChannelUrls(), QStringList{_channel});
     QVERIFY(QFile::exists(_iconPath));
-}
-
-void tst_StoreFailures::refusedWritesReportFailure()
-{
-    FeedChannel channel;
-    channel.setLink(QStringLiteral("http://example.com/new"));
-    QVERIFY(store()->addChannel(channel).isEmpty());
-    channel.setUri(_channel);
-    QVERIFY(!store()->updateChannel(channel));
-    QVERIFY(!store()->editChannel(_channel, {{FeedTrackerSparql::TitleKey, QStringLiteral("t")}}));
-    FeedMessage message;
-    message.setLink(QStringLiteral("http://example.com/other"));
-    QVERIFY(!store()->addMessages({message}, _channel));
-    FeedEnclosure enclosure;
-    enclosure.setRemoteUrl(QStringLiteral("http://example.com/m.mp3"));
-    QVERIFY(!store()->updateEnclosure(enclosure));
-    QCOMPARE(store()->allMessageUrls(_channel).size(), 1);
 }
 
 VIRELON_TEST_MAIN(tst_StoreFailures)
