@@ -159,10 +159,8 @@ private slots:
     void iconFileKeptWhileAnotherChannelShowsIt();
     void deleteMessageOfSharedAndLinklessMessages();
     void feedLinkNodeSurvivesMessageDeletion();
-    void enclosureHeldByChannelStays();
     void deleteEnclosuresByUri();
     void orphansOfHalfFinishedWork();
-    void deleteAllChannels();
 
     void everyQueryParses();
     void missingStoreService();
@@ -740,17 +738,36 @@ void tst_FeedTrackerSparql::deleteChannelLeavesNothingBehind()
     QCOMPARE(listener.announcements.at(1).at(0).localUrl(), iconPath);
     QCOMPARE(count("mfo:Enclosure"), 1);
     QVERIFY(nodeGone(QStringLiteral("http://example.com/icon-a.png")));
+
+    // Messages held by another channel are no unknown channel's to delete.
+    QVERIFY(!store()->deleteMessages(QString()));
+    QVERIFY(store()->deleteMessages(QStringLiteral("urn:uuid:none")));
+    QCOMPARE(count("mfo:FeedMessage"), 2);
+    store()->deleteAllChannels();
+    QVERIFY(store()->allChannelUrls().isEmpty());
+    QCOMPARE(count("mfo:FeedMessage"), 0);
 }
 
+// An icon file goes when no channel shows it any more. A channel icon that is also an image of
+// a message stays when the message goes.
 void tst_FeedTrackerSparql::iconFileKeptWhileAnotherChannelShowsIt()
 {
+    DeletionListener listener(store());
     const QString iconPath = file(QStringLiteral("shared icon.png"));
+    const FeedEnclosure icon = enclosure(QStringLiteral("http://example.com/icon.png"), iconPath);
     FeedChannel channel;
-    channel.setIcon(enclosure(QStringLiteral("http://example.com/icon.png"), iconPath));
+    channel.setIcon(icon);
     channel.setLink(QStringLiteral("http://example.com/one"));
     const QString first = store()->addChannel(channel);
     channel.setLink(QStringLiteral("http://example.com/two"));
     const QString second = store()->addChannel(channel);
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m"), {icon})}, second));
+    const QString message = messageUri(second, QStringLiteral("http://example.com/m"));
+    store()->deleteEnclosures(message);
+    store()->deleteMessage(message, second);
+    QVERIFY(listener.announcements.isEmpty());
+    QCOMPARE(store()->enclosuresForMessage(second).size(), 1);
+
     store()->deleteChannel(first);
     QVERIFY(QFile::exists(iconPath));
     store()->deleteChannel(second);
@@ -806,23 +823,6 @@ void tst_FeedTrackerSparql::feedLinkNodeSurvivesMessageDeletion()
     QCOMPARE(count("mfo:FeedMessage"), 0);
     QCOMPARE(store()->channelForUri(feed).subscribedTime(), subscribed);
     QCOMPARE(store()->channelForUri(feed).link(), QStringLiteral("http://example.com/feed"));
-}
-
-// A channel icon that is also an image of a message is still shown by the channel.
-void tst_FeedTrackerSparql::enclosureHeldByChannelStays()
-{
-    DeletionListener listener(store());
-    const FeedEnclosure icon = enclosure(QStringLiteral("http://example.com/logo.png"), QStringLiteral("/x/logo.png"));
-    FeedChannel channel;
-    channel.setLink(QStringLiteral("http://example.com/feed"));
-    channel.setIcon(icon);
-    const QString uri = store()->addChannel(channel);
-    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m"), {icon})}, uri));
-    const QString message = messageUri(uri, QStringLiteral("http://example.com/m"));
-    store()->deleteEnclosures(message);
-    store()->deleteMessage(message, uri);
-    QVERIFY(listener.announcements.isEmpty());
-    QCOMPARE(store()->enclosuresForMessage(uri).size(), 1);
 }
 
 // Unknown and repeated URIs are skipped; the announcement comes before the records go.
@@ -882,19 +882,6 @@ void tst_FeedTrackerSparql::orphansOfHalfFinishedWork()
     QCOMPARE(count("mfo:FeedMessage"), 1);
     store()->deleteOrphans();
     QCOMPARE(listener.announcements.size(), 1);
-}
-
-void tst_FeedTrackerSparql::deleteAllChannels()
-{
-    QVERIFY(!store()->deleteMessages(QString()));
-    const QString a = subscribe(QStringLiteral("http://example.com/a"));
-    subscribe(QStringLiteral("http://example.com/b"));
-    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m"))}, a));
-    QVERIFY(store()->deleteMessages(QStringLiteral("urn:uuid:none")));
-    QCOMPARE(count("mfo:FeedMessage"), 1);
-    store()->deleteAllChannels();
-    QVERIFY(store()->allChannelUrls().isEmpty());
-    QCOMPARE(count("mfo:FeedMessage"), 0);
 }
 
 // A query text that the store cannot parse must fail here, not for a user: every operation
