@@ -1,18 +1,52 @@
 #include "feedtrackersparql.h"
 #include "storeendpoint.h"
-#include "storetestsupport.h"
 #include "testenvironment.h"
 
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 #include <qsparqlconnection.h>
+#include <qsparqlquery.h>
+#include <qsparqlresult.h>
 #include <qsparqlresultrow.h>
 
-using namespace StoreTestSupport;
-
 namespace {
+
+QStringList capturedLines;
+QtMessageHandler previousHandler = nullptr;
+
+// Log lines are kept for the test to look at; VIRELON_TEST_SHOW_LOG shows them too.
+void capturingHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    capturedLines.append(message);
+    if (qEnvironmentVariableIsSet("VIRELON_TEST_SHOW_LOG"))
+        previousHandler(type, context, message);
+}
+
+QStringList takeLog()
+{
+    QStringList lines;
+    lines.swap(capturedLines);
+    return lines;
+}
+
+// The first column of a select beside the class under test; fails the running test on a store error.
+QStringList select(QSparqlConnection* connection, const QString& text)
+{
+    std::unique_ptr<QSparqlResult> result(connection->exec(QSparqlQuery(text)));
+    QStringList values;
+    if (!result || result->hasError())
+        QTest::qFail(qPrintable(QStringLiteral("select failed: ") + text), __FILE__, __LINE__);
+    while (result && result->next())
+        values.append(result->value(0).toString());
+    return values;
+}
+
+bool update(QSparqlConnection* connection, const QString& text)
+{
+    std::unique_ptr<QSparqlResult> result(connection->exec(QSparqlQuery(text, QSparqlQuery::InsertStatement)));
+    return result && !result->hasError();
+}
 
 QSparqlResultRow row(const QVariantList& values)
 {
@@ -45,7 +79,14 @@ QString fields(const FeedEnclosure& record)
     return text;
 }
 
-const QString Urn = QStringLiteral("urn:uuid:");
+FeedMessage post(const QString& link, const QList<FeedEnclosure>& enclosures = {})
+{
+    FeedMessage message;
+    message.setTitle(link);
+    message.setLink(link);
+    message.setEnclosures(enclosures);
+    return message;
+}
 
 } // namespace
 
@@ -87,67 +128,50 @@ private slots:
     void init();
     void cleanupTestCase();
 
-    void instanceIsOnePerProcess();
     void channelRow_data();
     void channelRow();
     void enclosureRow_data();
     void enclosureRow();
-    void messageRow();
     void emptyRows();
-
-    void channelQueries();
-    void channelQueriesOfMissingChannel_data();
-    void channelQueriesOfMissingChannel();
+    void queriesOfMissingNodes_data();
+    void queriesOfMissingNodes();
 
     void enclosuresStoredExactly_data();
     void enclosuresStoredExactly();
     void knownRemoteLinkAddsOnlyParent();
-    void sameNewRemoteLinkTwiceMakesOneNode();
     void unusableEnclosuresSkipped();
     void updateEnclosure();
-    void updateOfUnknownEnclosureWritesNothing();
-    void enclosureQueriesOfMissingNodes();
 
     void channelWritesReadBack();
     void addChannelRefusesKnownLink_data();
     void addChannelRefusesKnownLink();
-    void subscriptionWithLinkAndTypeOnly();
-    void writesOfMissingChannel();
-    void editChannelStopsAtFirstFailure();
+    void refusedChannelEdits_data();
+    void refusedChannelEdits();
     void editLinkOfChannelWithoutLinkNode();
-    void editChannelBadTime();
 
     void messagesStoredExactly_data();
     void messagesStoredExactly();
     void knownMessageGainsChannel();
-    void sameLinkTwiceInOneCall();
     void badMessageCostsOnlyItself();
-    void addMessagesWithoutChannel();
-    void addMessageQueryStoresEnclosures();
     void deletableMessages();
-    void messageQueriesOfEmptyChannel();
-    void latestPublishedTime();
 
     void deleteChannelLeavesNothingBehind();
     void iconFileKeptWhileAnotherChannelShowsIt();
     void deleteMessageOfSharedAndLinklessMessages();
     void feedLinkNodeSurvivesMessageDeletion();
-    void enclosureHeldByChannelStays();
-    void enclosureDeletionEdgeCases();
+    void deleteEnclosuresByUri();
     void orphansOfHalfFinishedWork();
-    void deleteAllChannels();
 
     void everyQueryParses();
     void missingStoreService();
 
 private:
     FeedTrackerSparql* store() { return FeedTrackerSparql::instance(); }
-    QString addChannelNode(const QString& link, const QString& title);
     QString addMessageNode(const QString& channelUri);
     QString subscribe(const QString& link, const QString& title = QString());
     QString file(const QString& name);
-    FeedMessage post(const QString& link, const QList<FeedEnclosure>& enclosures = {});
     bool nodeGone(const QString& iri);
+    int count(const char* type);
     QString messageUri(const QString& channelUri, const QString& link);
     QString addDatedMessage(const QString& channelUri, const QString& published, const QString& downloaded,
                             bool favourite = false);
@@ -164,12 +188,13 @@ void tst_FeedTrackerSparql::initTestCase()
     QVERIFY2(_endpoint->start(), "the store service did not start (is there a session bus?)");
     _raw.reset(new QSparqlConnection(QStringLiteral("QTRACKER_DIRECT")));
     QVERIFY(_raw->isValid());
-    captureLog();
+    previousHandler = qInstallMessageHandler(capturingHandler);
 }
 
 void tst_FeedTrackerSparql::init()
 {
-    wipe(_raw.get());
+    for (const char* type : {"mfo:FeedChannel", "mfo:FeedMessage", "mfo:Enclosure", "nie:DataObject"})
+        update(_raw.get(), QStringLiteral("DELETE { ?x a rdfs:Resource } WHERE { ?x a %1 }").arg(QLatin1String(type)));
     takeLog();
 }
 
@@ -178,16 +203,6 @@ void tst_FeedTrackerSparql::cleanupTestCase()
     FeedTrackerSparql::releaseInstance();
     _raw.reset();
     _endpoint.reset();
-}
-
-QString tst_FeedTrackerSparql::addChannelNode(const QString& link, const QString& title)
-{
-    const QString uri = _raw->createUrn().toString();
-    update(_raw.get(), QStringLiteral("INSERT { <%1> a nie:DataObject; nie:created '2024-05-06T07:08:09Z'^^xsd:dateTime . "
-                                      "<%2> a mfo:FeedChannel; nie:title '%3'; nie:links <%1>; nie:characterSet 'tamsil'; "
-                                      "nie:comment 'Mon, 06 May 2024'; nie:contentLastModified '2024-06-01T10:00:00Z' }")
-                           .arg(link, uri, title));
-    return uri;
 }
 
 QString tst_FeedTrackerSparql::addMessageNode(const QString& channelUri)
@@ -226,17 +241,7 @@ QString tst_FeedTrackerSparql::file(const QString& name)
     const QString path = _dir.filePath(name);
     QFile file(path);
     file.open(QIODevice::WriteOnly);
-    file.write("x");
     return path;
-}
-
-FeedMessage tst_FeedTrackerSparql::post(const QString& link, const QList<FeedEnclosure>& enclosures)
-{
-    FeedMessage message;
-    message.setTitle(link);
-    message.setLink(link);
-    message.setEnclosures(enclosures);
-    return message;
 }
 
 // Neither a triple of its own nor one that points at it.
@@ -245,26 +250,16 @@ bool tst_FeedTrackerSparql::nodeGone(const QString& iri)
     return select(_raw.get(), QStringLiteral("SELECT ?p WHERE { { <%1> ?p ?o } UNION { ?s ?p <%1> } }").arg(iri)).isEmpty();
 }
 
-QString tst_FeedTrackerSparql::messageUri(const QString& channelUri, const QString& link)
+int tst_FeedTrackerSparql::count(const char* type)
 {
-    const QList<QVariantList> rows = select(
-        _raw.get(), QStringLiteral("SELECT ?m WHERE { ?m nie:isLogicalPartOf <%1>; nie:links <%2> }").arg(channelUri, link));
-    return rows.isEmpty() ? QString() : rows.at(0).at(0).toString();
+    return select(_raw.get(), QStringLiteral("SELECT ?x WHERE { ?x a %1 }").arg(QLatin1String(type))).size();
 }
 
-void tst_FeedTrackerSparql::instanceIsOnePerProcess()
+QString tst_FeedTrackerSparql::messageUri(const QString& channelUri, const QString& link)
 {
-    FeedTrackerSparql::releaseInstance();
-    FeedTrackerSparql::releaseInstance();
-    QVERIFY(takeLog().filter(QStringLiteral("object de-init")).size() <= 1);
-    FeedTrackerSparql* first = FeedTrackerSparql::instance();
-    QCOMPARE(FeedTrackerSparql::instance(), first);
-    const QStringList log = takeLog();
-    QCOMPARE(log.filter(QStringLiteral("object init")).size(), 1);
-    QCOMPARE(log.filter(QStringLiteral("QTRACKER_DIRECT : Driver found")).size(), 1);
-    QCOMPARE(FeedTrackerSparql::LinkKey, QStringLiteral("1"));
-    QCOMPARE(FeedTrackerSparql::TitleKey, QStringLiteral("2"));
-    QCOMPARE(FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("3"));
+    return select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m nie:isLogicalPartOf <%1>; nie:links <%2> }")
+                                  .arg(channelUri, link))
+        .value(0);
 }
 
 void tst_FeedTrackerSparql::channelRow_data()
@@ -286,11 +281,8 @@ void tst_FeedTrackerSparql::channelRow()
     QFETCH(QDateTime, expected);
     const FeedChannel channel = extractChannel(row({QStringLiteral("urn:c"), QStringLiteral("T"), QStringLiteral("http://l/"),
                                                     QStringLiteral("tamsil"), QStringLiteral("lm"), subscribed, subscribed}));
-    QCOMPARE(channel.uri(), QStringLiteral("urn:c"));
-    QCOMPARE(channel.title(), QStringLiteral("T"));
-    QCOMPARE(channel.link(), QStringLiteral("http://l/"));
-    QCOMPARE(channel.type(), QStringLiteral("tamsil"));
-    QCOMPARE(channel.lastModifiedTime(), QStringLiteral("lm"));
+    QCOMPARE(QStringList({channel.uri(), channel.title(), channel.link(), channel.type(), channel.lastModifiedTime()}),
+             QStringList({"urn:c", "T", "http://l/", "tamsil", "lm"}));
     QCOMPARE(channel.subscribedTime(), expected);
     QCOMPARE(channel.updatedTime(), expected);
     if (expected.isValid())
@@ -323,107 +315,47 @@ void tst_FeedTrackerSparql::enclosureRow()
                                                        QStringLiteral("/l/x%20y"), columns.at(0), columns.at(1),
                                                        columns.at(2), columns.at(3), QStringLiteral("icon"),
                                                        QStringLiteral("mime/type")}));
-    QCOMPARE(record.uri(), QStringLiteral("urn:e"));
-    QCOMPARE(record.remoteUrl(), QStringLiteral("http://r/a%20b"));
-    QCOMPARE(record.localUrl(), QStringLiteral("/l/x y"));
+    QCOMPARE(QStringList({record.uri(), record.remoteUrl(), record.localUrl(), record.typeIcon(), record.mimeType()}),
+             QStringList({"urn:e", "http://r/a%20b", "/l/x y", "icon", "mime/type"}));
     QCOMPARE(record.groupId(), group);
     QCOMPARE(record.length(), length);
     QCOMPARE(record.isDefault(), isDefault);
     QCOMPARE(int(record.type()), type);
-    QCOMPARE(record.typeIcon(), QStringLiteral("icon"));
-    QCOMPARE(record.mimeType(), QStringLiteral("mime/type"));
 }
 
-void tst_FeedTrackerSparql::messageRow()
-{
-    const QDateTime published(QDate(2020, 2, 3), QTime(4, 5, 6), Qt::OffsetFromUTC, 3600);
-    const QDateTime downloaded(QDate(2021, 2, 3), QTime(4, 5, 6), Qt::UTC);
-    const FeedMessage message = extractMessage(row({QStringLiteral("urn:m"), QStringLiteral("T"), QStringLiteral("D"),
-                                                    QStringLiteral("http://m/a%2520b"), published, downloaded,
-                                                    QStringLiteral("http://tracker.api.gnome.org/ontology/v3/nao#predefined-tag-favorite"),
-                                                    QStringLiteral("S")}));
-    QCOMPARE(message.title(), QStringLiteral("T"));
-    QCOMPARE(message.description(), QStringLiteral("D"));
-    QCOMPARE(message.link(), QStringLiteral("http://m/a%20b"));
-    QCOMPARE(message.publishedDate(), published);
-    QCOMPARE(message.publishedDate().timeSpec(), Qt::LocalTime);
-    QCOMPARE(message.downloadedTime(), downloaded);
-    QVERIFY(message.isFavorite());
-    QCOMPARE(message.summary(), QStringLiteral("S"));
-    QVERIFY(!extractMessage(row({QVariant(), QString(), QString(), QString(), QVariant(), QVariant(), QVariant(), QString()})).isFavorite());
-}
-
+// The message mapping shares its time and link decoding with the others; the store tests
+// read messages back. A row of the wrong shape gives the empty record.
 void tst_FeedTrackerSparql::emptyRows()
 {
     QVERIFY(extractChannel(QSparqlResultRow()).uri().isEmpty());
     QVERIFY(extractMessage(QSparqlResultRow()).title().isEmpty());
     QVERIFY(extractEnclosure(QSparqlResultRow()).uri().isEmpty());
-    QCOMPARE(countLogged(QStringLiteral("Empty row: returning empty channel")), 1);
-    QCOMPARE(countLogged(QStringLiteral("Empty row: returning empty message")), 1);
-    QCOMPARE(countLogged(QStringLiteral("Empty row: returning empty enclosure")), 1);
 }
 
-void tst_FeedTrackerSparql::channelQueries()
-{
-    QVERIFY(store()->allChannelUrls().isEmpty());
-    QVERIFY(store()->allChannels().isEmpty());
-    QCOMPARE(countLogged(QStringLiteral("Channel Uris: ")), 1);
-    const QString first = addChannelNode(QStringLiteral("http://example.com/one"), QStringLiteral("One"));
-    const QString second = addChannelNode(QStringLiteral("http://example.com/two"), QStringLiteral("Two"));
-    update(_raw.get(), QStringLiteral("INSERT { <urn:bare> a mfo:FeedChannel }"));
-
-    QStringList uris = store()->allChannelUrls();
-    uris.sort();
-    QStringList expected{first, second, QStringLiteral("urn:bare")};
-    expected.sort();
-    QCOMPARE(uris, expected);
-    QCOMPARE(store()->allChannels().size(), 3);
-
-    const FeedChannel channel = store()->channelForUri(first);
-    QCOMPARE(channel.uri(), first);
-    QCOMPARE(channel.title(), QStringLiteral("One"));
-    QCOMPARE(channel.link(), QStringLiteral("http://example.com/one"));
-    QCOMPARE(channel.type(), QStringLiteral("tamsil"));
-    QCOMPARE(channel.lastModifiedTime(), QStringLiteral("Mon, 06 May 2024"));
-    QCOMPARE(channel.subscribedTime(), QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9), Qt::UTC));
-    QCOMPARE(channel.updatedTime(), QDateTime(QDate(2024, 6, 1), QTime(10, 0, 0), Qt::UTC));
-    QCOMPARE(store()->channelType(second), QStringLiteral("tamsil"));
-
-    const FeedChannel bare = store()->channelForUri(QStringLiteral("urn:bare"));
-    QCOMPARE(bare.uri(), QStringLiteral("urn:bare"));
-    QVERIFY(bare.title().isEmpty());
-    QVERIFY(!bare.subscribedTime().isValid());
-    QVERIFY(store()->channelType(QStringLiteral("urn:bare")).isEmpty());
-    QCOMPARE(countLogged(QStringLiteral("Result not retrieved: returning empty channel uri")), 1);
-}
-
-void tst_FeedTrackerSparql::channelQueriesOfMissingChannel_data()
+void tst_FeedTrackerSparql::queriesOfMissingNodes_data()
 {
     QTest::addColumn<QString>("uri");
-    QTest::addColumn<QString>("channelWords");
-    QTest::addColumn<QString>("typeWords");
-    QTest::newRow("empty") << QString() << "Empty uri: returning empty channel" << "Empty uri: returning empty channel uri";
-    QTest::newRow("no node") << QStringLiteral("urn:nothing") << "Result not retrieved: returning empty channel"
-                             << "Result not retrieved: returning empty channel uri";
-    QTest::newRow("message node") << QString() << "Result not retrieved: returning empty channel"
-                                  << "Result not retrieved: returning empty channel uri";
-    QTest::newRow("hostile") << QStringLiteral("urn:x> } DELETE { ?s ?p ?o } WHERE { ?s ?p ?o") << "Result not retrieved: returning empty channel"
-                             << "Result not retrieved: returning empty channel uri";
+    QTest::newRow("empty") << QString();
+    QTest::newRow("no node") << QStringLiteral("urn:nothing");
+    QTest::newRow("message node") << QString();
+    QTest::newRow("hostile") << QStringLiteral("urn:x> } DELETE { ?s ?p ?o } WHERE { ?s ?p ?o");
 }
 
-void tst_FeedTrackerSparql::channelQueriesOfMissingChannel()
+// Every query gives its empty value and touches nothing else.
+void tst_FeedTrackerSparql::queriesOfMissingNodes()
 {
     QFETCH(QString, uri);
-    QFETCH(QString, channelWords);
-    QFETCH(QString, typeWords);
-    const QString channelUri = addChannelNode(QStringLiteral("http://example.com/kept"), QStringLiteral("Kept"));
+    const QString channel = subscribe(QStringLiteral("http://example.com/kept"));
     if (QByteArray(QTest::currentDataTag()) == "message node")
-        uri = addMessageNode(channelUri);
+        uri = addMessageNode(channel);
     QVERIFY(store()->channelForUri(uri).uri().isEmpty());
     QVERIFY(store()->channelType(uri).isEmpty());
-    QVERIFY(countLogged(channelWords) >= 1);
-    QVERIFY(countLogged(typeWords) >= 1);
-    QCOMPARE(store()->allChannelUrls(), QStringList{channelUri});
+    QVERIFY(store()->enclosureForUri(uri).uri().isEmpty());
+    QVERIFY(store()->enclosuresForMessage(uri).isEmpty());
+    QVERIFY(store()->messagesForChannel(uri).isEmpty());
+    QVERIFY(store()->deletableMessages(uri, 3).isEmpty());
+    QCOMPARE(store()->deletableMessageCount(uri), 0);
+    QCOMPARE(store()->allChannelUrls(), QStringList{channel});
 }
 
 void tst_FeedTrackerSparql::enclosuresStoredExactly_data()
@@ -444,40 +376,39 @@ void tst_FeedTrackerSparql::enclosuresStoredExactly_data()
     QTest::newRow("2 KB url") << "http://example.com/" + QString(2048, QLatin1Char('z')) << "/x/long" << "a" << "b";
 }
 
+// A neighbour in the same batch shows that one hostile value does not sink the others.
 void tst_FeedTrackerSparql::enclosuresStoredExactly()
 {
     QFETCH(QString, remote);
     QFETCH(QString, local);
     QFETCH(QString, mime);
     QFETCH(QString, icon);
-    const QString message = addMessageNode(addChannelNode(QStringLiteral("http://example.com/c"), QStringLiteral("C")));
+    const QString message = addMessageNode(subscribe(QStringLiteral("http://example.com/c")));
     FeedEnclosure written = enclosure(remote, local);
     written.setMimeType(mime);
     written.setTypeIcon(icon);
-    FeedEnclosure plain = enclosure(QStringLiteral("http://example.com/neighbour.mp3"));
-    QVERIFY(store()->addEnclosures({written, plain}, message));
+    QVERIFY(store()->addEnclosures({written, enclosure(QStringLiteral("http://example.com/neighbour.mp3"))}, message));
 
     const QList<FeedEnclosure> read = store()->enclosuresForMessage(message);
     QCOMPARE(read.size(), 2);
     const FeedEnclosure stored = read.at(0).remoteUrl() == remote ? read.at(0) : read.at(1);
     QCOMPARE(fields(stored), fields(written));
-    QVERIFY(stored.uri().startsWith(Urn));
     QCOMPARE(fields(store()->enclosureForUri(stored.uri())), fields(written));
-    QCOMPARE(store()->enclosureForUri(stored.uri()).uri(), stored.uri());
 }
 
+// The first record of a remote link stays as written; later ones, in the same call too, only
+// add a parent. Two records on one file would let the deletion of one remove the other's file.
 void tst_FeedTrackerSparql::knownRemoteLinkAddsOnlyParent()
 {
-    const QString channel = addChannelNode(QStringLiteral("http://example.com/c"), QStringLiteral("C"));
+    const QString channel = subscribe(QStringLiteral("http://example.com/c"));
     const QString first = addMessageNode(channel);
     const QString second = addMessageNode(channel);
     const FeedEnclosure original = enclosure(QStringLiteral("http://example.com/shared file.mp3"));
-    QVERIFY(store()->addEnclosures({original}, first));
     FeedEnclosure changed = original;
     changed.setLocalUrl(QStringLiteral("/elsewhere"));
     changed.setMimeType(QStringLiteral("video/ogg"));
     changed.setType(FeedEnclosure::Essential);
-    changed.setLength(1);
+    QVERIFY(store()->addEnclosures({original, changed}, first));
     QVERIFY(store()->addEnclosures({changed}, second));
 
     const QList<FeedEnclosure> ofFirst = store()->enclosuresForMessage(first);
@@ -486,39 +417,32 @@ void tst_FeedTrackerSparql::knownRemoteLinkAddsOnlyParent()
     QCOMPARE(ofSecond.size(), 1);
     QCOMPARE(ofSecond.at(0).uri(), ofFirst.at(0).uri());
     QCOMPARE(fields(ofSecond.at(0)), fields(original));
-    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).size(), 1);
-}
-
-// Two records on one file would let the deletion of one remove the other's file.
-void tst_FeedTrackerSparql::sameNewRemoteLinkTwiceMakesOneNode()
-{
-    const QString message = addMessageNode(addChannelNode(QStringLiteral("http://example.com/c"), QStringLiteral("C")));
-    const FeedEnclosure record = enclosure(QStringLiteral("http://example.com/twice.mp3"));
-    QVERIFY(store()->addEnclosures({record, record}, message));
-    QCOMPARE(store()->enclosuresForMessage(message).size(), 1);
-    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).size(), 1);
+    QCOMPARE(count("mfo:Enclosure"), 1);
 }
 
 void tst_FeedTrackerSparql::unusableEnclosuresSkipped()
 {
-    const QString message = addMessageNode(addChannelNode(QStringLiteral("http://example.com/c"), QStringLiteral("C")));
+    const QString message = addMessageNode(subscribe(QStringLiteral("http://example.com/c")));
     const FeedEnclosure noRemote = enclosure(QString());
-    const FeedEnclosure noLocal = enclosure(QStringLiteral("http://example.com/nolocal"), QString());
     const FeedEnclosure good = enclosure(QStringLiteral("http://example.com/good"));
-    QVERIFY(store()->addEnclosures({noRemote, noLocal, good}, message));
-    QCOMPARE(countLogged(QStringLiteral("remoteLink empty for message ")), 1);
+    QVERIFY(store()->addEnclosures({noRemote, enclosure(QStringLiteral("http://example.com/nolocal"), QString()), good}, message));
     const QList<FeedEnclosure> read = store()->enclosuresForMessage(message);
     QCOMPARE(read.size(), 1);
     QCOMPARE(read.at(0).remoteUrl(), good.remoteUrl());
-    // Nothing left to write is a success without a store round trip.
+    // Nothing left to write is a success: the store refuses an empty update.
     QVERIFY(store()->addEnclosures({}, message));
     QVERIFY(store()->addEnclosures({noRemote}, message));
     QVERIFY(!store()->addEnclosures({good}, QString()));
 }
 
+// The local link is not rewritten; an enclosure that is not stored gains no properties.
 void tst_FeedTrackerSparql::updateEnclosure()
 {
-    const QString message = addMessageNode(addChannelNode(QStringLiteral("http://example.com/c"), QStringLiteral("C")));
+    QVERIFY(!store()->updateEnclosure(enclosure(QString())));
+    QVERIFY(!store()->updateEnclosure(enclosure(QStringLiteral("http://example.com/unknown"))));
+    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?s WHERE { ?s nie:mimeType ?m }")).isEmpty());
+
+    const QString message = addMessageNode(subscribe(QStringLiteral("http://example.com/c")));
     const FeedEnclosure original = enclosure(QStringLiteral("http://example.com/up date.mp3"));
     QVERIFY(store()->addEnclosures({original}, message));
     update(_raw.get(), QStringLiteral("DELETE { ?e mfo:image ?i } WHERE { ?e a mfo:Enclosure; mfo:image ?i }"));
@@ -527,40 +451,14 @@ void tst_FeedTrackerSparql::updateEnclosure()
     changed.setLength(99);
     changed.setTypeIcon(QStringLiteral("icon-video"));
     changed.setLocalUrl(QStringLiteral("/not/written"));
-    changed.setGroupId(1);
     QVERIFY(store()->updateEnclosure(changed));
+    changed.setLocalUrl(original.localUrl());
     const QList<FeedEnclosure> read = store()->enclosuresForMessage(message);
     QCOMPARE(read.size(), 1);
-    FeedEnclosure expected = original;
-    expected.setMimeType(changed.mimeType());
-    expected.setLength(99);
-    expected.setTypeIcon(changed.typeIcon());
-    QCOMPARE(fields(read.at(0)), fields(expected));
+    QCOMPARE(fields(read.at(0)), fields(changed));
 }
 
-void tst_FeedTrackerSparql::updateOfUnknownEnclosureWritesNothing()
-{
-    QVERIFY(!store()->updateEnclosure(enclosure(QString())));
-    QCOMPARE(countLogged(QStringLiteral("mfo:remoteLink is empty")), 1);
-    QVERIFY(!store()->updateEnclosure(enclosure(QStringLiteral("http://example.com/unknown"))));
-    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?s WHERE { ?s nie:mimeType ?m }")).isEmpty());
-}
-
-void tst_FeedTrackerSparql::enclosureQueriesOfMissingNodes()
-{
-    QVERIFY(store()->enclosureForUri(QString()).uri().isEmpty());
-    QCOMPARE(countLogged(QStringLiteral("Empty uri: returning empty enclosure")), 1);
-    QVERIFY(store()->enclosureForUri(QStringLiteral("urn:none")).uri().isEmpty());
-    QCOMPARE(countLogged(QStringLiteral("Result not retrieved: returning empty enclosure")), 1);
-    QVERIFY(store()->enclosuresForMessage(QStringLiteral("urn:none")).isEmpty());
-    // Any enclosure node is returned, missing properties as their empty values.
-    update(_raw.get(), QStringLiteral("INSERT { <urn:bare:enclosure> a mfo:Enclosure }"));
-    const FeedEnclosure bare = store()->enclosureForUri(QStringLiteral("urn:bare:enclosure"));
-    QCOMPARE(bare.uri(), QStringLiteral("urn:bare:enclosure"));
-    QVERIFY(bare.remoteUrl().isEmpty());
-    QCOMPARE(bare.type(), FeedEnclosure::Essential);
-}
-
+// Times read back equal the times written, whatever the local zone.
 void tst_FeedTrackerSparql::channelWritesReadBack()
 {
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
@@ -568,23 +466,18 @@ void tst_FeedTrackerSparql::channelWritesReadBack()
     channel.setLink(QStringLiteral("http://example.com/feed"));
     channel.setTitle(QStringLiteral("Ti\"tle"));
     channel.setType(QStringLiteral("tamsil"));
-    channel.setDescription(QStringLiteral("never stored"));
-    FeedEnclosure icon = enclosure(QStringLiteral("http://example.com/icon.png"), QStringLiteral("/icons/icon one.png"));
+    const FeedEnclosure icon = enclosure(QStringLiteral("http://example.com/icon.png"), QStringLiteral("/icons/icon one.png"));
     channel.setIcon(icon);
     const QString uri = store()->addChannel(channel);
-    QVERIFY(uri.startsWith(Urn));
-    QCOMPARE(countLogged(QStringLiteral("Channel Uri: ")), 1);
+    QVERIFY(!uri.isEmpty());
 
     FeedChannel read = store()->channelForUri(uri);
     QCOMPARE(read.title(), channel.title());
     QCOMPARE(read.link(), channel.link());
     QCOMPARE(read.type(), QStringLiteral("tamsil"));
-    QVERIFY(read.lastModifiedTime().isEmpty());
     QVERIFY(!read.updatedTime().isValid());
     const QDateTime subscribed = read.subscribedTime();
     QVERIFY(subscribed >= before && subscribed <= QDateTime::currentDateTime());
-    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?i WHERE { <%1> mfo:image ?i }").arg(uri)),
-             QList<QVariantList>{{icon.localUrl()}});
     const QList<FeedEnclosure> icons = store()->enclosuresForMessage(uri);
     QCOMPARE(icons.size(), 1);
     QCOMPARE(fields(icons.at(0)), fields(icon));
@@ -599,20 +492,17 @@ void tst_FeedTrackerSparql::channelWritesReadBack()
     QVERIFY(read.updatedTime() >= before && read.updatedTime() <= QDateTime::currentDateTime());
     QCOMPARE(store()->enclosuresForMessage(uri).size(), 1);
 
-    QVariantMap edit;
-    edit.insert(FeedTrackerSparql::LinkKey, QStringLiteral("http://example.com/moved feed"));
-    edit.insert(FeedTrackerSparql::TitleKey, QStringLiteral("Edited"));
-    edit.insert(FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("2024-01-02T03:04:05"));
-    edit.insert(QStringLiteral("4"), QStringLiteral("ignored"));
-    QVERIFY(store()->editChannel(uri, edit));
+    QVERIFY(store()->editChannel(uri, {{FeedTrackerSparql::LinkKey, QStringLiteral("http://example.com/moved feed")},
+                                       {FeedTrackerSparql::TitleKey, QStringLiteral("Edited")},
+                                       {FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("2024-01-02T03:04:05")},
+                                       {QStringLiteral("4"), QStringLiteral("ignored")}}));
     read = store()->channelForUri(uri);
     QCOMPARE(read.link(), QStringLiteral("http://example.com/moved%20feed"));
     QCOMPARE(read.title(), QStringLiteral("Edited"));
     QCOMPARE(read.updatedTime(), QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5), Qt::LocalTime));
     QCOMPARE(read.subscribedTime(), subscribed);
-    // The old link node is gone.
-    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?c WHERE { <http://example.com/feed> nie:created ?c }")).isEmpty());
-    QVERIFY(store()->editChannel(uri, {{QStringLiteral("9"), 1}}));
+    QVERIFY(nodeGone(QStringLiteral("http://example.com/feed")));
+    QVERIFY(subscribe(QString()).isEmpty());
 }
 
 void tst_FeedTrackerSparql::addChannelRefusesKnownLink_data()
@@ -629,55 +519,40 @@ void tst_FeedTrackerSparql::addChannelRefusesKnownLink()
     const QString first = subscribe(QStringLiteral("http://example.com/feed"), QStringLiteral("First"));
     QVERIFY(!first.isEmpty());
     QVERIFY(subscribe(second).isEmpty());
-    QCOMPARE(countLogged(QStringLiteral("Channel exists")), 1);
+    QCOMPARE(takeLog().filter(QStringLiteral("Channel exists")).size(), 1);
     QCOMPARE(store()->allChannelUrls(), QStringList{first});
     QCOMPARE(store()->channelForUri(first).title(), QStringLiteral("First"));
 }
 
-void tst_FeedTrackerSparql::subscriptionWithLinkAndTypeOnly()
+void tst_FeedTrackerSparql::refusedChannelEdits_data()
 {
-    const QString uri = subscribe(QStringLiteral("example.org/rss"));
-    QVERIFY(!uri.isEmpty());
+    QTest::addColumn<bool>("known");
+    QTest::addColumn<QVariantMap>("edit");
+    QTest::newRow("unknown channel") << false << QVariantMap{{FeedTrackerSparql::TitleKey, QStringLiteral("x")}};
+    QTest::newRow("nothing to edit") << true << QVariantMap();
+    // The link fails first, so the title is not written either.
+    QTest::newRow("link of another channel") << true << QVariantMap{{FeedTrackerSparql::LinkKey, QStringLiteral("http://example.com/one")},
+                                                                    {FeedTrackerSparql::TitleKey, QStringLiteral("Changed")}};
+    QTest::newRow("empty link") << true << QVariantMap{{FeedTrackerSparql::LinkKey, QString()}};
+    QTest::newRow("not a time") << true << QVariantMap{{FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("not a time")}};
+}
+
+void tst_FeedTrackerSparql::refusedChannelEdits()
+{
+    QFETCH(bool, known);
+    QFETCH(QVariantMap, edit);
+    subscribe(QStringLiteral("http://example.com/one"), QStringLiteral("One"));
+    const QString uri = subscribe(QStringLiteral("http://example.com/two"), QStringLiteral("Two"));
+    QVERIFY(!store()->editChannel(known ? uri : QStringLiteral("urn:uuid:missing"), edit));
+    FeedChannel unknown;
+    unknown.setUri(QStringLiteral("urn:uuid:missing"));
+    QVERIFY(!store()->updateChannel(unknown));
     const FeedChannel read = store()->channelForUri(uri);
-    QCOMPARE(read.link(), QStringLiteral("http://example.org/rss"));
-    QVERIFY(read.title().isEmpty());
-    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?i WHERE { <%1> mfo:image ?i }").arg(uri)),
-             QList<QVariantList>{{QString()}});
-    QVERIFY(store()->enclosuresForMessage(uri).isEmpty());
-    QVERIFY(subscribe(QString()).isEmpty());
-}
-
-void tst_FeedTrackerSparql::writesOfMissingChannel()
-{
-    FeedChannel channel;
-    channel.setUri(QStringLiteral("urn:uuid:missing"));
-    channel.setTitle(QStringLiteral("T"));
-    QVERIFY(!store()->updateChannel(channel));
-    QCOMPARE(countLogged(QStringLiteral("Channel not found, unable to update")), 1);
-    channel.setUri(QString());
-    QVERIFY(!store()->updateChannel(channel));
-    QVERIFY(!store()->editChannel(QStringLiteral("urn:uuid:missing"), {{FeedTrackerSparql::TitleKey, QStringLiteral("x")}}));
-    QCOMPARE(countLogged(QStringLiteral("Channel not found")), 2);
-    QVERIFY(!store()->editChannel(QStringLiteral("urn:uuid:missing"), QVariantMap()));
-    QCOMPARE(countLogged(QStringLiteral("No Properties to Update")), 1);
-    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?s WHERE { ?s nie:title ?t }")).isEmpty());
-}
-
-void tst_FeedTrackerSparql::editChannelStopsAtFirstFailure()
-{
-    const QString first = subscribe(QStringLiteral("http://example.com/one"), QStringLiteral("One"));
-    const QString second = subscribe(QStringLiteral("http://example.com/two"), QStringLiteral("Two"));
-    QVariantMap edit{{FeedTrackerSparql::LinkKey, QStringLiteral("http://example.com/one")},
-                     {FeedTrackerSparql::TitleKey, QStringLiteral("Changed")}};
-    QVERIFY(!store()->editChannel(second, edit));
-    QCOMPARE(countLogged(QStringLiteral("Query Execution Failed - link Query")), 1);
-    const FeedChannel read = store()->channelForUri(second);
     QCOMPARE(read.title(), QStringLiteral("Two"));
     QCOMPARE(read.link(), QStringLiteral("http://example.com/two"));
     QVERIFY(read.subscribedTime().isValid());
-    QCOMPARE(store()->channelForUri(first).link(), QStringLiteral("http://example.com/one"));
-    QVERIFY(!store()->editChannel(second, {{FeedTrackerSparql::LinkKey, QString()}}));
-    QCOMPARE(store()->channelForUri(second).link(), QStringLiteral("http://example.com/two"));
+    QVERIFY(!read.updatedTime().isValid());
+    QCOMPARE(store()->allChannelUrls().size(), 2);
 }
 
 // A missing old node must not be bound as "<>".
@@ -691,14 +566,6 @@ void tst_FeedTrackerSparql::editLinkOfChannelWithoutLinkNode()
     QCOMPARE(read.link(), QStringLiteral("http://example.com/new"));
     QVERIFY(read.subscribedTime() >= before);
     QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?b WHERE { ?b a rdfs:Resource . FILTER(isBlank(?b)) }")).size(), 0);
-}
-
-void tst_FeedTrackerSparql::editChannelBadTime()
-{
-    const QString uri = subscribe(QStringLiteral("http://example.com/t"));
-    QVERIFY(!store()->editChannel(uri, {{FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("not a time")}}));
-    QCOMPARE(countLogged(QStringLiteral("Updation of Last Modified time failed")), 1);
-    QVERIFY(!store()->channelForUri(uri).updatedTime().isValid());
 }
 
 void tst_FeedTrackerSparql::messagesStoredExactly_data()
@@ -732,76 +599,52 @@ void tst_FeedTrackerSparql::messagesStoredExactly()
     message.setDescription(QStringLiteral("<p class=\"x\">") + QString(100000, QLatin1Char('d')) + title);
     message.setSummary(QStringLiteral("summary ") + title);
     message.setPublishedDate(published);
-    FeedMessage neighbour;
-    neighbour.setTitle(QStringLiteral("neighbour"));
-    neighbour.setLink(QStringLiteral("http://example.com/neighbour"));
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    QVERIFY(store()->addMessages({message, neighbour}, channel));
+    QVERIFY(store()->addMessages({message, post(QStringLiteral("http://example.com/neighbour"))}, channel));
     QCOMPARE(takeLog().filter(QStringLiteral("failed"), Qt::CaseInsensitive), QStringList());
 
-    QStringList links = store()->messageLinksOfChannel(channel);
-    QCOMPARE(links.size(), 2);
-    QVERIFY(links.contains(link));
     QCOMPARE(store()->allMessageUrls(channel).size(), 2);
-    QList<FeedMessage> read = store()->messagesForChannel(channel);
-    if (link.isEmpty()) {
-        QCOMPARE(read.size(), 1); // the listing needs a link
-        return;
+    QVERIFY(store()->messageLinksOfChannel(channel).contains(link));
+    const QList<FeedMessage> read = store()->messagesForChannel(channel);
+    QCOMPARE(read.size(), link.isEmpty() ? 1 : 2); // the listing needs a link
+    if (!link.isEmpty()) {
+        const FeedMessage stored = read.at(0).link() == link ? read.at(0) : read.at(1);
+        QCOMPARE(stored.title(), message.title());
+        QCOMPARE(stored.description(), message.description());
+        QCOMPARE(stored.summary(), message.summary());
+        QCOMPARE(stored.publishedDate(), published.date().year() < 10000 ? published : QDateTime());
+        QVERIFY(stored.downloadedTime() >= before && stored.downloadedTime() <= QDateTime::currentDateTime());
+        QCOMPARE(stored.downloadedTime().timeSpec(), Qt::LocalTime);
+        if (stored.publishedDate().isValid())
+            QCOMPARE(stored.publishedDate().timeSpec(), Qt::LocalTime);
     }
-    QCOMPARE(read.size(), 2);
-    const FeedMessage stored = read.at(0).link() == link ? read.at(0) : read.at(1);
-    QCOMPARE(stored.title(), message.title());
-    QCOMPARE(stored.description(), message.description());
-    QCOMPARE(stored.summary(), message.summary());
-    QCOMPARE(stored.link(), link);
-    QCOMPARE(stored.publishedDate(), published.isValid() && published.date().year() < 10000 ? published : QDateTime());
-    QVERIFY(stored.downloadedTime() >= before && stored.downloadedTime() <= QDateTime::currentDateTime());
-    QVERIFY(!stored.isFavorite());
-    // Stored once, found again: a second fetch adds no node.
+    // Found again at the next fetch: no second node.
     QVERIFY(store()->addMessages({message}, channel));
-    QCOMPARE(store()->allMessageUrls(channel).size(), 2);
+    QCOMPARE(store()->allMessageUrls(channel).size(), link.isEmpty() ? 3 : 2);
 }
 
+// The message keeps its record and enclosures, gains the second channel and a new enclosure.
 void tst_FeedTrackerSparql::knownMessageGainsChannel()
 {
     const QString first = subscribe(QStringLiteral("http://example.com/one"));
     const QString second = subscribe(QStringLiteral("http://example.com/two"));
-    FeedMessage message;
-    message.setTitle(QStringLiteral("Shared"));
-    message.setLink(QStringLiteral("http://example.com/shared post"));
     const FeedEnclosure kept = enclosure(QStringLiteral("http://example.com/kept.mp3"));
-    message.setEnclosures({kept});
+    FeedMessage message = post(QStringLiteral("http://example.com/shared \"post\">"), {kept});
     QVERIFY(store()->addMessages({message}, first));
     FeedEnclosure changedKept = kept;
     changedKept.setMimeType(QStringLiteral("changed/type"));
-    const FeedEnclosure added = enclosure(QStringLiteral("http://example.com/added.mp3"), QStringLiteral("/x/added"));
-    message.setEnclosures({changedKept, added});
+    message.setEnclosures({changedKept, enclosure(QStringLiteral("http://example.com/added.mp3"), QStringLiteral("/x/added"))});
     message.setTitle(QStringLiteral("Not rewritten"));
     QVERIFY(store()->addMessages({message}, second));
 
     const QStringList ofFirst = store()->allMessageUrls(first);
     QCOMPARE(ofFirst.size(), 1);
     QCOMPARE(store()->allMessageUrls(second), ofFirst);
-    QCOMPARE(store()->messagesForChannel(second).at(0).title(), QStringLiteral("Shared"));
-    QList<FeedEnclosure> enclosures = store()->enclosuresForMessage(ofFirst.at(0));
+    QCOMPARE(store()->messagesForChannel(second).at(0).title(), message.link());
+    const QList<FeedEnclosure> enclosures = store()->enclosuresForMessage(ofFirst.at(0));
     QCOMPARE(enclosures.size(), 2);
-    const FeedEnclosure storedKept = enclosures.at(0).remoteUrl() == kept.remoteUrl() ? enclosures.at(0) : enclosures.at(1);
-    QCOMPARE(fields(storedKept), fields(kept));
-    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).size(), 2);
-}
-
-void tst_FeedTrackerSparql::sameLinkTwiceInOneCall()
-{
-    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
-    FeedMessage message;
-    message.setTitle(QStringLiteral("Twice"));
-    message.setLink(QStringLiteral("http://example.com/twice"));
-    message.setEnclosures({enclosure(QStringLiteral("http://example.com/one-file"))});
-    QVERIFY(store()->addMessages({message, message}, channel));
-    QCOMPARE(store()->allMessageUrls(channel).size(), 2);
-    // Both messages share one enclosure node.
-    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).size(), 1);
-    QVERIFY(store()->addMessages({}, channel));
+    QCOMPARE(fields(enclosures.at(0).remoteUrl() == kept.remoteUrl() ? enclosures.at(0) : enclosures.at(1)), fields(kept));
+    QCOMPARE(count("mfo:Enclosure"), 2);
 }
 
 // A message the store refuses is left out; the others of the batch are stored.
@@ -810,53 +653,28 @@ void tst_FeedTrackerSparql::badMessageCostsOnlyItself()
     const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
     QList<FeedMessage> messages;
     for (int i = 0; i < 3; ++i) {
-        FeedMessage message;
-        message.setTitle(i == 1 ? QStringLiteral("bad") + QChar(0) : QStringLiteral("good"));
-        message.setLink(QStringLiteral("http://example.com/%1").arg(i));
-        message.setEnclosures({enclosure(QStringLiteral("http://example.com/file%1").arg(i))});
+        FeedMessage message = post(QStringLiteral("http://example.com/%1").arg(i),
+                                   {enclosure(QStringLiteral("http://example.com/file%1").arg(i))});
+        if (i == 1)
+            message.setTitle(QStringLiteral("bad") + QChar(0));
         messages.append(message);
     }
     QVERIFY(!store()->addMessages(messages, channel));
-    QCOMPARE(countLogged(QStringLiteral("Failed: ")), 1);
-    QCOMPARE(countLogged(QStringLiteral("Message not stored:")), 1);
+    QCOMPARE(takeLog().filter(QStringLiteral("Message not stored:")).size(), 1);
     QStringList links = store()->messageLinksOfChannel(channel);
     links.sort();
     QCOMPARE(links, (QStringList{QStringLiteral("http://example.com/0"), QStringLiteral("http://example.com/2")}));
-    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).size(), 2);
+    QCOMPARE(count("mfo:Enclosure"), 2);
+    QVERIFY(store()->addMessages({}, channel));
+    QVERIFY(!store()->addMessages(messages, QString()));
 }
 
-void tst_FeedTrackerSparql::addMessagesWithoutChannel()
-{
-    FeedMessage message;
-    message.setLink(QStringLiteral("http://example.com/x"));
-    QVERIFY(!store()->addMessages({message}, QString()));
-    QCOMPARE(countLogged(QStringLiteral("ChannelUri empty, not able to add messages")), 1);
-    QVERIFY(store()->addMessageQuery(message, QString()).isEmpty());
-    QCOMPARE(countLogged(QStringLiteral("Invalied input, cannot proceed")), 1);
-    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m a mfo:FeedMessage }")).isEmpty());
-}
-
-void tst_FeedTrackerSparql::addMessageQueryStoresEnclosures()
-{
-    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
-    FeedMessage message;
-    message.setTitle(QStringLiteral("%5"));
-    message.setLink(QStringLiteral("http://example.com/q"));
-    message.setEnclosures({enclosure(QStringLiteral("http://example.com/q.mp3"))});
-    const QString text = store()->addMessageQuery(message, channel);
-    QVERIFY(text.startsWith(QStringLiteral("INSERT { <urn:uuid:")));
-    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).size(), 1);
-    QVERIFY(update(_raw.get(), text));
-    QCOMPARE(store()->messagesForChannel(channel).at(0).title(), QStringLiteral("%5"));
-    QVERIFY(update(_raw.get(), createAssociation(message, QStringLiteral("urn:uuid:other"))));
-    QCOMPARE(store()->allMessageUrls(QStringLiteral("urn:uuid:other")).size(), 1);
-}
-
+// Undated messages go first, by download time, then the oldest published; favourites never.
 void tst_FeedTrackerSparql::deletableMessages()
 {
     const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
     const QString undated1 = addDatedMessage(channel, QString(), QStringLiteral("2024-01-01T00:00:03Z"));
-    const QString dated1 = addDatedMessage(channel, QStringLiteral("2020-01-01T00:00:00Z"), QStringLiteral("2024-01-01T00:00:00Z"));
+    const QString dated1 = addDatedMessage(channel, QStringLiteral("2021-06-01T12:00:00+02:00"), QStringLiteral("2024-01-01T00:00:00Z"));
     const QString undated2 = addDatedMessage(channel, QString(), QStringLiteral("2024-01-01T00:00:01Z"));
     const QString dated2 = addDatedMessage(channel, QStringLiteral("2019-01-01T00:00:00Z"), QStringLiteral("2024-01-01T00:00:05Z"));
     const QString undated3 = addDatedMessage(channel, QString(), QStringLiteral("2024-01-01T00:00:02Z"));
@@ -866,40 +684,13 @@ void tst_FeedTrackerSparql::deletableMessages()
     QCOMPARE(store()->deletableMessageCount(channel), 6);
     QCOMPARE(store()->deletableMessages(channel, 4), (QStringList{undated2, undated3, undated1, dated2}));
     QCOMPARE(store()->deletableMessages(channel, 10), (QStringList{undated2, undated3, undated1, dated2, dated1}));
-    QCOMPARE(store()->allMessageUrls(channel).size(), 7);
-    QCOMPARE(store()->messagesForChannel(channel).size(), 6);
+    QVERIFY(store()->deletableMessages(channel, 0).isEmpty());
+    QVERIFY(store()->deletableMessages(channel, -1).isEmpty());
+    QCOMPARE(takeLog().filter(QStringLiteral("failed"), Qt::CaseInsensitive), QStringList());
     int favourites = 0;
     for (const FeedMessage& message : store()->messagesForChannel(channel))
         favourites += message.isFavorite();
     QCOMPARE(favourites, 1);
-    QVERIFY(store()->deletableMessages(channel, 0).isEmpty());
-    takeLog();
-    QVERIFY(store()->deletableMessages(channel, -1).isEmpty());
-    QCOMPARE(takeLog().filter(QStringLiteral("failed"), Qt::CaseInsensitive), QStringList());
-}
-
-void tst_FeedTrackerSparql::messageQueriesOfEmptyChannel()
-{
-    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
-    takeLog();
-    QVERIFY(store()->messagesForChannel(channel).isEmpty());
-    QVERIFY(store()->allMessageUrls(channel).isEmpty());
-    QVERIFY(store()->messageLinksOfChannel(channel).isEmpty());
-    QVERIFY(store()->deletableMessages(channel, 3).isEmpty());
-    QCOMPARE(store()->deletableMessageCount(channel), 0);
-    QVERIFY(!store()->latestPostPublishedTime(channel).isValid());
-    QCOMPARE(takeLog().size(), 1); // the count
-    QVERIFY(store()->messagesForChannel(QString()).isEmpty());
-    QCOMPARE(store()->deletableMessageCount(QString()), 0);
-}
-
-void tst_FeedTrackerSparql::latestPublishedTime()
-{
-    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
-    addDatedMessage(channel, QString(), QStringLiteral("2024-01-01T00:00:00Z"));
-    QVERIFY(!store()->latestPostPublishedTime(channel).isValid());
-    addDatedMessage(channel, QStringLiteral("2021-06-01T12:00:00+02:00"), QStringLiteral("2024-01-01T00:00:00Z"));
-    addDatedMessage(channel, QStringLiteral("2020-06-01T12:00:00Z"), QStringLiteral("2024-01-01T00:00:00Z"));
     QCOMPARE(store()->latestPostPublishedTime(channel), QDateTime(QDate(2021, 6, 1), QTime(10, 0), Qt::UTC));
 }
 
@@ -912,7 +703,7 @@ void tst_FeedTrackerSparql::deleteChannelLeavesNothingBehind()
     a.setIcon(enclosure(QStringLiteral("http://example.com/icon-a.png"), iconPath));
     const QString channelA = store()->addChannel(a);
     const QString channelB = subscribe(QStringLiteral("http://example.com/b"));
-    const FeedEnclosure own = enclosure(QStringLiteral("http://example.com/own.mp3"), file(QStringLiteral("own.mp3")));
+    const FeedEnclosure own = enclosure(QStringLiteral("http://example.com/own.mp3"), QStringLiteral("/x/own.mp3"));
     const FeedEnclosure shared = enclosure(QStringLiteral("http://example.com/shared.mp3"), QStringLiteral("/x/shared.mp3"));
     QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m1"), {own, shared}),
                                   post(QStringLiteral("http://example.com/m2"))}, channelA));
@@ -920,24 +711,19 @@ void tst_FeedTrackerSparql::deleteChannelLeavesNothingBehind()
                                   post(QStringLiteral("http://example.com/m3"), {shared})}, channelB));
     const QString m1 = messageUri(channelA, QStringLiteral("http://example.com/m1"));
     const QString m2 = messageUri(channelB, QStringLiteral("http://example.com/m2"));
-    const QString ownUri = store()->enclosuresForMessage(m1).at(0).remoteUrl() == own.remoteUrl()
-        ? store()->enclosuresForMessage(m1).at(0).uri() : store()->enclosuresForMessage(m1).at(1).uri();
 
     store()->deleteChannel(channelA);
     QCOMPARE(store()->allChannelUrls(), QStringList{channelB});
     QVERIFY(nodeGone(QStringLiteral("http://example.com/a")));
-    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?p WHERE { <%1> ?p ?o }").arg(channelA)).isEmpty());
-    // The shared enclosure still names the deleted message; no one else does.
-    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?p WHERE { <%1> ?p ?o }").arg(m1)).isEmpty());
     QVERIFY(nodeGone(QStringLiteral("http://example.com/m1")));
-    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?p WHERE { <%1> ?p ?o }").arg(ownUri)).isEmpty());
+    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?p WHERE { <%1> ?p ?o }").arg(m1)).isEmpty());
     QCOMPARE(listener.announcements.size(), 1);
     QCOMPARE(listener.announcements.at(0).size(), 1);
-    QCOMPARE(listener.announcements.at(0).at(0).uri(), ownUri);
-    QCOMPARE(listener.announcements.at(0).at(0).remoteUrl(), own.remoteUrl());
-    QCOMPARE(listener.announcements.at(0).at(0).localUrl(), own.localUrl());
-    QCOMPARE(listener.announcements.at(0).at(0).mimeType(), QString());
+    const FeedEnclosure gone = listener.announcements.at(0).at(0);
+    QCOMPARE(gone.remoteUrl(), own.remoteUrl());
+    QCOMPARE(gone.localUrl(), own.localUrl());
     QCOMPARE(listener.stillStored, 0);
+    QVERIFY(nodeGone(gone.uri()));
     // Shared parts survive with their other parent.
     QCOMPARE(store()->allMessageUrls(channelB).size(), 2);
     QVERIFY(store()->allMessageUrls(channelB).contains(m2));
@@ -945,45 +731,47 @@ void tst_FeedTrackerSparql::deleteChannelLeavesNothingBehind()
     QVERIFY(store()->channelForUri(channelB).subscribedTime().isValid());
     // The icon file goes with its last channel; its record waits for the orphan clean-up.
     QVERIFY(!QFile::exists(iconPath));
-    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).size(), 2);
+    QCOMPARE(count("mfo:Enclosure"), 2);
     store()->deleteOrphans();
     QCOMPARE(listener.announcements.size(), 2);
     QCOMPARE(listener.announcements.at(1).size(), 1);
     QCOMPARE(listener.announcements.at(1).at(0).localUrl(), iconPath);
-    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).size(), 1);
+    QCOMPARE(count("mfo:Enclosure"), 1);
     QVERIFY(nodeGone(QStringLiteral("http://example.com/icon-a.png")));
-    store()->deleteOrphans();
-    QCOMPARE(listener.announcements.size(), 2);
+
+    // Messages held by another channel are no unknown channel's to delete.
+    QVERIFY(!store()->deleteMessages(QString()));
+    QVERIFY(store()->deleteMessages(QStringLiteral("urn:uuid:none")));
+    QCOMPARE(count("mfo:FeedMessage"), 2);
+    store()->deleteAllChannels();
+    QVERIFY(store()->allChannelUrls().isEmpty());
+    QCOMPARE(count("mfo:FeedMessage"), 0);
 }
 
+// An icon file goes when no channel shows it any more. A channel icon that is also an image of
+// a message stays when the message goes.
 void tst_FeedTrackerSparql::iconFileKeptWhileAnotherChannelShowsIt()
 {
+    DeletionListener listener(store());
     const QString iconPath = file(QStringLiteral("shared icon.png"));
+    const FeedEnclosure icon = enclosure(QStringLiteral("http://example.com/icon.png"), iconPath);
     FeedChannel channel;
-    channel.setIcon(enclosure(QStringLiteral("http://example.com/icon.png"), iconPath));
+    channel.setIcon(icon);
     channel.setLink(QStringLiteral("http://example.com/one"));
     const QString first = store()->addChannel(channel);
     channel.setLink(QStringLiteral("http://example.com/two"));
     const QString second = store()->addChannel(channel);
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m"), {icon})}, second));
+    const QString message = messageUri(second, QStringLiteral("http://example.com/m"));
+    store()->deleteEnclosures(message);
+    store()->deleteMessage(message, second);
+    QVERIFY(listener.announcements.isEmpty());
+    QCOMPARE(store()->enclosuresForMessage(second).size(), 1);
+
     store()->deleteChannel(first);
     QVERIFY(QFile::exists(iconPath));
     store()->deleteChannel(second);
     QVERIFY(!QFile::exists(iconPath));
-    store()->deleteChannel(second);
-    QCOMPARE(countLogged(QStringLiteral("Channel not found for given channelUri")), 1);
-    store()->deleteChannel(QString());
-    QCOMPARE(countLogged(QStringLiteral("channelUri empty")), 1);
-
-    const QString third = store()->addChannel(channel);
-    const QString kept = file(QStringLiteral("kept.png"));
-    FeedChannel other;
-    other.setLink(QStringLiteral("http://example.com/other"));
-    other.setIcon(enclosure(QStringLiteral("http://example.com/other.png"), kept));
-    store()->addChannel(other);
-    file(QStringLiteral("shared icon.png"));
-    store()->deleteChannelImage(third);
-    QVERIFY(!QFile::exists(iconPath));
-    QVERIFY(QFile::exists(kept));
 }
 
 // The cache trims the oldest messages first, among them linkless ones and ones that another
@@ -1003,24 +791,21 @@ void tst_FeedTrackerSparql::deleteMessageOfSharedAndLinklessMessages()
     QCOMPARE(store()->enclosuresForMessage(shared).size(), 1);
     QVERIFY(listener.announcements.isEmpty());
 
-    FeedMessage linkless = post(QString(), {enclosure(QStringLiteral("http://example.com/l.mp3"))});
-    linkless.setTitle(QStringLiteral("No link"));
-    QVERIFY(store()->addMessages({linkless}, a));
+    QVERIFY(store()->addMessages({post(QString(), {enclosure(QStringLiteral("http://example.com/l.mp3"))})}, a));
     const QStringList ofA = store()->allMessageUrls(a);
     QCOMPARE(ofA.size(), 1);
     QCOMPARE(store()->deletableMessages(a, 1), ofA);
     store()->deleteMessage(ofA.at(0), a);
-    QVERIFY(store()->allMessageUrls(a).isEmpty());
     QVERIFY(nodeGone(ofA.at(0)));
     QCOMPARE(listener.announcements.size(), 1);
     QCOMPARE(listener.announcements.at(0).at(0).remoteUrl(), QStringLiteral("http://example.com/l.mp3"));
 
-    store()->deleteMessage(QStringLiteral("urn:uuid:none"), a);
-    QCOMPARE(countLogged(QStringLiteral("Message not found")), 1);
     store()->deleteMessage(shared, b);
     QVERIFY(nodeGone(shared));
 }
 
+// A message link equal to a feed URL shares the feed's link node, which keeps the
+// subscription time.
 void tst_FeedTrackerSparql::feedLinkNodeSurvivesMessageDeletion()
 {
     const QString feed = subscribe(QStringLiteral("http://example.com/feed"));
@@ -1035,39 +820,15 @@ void tst_FeedTrackerSparql::feedLinkNodeSurvivesMessageDeletion()
     QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/feed"))}, other));
     update(_raw.get(), QStringLiteral("DELETE { ?m nie:isLogicalPartOf <%1> } WHERE { ?m nie:isLogicalPartOf <%1> }").arg(other));
     store()->deleteOrphans();
-    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m a mfo:FeedMessage }")).isEmpty());
+    QCOMPARE(count("mfo:FeedMessage"), 0);
     QCOMPARE(store()->channelForUri(feed).subscribedTime(), subscribed);
     QCOMPARE(store()->channelForUri(feed).link(), QStringLiteral("http://example.com/feed"));
 }
 
-// A channel icon that is also an image of a message is still shown by the channel.
-void tst_FeedTrackerSparql::enclosureHeldByChannelStays()
+// Unknown and repeated URIs are skipped; the announcement comes before the records go.
+void tst_FeedTrackerSparql::deleteEnclosuresByUri()
 {
     DeletionListener listener(store());
-    const FeedEnclosure icon = enclosure(QStringLiteral("http://example.com/logo.png"), QStringLiteral("/x/logo.png"));
-    FeedChannel channel;
-    channel.setLink(QStringLiteral("http://example.com/feed"));
-    channel.setIcon(icon);
-    const QString uri = store()->addChannel(channel);
-    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m"), {icon})}, uri));
-    const QString message = messageUri(uri, QStringLiteral("http://example.com/m"));
-    store()->deleteEnclosures(message);
-    QCOMPARE(countLogged(QStringLiteral("No enclosures found")), 1);
-    store()->deleteMessage(message, uri);
-    QVERIFY(listener.announcements.isEmpty());
-    QCOMPARE(store()->enclosuresForMessage(uri).size(), 1);
-}
-
-void tst_FeedTrackerSparql::enclosureDeletionEdgeCases()
-{
-    DeletionListener listener(store());
-    store()->deleteEnclosures(QList<QUrl>());
-    QCOMPARE(countLogged(QStringLiteral("Nothing to delete")), 1);
-    store()->deleteEnclosures(QString());
-    QCOMPARE(countLogged(QStringLiteral("messageUri empty")), 1);
-    store()->deleteEnclosures(QList<QUrl>{QUrl(QStringLiteral("urn:uuid:none"))});
-    QCOMPARE(countLogged(QStringLiteral("No enclosures found")), 1);
-
     const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
     const QString local = file(QStringLiteral("kept.mp3"));
     QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m"),
@@ -1080,10 +841,10 @@ void tst_FeedTrackerSparql::enclosureDeletionEdgeCases()
     store()->deleteEnclosures(QList<QUrl>{first, QUrl(QStringLiteral("urn:uuid:none")), first});
     QCOMPARE(listener.announcements.size(), 1);
     QCOMPARE(listener.announcements.at(0).size(), 2);
-    QCOMPARE(listener.announcements.at(0).at(1).uri(), stored.at(0).uri());
     QCOMPARE(listener.announcements.at(0).at(0).localUrl(), stored.at(0).localUrl());
     QCOMPARE(listener.stillStored, 0);
 
+    // A single enclosure goes without an announcement; its file is the caller's.
     store()->deleteEnclosure(stored.at(1).uri());
     QVERIFY(store()->enclosureForUri(stored.at(1).uri()).uri().isEmpty());
     QCOMPARE(listener.announcements.size(), 1);
@@ -1098,11 +859,6 @@ void tst_FeedTrackerSparql::enclosureDeletionEdgeCases()
 void tst_FeedTrackerSparql::orphansOfHalfFinishedWork()
 {
     DeletionListener listener(store());
-    store()->deleteOrphans();
-    QCOMPARE(countLogged(QStringLiteral("deleted orphan messages")), 1);
-    QCOMPARE(countLogged(QStringLiteral("No orphan nodes present")), 1);
-    QVERIFY(listener.announcements.isEmpty());
-
     const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
     QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m"),
                                        {enclosure(QStringLiteral("http://example.com/m.mp3"), QStringLiteral("/x/m.mp3"))})},
@@ -1119,37 +875,20 @@ void tst_FeedTrackerSparql::orphansOfHalfFinishedWork()
     locals.sort();
     QCOMPARE(locals, (QStringList{QStringLiteral("/x/lost"), QStringLiteral("/x/m.mp3")}));
     QCOMPARE(listener.stillStored, 0);
-    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }")).isEmpty());
+    QCOMPARE(count("mfo:Enclosure"), 0);
     QVERIFY(nodeGone(QStringLiteral("http://example.com/m.mp3")));
     QVERIFY(nodeGone(QStringLiteral("/x/m.mp3")));
     // A message without a link is no orphan.
-    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m a mfo:FeedMessage }")).size(), 1);
+    QCOMPARE(count("mfo:FeedMessage"), 1);
     store()->deleteOrphans();
     QCOMPARE(listener.announcements.size(), 1);
-}
-
-void tst_FeedTrackerSparql::deleteAllChannels()
-{
-    store()->deleteAllChannels();
-    QVERIFY(!store()->deleteMessages(QString()));
-    QCOMPARE(countLogged(QStringLiteral("Channel uri empty")), 1);
-    const QString a = subscribe(QStringLiteral("http://example.com/a"));
-    subscribe(QStringLiteral("http://example.com/b"));
-    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m"))}, a));
-    QVERIFY(store()->deleteMessages(QStringLiteral("urn:uuid:none")));
-    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m a mfo:FeedMessage }")).size() == 1);
-    store()->deleteAllChannels();
-    QVERIFY(store()->allChannelUrls().isEmpty());
-    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m a mfo:FeedMessage }")).isEmpty());
-    QVERIFY(store()->deleteMessages(QStringLiteral("urn:uuid:none")));
-    QVERIFY(countLogged(QStringLiteral("Nothing to delete")) >= 1);
 }
 
 // A query text that the store cannot parse must fail here, not for a user: every operation
 // runs on a populated store and no failure may be logged.
 void tst_FeedTrackerSparql::everyQueryParses()
 {
-    const QString channel = addChannelNode(QStringLiteral("http://example.com/c"), QStringLiteral("C"));
+    const QString channel = subscribe(QStringLiteral("http://example.com/c"));
     const QString message = addMessageNode(channel);
     QVERIFY(store()->addEnclosures({enclosure(QStringLiteral("http://example.com/e"))}, message));
     QVERIFY(store()->addEnclosures({enclosure(QStringLiteral("http://example.com/e"))}, channel));
@@ -1169,10 +908,8 @@ void tst_FeedTrackerSparql::everyQueryParses()
     QVERIFY(store()->editChannel(channelRecord.uri(), {{FeedTrackerSparql::LinkKey, QStringLiteral("http://example.com/3")},
                                                        {FeedTrackerSparql::TitleKey, QStringLiteral("t")},
                                                        {FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("2024-01-01T00:00:00")}}));
-    FeedMessage posted;
-    posted.setLink(QStringLiteral("http://example.com/m"));
+    FeedMessage posted = post(QStringLiteral("http://example.com/m"), {enclosure(QStringLiteral("http://example.com/m.mp3"))});
     posted.setPublishedDate(QDateTime::currentDateTime());
-    posted.setEnclosures({enclosure(QStringLiteral("http://example.com/m.mp3"))});
     QVERIFY(store()->addMessages({posted}, channel));
     QVERIFY(store()->addMessages({posted}, channelRecord.uri()));
     QCOMPARE(store()->messagesForChannel(channel).size(), 1);
@@ -1181,10 +918,10 @@ void tst_FeedTrackerSparql::everyQueryParses()
     QVERIFY(store()->latestPostPublishedTime(channel).isValid());
     QCOMPARE(store()->deletableMessageCount(channel), 2);
     QCOMPARE(store()->deletableMessages(channel, 5).size(), 1);
-    const QStringList log = takeLog();
-    QCOMPARE(log.filter(QStringLiteral("failed"), Qt::CaseInsensitive), QStringList());
+    QCOMPARE(takeLog().filter(QStringLiteral("failed"), Qt::CaseInsensitive), QStringList());
 }
 
+// Without its store the object still exists and every operation gives its failure value.
 void tst_FeedTrackerSparql::missingStoreService()
 {
     const QByteArray service = qgetenv("VIRELON_STORE_SERVICE");
@@ -1193,28 +930,18 @@ void tst_FeedTrackerSparql::missingStoreService()
     FeedTrackerSparql* absent = FeedTrackerSparql::instance();
     qputenv("VIRELON_STORE_SERVICE", service);
     QVERIFY(absent);
-    QCOMPARE(countLogged(QStringLiteral("QTRACKER_DIRECT : Driver not found")), 1);
+    const QString uri = QStringLiteral("urn:x");
     QVERIFY(absent->allChannelUrls().isEmpty());
     QVERIFY(absent->allChannels().isEmpty());
-    QVERIFY(absent->channelForUri(QStringLiteral("urn:x")).uri().isEmpty());
-    QVERIFY(absent->channelType(QStringLiteral("urn:x")).isEmpty());
-    QVERIFY(!absent->addEnclosures({enclosure(QStringLiteral("http://example.com/e"))}, QStringLiteral("urn:x")));
-    QVERIFY(absent->enclosuresForMessage(QStringLiteral("urn:x")).isEmpty());
-    QVERIFY(absent->enclosureForUri(QStringLiteral("urn:x")).uri().isEmpty());
-    QVERIFY(!absent->updateEnclosure(enclosure(QStringLiteral("http://example.com/e"))));
+    QVERIFY(absent->channelForUri(uri).uri().isEmpty());
+    QVERIFY(absent->enclosuresForMessage(uri).isEmpty());
+    QVERIFY(absent->messagesForChannel(uri).isEmpty());
+    QCOMPARE(absent->deletableMessageCount(uri), 0);
+    QVERIFY(!absent->addEnclosures({enclosure(QStringLiteral("http://example.com/e"))}, uri));
     FeedChannel channel;
-    channel.setUri(QStringLiteral("urn:x"));
     channel.setLink(QStringLiteral("http://example.com/l"));
     QVERIFY(absent->addChannel(channel).isEmpty());
-    QVERIFY(!absent->updateChannel(channel));
-    QVERIFY(!absent->editChannel(QStringLiteral("urn:x"), {{FeedTrackerSparql::TitleKey, QStringLiteral("t")}}));
-    QVERIFY(!absent->addMessages({FeedMessage()}, QStringLiteral("urn:x")));
-    QVERIFY(absent->messagesForChannel(QStringLiteral("urn:x")).isEmpty());
-    QVERIFY(absent->allMessageUrls(QStringLiteral("urn:x")).isEmpty());
-    QVERIFY(absent->messageLinksOfChannel(QStringLiteral("urn:x")).isEmpty());
-    QVERIFY(!absent->latestPostPublishedTime(QStringLiteral("urn:x")).isValid());
-    QCOMPARE(absent->deletableMessageCount(QStringLiteral("urn:x")), 0);
-    QVERIFY(absent->deletableMessages(QStringLiteral("urn:x"), 3).isEmpty());
+    QVERIFY(!absent->addMessages({post(QStringLiteral("http://example.com/m"))}, uri));
     FeedTrackerSparql::releaseInstance();
 }
 

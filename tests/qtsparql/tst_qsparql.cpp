@@ -1,7 +1,5 @@
-#include "storeendpoint.h"
 #include "testenvironment.h"
 
-#include <QDBusConnection>
 #include <QDateTime>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -24,18 +22,11 @@ private slots:
     void terms();
     void placeholdersFilledOnce_data();
     void placeholdersFilledOnce();
-    void unusableValueFailsWithoutStore_data();
-    void unusableValueFailsWithoutStore();
     void valuesRoundTrip_data();
     void valuesRoundTrip();
     void resultValueTypes();
     void underscoreVariablesAfterPredicate();
-    void emptyUpdateSucceeds();
-    void storeErrorReported();
-    void cursorWalk();
-    void unknownDriver();
-    void busConnection();
-    void missingService();
+    void emptyUpdateAndStoreError();
 
 private:
     ResultPointer exec(const QSparqlQuery& query) { return ResultPointer(_connection->exec(query)); }
@@ -62,20 +53,17 @@ void tst_QSparql::terms_data()
     // QUrl's plain form leaves blanks raw; an IRI may not hold them.
     QTest::newRow("url with blank and quote") << QVariant(QUrl(QStringLiteral("http://example.com/a b\"c")))
                                               << QStringLiteral("<http://example.com/a%20b%22c>");
-    QTest::newRow("urn") << QVariant(QUrl(QStringLiteral("urn:uuid:12-ab"))) << QStringLiteral("<urn:uuid:12-ab>");
     QTest::newRow("empty url") << QVariant(QUrl()) << QString();
     QTest::newRow("invalid url") << QVariant(QUrl(QStringLiteral("http://exa mple.com/"), QUrl::StrictMode))
                                  << QString();
     QTest::newRow("text") << QVariant(QStringLiteral("a \"b\" \\ c\nd\re\tf\bg\fh"))
                           << QStringLiteral("\"a \\\"b\\\" \\\\ c\\nd\\re\\tf\\bg\\fh\"");
-    QTest::newRow("utf-8 text") << QVariant(QStringLiteral("Grüße ✓")) << QStringLiteral("\"Grüße ✓\"");
     QTest::newRow("utc time") << QVariant(QDateTime(QDate(2024, 2, 29), QTime(23, 5, 1), Qt::UTC))
                               << QStringLiteral("\"2024-02-29T23:05:01Z\"^^xsd:dateTime");
     QTest::newRow("offset time") << QVariant(QDateTime(QDate(2024, 3, 1), QTime(1, 5, 1), Qt::OffsetFromUTC, 7200))
                                  << QStringLiteral("\"2024-02-29T23:05:01Z\"^^xsd:dateTime");
     QTest::newRow("invalid time") << QVariant(QDateTime()) << QString();
     QTest::newRow("unsigned") << QVariant(4294967295u) << QStringLiteral("4294967295");
-    QTest::newRow("negative") << QVariant(-3) << QStringLiteral("-3");
     QTest::newRow("boolean") << QVariant(true) << QStringLiteral("true");
     QTest::newRow("none") << QVariant() << QString();
 }
@@ -85,6 +73,14 @@ void tst_QSparql::terms()
     QFETCH(QVariant, value);
     QFETCH(QString, term);
     QCOMPARE(QSparqlBinding(QStringLiteral("x"), value).toString(), term);
+    if (!term.isEmpty())
+        return;
+    // A value with no term fails the query and stores nothing; an empty URL must never
+    // become "<>", which the store turns into a blank node.
+    QSparqlQuery query(QStringLiteral("INSERT { ?:node a mfo:FeedChannel }"), QSparqlQuery::InsertStatement);
+    query.bindValue(QStringLiteral("node"), value);
+    QVERIFY(exec(query)->hasError());
+    QCOMPARE(exec(QSparqlQuery(QStringLiteral("SELECT ?c WHERE { ?c a mfo:FeedChannel }")))->size(), 0);
 }
 
 void tst_QSparql::placeholdersFilledOnce_data()
@@ -114,41 +110,13 @@ void tst_QSparql::placeholdersFilledOnce()
     QCOMPARE(query.preparedQueryText(), prepared);
 }
 
-void tst_QSparql::unusableValueFailsWithoutStore_data()
-{
-    QTest::addColumn<QVariant>("value");
-    QTest::newRow("empty url") << QVariant(QUrl());
-    QTest::newRow("unbound") << QVariant();
-    QTest::newRow("text with NUL") << QVariant(QStringLiteral("a") + QChar(0) + QStringLiteral("b"));
-}
-
-// An empty URL must never become "<>", which the store turns into a blank node.
-void tst_QSparql::unusableValueFailsWithoutStore()
-{
-    QFETCH(QVariant, value);
-    QSparqlQuery query(QStringLiteral("INSERT { ?:node a mfo:FeedChannel }"), QSparqlQuery::InsertStatement);
-    if (value.isValid())
-        query.bindValue(QStringLiteral("node"), value);
-    ResultPointer result = exec(query);
-    QVERIFY(result);
-    QVERIFY(result->hasError());
-    if (value.type() != QVariant::String) {
-        QVERIFY(result->lastError().message().contains(QLatin1String("?:node")));
-        QCOMPARE(query.preparedQueryText(), query.query());
-    }
-    ResultPointer count = exec(QSparqlQuery(QStringLiteral("SELECT ?c WHERE { ?c a mfo:FeedChannel }")));
-    QCOMPARE(count->size(), 0);
-}
-
 void tst_QSparql::valuesRoundTrip_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("url");
-    QTest::newRow("plain") << QStringLiteral("Title") << QStringLiteral("http://example.com/feed");
     QTest::newRow("hostile") << QStringLiteral("q\"uote' \\ back\nnew\r\tline }\n; DROP ALL <x> %5 ?:url")
                              << QStringLiteral("http://example.com/a b\"c>d{e}|f^g`h\\i");
     QTest::newRow("non-ascii") << QStringLiteral("Ünïcødé ☃ 𝄞") << QStringLiteral("http://example.com/ü");
-    QTest::newRow("long") << QString(5000, QLatin1Char('x')) << QStringLiteral("http://example.com/") + QString(2048, QLatin1Char('y'));
 }
 
 void tst_QSparql::valuesRoundTrip()
@@ -174,33 +142,25 @@ void tst_QSparql::valuesRoundTrip()
     QCOMPARE(read->value(1).toString(), QUrl(url).toString(QUrl::FullyEncoded));
 }
 
+// What the row mappings rely on: numbers and booleans typed, times as written, unbound invalid.
 void tst_QSparql::resultValueTypes()
 {
     const QDateTime time(QDate(2023, 7, 1), QTime(12, 30, 15), Qt::OffsetFromUTC, 3 * 3600);
     QSparqlQuery insert(QStringLiteral("INSERT { <urn:x:types> a mfo:Enclosure; nie:contentSize 42; mfo:optional true; "
-                                       "nie:contentCreated ?:time; nao:hasTag nao:predefined-tag-favorite }"),
+                                       "nie:contentCreated ?:time }"),
                         QSparqlQuery::InsertStatement);
     insert.bindValue(QStringLiteral("time"), time);
     QVERIFY(!exec(insert)->hasError());
     ResultPointer result = exec(QSparqlQuery(QStringLiteral(
-        "SELECT ?s ?o ?t ?tag ?none WHERE { <urn:x:types> nie:contentSize ?s; mfo:optional ?o; "
-        "nie:contentCreated ?t; nao:hasTag ?tag . OPTIONAL { <urn:x:types> nie:title ?none } }")));
-    QVERIFY2(!result->hasError(), qPrintable(result->lastError().message()));
+        "SELECT ?s ?o ?t ?none WHERE { <urn:x:types> nie:contentSize ?s; mfo:optional ?o; "
+        "nie:contentCreated ?t . OPTIONAL { <urn:x:types> nie:title ?none } }")));
     QVERIFY(result->next());
-    const QSparqlResultRow row = result->current();
-    QCOMPARE(row.count(), 5);
-    QCOMPARE(row.variableName(0), QStringLiteral("s"));
-    QCOMPARE(row.value(0).type(), QVariant::LongLong);
-    QCOMPARE(row.value(0).toLongLong(), 42);
-    QCOMPARE(row.value(1).type(), QVariant::Bool);
-    QCOMPARE(row.value(1).toBool(), true);
-    QCOMPARE(row.value(2).toDateTime(), time);
-    // A bound favourite tag is its IRI text, which reads as true.
-    QCOMPARE(row.value(3).type(), QVariant::String);
-    QCOMPARE(row.value(3).toString(), QStringLiteral("http://tracker.api.gnome.org/ontology/v3/nao#predefined-tag-favorite"));
-    QVERIFY(row.value(3).toBool());
-    QVERIFY(!row.value(4).isValid());
-    QVERIFY(!row.binding(4).isValid());
+    QCOMPARE(result->value(0), QVariant(qlonglong(42)));
+    QCOMPARE(result->value(1), QVariant(true));
+    QCOMPARE(result->value(2).toDateTime(), time);
+    QVERIFY(!result->value(3).isValid());
+    QVERIFY(!result->next());
+    QVERIFY(!result->next());
 }
 
 // The store's parser refuses "?_x" right after a predicate; without the rewrite this select
@@ -213,7 +173,6 @@ void tst_QSparql::underscoreVariablesAfterPredicate()
     QSparqlQuery query(QStringLiteral("SELECT ?_enclosure ?_remLink ?_title WHERE { ?_enclosure a mfo:Enclosure; "
                                       "mfo:remoteLink ?_remLink; nie:title ?_title . FILTER(?_enclosure = ?:e) }"));
     query.bindValue(QStringLiteral("e"), QUrl(QStringLiteral("urn:x:e1")));
-    QVERIFY(query.preparedQueryText().contains(QLatin1String("?_remLink")));
     ResultPointer result = exec(query);
     QVERIFY2(!result->hasError(), qPrintable(result->lastError().message()));
     QVERIFY(result->next());
@@ -221,73 +180,18 @@ void tst_QSparql::underscoreVariablesAfterPredicate()
     QCOMPARE(result->value(2).toString(), QStringLiteral("?_literal"));
 }
 
-void tst_QSparql::emptyUpdateSucceeds()
+// The store refuses an empty update text; nothing to write is no error.
+void tst_QSparql::emptyUpdateAndStoreError()
 {
-    ResultPointer result = exec(QSparqlQuery(QStringLiteral(" \n "), QSparqlQuery::InsertStatement));
-    QVERIFY(result);
-    QVERIFY(result->waitForFinished());
-    QVERIFY(!result->hasError());
-    QCOMPARE(result->size(), 0);
-}
-
-void tst_QSparql::storeErrorReported()
-{
-    ResultPointer result = exec(QSparqlQuery(QStringLiteral("SELECT ?x WHERE { ?x nosuch:property ?y }")));
-    QVERIFY(result);
-    QVERIFY(!result->waitForFinished());
-    QVERIFY(result->hasError());
-    QCOMPARE(result->lastError().type(), QSparqlError::BackendError);
-    QVERIFY(!result->lastError().message().isEmpty());
-}
-
-void tst_QSparql::cursorWalk()
-{
-    ResultPointer result = exec(QSparqlQuery(QStringLiteral("SELECT ?x WHERE { VALUES ?x { 1 2 3 } }")));
-    QCOMPARE(result->size(), 3);
-    QCOMPARE(result->pos(), -1);
-    QVERIFY(result->current().isEmpty());
-    QVERIFY(result->next());
-    QVERIFY(result->next());
-    QVERIFY(result->next());
-    QCOMPARE(result->binding(0).value().toInt(), 3);
-    QVERIFY(!result->next());
-    QVERIFY(!result->next());
-    QVERIFY(result->first());
-    QCOMPARE(result->value(0).toInt(), 1);
-}
-
-void tst_QSparql::unknownDriver()
-{
-    QSparqlConnection connection(QStringLiteral("QSPARQL_NONE"));
-    QVERIFY(!connection.isValid());
-    QVERIFY(!connection.exec(QSparqlQuery(QStringLiteral("SELECT ?x WHERE { ?x a mfo:FeedChannel }"))));
-}
-
-void tst_QSparql::busConnection()
-{
-    StoreEndpoint endpoint(_dir.filePath(QStringLiteral("endpoint")));
-    if (!endpoint.start())
-        QSKIP("No session bus or no store service");
-    QSparqlConnection connection(QStringLiteral("QTRACKER_DIRECT"));
-    QVERIFY(connection.isValid());
-    QSparqlQuery insert(QStringLiteral("INSERT { ?:c a mfo:FeedChannel; nie:title ?:t }"), QSparqlQuery::InsertStatement);
-    insert.bindValue(QStringLiteral("c"), connection.createUrn());
-    insert.bindValue(QStringLiteral("t"), QStringLiteral("over the bus"));
-    ResultPointer written(connection.exec(insert));
-    QVERIFY(!written->hasError());
-    ResultPointer read(connection.exec(QSparqlQuery(QStringLiteral("SELECT ?t WHERE { ?c a mfo:FeedChannel; nie:title ?t }"))));
-    QVERIFY(read->next());
-    QCOMPARE(read->value(0).toString(), QStringLiteral("over the bus"));
-}
-
-void tst_QSparql::missingService()
-{
-    if (!QDBusConnection::sessionBus().isConnected())
-        QSKIP("No session bus");
-    qputenv("VIRELON_STORE_SERVICE", "com.vorlane.Virelon.Test.NoSuchStore");
-    QSparqlConnection connection(QStringLiteral("QTRACKER_DIRECT"));
-    ResultPointer result(connection.exec(QSparqlQuery(QStringLiteral("SELECT ?x WHERE { ?x a mfo:FeedChannel }"))));
-    QVERIFY(!result || result->hasError());
+    ResultPointer empty = exec(QSparqlQuery(QStringLiteral(" \n "), QSparqlQuery::InsertStatement));
+    QVERIFY(empty->waitForFinished());
+    QVERIFY(!empty->hasError());
+    ResultPointer refused = exec(QSparqlQuery(QStringLiteral("SELECT ?x WHERE { ?x nosuch:property ?y }")));
+    QVERIFY(!refused->waitForFinished());
+    QCOMPARE(refused->lastError().type(), QSparqlError::BackendError);
+    QSparqlConnection unknown(QStringLiteral("QSPARQL_NONE"));
+    QVERIFY(!unknown.isValid());
+    QVERIFY(!unknown.exec(QSparqlQuery(QStringLiteral("SELECT ?x WHERE { ?x a mfo:FeedChannel }"))));
 }
 
 VIRELON_TEST_MAIN(tst_QSparql)
