@@ -15,7 +15,6 @@ class tst_Tamsil : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
     void feedOutcome_data();
     void feedOutcome();
     void invalidLinkFailsAtOnce();
@@ -25,11 +24,9 @@ private slots:
     void enclosureOutcome();
     void pauseAndResume_data();
     void pauseAndResume();
-    void cancelGivesOneSignal();
-    void pauseDuringFeedStops();
+    void interruptions_data();
+    void interruptions();
     void idleIgnoresPauseAndCancel();
-    void newRequestSupersedesRunning();
-    void newFeedSupersedesRunningFeed();
 
 private:
     static const QByteArray Rss;
@@ -39,18 +36,13 @@ private:
     static HttpFixture::Reply trickle(const QByteArray& body, int chunkSize = 1024);
     static HttpFixture::Reply stalled(const QByteArray& body);
     FeedEnclosure enclosureAt(const QString& path);
-    int results() const;
-    void expectOneResult();
-    int failure(QSignalSpy* spy) const { return spy->first().first().toInt(); }
-    QVariantMap finished() const { return _enclosureFinished->first().first().toMap(); }
+    void expectResults(const QStringList& results);
 
-    HttpFixture* _http = nullptr;
-    Tamsil* _tamsil = nullptr;
-    QSignalSpy* _feedsFinished = nullptr;
-    QSignalSpy* _feedsFailed = nullptr;
-    QSignalSpy* _enclosureFinished = nullptr;
-    QSignalSpy* _enclosureFailed = nullptr;
-    QSignalSpy* _progress = nullptr;
+    QScopedPointer<HttpFixture> _http;
+    QScopedPointer<Tamsil> _tamsil;
+    QScopedPointer<QSignalSpy> _progress;
+    QStringList _results; // "feed finished", "enclosure failed 203", ...
+    QVariantMap _finished;
     QTemporaryDir _files;
 };
 
@@ -68,24 +60,21 @@ void tst_Tamsil::initTestCase()
 
 void tst_Tamsil::init()
 {
-    _http = new HttpFixture;
-    _tamsil = new Tamsil;
-    _feedsFinished = new QSignalSpy(_tamsil, &Tamsil::downloadFeedsFinished);
-    _feedsFailed = new QSignalSpy(_tamsil, &Tamsil::downloadFeedsFailed);
-    _enclosureFinished = new QSignalSpy(_tamsil, &Tamsil::downloadEnclosureFinished);
-    _enclosureFailed = new QSignalSpy(_tamsil, &Tamsil::downloadEnclosureFailed);
-    _progress = new QSignalSpy(_tamsil, &Tamsil::enclosureDownloadProgress);
-}
-
-void tst_Tamsil::cleanup()
-{
-    delete _feedsFinished;
-    delete _feedsFailed;
-    delete _enclosureFinished;
-    delete _enclosureFailed;
-    delete _progress;
-    delete _tamsil;
-    delete _http;
+    _progress.reset();
+    _http.reset(new HttpFixture);
+    _tamsil.reset(new Tamsil);
+    _progress.reset(new QSignalSpy(_tamsil.data(), &Tamsil::enclosureDownloadProgress));
+    _results.clear();
+    Tamsil* tamsil = _tamsil.data();
+    connect(tamsil, &Tamsil::downloadFeedsFinished, this, [this] { _results << QStringLiteral("feed finished"); });
+    connect(tamsil, &Tamsil::downloadFeedsFailed, this,
+            [this](int code) { _results << QStringLiteral("feed failed %1").arg(code); });
+    connect(tamsil, &Tamsil::downloadEnclosureFinished, this, [this](const QVariantMap& result) {
+        _results << QStringLiteral("enclosure finished");
+        _finished = result;
+    });
+    connect(tamsil, &Tamsil::downloadEnclosureFailed, this,
+            [this](int code) { _results << QStringLiteral("enclosure failed %1").arg(code); });
 }
 
 FeedChannel tst_Tamsil::channelFor(const QUrl& url, const QString& lastModified)
@@ -132,18 +121,12 @@ FeedEnclosure tst_Tamsil::enclosureAt(const QString& path)
     return enclosure;
 }
 
-int tst_Tamsil::results() const
+// Waits for the results, then lets whatever else is pending run: no other result may follow.
+void tst_Tamsil::expectResults(const QStringList& results)
 {
-    return _feedsFinished->count() + _feedsFailed->count() + _enclosureFinished->count()
-           + _enclosureFailed->count();
-}
-
-// Waits for the result, then lets whatever else is pending run: no second result may follow.
-void tst_Tamsil::expectOneResult()
-{
-    QTRY_VERIFY(results() > 0);
+    QTRY_VERIFY(_results.size() >= results.size());
     QCoreApplication::processEvents();
-    QCOMPARE(results(), 1);
+    QCOMPARE(_results, results);
 }
 
 void tst_Tamsil::feedOutcome_data()
@@ -208,22 +191,17 @@ void tst_Tamsil::feedOutcome()
     if (link.startsWith(QLatin1Char('/')))
         url = _http->url(link);
     _tamsil->downloadFeeds(channelFor(url, Stamp));
-    expectOneResult();
+    expectResults({code ? QStringLiteral("feed failed %1").arg(code) : QStringLiteral("feed finished")});
     if (!_http->requests().isEmpty()) {
         QCOMPARE(_http->requests().first().header("If-Modified-Since"), Stamp.toLatin1());
         QCOMPARE(_http->requests().first().header("Accept"),
                  QByteArray("application/rss+xml,application/atom+xml,application/xml,text/xml,*/*"));
     }
     if (code == 0) {
-        QCOMPARE(_feedsFinished->count(), 1);
         QCOMPARE(_tamsil->channel().messages().size(), 1);
         QCOMPARE(_tamsil->channel().link(), url.toString());
         QCOMPARE(_tamsil->channel().lastModifiedTime(), QString::fromLatin1(reply.lastModified));
-    } else {
-        QCOMPARE(_feedsFailed->count(), 1);
-        QCOMPARE(failure(_feedsFailed), code);
-    }
-    if (code == 304) {
+    } else if (code == 304) {
         QCOMPARE(_tamsil->channel().lastModifiedTime(), Stamp);
         QVERIFY(_tamsil->channel().messages().isEmpty());
     }
@@ -239,8 +217,7 @@ void tst_Tamsil::relativeLinksFollowTheMovedFeed()
     _http->redirect(QStringLiteral("/old"), _http->url(QStringLiteral("/new/feed.xml")), 301);
     const QUrl subscribed = _http->url(QStringLiteral("/old"));
     _tamsil->downloadFeeds(channelFor(subscribed));
-    expectOneResult();
-    QCOMPARE(_feedsFinished->count(), 1);
+    expectResults({QStringLiteral("feed finished")});
     QVERIFY(!_http->requests().first().hasHeader("If-Modified-Since")); // empty: not sent
     const FeedChannel channel = _tamsil->channel();
     QCOMPARE(channel.link(), subscribed.toString());
@@ -257,13 +234,11 @@ void tst_Tamsil::invalidLinkFailsAtOnce()
     request.setLink(QStringLiteral("http://exa mple.test/%zz"));
     request.setTitle(QStringLiteral("Mine"));
     _tamsil->downloadFeeds(request);
-    QCOMPARE(_feedsFailed->count(), 1);
-    QCOMPARE(failure(_feedsFailed), 101);
+    QCOMPARE(_results, QStringList({QStringLiteral("feed failed 101")}));
+    expectResults({QStringLiteral("feed failed 101")});
     QCOMPARE(_tamsil->channel().link(), request.link());
     QCOMPARE(_tamsil->channel().title(), request.title());
     QCOMPARE(_tamsil->channel().lastModifiedTime(), request.lastModifiedTime());
-    QCoreApplication::processEvents();
-    QCOMPARE(results(), 1);
     QVERIFY(_http->requests().isEmpty());
 }
 
@@ -272,13 +247,12 @@ void tst_Tamsil::enclosureNeverCarriesFeedHeaders()
 {
     _http->serve(QStringLiteral("/a.mp3"), "data", "audio/mpeg");
     _tamsil->downloadFeeds(channelFor(QUrl(QStringLiteral("file:///nowhere")), Stamp));
-    QTRY_COMPARE(results(), 1); // refused before any request: its headers must not linger
+    QTRY_COMPARE(_results.size(), 1); // refused before any request: its headers must not linger
     _tamsil->downloadEnclosure(enclosureAt(QStringLiteral("/a.mp3")));
-    QTRY_COMPARE(results(), 2);
-    const HttpFixture::Request request = _http->requests(QStringLiteral("/a.mp3")).first();
+    expectResults({QStringLiteral("feed failed 104"), QStringLiteral("enclosure finished")});
+    const HttpFixture::Request request = _http->requests().first();
     QVERIFY(!request.hasHeader("If-Modified-Since"));
     QCOMPARE(request.header("Accept"), QByteArray("*/*"));
-    QCOMPARE(_enclosureFinished->count(), 1);
 }
 
 void tst_Tamsil::enclosureOutcome_data()
@@ -306,13 +280,11 @@ void tst_Tamsil::enclosureOutcome()
     _http->setReply(QStringLiteral("/e.ogg"), reply);
     const FeedEnclosure enclosure = enclosureAt(QStringLiteral("/e.ogg"));
     _tamsil->downloadEnclosure(enclosure);
-    expectOneResult();
-    if (code != 0) {
-        QCOMPARE(failure(_enclosureFailed), code);
+    expectResults({code ? QStringLiteral("enclosure failed %1").arg(code) : QStringLiteral("enclosure finished")});
+    if (code != 0)
         return;
-    }
-    QCOMPARE(finished().value(QStringLiteral("mimeType")).toString(), QStringLiteral("audio/ogg"));
-    QCOMPARE(finished().value(QStringLiteral("length")).toUInt(), contentLength ? 5000u : 0u);
+    QCOMPARE(_finished.value(QStringLiteral("mimeType")).toString(), QStringLiteral("audio/ogg"));
+    QCOMPARE(_finished.value(QStringLiteral("length")).toUInt(), contentLength ? 5000u : 0u);
     QFile file(enclosure.localUrl());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), reply.body);
@@ -338,46 +310,64 @@ void tst_Tamsil::pauseAndResume()
     _tamsil->downloadEnclosure(enclosure);
     QTRY_VERIFY(_progress->count() >= 3);
     _tamsil->pauseDownloadEnclosure();
-    expectOneResult();
-    QCOMPARE(failure(_enclosureFailed), 203);
+    expectResults({QStringLiteral("enclosure failed 203")});
     const qint64 partial = QFileInfo(enclosure.localUrl()).size();
     QVERIFY(partial > 0 && partial < reply.body.size());
 
     _tamsil->resumeDownloadEnclosure(enclosure);
-    QTRY_COMPARE(results(), 2);
-    QCoreApplication::processEvents();
-    QCOMPARE(results(), 2);
+    expectResults({QStringLiteral("enclosure failed 203"), QStringLiteral("enclosure finished")});
     QCOMPARE(_http->requests().last().header("Range"), "bytes=" + QByteArray::number(partial) + '-');
     // The whole file's length, not the part fetched after the pause.
-    QCOMPARE(finished().value(QStringLiteral("length")).toInt(), reply.body.size());
+    QCOMPARE(_finished.value(QStringLiteral("length")).toInt(), reply.body.size());
     QFile file(enclosure.localUrl());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), reply.body);
     QCOMPARE(_progress->last(), QVariantList({40000, 40000}));
 }
 
-void tst_Tamsil::cancelGivesOneSignal()
+void tst_Tamsil::interruptions_data()
 {
-    _http->setReply(QStringLiteral("/big"), trickle(bodyOf(40000)));
-    _tamsil->downloadEnclosure(enclosureAt(QStringLiteral("/big")));
-    QTRY_VERIFY(!_progress->isEmpty());
-    _tamsil->cancelDownload();
-    expectOneResult();
-    QCOMPARE(failure(_enclosureFailed), 201);
-    _tamsil->cancelDownload();
-    _tamsil->pauseDownloadEnclosure();
-    QCoreApplication::processEvents();
-    QCOMPARE(results(), 1);
+    QTest::addColumn<bool>("feed");        // the running request is a feed, else an enclosure
+    QTest::addColumn<QString>("then");     // what follows once it is under way
+    QTest::addColumn<QString>("result");
+    QTest::newRow("cancel an enclosure") << false << "cancel" << "enclosure failed 201";
+    QTest::newRow("pause a feed") << true << "pause" << "feed failed 201";
+    QTest::newRow("a new enclosure supersedes") << false << "enclosure" << "enclosure finished";
+    QTest::newRow("a new feed supersedes") << true << "feed" << "feed finished";
 }
 
-void tst_Tamsil::pauseDuringFeedStops()
+// Exactly one result per request: the interrupted one says nothing more, and a pause or cancel
+// after the end goes unheard.
+void tst_Tamsil::interruptions()
 {
-    _http->setReply(QStringLiteral("/feed"), stalled("<rss>" + bodyOf(20000)));
-    _tamsil->downloadFeeds(channelFor(_http->url(QStringLiteral("/feed"))));
+    QFETCH(bool, feed);
+    QFETCH(QString, then);
+    QFETCH(QString, result);
+    _http->setReply(QStringLiteral("/slow"), feed ? stalled("<rss><channel><title>stale</title>" + bodyOf(20000))
+                                                  : trickle(bodyOf(40000)));
+    _http->serve(QStringLiteral("/feed"), Rss, "application/rss+xml");
+    _http->serve(QStringLiteral("/fast"), "fast body", "text/plain");
+    if (feed)
+        _tamsil->downloadFeeds(channelFor(_http->url(QStringLiteral("/slow"))));
+    else
+        _tamsil->downloadEnclosure(enclosureAt(QStringLiteral("/slow")));
     QTRY_VERIFY(!_progress->isEmpty());
+    if (then == QLatin1String("cancel"))
+        _tamsil->cancelDownload();
+    else if (then == QLatin1String("pause"))
+        _tamsil->pauseDownloadEnclosure();
+    else if (then == QLatin1String("feed"))
+        _tamsil->downloadFeeds(channelFor(_http->url(QStringLiteral("/feed"))));
+    else
+        _tamsil->downloadEnclosure(enclosureAt(QStringLiteral("/fast")));
+    expectResults({result});
+    if (then == QLatin1String("feed"))
+        QCOMPARE(_tamsil->channel().messages().size(), 1);
+    if (then == QLatin1String("enclosure"))
+        QCOMPARE(_finished.value(QStringLiteral("length")).toUInt(), 9u);
+    _tamsil->cancelDownload();
     _tamsil->pauseDownloadEnclosure();
-    expectOneResult();
-    QCOMPARE(failure(_feedsFailed), 201);
+    expectResults({result});
 }
 
 void tst_Tamsil::idleIgnoresPauseAndCancel()
@@ -388,31 +378,7 @@ void tst_Tamsil::idleIgnoresPauseAndCancel()
     QTest::ignoreMessage(QtDebugMsg, "Plugin is idle. Cannot cancel !");
     _tamsil->pauseDownloadEnclosure();
     _tamsil->cancelDownload();
-    QCoreApplication::processEvents();
-    QCOMPARE(results(), 0);
-}
-
-void tst_Tamsil::newRequestSupersedesRunning()
-{
-    _http->setReply(QStringLiteral("/slow"), trickle(bodyOf(40000)));
-    _http->serve(QStringLiteral("/fast"), "fast body", "text/plain");
-    _tamsil->downloadEnclosure(enclosureAt(QStringLiteral("/slow")));
-    QTRY_VERIFY(!_progress->isEmpty());
-    _tamsil->downloadEnclosure(enclosureAt(QStringLiteral("/fast")));
-    expectOneResult();
-    QCOMPARE(finished().value(QStringLiteral("length")).toUInt(), 9u);
-}
-
-void tst_Tamsil::newFeedSupersedesRunningFeed()
-{
-    _http->setReply(QStringLiteral("/stalled"), stalled("<rss><channel><title>stale</title>" + bodyOf(5000)));
-    _http->serve(QStringLiteral("/feed"), Rss, "application/rss+xml");
-    _tamsil->downloadFeeds(channelFor(_http->url(QStringLiteral("/stalled"))));
-    QTRY_VERIFY(!_progress->isEmpty());
-    _tamsil->downloadFeeds(channelFor(_http->url(QStringLiteral("/feed"))));
-    expectOneResult();
-    QCOMPARE(_feedsFinished->count(), 1);
-    QCOMPARE(_tamsil->channel().messages().size(), 1);
+    expectResults({});
 }
 
 VIRELON_TEST_MAIN(tst_Tamsil)
