@@ -11,8 +11,7 @@ private slots:
     void dates();
     void unreadable_data();
     void unreadable();
-    void groupsAndDuplicates();
-    void relativeLinksResolveAgainstBase();
+    void enclosuresAndLinks();
     void textKinds_data();
     void textKinds();
 };
@@ -25,8 +24,7 @@ void tst_FeedXmlConverter::dates_data()
     QTest::newRow("rfc822 GMT") << "Tue, 08 Dec 2026 21:40:37 GMT" << "2026-12-08T21:40:37Z";
     // Qt alone would read the named zones as UTC.
     QTest::newRow("rfc822 EST") << "Tue, 08 Dec 2026 21:40:37 EST" << "2026-12-09T02:40:37Z";
-    QTest::newRow("rfc822 PDT") << "Tue, 08 Dec 2026 01:00:00 PDT" << "2026-12-08T08:00:00Z";
-    QTest::newRow("rfc822 CDT") << "08 Dec 2026 12:00 CDT" << "2026-12-08T17:00:00Z";
+    QTest::newRow("rfc822 PDT, no seconds") << "Tue, 08 Dec 2026 01:00 PDT" << "2026-12-08T08:00:00Z";
     QTest::newRow("rfc822 MST lower case") << "8 dec 2026 12:00:00 mst" << "2026-12-08T19:00:00Z";
     QTest::newRow("rfc822 offset") << "Tue, 08 Dec 2026 21:40:37 +0530" << "2026-12-08T16:10:37Z";
     QTest::newRow("rfc822 two-digit year") << "Tue, 08 Dec 26 21:40:37 +0000" << "2026-12-08T21:40:37Z";
@@ -35,7 +33,6 @@ void tst_FeedXmlConverter::dates_data()
     QTest::newRow("rfc822 unknown zone") << "Tue, 08 Dec 2026 21:40:37 XYZ" << invalid;
     QTest::newRow("rfc822 bad month") << "Tue, 08 Foo 2026 21:40:37 GMT" << invalid;
     QTest::newRow("rfc822 day 31 of november") << "31 Nov 2026 10:00:00 GMT" << invalid;
-    QTest::newRow("iso Z") << "2026-12-08T21:40:37Z" << "2026-12-08T21:40:37Z";
     QTest::newRow("iso offset") << "2026-12-08T21:40:37-05:00" << "2026-12-09T02:40:37Z";
     QTest::newRow("iso fraction") << "2026-12-08T21:40:37.25+01:00" << "2026-12-08T20:40:37.250Z";
     QTest::newRow("iso no seconds") << "2026-12-08T21:40Z" << "2026-12-08T21:40:00Z";
@@ -45,7 +42,6 @@ void tst_FeedXmlConverter::dates_data()
     QTest::newRow("iso hour offset") << "2026-12-08T21:40:37+02" << "2026-12-08T19:40:37Z";
     QTest::newRow("iso month 13") << "2026-13-08" << invalid;
     QTest::newRow("words") << "yesterday" << invalid;
-    QTest::newRow("empty") << "" << invalid;
     QTest::newRow("blanks") << "   " << invalid;
 }
 
@@ -66,7 +62,6 @@ void tst_FeedXmlConverter::unreadable_data()
 {
     QTest::addColumn<QString>("form");
     QTest::newRow("empty") << "";
-    QTest::newRow("not xml") << "channel";
     QTest::newRow("other root") << "<feed><title>x</title></feed>";
     QTest::newRow("cut off") << "<channel><title>x</title><item>";
     QTest::newRow("two roots") << "<channel/><channel/>";
@@ -84,40 +79,32 @@ void tst_FeedXmlConverter::unreadable()
     QVERIFY(converter.channel().title().isEmpty());
 }
 
-void tst_FeedXmlConverter::groupsAndDuplicates()
+// Enclosures: duplicates and ones without a URL dropped, each group numbered; links resolved
+// against the innermost base.
+void tst_FeedXmlConverter::enclosuresAndLinks()
 {
     FeedXmlConverter converter;
     converter.setSourceFeed(QStringLiteral(
-        "<channel><item>"
-        "<enclosure url='http://x.test/a' size='5'/>"
-        "<enclosure url='http://x.test/a' size='6'/>"
-        "<enclosure/>"
+        "<channel><base>http://x.test/feed/</base><image>icon.png</image><item>"
+        "<base>http://x.test/feed/</base><base>../posts/</base><link>one.html</link>"
+        "<enclosure url='one.mp3' size='5'/><enclosure url='one.mp3' size='6'/><enclosure/>"
         "<enclosuregroup><enclosure url='http://x.test/b'/><other/></enclosuregroup>"
         "<enclosuregroup><enclosure url='http://x.test/c' isDefault='true'/></enclosuregroup>"
         "</item></channel>"));
     QVERIFY(converter.isValid());
-    const QList<FeedEnclosure> enclosures = converter.channel().messages().value(0).enclosures();
+    QCOMPARE(converter.channel().icon().remoteUrl(), QStringLiteral("http://x.test/feed/icon.png"));
+    const FeedMessage message = converter.channel().messages().value(0);
+    QCOMPARE(message.baseUrl(), QStringLiteral("http://x.test/posts/"));
+    QCOMPARE(message.link(), QStringLiteral("http://x.test/posts/one.html"));
+    const QList<FeedEnclosure> enclosures = message.enclosures();
     QCOMPARE(enclosures.size(), 3);
+    QCOMPARE(enclosures.at(0).remoteUrl(), QStringLiteral("http://x.test/posts/one.mp3"));
     QCOMPARE(enclosures.at(0).length(), 5u);
     QCOMPARE(enclosures.at(0).groupId(), 0u);
     QCOMPARE(enclosures.at(1).groupId(), 1u);
     QCOMPARE(enclosures.at(2).groupId(), 2u);
     QVERIFY(enclosures.at(2).isDefault());
     QCOMPARE(enclosures.at(2).type(), FeedEnclosure::Optional);
-}
-
-void tst_FeedXmlConverter::relativeLinksResolveAgainstBase()
-{
-    FeedXmlConverter converter;
-    converter.setSourceFeed(QStringLiteral(
-        "<channel><base>http://x.test/feed/</base><image>icon.png</image>"
-        "<item><base>http://x.test/feed/</base><base>../posts/</base><link>one.html</link>"
-        "<enclosure url='one.mp3'/></item></channel>"));
-    const FeedMessage message = converter.channel().messages().value(0);
-    QCOMPARE(converter.channel().icon().remoteUrl(), QStringLiteral("http://x.test/feed/icon.png"));
-    QCOMPARE(message.baseUrl(), QStringLiteral("http://x.test/posts/"));
-    QCOMPARE(message.link(), QStringLiteral("http://x.test/posts/one.html"));
-    QCOMPARE(message.enclosures().value(0).remoteUrl(), QStringLiteral("http://x.test/posts/one.mp3"));
 }
 
 void tst_FeedXmlConverter::textKinds_data()

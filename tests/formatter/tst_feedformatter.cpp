@@ -2,47 +2,33 @@
 #include "feedformatter.h"
 #include "testenvironment.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
-Q_DECLARE_METATYPE(QList<FeedEnclosure>)
-
 class tst_FeedFormatter : public QObject
 {
     Q_OBJECT
 
+public:
+    enum Step { Scripts, Links, Images, Dimensions, Whole };
+
 private slots:
     void initTestCase();
     void init();
-    void removeScriptsAndStyles_data();
-    void removeScriptsAndStyles();
+    void steps_data();
+    void steps();
     void xssVectors_data();
     void xssVectors();
-    void resolveRelativeHyperlinks_data();
-    void resolveRelativeHyperlinks();
-    void localizeImages_data();
-    void localizeImages();
     void imagesAcrossMessages();
     void localizeOptionalEnclosures_data();
     void localizeOptionalEnclosures();
-    void formatImageDimensions_data();
-    void formatImageDimensions();
-    void embeddedImageWrittenAndReused();
-    void embeddedImagesNeverShareAFile();
-    void embeddedImageFileWithOtherBytesIsRewritten();
+    void embeddedImages();
     void embeddedImageRefused_data();
     void embeddedImageRefused();
-    void embeddedImageWithoutDirectory();
-    void realWorldMessages_data();
-    void realWorldMessages();
 
 private:
-    static QString local(const QString& url);
-    static QString expand(QString text);
-    static QString dataUrl(const QByteArray& bytes, const QString& type = QStringLiteral("image/png"));
     QString _directory;
 };
 
@@ -78,6 +64,27 @@ QStringList remoteUrls(const QList<FeedEnclosure>& enclosures)
     return urls;
 }
 
+QString local(const QString& url)
+{
+    return FeedFilenameGenerator().generateFileName(url);
+}
+
+// "@{url}" in an expected description stands for the local path of url.
+QString expand(QString text)
+{
+    static const QRegularExpression placeholder(QStringLiteral("@\\{([^}]*)\\}"));
+    QRegularExpressionMatch match;
+    while ((match = placeholder.match(text)).hasMatch())
+        text.replace(match.capturedStart(), match.capturedLength(),
+                     local(match.captured(1)).replace(QLatin1Char('"'), QLatin1String("&quot;")));
+    return text;
+}
+
+QString dataUrl(const QByteArray& bytes, const QString& type = QStringLiteral("image/png"))
+{
+    return QStringLiteral("data:") + type + QStringLiteral(";base64,") + QString::fromLatin1(bytes.toBase64());
+}
+
 QString decodedForCheck(QString text)
 {
     static const QRegularExpression numeric(QStringLiteral("&#(x?)([0-9a-f]+);?"),
@@ -94,26 +101,6 @@ QString decodedForCheck(QString text)
 
 } // namespace
 
-QString tst_FeedFormatter::local(const QString& url)
-{
-    return FeedFilenameGenerator().generateFileName(url);
-}
-
-// "@{url}" in an expected description stands for the local path of url.
-QString tst_FeedFormatter::expand(QString text)
-{
-    static const QRegularExpression placeholder(QStringLiteral("@\\{([^}]*)\\}"));
-    QRegularExpressionMatch match;
-    while ((match = placeholder.match(text)).hasMatch())
-        text.replace(match.capturedStart(), match.capturedLength(), local(match.captured(1)));
-    return text;
-}
-
-QString tst_FeedFormatter::dataUrl(const QByteArray& bytes, const QString& type)
-{
-    return QStringLiteral("data:") + type + QStringLiteral(";base64,") + QString::fromLatin1(bytes.toBase64());
-}
-
 void tst_FeedFormatter::initTestCase()
 {
     qunsetenv("VIRELON_ENCLOSURE_DIR");
@@ -128,12 +115,18 @@ void tst_FeedFormatter::init()
     QVERIFY(QDir().mkpath(_directory));
 }
 
-void tst_FeedFormatter::removeScriptsAndStyles_data()
+void tst_FeedFormatter::steps_data()
 {
+    QTest::addColumn<int>("step");
     QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("baseUrl");
     QTest::addColumn<QString>("expected");
-    const auto row = [](const char* name, const char* description, const char* expected) {
-        QTest::newRow(name) << QString::fromUtf8(description) << QString::fromUtf8(expected);
+    QTest::addColumn<QStringList>("enclosures");
+    int step = Scripts;
+    const auto row = [&step](const char* name, const char* description, const char* expected,
+                             const QStringList& enclosures = {}, const QString& base = pageBase) {
+        QTest::newRow(name) << step << QString::fromUtf8(description) << base << QString::fromUtf8(expected)
+                            << enclosures;
     };
     // Regression: one greedy match ate everything between the first and the last script.
     row("text between scripts survives",
@@ -147,9 +140,8 @@ void tst_FeedFormatter::removeScriptsAndStyles_data()
     row("unterminated script tag", "before <script", "before ");
     row("closing tag with blanks", "a<script>x</script >b<script>y</SCRIPT\n>c", "abc");
     row("script ends at its first end tag", "<script>s='</script>';</script>tail", "';</script>tail");
-    row("styles each on its own", "<style>p{}</style>words<STYLE type=\"text/css\">q{}</STYLE>more",
+    row("styles each on its own", "<style>p{}</style>words<STYLE type=\"text/css\">q{}</STYLE>more<style>c",
         "wordsmore");
-    row("style and script interleaved", "<style>a</style>1<script>b</script>2<style>c", "12");
     row("names that only begin alike", "<scripts>x</scripts><styles>y</styles>",
         "<scripts>x</scripts><styles>y</styles>");
     row("script in a comment stays hidden", "<!-- <script>x</script> --> words",
@@ -162,21 +154,18 @@ void tst_FeedFormatter::removeScriptsAndStyles_data()
     // Each of these took one more pass over the whole text per level of nesting.
     row("bracket before a script", "<<script>x</script>script>y", "&lt;script>y");
     row("junk name after a handler", "<a href onclick=x =javascript:alert(1)>t</a>", "<a href  >t</a>");
-    row("event handler", "<img src=x onerror=alert(1)>", "<img src=x >");
     row("event handlers in every case", "<p class='c' ONMOUSEOVER='x' OnClick=\"y\" id=z>t</p>",
         "<p class='c'   id=z>t</p>");
-    row("handler after a value with a bracket", "<a title=\"x>\" onclick=\"alert(1)\">t</a>",
-        "<a title=\"x>\" >t</a>");
-    row("handler glued to a quote", "<b id=\"1\"onclick=\"x\">t</b>", "<b id=\"1\">t</b>");
-    row("handler after a slash", "<svg/onload=alert(1)>", "<svg/>");
-    row("javascript link", "<a href=\"javascript:alert(1)\">link text</a>", "<a >link text</a>");
-    row("vbscript link", "<a href='vbscript:msgbox'>y</a>", "<a >y</a>");
-    row("javascript image", "<img src=\"JAVASCRIPT:alert(1)\" alt=\"a\">", "<img  alt=\"a\">");
+    row("handlers after a bracket in a value, a quote, a slash",
+        "<a title=\"x>\" onclick=\"alert(1)\">t</a><b id=\"1\"onclick=\"x\">t</b><svg/onload=alert(1)>",
+        "<a title=\"x>\" >t</a><b id=\"1\">t</b><svg/>");
+    row("script targets", "<a href=\"javascript:alert(1)\">l</a><a href='vbscript:m'>y</a><img src=\"JAVASCRIPT:x\">",
+        "<a >l</a><a >y</a><img >");
     row("harmless schemes stay", "<a href=\"https://example.com/javascript:x\">t</a><a href=\"mailto:a@b\">m</a>",
         "<a href=\"https://example.com/javascript:x\">t</a><a href=\"mailto:a@b\">m</a>");
-    row("data only as an image", "<a href=\"data:image/png;base64,AAAA\">full</a><img src=\"data:image/png;base64,AAAA\">",
-        "<a >full</a><img src=\"data:image/png;base64,AAAA\">");
-    row("refresh", "<meta HTTP-EQUIV=\"refresh\" content=\"0;url=http://x.example/\">",
+    row("data only as an image", "<a href=\"data:image/png;base64,AAAA\">f</a><img src=\"data:image/png;base64,AAAA\">",
+        "<a >f</a><img src=\"data:image/png;base64,AAAA\">");
+    row("meta refresh", "<meta HTTP-EQUIV=\"refresh\" content=\"0;url=http://x.example/\">",
         "<meta  content=\"0;url=http://x.example/\">");
     row("animated handler", "<svg><set attributeName=\"&#111;nmouseover\" to=\"alert(1)\"/></svg>",
         "<svg><set  to=\"alert(1)\"/></svg>");
@@ -189,15 +178,110 @@ void tst_FeedFormatter::removeScriptsAndStyles_data()
         "<textarea><!--&lt;/textarea>&lt;img src=x onerror=alert(1)>--></textarea>");
     row("entities kept", "<p title=\"&quot;q&quot;\">&lt;b&gt; &amp; &#233;</p>",
         "<p title=\"&quot;q&quot;\">&lt;b&gt; &amp; &#233;</p>");
+
+    step = Links;
+    row("relative and fragment", "<a href=\"more.html\">m</a><a href=\"#top\">t</a>",
+        "<a href=\"http://example.com/news/more.html\">m</a><a href=\"http://example.com/news/page.html#top\">t</a>");
+    row("single and no quotes", "<a href='/x'>t</a><a href=x.html>t</a>",
+        "<a href='http://example.com/x'>t</a><a href=\"http://example.com/news/x.html\">t</a>");
+    row("absolute and empty stay", "<a href=\"https://other.org/a?b=1&amp;c=2\">t</a><a href=\"\">e</a>",
+        "<a href=\"https://other.org/a?b=1&amp;c=2\">t</a><a href=\"\">e</a>");
+    // Regression: the value ran to the last quote before the next blank and swallowed the text.
+    row("apostrophe after the link", "<a href=\"page2.html\">John</a>'s book",
+        "<a href=\"http://example.com/news/page2.html\">John</a>'s book");
+    row("upper case and line breaks", "<A\n  class=\"c\"\n  HREF = \"up.html\">u</A>",
+        "<A\n  class=\"c\"\n  HREF = \"http://example.com/news/up.html\">u</A>");
+    row("other attributes and tags", "<a data-href=\"d.html\" href=\"h.html\">t</a><abbr href=\"x\">t</abbr>",
+        "<a data-href=\"d.html\" href=\"http://example.com/news/h.html\">t</a><abbr href=\"x\">t</abbr>");
+    row("no base", "<a href=\"more.html\">m</a>", "<a href=\"more.html\">m</a>", {}, QString());
+    row("hostile base", "<a href=\"x\">t</a>", "<a href=\"x\">t</a>", {}, QStringLiteral("javascript:alert(1)//"));
+    row("data base", "<a href=\"x\">t</a>", "<a href=\"x\">t</a>", {},
+        QStringLiteral("data:text/html,<script>alert(1)</script>/"));
+
+    step = Images;
+    row("every quoting style", "<img src=\"/1.png\"><img src='/2.png'><img src=/3.png>",
+        "<img src=\"@{http://example.com/1.png}\"><img src='@{http://example.com/2.png}'>"
+        "<img src=\"@{http://example.com/3.png}\">",
+        {QStringLiteral("http://example.com/1.png"), QStringLiteral("http://example.com/2.png"),
+         QStringLiteral("http://example.com/3.png")});
+    row("upper case, split over lines", "<IMG\n\tALT=\"x\"\n\tSRC = \"http://cdn.example.org/b.gif\">",
+        "<IMG\n\tALT=\"x\"\n\tSRC = \"@{http://cdn.example.org/b.gif}\">", {QStringLiteral("http://cdn.example.org/b.gif")});
+    // Regression: the value ran on to the apostrophe and queued a bogus download.
+    row("apostrophe after the image", "<img src=\"a.png\">John's",
+        "<img src=\"@{http://example.com/news/a.png}\">John's", {QStringLiteral("http://example.com/news/a.png")});
+    row("entity in the source", "<img src=\"http://x.org/i.png?a=1&amp;b=2\">",
+        "<img src=\"@{http://x.org/i.png?a=1&b=2}\">", {QStringLiteral("http://x.org/i.png?a=1&b=2")});
+    row("same image twice, blanks around", "<img src=\" /s.png\n\"><img src=\"http://example.com/s.png\">",
+        "<img src=\"@{http://example.com/s.png}\"><img src=\"@{http://example.com/s.png}\">",
+        {QStringLiteral("http://example.com/s.png")});
+    row("no scheme without a base", "<img src=\"pics/a.jpg\">", "<img src=\"pics/a.jpg\">", {}, QString());
+    row("local file", "<img src=\"file:///etc/passwd\">", "<img src=\"file:///etc/passwd\">");
+    row("empty source", "<img src=\"\"><img src>", "<img src=\"\"><img src>");
+    row("src is the shown source", "<img src=\"a.jpg\" data-src=\"real.jpg\">",
+        "<img src=\"@{http://example.com/news/a.jpg}\" data-src=\"real.jpg\">",
+        {QStringLiteral("http://example.com/news/a.jpg")});
+    row("quote in the local name is escaped", "<img src=\"http://x.org/a%22b.jpg\">",
+        "<img src=\"@{http://x.org/a%22b.jpg}\">", {QStringLiteral("http://x.org/a%22b.jpg")});
+
+    step = Dimensions;
+    row("both, past unit-less values", "<img width=\"5\"><p>t</p><img width=\"7px\" height='8px'>",
+        "<img width=\"5\"><p>t</p><img width=\"7\" height='8'>");
+    row("doubled unit", "<img width=\"1pxpx\">", "<img width=\"1\">");
+    row("unquoted, blank around =", "<IMG WIDTH = 3px>", "<IMG WIDTH = \"3\">");
+    row("other units, tags and names", "<img width=\"50%\" data-width=\"4px\"><td width=\"9px\">x</td>",
+        "<img width=\"50%\" data-width=\"4px\"><td width=\"9px\">x</td>");
+
+    step = Whole;
+    row("blog engine",
+        "<div class=\"entry\">\n"
+        "<p><a href=\"/2024/05/trip/\" rel=\"bookmark\">Our trip</a> &amp; what we&#8217;ve seen.</p>\n"
+        "<script type=\"text/javascript\">var _gaq = _gaq || []; _gaq.push(['_track']);</script>\n"
+        "<p><img class=\"aligncenter\" src=\"/wp-content/uploads/photo-1024x768.jpg\" alt=\"Photo\"\n"
+        "   width=\"1024px\" height=\"768px\" onload=\"lazy(this)\" /></p>\n"
+        "<style>.entry{color:red}</style>\n"
+        "<p>Read <a href='http://other.example.org/x?y=1&amp;z=2'>more</a> or <a href=\"#comments\">comment</a>.</p>\n"
+        "<img src=\"http://feeds.example.net/~r/pixel/1\" height=\"1\" width=\"1\"/>\n"
+        "</div>",
+        "<div class=\"entry\">\n"
+        "<p><a href=\"http://blog.example.com/2024/05/trip/\" rel=\"bookmark\">Our trip</a> &amp; what we&#8217;ve seen.</p>\n"
+        "\n"
+        "<p><img class=\"aligncenter\" src=\"@{http://blog.example.com/wp-content/uploads/photo-1024x768.jpg}\" alt=\"Photo\"\n"
+        "   width=\"1024\" height=\"768\"  /></p>\n"
+        "\n"
+        "<p>Read <a href='http://other.example.org/x?y=1&amp;z=2'>more</a> or "
+        "<a href=\"http://blog.example.com/2024/05/trip.html#comments\">comment</a>.</p>\n"
+        "<img src=\"@{http://feeds.example.net/~r/pixel/1}\" height=\"1\" width=\"1\"/>\n"
+        "</div>",
+        {QStringLiteral("http://blog.example.com/wp-content/uploads/photo-1024x768.jpg"),
+         QStringLiteral("http://feeds.example.net/~r/pixel/1")},
+        QStringLiteral("http://blog.example.com/2024/05/trip.html"));
 }
 
-void tst_FeedFormatter::removeScriptsAndStyles()
+// Each step on its own, and the whole walk over a real-world message.
+void tst_FeedFormatter::steps()
 {
+    QFETCH(int, step);
     QFETCH(QString, description);
+    QFETCH(QString, baseUrl);
     QFETCH(QString, expected);
-    FeedMessage formatted = message(description);
-    FeedFormatter().removeScriptsAndStyles(formatted);
-    QCOMPARE(formatted.description(), expected);
+    QFETCH(QStringList, enclosures);
+    FeedMessage formatted = message(description, baseUrl);
+    FeedFormatter formatter;
+    switch (step) {
+    case Scripts: formatter.removeScriptsAndStyles(formatted); break;
+    case Links: formatter.resolveRelativeHyperlinks(formatted); break;
+    case Images: formatter.localizeImages(formatted); break;
+    case Dimensions: formatter.formatImageDimensions(formatted); break;
+    default: formatted = formatter.formatMessage(formatted); break;
+    }
+    QCOMPARE(formatted.description(), expand(expected));
+    QCOMPARE(remoteUrls(formatted.enclosures()), enclosures);
+    for (const FeedEnclosure& enclosure : formatted.enclosures()) {
+        QCOMPARE(enclosure.localUrl(), local(enclosure.remoteUrl()));
+        QCOMPARE(enclosure.type(), FeedEnclosure::Essential);
+        QVERIFY2(step == Whole || enclosure.mimeType().startsWith(QLatin1String("image/")),
+                 qPrintable(enclosure.mimeType()));
+    }
 }
 
 void tst_FeedFormatter::xssVectors_data()
@@ -209,25 +293,21 @@ void tst_FeedFormatter::xssVectors_data()
     const char* const vectors[] = {
         "<IMG SRC=&#0000106&#0000097&#0000118&#0000097&#0000115&#0000099&#0000114&#0000105&#0000112&#0000116&#0000058&#0000097>",
         "<IMG SRC=&#x6A&#x61&#x76&#x61&#x73&#x63&#x72&#x69&#x70&#x74&#x3A&#x61&#x6C&#x65&#x72&#x74>",
-        "<IMG SRC=\"jav\tascript:alert('XSS');\">",
-        "<IMG SRC=\"jav&#x0A;ascript:alert('XSS');\">",
+        "<IMG SRC=\"jav\tascript:alert('XSS');\"><IMG SRC=\"jav&#x0A;ascript:alert('XSS');\">",
         "<IMG SRC=\" &#14;  javascript:alert('XSS');\">",
-        "<a href=\"java&Tab;script&colon;alert(1)\">x</a>",
-        "<a href=\"  JavaScript :alert(1)\">x</a>",
+        "<a href=\"java&Tab;script&colon;alert(1)\">x</a><a href=\"  JavaScript :alert(1)\">x</a>",
         "<svg onload=alert(1)>",
-        "<svg><a xlink:href=\"javascript:alert(1)\"><text>t</text></a></svg>",
-        "<svg><animate attributeName=\"href\" values=\"x;javascript:alert(1)\"/></svg>",
         "<div onmouseover\n=\n\"alert(1)\">d</div>",
+        // Every attribute that holds a link is a link target.
+        "<svg><a xlink:href=\"javascript:alert(1)\"><text>t</text></a></svg><iframe src=\"javascript:alert(1)\"></iframe>"
+        "<object data=\"javascript:alert(1)\"></object><table background=\"javascript:alert(1)\"></table>",
+        "<form action=\"javascript:alert(1)\"><button formaction=\"javascript:alert(2)\">b</button></form>",
+        "<svg><animate attributeName=\"href\" values=\"x;javascript:alert(1)\"/></svg>",
         "<img \"\"\"><SCRIPT>alert(\"XSS\")</SCRIPT>\">",
         "<SCRIPT/XSS SRC=\"http://xss.example/xss.js\"></SCRIPT>",
-        "<iframe src=\"javascript:alert(1)\"></iframe>",
-        "<form action=\"javascript:alert(1)\"><button formaction=\"javascript:alert(2)\">b</button></form>",
-        "<object data=\"javascript:alert(1)\"></object>",
-        "<table background=\"javascript:alert(1)\"><tr><td>c</td></tr></table>",
         "<a title='<img src=x onerror=alert(1)>'>t</a>",
         "<!--<img src=\"--><img src=x onerror=alert(1)//\">",
         "<style><img src=\"</style><img src=x onerror=alert(1)//\">",
-        "<math><mtext><table><mglyph><style><img src=x onerror=alert(1)></style></mglyph></table></mtext></math>",
         "<noscript><p title=\"</noscript><img src=x onerror=alert(1)>\"></noscript>",
         "<iframe src=\"data:text/html;base64,PHNjcmlwdD5hbGVydCgxKTwvc2NyaXB0Pg==\"></iframe>",
         "<a href=\" DATA:text/html,&lt;script&gt;alert(1)&lt;/script&gt;\">d</a>",
@@ -243,112 +323,11 @@ void tst_FeedFormatter::xssVectors()
     const QString description = QStringLiteral("<p>first words</p>") + vector + QStringLiteral("<p>last words</p>");
     const QString formatted = FeedFormatter().formatMessage(message(description)).description();
     const QString checked = decodedForCheck(formatted);
-    QVERIFY2(!checked.contains(QLatin1String("<script")), qPrintable(formatted));
-    QVERIFY2(!checked.contains(QLatin1String("javascript:")), qPrintable(formatted));
-    QVERIFY2(!checked.contains(QLatin1String("vbscript:")), qPrintable(formatted));
-    QVERIFY2(!checked.contains(QLatin1String("data:text")), qPrintable(formatted));
-    static const QRegularExpression handler(QStringLiteral("<[a-z][^>]*[\\s/\"'`]on[a-z]+="),
-                                            QRegularExpression::CaseInsensitiveOption);
-    QVERIFY2(!handler.match(checked).hasMatch(), qPrintable(formatted));
+    static const QRegularExpression unsafe(QStringLiteral("<script|javascript:|vbscript:|data:text|"
+                                                          "<[a-z][^>]*[\\s/\"'`]on[a-z]+="));
+    QVERIFY2(!unsafe.match(checked).hasMatch(), qPrintable(formatted));
     QVERIFY2(formatted.startsWith(QLatin1String("<p>first words</p>")), qPrintable(formatted));
     QVERIFY2(formatted.contains(QLatin1String("last words")) == keepsTail, qPrintable(formatted));
-}
-
-void tst_FeedFormatter::resolveRelativeHyperlinks_data()
-{
-    QTest::addColumn<QString>("description");
-    QTest::addColumn<QString>("baseUrl");
-    QTest::addColumn<QString>("expected");
-    const auto row = [](const char* name, const char* description, const QString& base, const char* expected) {
-        QTest::newRow(name) << QString::fromUtf8(description) << base << QString::fromUtf8(expected);
-    };
-    row("relative", "<a href=\"more.html\">m</a>", pageBase, "<a href=\"http://example.com/news/more.html\">m</a>");
-    row("fragment", "<a href=\"#top\">t</a>", pageBase, "<a href=\"http://example.com/news/page.html#top\">t</a>");
-    row("root relative, single quotes", "<a href='/x'>t</a>", pageBase, "<a href='http://example.com/x'>t</a>");
-    row("unquoted value is quoted", "<a href=x.html>t</a>", pageBase, "<a href=\"http://example.com/news/x.html\">t</a>");
-    row("absolute stays", "<a href=\"https://other.org/a?b=1&amp;c=2\">t</a>", pageBase,
-        "<a href=\"https://other.org/a?b=1&amp;c=2\">t</a>");
-    row("no base", "<a href=\"more.html\">m</a>", QString(), "<a href=\"more.html\">m</a>");
-    row("empty target", "<a href=\"\">e</a><a href=\"b.html\">b</a>", pageBase,
-        "<a href=\"\">e</a><a href=\"http://example.com/news/b.html\">b</a>");
-    // Regression: the value ran to the last quote before the next blank and swallowed the text.
-    row("apostrophe after the link", "<a href=\"page2.html\">John</a>'s book", pageBase,
-        "<a href=\"http://example.com/news/page2.html\">John</a>'s book");
-    row("upper case and line breaks", "<A\n  class=\"c\"\n  HREF = \"up.html\">u</A>", pageBase,
-        "<A\n  class=\"c\"\n  HREF = \"http://example.com/news/up.html\">u</A>");
-    row("entity in the value", "<a href=\"q?a=1&amp;b=%22\">q</a>", pageBase,
-        "<a href=\"http://example.com/news/q?a=1&amp;b=%22\">q</a>");
-    row("other attributes ending in href", "<a data-href=\"d.html\" href=\"h.html\">t</a>", pageBase,
-        "<a data-href=\"d.html\" href=\"http://example.com/news/h.html\">t</a>");
-    row("abbr is no link", "<abbr href=\"x\">t</abbr>", pageBase, "<abbr href=\"x\">t</abbr>");
-    row("hostile base", "<a href=\"x\">t</a>", QStringLiteral("javascript:alert(1)//"), "<a href=\"x\">t</a>");
-    row("data base", "<a href=\"x\">t</a>", QStringLiteral("data:text/html,<script>alert(1)</script>/"),
-        "<a href=\"x\">t</a>");
-}
-
-void tst_FeedFormatter::resolveRelativeHyperlinks()
-{
-    QFETCH(QString, description);
-    QFETCH(QString, baseUrl);
-    QFETCH(QString, expected);
-    FeedMessage formatted = message(description, baseUrl);
-    FeedFormatter().resolveRelativeHyperlinks(formatted);
-    QCOMPARE(formatted.description(), expected);
-}
-
-void tst_FeedFormatter::localizeImages_data()
-{
-    QTest::addColumn<QString>("description");
-    QTest::addColumn<QString>("baseUrl");
-    QTest::addColumn<QString>("expected");
-    QTest::addColumn<QStringList>("enclosures");
-    const auto row = [](const char* name, const char* description, const QString& base, const char* expected,
-                        const QStringList& enclosures) {
-        QTest::newRow(name) << QString::fromUtf8(description) << base << QString::fromUtf8(expected) << enclosures;
-    };
-    row("every quoting style", "<img src=\"/1.png\"><img src='/2.png'><img src=/3.png>", pageBase,
-        "<img src=\"@{http://example.com/1.png}\"><img src='@{http://example.com/2.png}'>"
-        "<img src=\"@{http://example.com/3.png}\">",
-        {QStringLiteral("http://example.com/1.png"), QStringLiteral("http://example.com/2.png"),
-         QStringLiteral("http://example.com/3.png")});
-    row("upper case, split over lines", "<IMG\n\tALT=\"x\"\n\tSRC = \"http://cdn.example.org/b.gif\">", pageBase,
-        "<IMG\n\tALT=\"x\"\n\tSRC = \"@{http://cdn.example.org/b.gif}\">", {QStringLiteral("http://cdn.example.org/b.gif")});
-    // Regression: the value ran on to the apostrophe and queued a bogus download.
-    row("apostrophe after the image", "<img src=\"a.png\">John's", pageBase,
-        "<img src=\"@{http://example.com/news/a.png}\">John's", {QStringLiteral("http://example.com/news/a.png")});
-    row("entity in the source", "<img src=\"http://x.org/i.png?a=1&amp;b=2\">", pageBase,
-        "<img src=\"@{http://x.org/i.png?a=1&b=2}\">", {QStringLiteral("http://x.org/i.png?a=1&b=2")});
-    row("same image twice", "<img src=\"/s.png\"><img src=\"http://example.com/s.png\">", pageBase,
-        "<img src=\"@{http://example.com/s.png}\"><img src=\"@{http://example.com/s.png}\">",
-        {QStringLiteral("http://example.com/s.png")});
-    row("blanks around the source", "<img src=\" /t.png\n\">", pageBase, "<img src=\"@{http://example.com/t.png}\">",
-        {QStringLiteral("http://example.com/t.png")});
-    row("no scheme without a base", "<img src=\"pics/a.jpg\">", QString(), "<img src=\"pics/a.jpg\">", {});
-    row("local file", "<img src=\"file:///etc/passwd\">", pageBase, "<img src=\"file:///etc/passwd\">", {});
-    row("empty source", "<img src=\"\"><img src>", pageBase, "<img src=\"\"><img src>", {});
-    row("src is the shown source", "<img src=\"a.jpg\" data-src=\"real.jpg\">", pageBase,
-        "<img src=\"@{http://example.com/news/a.jpg}\" data-src=\"real.jpg\">",
-        {QStringLiteral("http://example.com/news/a.jpg")});
-    row("quote in the local name is escaped", "<img src=\"http://x.org/a%22b.jpg\">", pageBase,
-        "<img src=\"@{http://x.org/a%22b.jpg}\">", {QStringLiteral("http://x.org/a%22b.jpg")});
-}
-
-void tst_FeedFormatter::localizeImages()
-{
-    QFETCH(QString, description);
-    QFETCH(QString, baseUrl);
-    QFETCH(QString, expected);
-    QFETCH(QStringList, enclosures);
-    FeedMessage formatted = message(description, baseUrl);
-    FeedFormatter().localizeImages(formatted);
-    QCOMPARE(formatted.description(), expand(expected).replace(QLatin1String("a\"b"), QLatin1String("a&quot;b")));
-    QCOMPARE(remoteUrls(formatted.enclosures()), enclosures);
-    for (const FeedEnclosure& enclosure : formatted.enclosures()) {
-        QCOMPARE(enclosure.localUrl(), local(enclosure.remoteUrl()));
-        QCOMPARE(enclosure.type(), FeedEnclosure::Essential);
-        QCOMPARE(enclosure.length(), 0u);
-        QVERIFY2(enclosure.mimeType().startsWith(QLatin1String("image/")), qPrintable(enclosure.mimeType()));
-    }
 }
 
 void tst_FeedFormatter::imagesAcrossMessages()
@@ -366,7 +345,6 @@ void tst_FeedFormatter::imagesAcrossMessages()
     // Every message that shows the image holds its enclosure, after the feed's own.
     QCOMPARE(remoteUrls(formatted.at(0).enclosures()), QStringList({media.remoteUrl(), shared}));
     QCOMPARE(remoteUrls(formatted.at(1).enclosures()), QStringList({shared}));
-    QCOMPARE(formatted.at(1).description(), QStringLiteral("<p><img src='%1'></p>").arg(local(shared)));
     // A script name does not make an image a script.
     QCOMPARE(formatted.at(2).enclosures().size(), 1);
     QCOMPARE(formatted.at(2).enclosures().first().mimeType(), QString());
@@ -378,15 +356,13 @@ void tst_FeedFormatter::localizeOptionalEnclosures_data()
     QTest::addColumn<QString>("mimeType");
     QTest::addColumn<QString>("expectedMime");
     QTest::addColumn<QString>("expectedIcon");
-    QTest::newRow("type from the name") << QStringLiteral("http://x.org/a.mp3") << QString()
-                                        << QStringLiteral("audio/mpeg") << QStringLiteral("audio-mpeg");
+    QTest::newRow("type from the name") << "http://x.org/a.mp3" << "" << "audio/mpeg" << "audio-mpeg";
     // Regression: the name's extension replaced the feed's type.
-    QTest::newRow("script name, declared type") << QStringLiteral("http://x.org/download.php?id=7") << QStringLiteral("video/mp4")
-                                                << QStringLiteral("video/mp4") << QStringLiteral("video-mp4");
-    QTest::newRow("unknown declared type kept") << QStringLiteral("http://x.org/a.mp3") << QStringLiteral("audio/x-nothing-known")
-                                                << QStringLiteral("audio/x-nothing-known") << QString();
-    QTest::newRow("nothing known") << QStringLiteral("http://x.org/blob") << QString() << QString() << QString();
-    QTest::newRow("empty remote url") << QString() << QString() << QString() << QString();
+    QTest::newRow("script name, declared type") << "http://x.org/download.php?id=7" << "video/mp4" << "video/mp4"
+                                                << "video-mp4";
+    QTest::newRow("unknown declared type kept") << "http://x.org/a.mp3" << "audio/x-nothing-known"
+                                                << "audio/x-nothing-known" << "";
+    QTest::newRow("nothing known") << "http://x.org/blob" << "" << "" << "";
 }
 
 void tst_FeedFormatter::localizeOptionalEnclosures()
@@ -401,10 +377,6 @@ void tst_FeedFormatter::localizeOptionalEnclosures()
     enclosure.setType(FeedEnclosure::Optional);
     FeedMessage formatted = message(QString());
     formatted.setEnclosures({enclosure});
-    if (remoteUrl.isEmpty()) {
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Url is not valid")));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Could not parse suitable file name")));
-    }
     FeedFormatter().localizeOptionalEnclosures(formatted);
     QCOMPARE(formatted.enclosures().size(), 1);
     const FeedEnclosure result = formatted.enclosures().first();
@@ -414,32 +386,7 @@ void tst_FeedFormatter::localizeOptionalEnclosures()
     QCOMPARE(result.type(), FeedEnclosure::Optional);
 }
 
-void tst_FeedFormatter::formatImageDimensions_data()
-{
-    QTest::addColumn<QString>("description");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("both") << QStringLiteral("<img width=\"10px\" height='20px' src=\"a\">")
-                          << QStringLiteral("<img width=\"10\" height='20' src=\"a\">");
-    QTest::newRow("on past unit-less values") << QStringLiteral("<img width=\"5\"><p>t</p><img width=\"7px\" height=\"8\">")
-                                              << QStringLiteral("<img width=\"5\"><p>t</p><img width=\"7\" height=\"8\">");
-    QTest::newRow("doubled unit") << QStringLiteral("<img width=\"1pxpx\">") << QStringLiteral("<img width=\"1\">");
-    QTest::newRow("unquoted, blank around =") << QStringLiteral("<IMG WIDTH = 3px>") << QStringLiteral("<IMG WIDTH = \"3\">");
-    QTest::newRow("other units and tags") << QStringLiteral("<img width=\"50%\"><td width=\"9px\">x</td>")
-                                          << QStringLiteral("<img width=\"50%\"><td width=\"9px\">x</td>");
-    QTest::newRow("data-width is not width") << QStringLiteral("<img data-width=\"4px\" width=\"6px\">")
-                                             << QStringLiteral("<img data-width=\"4px\" width=\"6\">");
-}
-
-void tst_FeedFormatter::formatImageDimensions()
-{
-    QFETCH(QString, description);
-    QFETCH(QString, expected);
-    FeedMessage formatted = message(description);
-    FeedFormatter().formatImageDimensions(formatted);
-    QCOMPARE(formatted.description(), expected);
-}
-
-void tst_FeedFormatter::embeddedImageWrittenAndReused()
+void tst_FeedFormatter::embeddedImages()
 {
     const QByteArray png = QByteArray::fromBase64(
         "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNkYPhfDwAChwGA60e6kgAAAABJRU5ErkJggg==");
@@ -459,137 +406,64 @@ void tst_FeedFormatter::embeddedImageWrittenAndReused()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), png);
     file.close();
-    QCOMPARE(QDir(_directory).entryList(QDir::Files | QDir::Hidden).size(), 1);
 
     // A later refresh finds the file and leaves it alone, whichever way the payload is encoded.
-    QVERIFY(progress.filter(QStringLiteral("Writing image to:")).size() == 1);
     progress.clear();
     FeedMessage again = message(QStringLiteral("<img src=\"%1\">").arg(QString(source).replace(QLatin1Char('='), QLatin1String("%3D"))));
     FeedFormatter().localizeImages(again);
     QCOMPARE(remoteUrls(again.enclosures()), QStringList({enclosure.localUrl()}));
     QVERIFY(progress.contains(QStringLiteral("File already exists")));
     QVERIFY(progress.filter(QStringLiteral("Writing image to:")).isEmpty());
-}
 
-void tst_FeedFormatter::embeddedImagesNeverShareAFile()
-{
+    // ...but not a file that holds other bytes.
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("cut");
+    file.close();
+    FeedEnclosure rewritten;
+    QVERIFY(FeedFormatter().parseEmbeddedData(source, rewritten));
+    QCOMPARE(rewritten.localUrl(), enclosure.localUrl());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), png);
+
     // Regression: the name came from the first 100 payload characters alone.
     const QByteArray head(150, 'P');
-    const QString first = dataUrl(head + "first");
-    const QString second = dataUrl(head + "second");
-    QCOMPARE(first.left(130), second.left(130));
-    FeedMessage formatted = message(QStringLiteral("<img src=\"%1\"><img src=\"%2\">").arg(first, second));
-    FeedFormatter().localizeImages(formatted);
-    const QList<FeedEnclosure> enclosures = formatted.enclosures();
-    QCOMPARE(enclosures.size(), 2);
-    QVERIFY(enclosures.at(0).localUrl() != enclosures.at(1).localUrl());
-    for (const FeedEnclosure& enclosure : enclosures) {
-        QFile file(enclosure.localUrl());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(unsigned(file.size()), enclosure.length());
-    }
-}
-
-void tst_FeedFormatter::embeddedImageFileWithOtherBytesIsRewritten()
-{
-    const QByteArray image("GIF89a-the-real-bytes");
-    FeedEnclosure probe;
-    QVERIFY(FeedFormatter().parseEmbeddedData(dataUrl(image, QStringLiteral("image/gif")), probe));
-    QFile damaged(probe.localUrl());
-    QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    damaged.write("GIF89a-cut");
-    damaged.close();
-    FeedEnclosure enclosure;
-    QVERIFY(FeedFormatter().parseEmbeddedData(dataUrl(image, QStringLiteral("image/gif")), enclosure));
-    QCOMPARE(enclosure.localUrl(), probe.localUrl());
-    QVERIFY(damaged.open(QIODevice::ReadOnly));
-    QCOMPARE(damaged.readAll(), image);
+    FeedMessage alike = message(QStringLiteral("<img src=\"%1\"><img src=\"%2\">")
+                                    .arg(dataUrl(head + "first"), dataUrl(head + "second")));
+    FeedFormatter().localizeImages(alike);
+    QCOMPARE(alike.enclosures().size(), 2);
+    QVERIFY(alike.enclosures().at(0).localUrl() != alike.enclosures().at(1).localUrl());
+    QCOMPARE(QDir(_directory).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
 void tst_FeedFormatter::embeddedImageRefused_data()
 {
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("warning");
-    QTest::newRow("no image type") << QStringLiteral("data:text/html;base64,PHNjcmlwdD4=") << QString();
-    QTest::newRow("no base64") << QStringLiteral("data:image/png,abc") << QString();
-    QTest::newRow("percent-encoded junk") << QStringLiteral("data:image/png;base64,%21%21") << QStringLiteral("Failed to write image data:");
-    QTest::newRow("empty payload") << QStringLiteral("data:image/png;base64,") << QStringLiteral("Failed to write image data: \"no data\"");
+    QTest::addColumn<bool>("kept"); // the image stays in the description
+    QTest::newRow("no image type") << "data:text/html;base64,PHNjcmlwdD4=" << "" << false;
+    QTest::newRow("no base64") << "data:image/png,abc" << "" << false;
+    QTest::newRow("percent-encoded junk") << "data:image/png;base64,%21%21" << "Failed to write image data:" << false;
+    QTest::newRow("empty payload") << "data:image/png;base64," << "Failed to write image data: \"no data\"" << false;
     QTest::newRow("too large") << QStringLiteral("data:image/png;base64,") + QString(15 * 1024 * 1024, QLatin1Char('A'))
-                               << QStringLiteral("Embedded image too large:");
+                               << "Embedded image too large:" << false;
+    // An image that could not be written is not lost.
+    QTest::newRow("no directory") << dataUrl("GIF89a") << "Failed to write image data:" << true;
 }
 
 void tst_FeedFormatter::embeddedImageRefused()
 {
     QFETCH(QString, source);
     QFETCH(QString, warning);
+    QFETCH(bool, kept);
+    if (kept)
+        QVERIFY(QDir(_directory).removeRecursively());
     if (!warning.isEmpty())
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(warning)));
     FeedMessage formatted = message(QStringLiteral("<img src=\"%1\"> words").arg(source));
     FeedFormatter().localizeImages(formatted);
-    QCOMPARE(formatted.description(), QStringLiteral("<img src=\"\"> words"));
+    QCOMPARE(formatted.description(), QStringLiteral("<img src=\"%1\"> words").arg(kept ? source : QString()));
     QVERIFY(formatted.enclosures().isEmpty());
     QCOMPARE(QDir(_directory).entryList(QDir::Files | QDir::Hidden), QStringList());
-}
-
-void tst_FeedFormatter::embeddedImageWithoutDirectory()
-{
-    QVERIFY(QDir(_directory).removeRecursively());
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Failed to write image data:")));
-    FeedEnclosure enclosure;
-    QVERIFY(!FeedFormatter().parseEmbeddedData(dataUrl("GIF89a"), enclosure));
-    QVERIFY(enclosure.localUrl().isEmpty());
-    QVERIFY(!QDir(_directory).exists());
-
-    // An image that could not be written stays in the description rather than being lost.
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Failed to write image data:")));
-    const QString description = QStringLiteral("<img src=\"%1\"> words").arg(dataUrl("GIF89a"));
-    FeedMessage formatted = message(description);
-    FeedFormatter().localizeImages(formatted);
-    QCOMPARE(formatted.description(), description);
-    QVERIFY(formatted.enclosures().isEmpty());
-}
-
-void tst_FeedFormatter::realWorldMessages_data()
-{
-    QTest::addColumn<QString>("description");
-    QTest::addColumn<QString>("baseUrl");
-    QTest::addColumn<QString>("expected");
-    QTest::addColumn<QStringList>("enclosures");
-    QTest::newRow("blog engine") << QStringLiteral(
-        "<div class=\"entry\">\n"
-        "<p><a href=\"/2024/05/trip/\" rel=\"bookmark\">Our trip</a> &amp; what we&#8217;ve seen.</p>\n"
-        "<script type=\"text/javascript\">var _gaq = _gaq || []; _gaq.push(['_track']);</script>\n"
-        "<p><img class=\"aligncenter\" src=\"/wp-content/uploads/photo-1024x768.jpg\" alt=\"Photo\"\n"
-        "   width=\"1024px\" height=\"768px\" onload=\"lazy(this)\" /></p>\n"
-        "<style>.entry{color:red}</style>\n"
-        "<p>Read <a href='http://other.example.org/x?y=1&amp;z=2'>more</a> or <a href=\"#comments\">comment</a>.</p>\n"
-        "<img src=\"http://feeds.example.net/~r/pixel/1\" height=\"1\" width=\"1\"/>\n"
-        "</div>")
-        << QStringLiteral("http://blog.example.com/2024/05/trip.html")
-        << QStringLiteral(
-        "<div class=\"entry\">\n"
-        "<p><a href=\"http://blog.example.com/2024/05/trip/\" rel=\"bookmark\">Our trip</a> &amp; what we&#8217;ve seen.</p>\n"
-        "\n"
-        "<p><img class=\"aligncenter\" src=\"@{http://blog.example.com/wp-content/uploads/photo-1024x768.jpg}\" alt=\"Photo\"\n"
-        "   width=\"1024\" height=\"768\"  /></p>\n"
-        "\n"
-        "<p>Read <a href='http://other.example.org/x?y=1&amp;z=2'>more</a> or "
-        "<a href=\"http://blog.example.com/2024/05/trip.html#comments\">comment</a>.</p>\n"
-        "<img src=\"@{http://feeds.example.net/~r/pixel/1}\" height=\"1\" width=\"1\"/>\n"
-        "</div>")
-        << QStringList({QStringLiteral("http://blog.example.com/wp-content/uploads/photo-1024x768.jpg"),
-                        QStringLiteral("http://feeds.example.net/~r/pixel/1")});
-}
-
-void tst_FeedFormatter::realWorldMessages()
-{
-    QFETCH(QString, description);
-    QFETCH(QString, baseUrl);
-    QFETCH(QString, expected);
-    QFETCH(QStringList, enclosures);
-    const FeedMessage formatted = FeedFormatter().formatMessage(message(description, baseUrl));
-    QCOMPARE(formatted.description(), expand(expected));
-    QCOMPARE(remoteUrls(formatted.enclosures()), enclosures);
 }
 
 VIRELON_TEST_MAIN(tst_FeedFormatter)

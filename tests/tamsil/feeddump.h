@@ -32,23 +32,18 @@ inline QString enclosure(const FeedEnclosure& enclosure)
 
 inline QString channel(const FeedChannel& channel)
 {
-    QString out;
-    out += QStringLiteral("uri: %1\n").arg(text(channel.uri()));
-    out += QStringLiteral("link: %1\n").arg(text(channel.link()));
-    out += QStringLiteral("type: %1\n").arg(text(channel.type()));
-    out += QStringLiteral("title: %1\n").arg(text(channel.title()));
-    out += QStringLiteral("description: %1\n").arg(text(channel.description()));
-    out += QStringLiteral("icon: %1\n").arg(channel.icon().remoteUrl().isEmpty() ? QString() : enclosure(channel.icon()));
+    QString out = QStringLiteral("uri: %1\nlink: %2\ntype: %3\ntitle: %4\ndescription: %5\nicon: %6\n")
+                      .arg(text(channel.uri()), text(channel.link()), text(channel.type()), text(channel.title()),
+                           text(channel.description()),
+                           channel.icon().remoteUrl().isEmpty() ? QString() : enclosure(channel.icon()));
     const QList<FeedMessage> messages = channel.messages();
     for (int i = 0; i < messages.size(); ++i) {
         const FeedMessage& message = messages.at(i);
-        out += QStringLiteral("message %1\n").arg(i + 1);
-        out += QStringLiteral("  title: %1\n").arg(text(message.title()));
-        out += QStringLiteral("  link: %1\n").arg(text(message.link()));
-        out += QStringLiteral("  published: %1\n").arg(date(message.publishedDate()));
-        out += QStringLiteral("  base: %1\n").arg(text(message.baseUrl()));
-        out += QStringLiteral("  summary: %1\n").arg(text(message.summary()));
-        out += QStringLiteral("  description: %1\n").arg(text(message.description()));
+        out += QStringLiteral("message %1\n  title: %2\n  link: %3\n  published: %4\n  base: %5\n  summary: %6\n"
+                              "  description: %7\n")
+                   .arg(QString::number(i + 1), text(message.title()), text(message.link()),
+                        date(message.publishedDate()), text(message.baseUrl()), text(message.summary()),
+                        text(message.description()));
         for (const FeedEnclosure& attached : message.enclosures())
             out += QStringLiteral("  enclosure: %1\n").arg(enclosure(attached));
     }
