@@ -48,26 +48,31 @@ public slots:
     {
         _channel = channel;
         _waiting = WaitingFeed;
-        if (_scenario == "crash")
-            crash();
-        else if (_scenario == "freeze")
-            freeze();
-        else if (_scenario == "dying")
+        if (_scenario == "crash") {
+            const rlimit noCore = {0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+            std::raise(SIGSEGV);
+        } else if (_scenario == "freeze") {
+            for (;;)
+                ::pause();
+        } else if (_scenario == "dying") {
             dieAtNextRequest();
-        else if (_scenario == "split")
+        } else if (_scenario == "split") {
             writeSplitRecord();
-        else if (_scenario == "garbage")
+        } else if (_scenario == "garbage") {
             _application->writeOutput(QByteArray("\0\0\0\x08garbage!", 12));
-        else if (_scenario == "oversized")
+        } else if (_scenario == "oversized") {
             _application->writeOutput(QByteArray("\xff\xff\xff\xff....", 8));
-        else if (_scenario == "unknown")
+        } else if (_scenario == "unknown") {
             writeUnknownRecords();
-        else if (_scenario == "stale")
-            writeStaleRecord();
-        else if (_scenario == "chatty")
-            chatter();
-        if (_scenario == "good" || _scenario == "tamsil" || _scenario == "unknown"
-            || _scenario == "stale" || _scenario == "chatty")
+        } else if (_scenario == "stale" && _previousJob) {
+            _application->writeOutput(FeedMethod::toByteArray(failure(500, _previousJob)));
+        } else if (_scenario == "chatty") {
+            std::printf("fetching...\n");
+            std::fflush(stdout);
+            ::write(STDOUT_FILENO, "more\n", 5);
+        }
+        if (QStringList({"good", "tamsil", "unknown", "stale", "chatty"}).contains(_scenario))
             fetch(channel);
     }
 
@@ -131,26 +136,6 @@ private:
             emit downloadEnclosureFailed(code);
     }
 
-    static void crash()
-    {
-        const rlimit noCore = {0, 0};
-        setrlimit(RLIMIT_CORE, &noCore);
-        std::raise(SIGSEGV);
-    }
-
-    static void chatter()
-    {
-        std::printf("fetching...\n");
-        std::fflush(stdout);
-        ::write(STDOUT_FILENO, "more\n", 5);
-    }
-
-    static void freeze()
-    {
-        for (;;)
-            ::pause();
-    }
-
     // Dies while the daemon waits for an answer. On a slow machine the request may already
     // sit in the application's buffer; then the moment's wait ends inside the daemon's wait.
     static void dieAtNextRequest()
@@ -187,12 +172,6 @@ private:
         for (const FeedMethod& record : {FeedMethod("deleteLater", job), FeedMethod("unloadPlugins", job),
                                          exited, wrongType, undecodable, FeedMethod("", job)})
             _application->writeOutput(FeedMethod::toByteArray(record));
-    }
-
-    void writeStaleRecord()
-    {
-        if (_previousJob)
-            _application->writeOutput(FeedMethod::toByteArray(failure(500, _previousJob)));
     }
 
     const QString _scenario;

@@ -30,31 +30,30 @@ FeedArgument channelArgument(const QString& link)
     return FeedArgument::fromValue(channel);
 }
 
-} // namespace
+QVariant valueOf(const FeedMethod& answer)
+{
+    return answer.arguments().isEmpty() ? QVariant() : answer.arguments().first().toVariant();
+}
 
 // The daemon's end of the wire, spelled out byte by byte.
-class PluginProcess
+struct PluginProcess
 {
-public:
     PluginProcess(const QString& dir, const QString& scenario)
-        : _commPath(dir + "/" + scenario + ".data")
+        : commPath(dir + "/" + scenario + ".data")
     {
         const QString program = dir + "/" + scenario;
         QFile::link(QStringLiteral(FAKE_PLUGIN), program);
-        _process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        _process.start(program, {_commPath});
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(program, {commPath});
     }
 
-    QProcess& process() { return _process; }
-    QString commPath() const { return _commPath; }
-
-    void send(const FeedMethod& method) { _process.write(FeedMethod::toByteArray(method)); }
+    void send(const FeedMethod& method) { process.write(FeedMethod::toByteArray(method)); }
 
     // The next record on standard output; an empty record when none came in time.
     FeedMethod next()
     {
         QDeadlineTimer deadline(Wait);
-        QDataStream stream(&_process);
+        QDataStream stream(&process);
         forever {
             stream.startTransaction();
             FeedMethod record;
@@ -62,7 +61,7 @@ public:
             if (stream.commitTransaction())
                 return record;
             if (stream.status() != QDataStream::ReadPastEnd || deadline.hasExpired()
-                || !_process.waitForReadyRead(int(deadline.remainingTime())))
+                || !process.waitForReadyRead(int(deadline.remainingTime())))
                 return FeedMethod();
             stream.resetStatus();
         }
@@ -73,27 +72,21 @@ public:
     {
         send(method);
         const FeedMethod wakeUp = next();
-        if (wakeUp.name() != FeedProtocol::AnswerName || wakeUp.sequence() != method.sequence())
-            return FeedMethod("no wake-up");
-        QFile file(_commPath);
-        if (!file.open(QIODevice::ReadOnly))
-            return FeedMethod("no file");
+        QFile file(commPath);
+        if (wakeUp.name() != FeedProtocol::AnswerName || wakeUp.sequence() != method.sequence()
+            || !file.open(QIODevice::ReadOnly))
+            return FeedMethod("no answer");
         QDataStream stream(file.readAll());
         FeedMethod answer;
         stream >> answer;
         return answer;
     }
 
-    QVariant answerValue(const FeedMethod& method)
-    {
-        const FeedMethod answer = ask(method);
-        return answer.arguments().isEmpty() ? QVariant() : answer.arguments().first().toVariant();
-    }
-
-private:
-    QString _commPath;
-    QProcess _process;
+    const QString commPath;
+    QProcess process;
 };
+
+} // namespace
 
 class tst_FeedPluginApplication : public QObject
 {
@@ -101,12 +94,9 @@ class tst_FeedPluginApplication : public QObject
 
 private slots:
     void initTestCase();
-    void answersVersionAndElapsedTime();
+    void answersAndSignals_data();
+    void answersAndSignals();
     void answersWhileADownloadRuns();
-    void signalsCarryTheirDownload_data();
-    void signalsCarryTheirDownload();
-    void refusesCallsOutsideTheInterface_data();
-    void refusesCallsOutsideTheInterface();
     void endsWhen_data();
     void endsWhen();
 
@@ -121,41 +111,41 @@ void tst_FeedPluginApplication::initTestCase()
     QVERIFY(_dir.isValid());
 }
 
-void tst_FeedPluginApplication::answersVersionAndElapsedTime()
+void tst_FeedPluginApplication::answersAndSignals_data()
 {
-    PluginProcess plugin(_dir.path(), "good");
-    const FeedMethod answer = plugin.ask(request("version", 7, "QString"));
-    QCOMPARE(answer.name(), QByteArray("version"));
-    QCOMPARE(answer.sequence(), 7u);
-    QCOMPARE(answer.arguments().first().toVariant(), QVariant("0.1"));
-    QCOMPARE(plugin.answerValue(request("elapsedTime", 8, "qlonglong")), QVariant(qlonglong(0)));
-    const FeedMethod channel = plugin.ask(request("channel", 9, "FeedChannel"));
-    QCOMPARE(channel.arguments().first().typeName(), QByteArray("FeedChannel"));
-    QFile file(plugin.commPath());
-    QCOMPARE(int(file.permissions() & (QFile::ReadOther | QFile::ReadGroup)), 0);
-}
-
-void tst_FeedPluginApplication::answersWhileADownloadRuns()
-{
-    PluginProcess plugin(_dir.path(), "hang");
-    plugin.send(request("downloadFeeds", 1, QByteArray(), channelArgument("http://127.0.0.1/feed")));
-    quint32 sequence = 1;
-    // The time since the last progress keeps growing while nothing happens.
-    QTRY_VERIFY(plugin.answerValue(request("elapsedTime", ++sequence, "qlonglong")).toLongLong() > 50);
-    QCOMPARE(plugin.answerValue(request("version", ++sequence, "QString")), QVariant("0.1"));
-}
-
-void tst_FeedPluginApplication::signalsCarryTheirDownload_data()
-{
+    // Before its download, the plug-in is sent a request it must refuse and live on.
     QTest::addColumn<QString>("scenario");
-    QTest::newRow("good") << "good";
-    QTest::newRow("stray prints go to standard error") << "chatty";
+    QTest::addColumn<QByteArray>("refused");
+    QTest::addColumn<QByteArray>("returnType");
+    QTest::addColumn<FeedArgument>("argument");
+    const QByteArray none;
+    QTest::newRow("good") << "good" << none << none << FeedArgument();
+    QTest::newRow("stray prints go to standard error") << "chatty" << none << none << FeedArgument();
+    QTest::newRow("deleteLater") << "good" << QByteArray("deleteLater") << none << FeedArgument();
+    QTest::newRow("application slot") << "good" << QByteArray("quit") << none << FeedArgument();
+    QTest::newRow("wrong argument type") << "good" << QByteArray("downloadFeeds") << none << FeedArgument::fromValue(5);
+    QTest::newRow("undecodable argument") << "good" << QByteArray("downloadFeeds") << none
+                                          << FeedArgument("FeedChannel", "\x01");
+    QTest::newRow("wrong return type") << "good" << QByteArray("channel") << QByteArray("QString") << FeedArgument();
+    QTest::newRow("unknown with return type") << "good" << QByteArray("destroyed") << QByteArray("int")
+                                              << FeedArgument();
 }
 
-void tst_FeedPluginApplication::signalsCarryTheirDownload()
+void tst_FeedPluginApplication::answersAndSignals()
 {
     QFETCH(QString, scenario);
+    QFETCH(QByteArray, refused);
+    QFETCH(QByteArray, returnType);
+    QFETCH(FeedArgument, argument);
     PluginProcess plugin(_dir.path(), scenario);
+    if (!returnType.isEmpty()) {
+        // A refused synchronous call is answered at once, without a value.
+        const FeedMethod answer = plugin.ask(request(refused, 1, returnType, argument));
+        QCOMPARE(answer.sequence(), 1u);
+        QVERIFY(answer.actualArguments().isEmpty());
+    } else if (!refused.isEmpty()) {
+        plugin.send(request(refused, 1, returnType, argument));
+    }
     plugin.send(request("downloadFeeds", 9, QByteArray(), channelArgument("http://127.0.0.1/feed")));
     QStringList names;
     for (int i = 0; i < 4; ++i) {
@@ -165,41 +155,23 @@ void tst_FeedPluginApplication::signalsCarryTheirDownload()
     }
     QCOMPARE(names, QStringList({"enclosureDownloadProgress", "enclosureDownloadProgress",
                                  "enclosureDownloadProgress", "downloadFeedsFinished"}));
-    QCOMPARE(plugin.answerValue(request("elapsedTime", 10, "qlonglong")), QVariant(qlonglong(0)));
+    const FeedMethod version = plugin.ask(request("version", 10, "QString"));
+    QCOMPARE(version.name() + ' ' + QByteArray::number(version.sequence()), QByteArray("version 10"));
+    QCOMPARE(valueOf(version), QVariant("0.1"));
+    QCOMPARE(valueOf(plugin.ask(request("elapsedTime", 11, "qlonglong"))), QVariant(qlonglong(0)));
+    const FeedMethod channel = plugin.ask(request("channel", 12, "FeedChannel"));
+    QCOMPARE(channel.arguments().first().typeName(), QByteArray("FeedChannel"));
+    QCOMPARE(int(QFile(plugin.commPath).permissions() & (QFile::ReadOther | QFile::ReadGroup)), 0);
 }
 
-void tst_FeedPluginApplication::refusesCallsOutsideTheInterface_data()
+void tst_FeedPluginApplication::answersWhileADownloadRuns()
 {
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<QByteArray>("returnType");
-    QTest::addColumn<FeedArgument>("argument");
-    QTest::newRow("deleteLater") << QByteArray("deleteLater") << QByteArray() << FeedArgument();
-    QTest::newRow("application slot") << QByteArray("quit") << QByteArray() << FeedArgument();
-    QTest::newRow("wrong argument type") << QByteArray("downloadFeeds") << QByteArray()
-                                         << FeedArgument::fromValue(5);
-    QTest::newRow("undecodable argument") << QByteArray("downloadFeeds") << QByteArray()
-                                          << FeedArgument("FeedChannel", "\x01");
-    QTest::newRow("wrong return type") << QByteArray("channel") << QByteArray("QString") << FeedArgument();
-    QTest::newRow("unknown with return type") << QByteArray("destroyed") << QByteArray("int") << FeedArgument();
-}
-
-void tst_FeedPluginApplication::refusesCallsOutsideTheInterface()
-{
-    QFETCH(QByteArray, name);
-    QFETCH(QByteArray, returnType);
-    QFETCH(FeedArgument, argument);
-    PluginProcess plugin(_dir.path(), "good");
-    if (returnType.isEmpty()) {
-        plugin.send(request(name, 1, returnType, argument));
-    } else {
-        // A refused synchronous call is answered at once, without a value.
-        const FeedMethod answer = plugin.ask(request(name, 1, returnType, argument));
-        QCOMPARE(answer.sequence(), 1u);
-        QVERIFY(answer.actualArguments().isEmpty());
-    }
-    QCOMPARE(plugin.answerValue(request("version", 2, "QString")), QVariant("0.1"));
-    QCOMPARE(plugin.answerValue(request("elapsedTime", 3, "qlonglong")), QVariant(qlonglong(0)));
-    QCOMPARE(plugin.process().state(), QProcess::Running);
+    PluginProcess plugin(_dir.path(), "hang");
+    plugin.send(request("downloadFeeds", 1, QByteArray(), channelArgument("http://127.0.0.1/feed")));
+    quint32 sequence = 1;
+    // The time since the last progress keeps growing while nothing happens.
+    QTRY_VERIFY(valueOf(plugin.ask(request("elapsedTime", ++sequence, "qlonglong"))).toLongLong() > 50);
+    QCOMPARE(valueOf(plugin.ask(request("version", ++sequence, "QString"))), QVariant("0.1"));
 }
 
 void tst_FeedPluginApplication::endsWhen_data()
@@ -219,14 +191,14 @@ void tst_FeedPluginApplication::endsWhen()
     if (cause == "symlink")
         QVERIFY(QFile::link(_dir.path() + "/elsewhere", _dir.path() + "/" + scenario + ".data"));
     PluginProcess plugin(_dir.path(), scenario);
-    QVERIFY(plugin.process().waitForStarted(Wait));
+    QVERIFY(plugin.process.waitForStarted(Wait));
     if (cause == "close")
-        plugin.process().closeWriteChannel();
+        plugin.process.closeWriteChannel();
     else if (cause == "garbage")
-        plugin.process().write(QByteArray("\0\0\0\x04junk", 8));
-    QVERIFY(plugin.process().waitForFinished(Wait));
-    QCOMPARE(plugin.process().exitStatus(), QProcess::NormalExit);
-    QCOMPARE(plugin.process().exitCode(), exitCode);
+        plugin.process.write(QByteArray("\0\0\0\x04junk", 8));
+    QVERIFY(plugin.process.waitForFinished(Wait));
+    QCOMPARE(plugin.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(plugin.process.exitCode(), exitCode);
     QVERIFY(!QFile::exists(_dir.path() + "/elsewhere"));
 }
 
