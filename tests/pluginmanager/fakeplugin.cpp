@@ -13,7 +13,7 @@
 //   garbage       writes a record that does not parse
 //   oversized     writes a record claiming more bytes than any record may have
 //   unknown       writes records of names and types the daemon must not act on, then finishes
-//   late          answers its first "channel" request after FAKE_PLUGIN_DELAY ms
+//   late          answers each "channel" request only once the next request has arrived
 //   stale         before each download, repeats a failure record of its previous download
 //   chatty        answers well but also prints to standard output on its own
 
@@ -22,9 +22,9 @@
 #include "feedplugininterface.h"
 
 #include <QFileInfo>
-#include <QThread>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <poll.h>
@@ -99,8 +99,8 @@ public slots:
         ++_channelCalls;
         if (_channel.link() == "wait-progress")
             emit enclosureDownloadProgress(_channelCalls, 7);
-        if (_scenario == "late" && _channelCalls == 1)
-            QThread::msleep(qEnvironmentVariableIntValue("FAKE_PLUGIN_DELAY"));
+        if (_scenario == "late")
+            awaitNextRequest();
         FeedChannel answer = _channel;
         answer.setTitle(QStringLiteral("answer %1").arg(_channelCalls));
         return answer;
@@ -143,6 +143,16 @@ private:
         pollfd input = {STDIN_FILENO, POLLIN, 0};
         ::poll(&input, 1, 1000);
         ::_exit(3);
+    }
+
+    // The daemon sends the next request only after giving up on this one, so the answer
+    // lands in the file it truncated for the next. The next request stays unread in the
+    // pipe (or the application's buffer already holds it, when both came in one read).
+    static void awaitNextRequest()
+    {
+        pollfd input = {STDIN_FILENO, POLLIN, 0};
+        while (::poll(&input, 1, -1) < 0 && errno == EINTR) {
+        }
     }
 
     FeedMethod failure(int code, quint32 sequence) const
