@@ -1100,8 +1100,10 @@ bool FeedTrackerSparql::addEnclosures(const QList<FeedEnclosure>& enclosures, co
     const QList<RemoteEnclosure> usable = usableEnclosures(enclosures, parentUri);
     bool found = false;
     QHash<QString, QString> nodes = storedEnclosureNodes(remoteTerms(usable), &found);
-    const QString batch = found ? enclosureTexts(usable, parent, &nodes) : QString();
-    const QSparqlQuery update(batch, QSparqlQuery::InsertStatement);
+    // Without the look-up nothing is written, and that is no success.
+    if (!found)
+        return false;
+    const QSparqlQuery update(enclosureTexts(usable, parent, &nodes), QSparqlQuery::InsertStatement);
     return bool(execute(update, HERE, "Query Execution failed", "Query Execution failed"));
 }
 
