@@ -373,6 +373,7 @@ void tst_FeedTrackerSparql::enclosuresStoredExactly_data()
                                   << "%type" << "%image";
     QTest::newRow("escapes kept") << "http://example.com/a%20b%2Fc%41" << "/x/a%20b" << "a" << "b";
     QTest::newRow("non-ascii") << "http://example.com/Grüße/☃" << "/x/Grüße" << "audio/ü" << "☃";
+    QTest::newRow("upper-case scheme and host") << "HTTP://Example.COM/A.mp3" << "/x/A.mp3" << "a" << "b";
     QTest::newRow("2 KB url") << "http://example.com/" + QString(2048, QLatin1Char('z')) << "/x/long" << "a" << "b";
 }
 
@@ -582,6 +583,7 @@ void tst_FeedTrackerSparql::messagesStoredExactly_data()
     QTest::newRow("escapes in link") << "t" << "http://example.com/a%20b%41%2F" << date;
     QTest::newRow("not a url") << "t" << "a b c" << date;
     QTest::newRow("blank in host") << "t" << "http://exa mple.com/" << date;
+    QTest::newRow("upper-case scheme and host") << "t" << "HTTP://Example.COM/Post" << date;
     QTest::newRow("no link") << "t" << "" << date;
     QTest::newRow("invalid date") << "t" << "http://example.com/nodate" << QDateTime();
     QTest::newRow("year beyond 9999") << "t" << "http://example.com/far" << QDateTime(QDate(12000, 1, 1), QTime(0, 0), Qt::UTC);

@@ -72,19 +72,20 @@ QByteArray encodedLink(const QString& text)
     return text.toUtf8().toPercentEncoding(":/?#@!$&'()*+,;=");
 }
 
-// A text that is no valid URL even encoded (a blank in a host name) becomes a relative IRI
-// with every delimiter encoded: still the same IRI for the same text, and still reversible.
-QUrl linkUrl(const QString& text)
-{
-    const QUrl url = QUrl::fromEncoded(encodedLink(text), QUrl::StrictMode);
-    if (url.isValid() || text.isEmpty())
-        return url;
-    return QUrl::fromEncoded(text.toUtf8().toPercentEncoding(), QUrl::StrictMode);
-}
-
 QString linkText(const QVariant& value)
 {
     return QString::fromUtf8(QByteArray::fromPercentEncoding(value.toString().toUtf8()));
+}
+
+// A text that is no valid URL even encoded (a blank in a host name), or one that QUrl would
+// change (it lower-cases scheme and host), becomes a relative IRI with every delimiter
+// encoded: still the same IRI for the same text, and read back as the very text written.
+QUrl linkUrl(const QString& text)
+{
+    const QUrl url = QUrl::fromEncoded(encodedLink(text), QUrl::StrictMode);
+    if (text.isEmpty() || (url.isValid() && linkText(url.toString(QUrl::FullyEncoded)) == text))
+        return url;
+    return QUrl::fromEncoded(text.toUtf8().toPercentEncoding(), QUrl::StrictMode);
 }
 
 // An IRI read from the store as it stands in a query text.
