@@ -669,6 +669,17 @@ void tst_FeedTrackerSparql::badMessageCostsOnlyItself()
     QCOMPARE(count("mfo:Enclosure"), 2);
     QVERIFY(store()->addMessages({}, channel));
     QVERIFY(!store()->addMessages(messages, QString()));
+
+    // The failing message made the record of a file that a good one shares: the good one
+    // still gets the whole record.
+    FeedMessage bad = post(QStringLiteral("http://example.com/bad"), {enclosure(QStringLiteral("http://example.com/shared"))});
+    bad.setTitle(QStringLiteral("bad") + QChar(0));
+    const FeedMessage good = post(QStringLiteral("http://example.com/good"), {enclosure(QStringLiteral("http://example.com/shared"))});
+    QVERIFY(!store()->addMessages({bad, good}, channel));
+    const QList<FeedEnclosure> kept = store()->enclosuresForMessage(messageUri(channel, QStringLiteral("http://example.com/good")));
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(kept.at(0).remoteUrl(), QStringLiteral("http://example.com/shared"));
+    QCOMPARE(count("mfo:Enclosure"), 3);
 }
 
 // Undated messages go first, by download time, then the oldest published; favourites never.

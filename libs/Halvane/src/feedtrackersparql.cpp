@@ -574,13 +574,14 @@ bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QS
     }
     bool found = false;
     QHash<QString, QString> enclosureNodes = storedEnclosureNodes(remotes, &found);
+    QHash<QString, FeedEnclosure> made;
     QStringList texts;
     for (const Item& item : qAsConst(items)) {
         QString text = item.isNew ? messageText(item.message, item.node, channel)
                                   : fill(QStringLiteral("INSERT { %messageUri nie:isLogicalPartOf %channelUri } "),
                                          {{QStringLiteral("%messageUri"), item.node}, {QStringLiteral("%channelUri"), channel}});
         if (found)
-            text += enclosureTexts(item.enclosures, item.node, &enclosureNodes);
+            text += enclosureTexts(item.enclosures, item.node, &enclosureNodes, &made);
         texts.append(text);
     }
     return runBatch(texts);
@@ -1104,16 +1105,23 @@ bool FeedTrackerSparql::addEnclosures(const QList<FeedEnclosure>& enclosures, co
     // Without the look-up nothing is written, and that is no success.
     if (!found)
         return false;
-    const QSparqlQuery update(enclosureTexts(usable, parent, &nodes), QSparqlQuery::InsertStatement);
+    QHash<QString, FeedEnclosure> made;
+    const QSparqlQuery update(enclosureTexts(usable, parent, &nodes, &made), QSparqlQuery::InsertStatement);
     return bool(execute(update, HERE, "Query Execution failed", "Query Execution failed"));
 }
 
 QString FeedTrackerSparql::enclosureTexts(const QList<RemoteEnclosure>& enclosures, const QString& parent,
-                                          QHash<QString, QString>* nodes) const
+                                          QHash<QString, QString>* nodes, QHash<QString, FeedEnclosure>* made) const
 {
     QString texts;
     for (const RemoteEnclosure& item : enclosures) {
         const QString known = nodes->value(item.second);
+        // A node made earlier in this batch is written again whole, with the same values: the
+        // text that made it may be dropped when the batch is stored message by message.
+        if (!known.isEmpty() && made->contains(item.second)) {
+            texts += newEnclosureText(made->value(item.second), known, parent);
+            continue;
+        }
         if (!known.isEmpty()) {
             texts += fill(QStringLiteral("INSERT { %enclosureUri a mfo:Enclosure; nie:isLogicalPartOf %messageUri } "),
                           {{QStringLiteral("%enclosureUri"), known}, {QStringLiteral("%messageUri"), parent}});
@@ -1122,6 +1130,7 @@ QString FeedTrackerSparql::enclosureTexts(const QList<RemoteEnclosure>& enclosur
         // A remote link made new here: a later enclosure with it joins this node.
         const QString uri = term(_connection->createUrn());
         nodes->insert(item.second, uri);
+        made->insert(item.second, item.first);
         texts += newEnclosureText(item.first, uri, parent);
     }
     return texts;
