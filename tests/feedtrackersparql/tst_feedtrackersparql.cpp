@@ -669,6 +669,9 @@ void tst_FeedTrackerSparql::badMessageCostsOnlyItself()
     QCOMPARE(count("mfo:Enclosure"), 2);
     QVERIFY(store()->addMessages({}, channel));
     QVERIFY(!store()->addMessages(messages, QString()));
+    const FeedMessage twice = post(QStringLiteral("http://example.com/twice"));
+    QVERIFY(store()->addMessages({twice, twice}, channel));
+    QCOMPARE(store()->messageLinksOfChannel(channel).count(QStringLiteral("http://example.com/twice")), 1);
 
     // The failing message made the record of a file that a good one shares: the good one
     // still gets the whole record.

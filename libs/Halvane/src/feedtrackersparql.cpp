@@ -560,10 +560,14 @@ bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QS
     QList<Item> items;
     QStringList remotes;
     for (const FeedMessage& message : messages) {
-        Item item{message, known.value(message.link().isEmpty() ? QString() : term(linkUrl(message.link()))), false, {}};
+        const QString link = message.link().isEmpty() ? QString() : term(linkUrl(message.link()));
+        Item item{message, known.value(link), false, {}};
         item.isNew = item.node.isEmpty();
         if (item.isNew)
             item.node = term(_connection->createUrn());
+        // A feed that lists one link twice gets one message node for it.
+        if (item.isNew && !link.isEmpty())
+            known.insert(link, item.node);
         for (const RemoteEnclosure& enclosure : usableEnclosures(message.enclosures(), item.node)) {
             if (!storedLinks.value(item.node).contains(enclosure.second)) {
                 item.enclosures.append(enclosure);
