@@ -839,6 +839,12 @@ void tst_FeedTrackerSparql::feedLinkNodeSurvivesMessageDeletion()
     QCOMPARE(count("mfo:FeedMessage"), 0);
     QCOMPARE(store()->channelForUri(feed).subscribedTime(), subscribed);
     QCOMPARE(store()->channelForUri(feed).link(), QStringLiteral("http://example.com/feed"));
+
+    // The same for an orphan enclosure whose file is that feed.
+    QVERIFY(store()->addEnclosures({enclosure(QStringLiteral("http://example.com/feed"))}, QStringLiteral("urn:uuid:gone")));
+    store()->deleteOrphans();
+    QCOMPARE(count("mfo:Enclosure"), 0);
+    QCOMPARE(store()->channelForUri(feed).subscribedTime(), subscribed);
 }
 
 // Unknown and repeated URIs are skipped; the announcement comes before the records go.

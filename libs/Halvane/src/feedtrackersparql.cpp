@@ -994,7 +994,11 @@ void FeedTrackerSparql::deleteOrphanEnclosures()
         "mfo:localLink ?_localLink . OPTIONAL { ?_message a mfo:FeedMessage . ?_feedEnclosure nie:isLogicalPartOf "
         "?_message .}. OPTIONAL {?_channel a mfo:FeedChannel . ?_feedEnclosure nie:isLogicalPartOf ?_channel. }. "
         "FILTER(!bound(?_message) && !bound(?_channel)) } ");
-    const QSparqlQuery remove(QStringLiteral("DELETE  { ?_remoteLink  a rdfs:Resource } ") + pattern
+    // A remote link that is also a channel's feed link keeps that channel's link node.
+    QString remotePattern = pattern;
+    remotePattern.insert(pattern.lastIndexOf(QLatin1Char('}')),
+                         QStringLiteral("FILTER NOT EXISTS { ?_holder a mfo:FeedChannel ; nie:links ?_remoteLink } "));
+    const QSparqlQuery remove(QStringLiteral("DELETE  { ?_remoteLink  a rdfs:Resource } ") + remotePattern
                                   + QStringLiteral("DELETE  { ?_localLink  a rdfs:Resource } ") + pattern
                                   + QStringLiteral("DELETE  { ?_feedEnclosure  a rdfs:Resource } ") + pattern,
                               QSparqlQuery::DeleteStatement);
