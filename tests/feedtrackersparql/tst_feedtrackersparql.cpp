@@ -847,6 +847,13 @@ void tst_FeedTrackerSparql::feedLinkNodeSurvivesMessageDeletion()
     store()->deleteOrphans();
     QCOMPARE(count("mfo:Enclosure"), 0);
     QCOMPARE(store()->channelForUri(feed).subscribedTime(), subscribed);
+
+    // A live message whose link is an orphan enclosure's file keeps its link.
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/ep.mp3"))}, other));
+    QVERIFY(store()->addEnclosures({enclosure(QStringLiteral("http://example.com/ep.mp3"))}, QStringLiteral("urn:uuid:gone")));
+    store()->deleteOrphans();
+    QCOMPARE(count("mfo:Enclosure"), 0);
+    QCOMPARE(store()->messageLinksOfChannel(other), QStringList{QStringLiteral("http://example.com/ep.mp3")});
 }
 
 // Unknown and repeated URIs are skipped; the announcement comes before the records go.
