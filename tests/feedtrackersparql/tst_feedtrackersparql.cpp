@@ -373,6 +373,7 @@ void tst_FeedTrackerSparql::enclosuresStoredExactly_data()
                                   << "%type" << "%image";
     QTest::newRow("escapes kept") << "http://example.com/a%20b%2Fc%41" << "/x/a%20b" << "a" << "b";
     QTest::newRow("non-ascii") << "http://example.com/Grüße/☃" << "/x/Grüße" << "audio/ü" << "☃";
+    QTest::newRow("upper-case scheme and host") << "HTTP://Example.COM/A.mp3" << "/x/A.mp3" << "a" << "b";
     QTest::newRow("2 KB url") << "http://example.com/" + QString(2048, QLatin1Char('z')) << "/x/long" << "a" << "b";
 }
 
@@ -582,6 +583,7 @@ void tst_FeedTrackerSparql::messagesStoredExactly_data()
     QTest::newRow("escapes in link") << "t" << "http://example.com/a%20b%41%2F" << date;
     QTest::newRow("not a url") << "t" << "a b c" << date;
     QTest::newRow("blank in host") << "t" << "http://exa mple.com/" << date;
+    QTest::newRow("upper-case scheme and host") << "t" << "HTTP://Example.COM/Post" << date;
     QTest::newRow("no link") << "t" << "" << date;
     QTest::newRow("invalid date") << "t" << "http://example.com/nodate" << QDateTime();
     QTest::newRow("year beyond 9999") << "t" << "http://example.com/far" << QDateTime(QDate(12000, 1, 1), QTime(0, 0), Qt::UTC);
@@ -645,6 +647,11 @@ void tst_FeedTrackerSparql::knownMessageGainsChannel()
     QCOMPARE(enclosures.size(), 2);
     QCOMPARE(fields(enclosures.at(0).remoteUrl() == kept.remoteUrl() ? enclosures.at(0) : enclosures.at(1)), fields(kept));
     QCOMPARE(count("mfo:Enclosure"), 2);
+
+    // Known within the same fetch too: a link listed twice makes one node.
+    const FeedMessage twice = post(QStringLiteral("http://example.com/twice"), {kept});
+    QVERIFY(store()->addMessages({twice, twice}, first));
+    QCOMPARE(store()->messageLinksOfChannel(first).count(twice.link()), 1);
 }
 
 // A message the store refuses is left out; the others of the batch are stored.
@@ -667,6 +674,17 @@ void tst_FeedTrackerSparql::badMessageCostsOnlyItself()
     QCOMPARE(count("mfo:Enclosure"), 2);
     QVERIFY(store()->addMessages({}, channel));
     QVERIFY(!store()->addMessages(messages, QString()));
+
+    // The failing message made the record of a file that a good one shares: the good one
+    // still gets the whole record.
+    FeedMessage bad = post(QStringLiteral("http://example.com/bad"), {enclosure(QStringLiteral("http://example.com/shared"))});
+    bad.setTitle(QStringLiteral("bad") + QChar(0));
+    const FeedMessage good = post(QStringLiteral("http://example.com/good"), {enclosure(QStringLiteral("http://example.com/shared"))});
+    QVERIFY(!store()->addMessages({bad, good}, channel));
+    const QList<FeedEnclosure> kept = store()->enclosuresForMessage(messageUri(channel, QStringLiteral("http://example.com/good")));
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(kept.at(0).remoteUrl(), QStringLiteral("http://example.com/shared"));
+    QCOMPARE(count("mfo:Enclosure"), 3);
 }
 
 // Undated messages go first, by download time, then the oldest published; favourites never.
@@ -823,6 +841,19 @@ void tst_FeedTrackerSparql::feedLinkNodeSurvivesMessageDeletion()
     QCOMPARE(count("mfo:FeedMessage"), 0);
     QCOMPARE(store()->channelForUri(feed).subscribedTime(), subscribed);
     QCOMPARE(store()->channelForUri(feed).link(), QStringLiteral("http://example.com/feed"));
+
+    // The same for an orphan enclosure whose file is that feed.
+    QVERIFY(store()->addEnclosures({enclosure(QStringLiteral("http://example.com/feed"))}, QStringLiteral("urn:uuid:gone")));
+    store()->deleteOrphans();
+    QCOMPARE(count("mfo:Enclosure"), 0);
+    QCOMPARE(store()->channelForUri(feed).subscribedTime(), subscribed);
+
+    // A live message whose link is an orphan enclosure's file keeps its link.
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/ep.mp3"))}, other));
+    QVERIFY(store()->addEnclosures({enclosure(QStringLiteral("http://example.com/ep.mp3"))}, QStringLiteral("urn:uuid:gone")));
+    store()->deleteOrphans();
+    QCOMPARE(count("mfo:Enclosure"), 0);
+    QCOMPARE(store()->messageLinksOfChannel(other), QStringList{QStringLiteral("http://example.com/ep.mp3")});
 }
 
 // Unknown and repeated URIs are skipped; the announcement comes before the records go.

@@ -22,12 +22,14 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void refusedDeletionsAnnounceNothing();
+    void refusedLookupFailsTheWrite();
 
 public slots:
     void handleEnclosureDeletion(QList<FeedEnclosure>& enclosureList) { _announced += enclosureList; }
 
 private:
-    bool writeBusConfig(bool refuseUpdates);
+    bool writeBusConfig(bool refuseUpdates, bool refuseQueries = false);
+    bool reloadBusConfig();
     FeedTrackerSparql* store() { return FeedTrackerSparql::instance(); }
     int enclosureCount() const;
 
@@ -39,12 +41,15 @@ private:
     QString _iconPath;
 };
 
-bool tst_StoreFailures::writeBusConfig(bool refuseUpdates)
+bool tst_StoreFailures::writeBusConfig(bool refuseUpdates, bool refuseQueries)
 {
     const QString refusal = QStringLiteral(
         "<deny send_destination=\"%1\" send_interface=\"org.freedesktop.Tracker3.Endpoint\"/>"
         "<allow send_destination=\"%1\" send_interface=\"org.freedesktop.Tracker3.Endpoint\" send_member=\"Query\"/>")
                                 .arg(_endpoint->serviceName());
+    const QString fullRefusal = QStringLiteral(
+        "<deny send_destination=\"%1\" send_interface=\"org.freedesktop.Tracker3.Endpoint\"/>")
+                                    .arg(_endpoint->serviceName());
     QFile config(_dir.filePath(QStringLiteral("bus.conf")));
     if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
@@ -54,7 +59,7 @@ bool tst_StoreFailures::writeBusConfig(bool refuseUpdates)
         "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
         "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
         "<allow own=\"*\"/>%1</policy></busconfig>\n")
-                     .arg(refuseUpdates ? refusal : QString())
+                     .arg(refuseQueries ? fullRefusal : refuseUpdates ? refusal : QString())
                      .toUtf8());
     return true;
 }
@@ -100,10 +105,15 @@ void tst_StoreFailures::initTestCase()
     QCOMPARE(enclosureCount(), 3);
 
     QVERIFY(writeBusConfig(true));
+    QVERIFY(reloadBusConfig());
+}
+
+bool tst_StoreFailures::reloadBusConfig()
+{
     QDBusInterface bus(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                        QStringLiteral("org.freedesktop.DBus"));
-    QDBusReply<void> reloaded = bus.call(QStringLiteral("ReloadConfig"));
-    QVERIFY(reloaded.isValid());
+    const QDBusReply<void> reloaded = bus.call(QStringLiteral("ReloadConfig"));
+    return reloaded.isValid();
 }
 
 void tst_StoreFailures::cleanupTestCase()
@@ -131,6 +141,17 @@ void tst_StoreFailures::refusedDeletionsAnnounceNothing()
     QCOMPARE(enclosureCount(), 3);
     QCOMPARE(store()->allChannelUrls(), QStringList{_channel});
     QVERIFY(QFile::exists(_iconPath));
+}
+
+// A look-up that fails leaves nothing to write; the caller must not take that for stored.
+void tst_StoreFailures::refusedLookupFailsTheWrite()
+{
+    QVERIFY(writeBusConfig(true, true));
+    QVERIFY(reloadBusConfig());
+    FeedEnclosure enclosure;
+    enclosure.setRemoteUrl(QStringLiteral("http://example.com/new.mp3"));
+    enclosure.setLocalUrl(QStringLiteral("/x/new.mp3"));
+    QVERIFY(!store()->addEnclosures({enclosure}, _channel));
 }
 
 VIRELON_TEST_MAIN(tst_StoreFailures)

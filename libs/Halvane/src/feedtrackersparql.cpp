@@ -72,19 +72,20 @@ QByteArray encodedLink(const QString& text)
     return text.toUtf8().toPercentEncoding(":/?#@!$&'()*+,;=");
 }
 
-// A text that is no valid URL even encoded (a blank in a host name) becomes a relative IRI
-// with every delimiter encoded: still the same IRI for the same text, and still reversible.
-QUrl linkUrl(const QString& text)
-{
-    const QUrl url = QUrl::fromEncoded(encodedLink(text), QUrl::StrictMode);
-    if (url.isValid() || text.isEmpty())
-        return url;
-    return QUrl::fromEncoded(text.toUtf8().toPercentEncoding(), QUrl::StrictMode);
-}
-
 QString linkText(const QVariant& value)
 {
     return QString::fromUtf8(QByteArray::fromPercentEncoding(value.toString().toUtf8()));
+}
+
+// A text that is no valid URL even encoded (a blank in a host name), or one that QUrl would
+// change (it lower-cases scheme and host), becomes a relative IRI with every delimiter
+// encoded: still the same IRI for the same text, and read back as the very text written.
+QUrl linkUrl(const QString& text)
+{
+    const QUrl url = QUrl::fromEncoded(encodedLink(text), QUrl::StrictMode);
+    if (text.isEmpty() || (url.isValid() && linkText(url.toString(QUrl::FullyEncoded)) == text))
+        return url;
+    return QUrl::fromEncoded(text.toUtf8().toPercentEncoding(), QUrl::StrictMode);
 }
 
 // An IRI read from the store as it stands in a query text.
@@ -559,10 +560,14 @@ bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QS
     QList<Item> items;
     QStringList remotes;
     for (const FeedMessage& message : messages) {
-        Item item{message, known.value(message.link().isEmpty() ? QString() : term(linkUrl(message.link()))), false, {}};
+        const QString link = message.link().isEmpty() ? QString() : term(linkUrl(message.link()));
+        Item item{message, known.value(link), false, {}};
         item.isNew = item.node.isEmpty();
         if (item.isNew)
             item.node = term(_connection->createUrn());
+        // A feed that lists one link twice gets one message node for it.
+        if (item.isNew && !link.isEmpty())
+            known.insert(link, item.node);
         for (const RemoteEnclosure& enclosure : usableEnclosures(message.enclosures(), item.node)) {
             if (!storedLinks.value(item.node).contains(enclosure.second)) {
                 item.enclosures.append(enclosure);
@@ -573,13 +578,14 @@ bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QS
     }
     bool found = false;
     QHash<QString, QString> enclosureNodes = storedEnclosureNodes(remotes, &found);
+    QHash<QString, FeedEnclosure> made;
     QStringList texts;
     for (const Item& item : qAsConst(items)) {
         QString text = item.isNew ? messageText(item.message, item.node, channel)
                                   : fill(QStringLiteral("INSERT { %messageUri nie:isLogicalPartOf %channelUri } "),
                                          {{QStringLiteral("%messageUri"), item.node}, {QStringLiteral("%channelUri"), channel}});
         if (found)
-            text += enclosureTexts(item.enclosures, item.node, &enclosureNodes);
+            text += enclosureTexts(item.enclosures, item.node, &enclosureNodes, &made);
         texts.append(text);
     }
     return runBatch(texts);
@@ -988,7 +994,11 @@ void FeedTrackerSparql::deleteOrphanEnclosures()
         "mfo:localLink ?_localLink . OPTIONAL { ?_message a mfo:FeedMessage . ?_feedEnclosure nie:isLogicalPartOf "
         "?_message .}. OPTIONAL {?_channel a mfo:FeedChannel . ?_feedEnclosure nie:isLogicalPartOf ?_channel. }. "
         "FILTER(!bound(?_message) && !bound(?_channel)) } ");
-    const QSparqlQuery remove(QStringLiteral("DELETE  { ?_remoteLink  a rdfs:Resource } ") + pattern
+    // A remote link that is also a channel's feed link keeps that channel's link node.
+    QString remotePattern = pattern;
+    remotePattern.insert(pattern.lastIndexOf(QLatin1Char('}')),
+                         QStringLiteral("FILTER NOT EXISTS { ?_holder a mfo:FeedChannel ; nie:links ?_remoteLink } "));
+    const QSparqlQuery remove(QStringLiteral("DELETE  { ?_remoteLink  a rdfs:Resource } ") + remotePattern
                                   + QStringLiteral("DELETE  { ?_localLink  a rdfs:Resource } ") + pattern
                                   + QStringLiteral("DELETE  { ?_feedEnclosure  a rdfs:Resource } ") + pattern,
                               QSparqlQuery::DeleteStatement);
@@ -1100,17 +1110,26 @@ bool FeedTrackerSparql::addEnclosures(const QList<FeedEnclosure>& enclosures, co
     const QList<RemoteEnclosure> usable = usableEnclosures(enclosures, parentUri);
     bool found = false;
     QHash<QString, QString> nodes = storedEnclosureNodes(remoteTerms(usable), &found);
-    const QString batch = found ? enclosureTexts(usable, parent, &nodes) : QString();
-    const QSparqlQuery update(batch, QSparqlQuery::InsertStatement);
+    // Without the look-up nothing is written, and that is no success.
+    if (!found)
+        return false;
+    QHash<QString, FeedEnclosure> made;
+    const QSparqlQuery update(enclosureTexts(usable, parent, &nodes, &made), QSparqlQuery::InsertStatement);
     return bool(execute(update, HERE, "Query Execution failed", "Query Execution failed"));
 }
 
 QString FeedTrackerSparql::enclosureTexts(const QList<RemoteEnclosure>& enclosures, const QString& parent,
-                                          QHash<QString, QString>* nodes) const
+                                          QHash<QString, QString>* nodes, QHash<QString, FeedEnclosure>* made) const
 {
     QString texts;
     for (const RemoteEnclosure& item : enclosures) {
         const QString known = nodes->value(item.second);
+        // A node made earlier in this batch is written again whole, with the same values: the
+        // text that made it may be dropped when the batch is stored message by message.
+        if (!known.isEmpty() && made->contains(item.second)) {
+            texts += newEnclosureText(made->value(item.second), known, parent);
+            continue;
+        }
         if (!known.isEmpty()) {
             texts += fill(QStringLiteral("INSERT { %enclosureUri a mfo:Enclosure; nie:isLogicalPartOf %messageUri } "),
                           {{QStringLiteral("%enclosureUri"), known}, {QStringLiteral("%messageUri"), parent}});
@@ -1119,6 +1138,7 @@ QString FeedTrackerSparql::enclosureTexts(const QList<RemoteEnclosure>& enclosur
         // A remote link made new here: a later enclosure with it joins this node.
         const QString uri = term(_connection->createUrn());
         nodes->insert(item.second, uri);
+        made->insert(item.second, item.first);
         texts += newEnclosureText(item.first, uri, parent);
     }
     return texts;

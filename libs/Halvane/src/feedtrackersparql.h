@@ -101,9 +101,10 @@ private:
     // Stored enclosure nodes by remote-link IRI; *found is false when the look-up failed.
     QHash<QString, QString> storedEnclosureNodes(const QStringList& remotes, bool* found) const;
     // Insert texts of new enclosures and association texts of known ones, under the parent
-    // IRI; nodes holds the known ones by remote-link IRI and gains the new ones.
+    // IRI; nodes holds the known ones by remote-link IRI and gains the new ones, made the
+    // records of the new ones.
     QString enclosureTexts(const QList<RemoteEnclosure>& enclosures, const QString& parent,
-                           QHash<QString, QString>* nodes) const;
+                           QHash<QString, QString>* nodes, QHash<QString, FeedEnclosure>* made) const;
 
     bool channelExists(const QString& channelUri, const CallSite& site, const char* errorWords,
                        const char* notFoundWords, bool logQuery) const;
