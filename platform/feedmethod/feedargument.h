@@ -27,8 +27,6 @@ public:
     bool isEmpty() const { return _typeName.isEmpty(); }
     QByteArray typeName() const { return _typeName; }
     QByteArray value() const { return _value; }
-    void setTypeName(const QByteArray& typeName) { _typeName = typeName; }
-    void setValue(const QByteArray& value) { _value = value; }
 
     // The decoded value; invalid when the type is unknown or the bytes are not exactly one value.
     QVariant toVariant() const;

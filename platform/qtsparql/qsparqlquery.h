@@ -23,14 +23,11 @@ public:
     explicit QSparqlQuery(const QString& text = QString(), StatementType type = SelectStatement);
 
     QString query() const { return _text; }
-    void setQuery(const QString& text) { _text = text; }
     StatementType type() const { return _type; }
-    void setType(StatementType type) { _type = type; }
     bool isTable() const { return _type == SelectStatement; }
 
     void bindValue(const QString& name, const QVariant& value);
     void bindValue(const QSparqlBinding& binding);
-    QVariant boundValue(const QString& name) const { return _values.value(name); }
 
     // The text with every placeholder filled; one without a usable value stays as it is.
     QString preparedQueryText() const;

@@ -16,19 +16,6 @@ bool QSparqlResult::next()
     return isValid();
 }
 
-bool QSparqlResult::previous()
-{
-    if (_position >= 0)
-        --_position;
-    return isValid();
-}
-
-bool QSparqlResult::first()
-{
-    _position = _rows.isEmpty() ? -1 : 0;
-    return isValid();
-}
-
 QSparqlResultRow QSparqlResult::current() const
 {
     return isValid() ? _rows.at(_position) : QSparqlResultRow();

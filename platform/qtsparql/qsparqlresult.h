@@ -19,16 +19,12 @@ public:
     explicit QSparqlResult(const QSparqlError& error, QObject* parent = nullptr);
 
     bool waitForFinished() { return !hasError(); }
-    bool isFinished() const { return true; }
     bool hasError() const { return _error.isValid(); }
     QSparqlError lastError() const { return _error; }
 
     // The cursor starts before the first row.
     bool next();
-    bool previous();
-    bool first();
     bool isValid() const { return _position >= 0 && _position < _rows.size(); }
-    int pos() const { return _position; }
     int size() const { return _rows.size(); }
 
     QSparqlResultRow current() const;

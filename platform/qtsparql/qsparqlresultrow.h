@@ -13,7 +13,6 @@ public:
 
     QSparqlBinding binding(int index) const { return _bindings.value(index); }
     QVariant value(int index) const { return binding(index).value(); }
-    QString variableName(int index) const { return binding(index).name(); }
     int count() const { return _bindings.size(); }
     bool isEmpty() const { return _bindings.isEmpty(); }
 

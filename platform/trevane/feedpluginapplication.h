@@ -28,8 +28,6 @@ public:
     FeedPluginApplication(FeedPluginInterface* plugin, int& argc, char** argv);
     ~FeedPluginApplication() override;
 
-    QString communicationFilePath() const { return _communicationFile.objectName(); }
-
     // The version reported for "version"; FeedProtocol::InterfaceVersion unless changed.
     QString interfaceVersion() const { return _interfaceVersion; }
     void setInterfaceVersion(const QString& version) { _interfaceVersion = version; }
