@@ -77,26 +77,26 @@ void FeedDownloadManager::setStallTimeout(int milliseconds)
 
 void FeedDownloadManager::start(const QUrl& url, QIODevice* device)
 {
-    discard();
-    if (device->isOpen())
-        device->close();
-    if (!device->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        refuse(url, QNetworkReply::ContentAccessDenied, device->errorString());
-        return;
-    }
-    request(url, device, 0);
+    if (reopen(url, device, QIODevice::Truncate))
+        request(url, device, 0);
 }
 
 void FeedDownloadManager::resume(const QUrl& url, QIODevice* device)
 {
+    if (reopen(url, device, QIODevice::Append))
+        request(url, device, device->size());
+}
+
+bool FeedDownloadManager::reopen(const QUrl& url, QIODevice* device, QIODevice::OpenMode mode)
+{
     discard();
     if (device->isOpen())
         device->close();
-    if (!device->open(QIODevice::WriteOnly | QIODevice::Append)) {
+    if (!device->open(QIODevice::WriteOnly | mode)) {
         refuse(url, QNetworkReply::ContentAccessDenied, device->errorString());
-        return;
+        return false;
     }
-    request(url, device, device->size());
+    return true;
 }
 
 void FeedDownloadManager::pause()

@@ -53,6 +53,8 @@ signals:
     void paused();
 
 private:
+    // Ends any current transfer and opens the device for writing; false (and refused) when it cannot.
+    bool reopen(const QUrl& url, QIODevice* device, QIODevice::OpenMode mode);
     void request(const QUrl& url, QIODevice* device, qint64 offset);
     void refuse(const QUrl& url, QNetworkReply::NetworkError error, const QString& text);
     void handleMetaData();
