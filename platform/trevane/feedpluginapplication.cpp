@@ -201,16 +201,19 @@ void FeedPluginApplication::sendSignal(const FeedMethod& record)
 void FeedPluginApplication::connectSignals()
 {
     auto record = [this](const char* name) { return FeedMethod(name, _jobSequence); };
+    auto failed = [this, record](const char* name) {
+        return [this, record, name](int code) {
+            endJob();
+            FeedMethod method = record(name);
+            method.addArgument(FeedArgument::fromValue(code));
+            sendSignal(method);
+        };
+    };
     connect(_plugin, &FeedPluginInterface::downloadFeedsFinished, this, [this, record]() {
         endJob();
         sendSignal(record("downloadFeedsFinished"));
     });
-    connect(_plugin, &FeedPluginInterface::downloadFeedsFailed, this, [this, record](int code) {
-        endJob();
-        FeedMethod method = record("downloadFeedsFailed");
-        method.addArgument(FeedArgument::fromValue(code));
-        sendSignal(method);
-    });
+    connect(_plugin, &FeedPluginInterface::downloadFeedsFailed, this, failed("downloadFeedsFailed"));
     connect(_plugin, &FeedPluginInterface::downloadEnclosureFinished, this,
             [this, record](const QVariantMap& result) {
                 endJob();
@@ -218,12 +221,7 @@ void FeedPluginApplication::connectSignals()
                 method.addArgument(FeedArgument::fromValue(result));
                 sendSignal(method);
             });
-    connect(_plugin, &FeedPluginInterface::downloadEnclosureFailed, this, [this, record](int code) {
-        endJob();
-        FeedMethod method = record("downloadEnclosureFailed");
-        method.addArgument(FeedArgument::fromValue(code));
-        sendSignal(method);
-    });
+    connect(_plugin, &FeedPluginInterface::downloadEnclosureFailed, this, failed("downloadEnclosureFailed"));
     connect(_plugin, &FeedPluginInterface::enclosureDownloadProgress, this,
             [this, record](qint64 received, qint64 total) {
                 if (_busy)
