@@ -15,6 +15,19 @@ const QString FeedSettingsManager::EnclosureOnlyWifiKey = QStringLiteral("Enclos
 FeedSettingsManager* FeedSettingsManager::_single = nullptr;
 QMutex FeedSettingsManager::_mutex;
 
+namespace {
+
+// True when the value turns the flag over.
+bool changeFlag(bool& flag, const QVariant& value)
+{
+    if (value.toBool() == flag)
+        return false;
+    flag = value.toBool();
+    return true;
+}
+
+} // namespace
+
 FeedSettingsManager::FeedSettingsManager()
     : _refreshAutomatic(false)
     , _refreshOnlyWifi(false)
@@ -67,31 +80,24 @@ void FeedSettingsManager::loadSettings(QSettings* settings)
 
 bool FeedSettingsManager::changeRefreshSetting(const QString& key, const QVariant& value)
 {
-    if (key == RefreshAutomaticKey && value.toBool() != _refreshAutomatic) {
-        _refreshAutomatic = value.toBool();
+    if (key == RefreshAutomaticKey && changeFlag(_refreshAutomatic, value)) {
         rearmHeartbeat();
         return true;
     }
     if (key == RefreshIntervalKey && changeRefreshInterval(value))
         return true;
-    if (key == RefreshOnlyWifiKey && value.toBool() != _refreshOnlyWifi) {
-        _refreshOnlyWifi = value.toBool();
+    if (key == RefreshOnlyWifiKey && changeFlag(_refreshOnlyWifi, value))
         return true;
-    }
     FEED_LOG(warning, "Engine") << "Cannot change to required setting";
     return false;
 }
 
 bool FeedSettingsManager::changeEnclosureSetting(const QString& key, const QVariant& value)
 {
-    if (key == EnclosureAutomaticKey && value.toBool() != _enclosureAutomatic) {
-        _enclosureAutomatic = value.toBool();
+    if (key == EnclosureAutomaticKey && changeFlag(_enclosureAutomatic, value))
         return true;
-    }
-    if (key == EnclosureOnlyWifiKey && value.toBool() != _enclosureOnlyWifi) {
-        _enclosureOnlyWifi = value.toBool();
+    if (key == EnclosureOnlyWifiKey && changeFlag(_enclosureOnlyWifi, value))
         return true;
-    }
     FEED_LOG(warning, "Engine") << "No Change in settings!!!";
     return false;
 }
