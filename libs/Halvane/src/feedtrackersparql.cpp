@@ -531,18 +531,21 @@ bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QS
         FEED_LOG(critical, "Tracker") << "ChannelUri empty, not able to add messages";
         return false;
     }
+    // Each message's link as a query term (empty without a link), made once for the three passes.
+    QStringList linkTerms;
     QStringList links;
     for (const FeedMessage& message : messages) {
+        linkTerms.append(message.link().isEmpty() ? QString() : term(linkUrl(message.link())));
         if (!message.link().isEmpty())
-            links.append(term(linkUrl(message.link())));
+            links.append(linkTerms.last());
     }
     QHash<QString, QString> known;
     if (!storedMessageNodes(links, &known))
         return false;
     QStringList knownNodes;
-    for (const FeedMessage& message : messages) {
-        const QString node = known.value(message.link().isEmpty() ? QString() : term(linkUrl(message.link())));
-        if (!node.isEmpty() && !message.enclosures().isEmpty())
+    for (int i = 0; i < messages.size(); ++i) {
+        const QString node = known.value(linkTerms.at(i));
+        if (!node.isEmpty() && !messages.at(i).enclosures().isEmpty())
             knownNodes.append(node);
     }
     QHash<QString, QStringList> storedLinks;
@@ -559,8 +562,9 @@ bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QS
     };
     QList<Item> items;
     QStringList remotes;
-    for (const FeedMessage& message : messages) {
-        const QString link = message.link().isEmpty() ? QString() : term(linkUrl(message.link()));
+    for (int i = 0; i < messages.size(); ++i) {
+        const FeedMessage& message = messages.at(i);
+        const QString& link = linkTerms.at(i);
         Item item{message, known.value(link), false, {}};
         item.isNew = item.node.isEmpty();
         if (item.isNew)
