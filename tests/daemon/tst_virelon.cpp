@@ -1,3 +1,4 @@
+#include "daemonfixture.h"
 #include "testenvironment.h"
 #include "virelon.h"
 
@@ -16,15 +17,7 @@
 
 namespace {
 
-const QString Service = QStringLiteral("com.vorlane.Virelon");
-const QString Interface = QStringLiteral("com.vorlane.Virelon");
-
-// VIRELON_TEST_TIMEOUT_MS stretches every wait on a slow machine.
-int timeout()
-{
-    const int configured = qEnvironmentVariableIntValue("VIRELON_TEST_TIMEOUT_MS");
-    return configured > 0 ? configured : 10000;
-}
+using namespace DaemonFixture;
 
 // The interface as clients see it; the text is part of the interface, to the character.
 const QString ExpectedIntrospection = QStringLiteral(R"(  <interface name="com.vorlane.Virelon">
@@ -132,62 +125,6 @@ const QString ExpectedIntrospection = QStringLiteral(R"(  <interface name="com.v
     </signal>
   </interface>
 )");
-
-// The messages of a level (and function) in the daemon's log. The logger writes "<time> <level>:
-// <category>", then the source path, line number, signature, function and message, a line each.
-QStringList messages(const QByteArray& log, QChar level, const QString& function = QString())
-{
-    static const QRegularExpression entry(
-        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\S+ ([DIWCF]): .*\n.*\n.*\n.*\n(.*)\n(.*)$"),
-        QRegularExpression::MultilineOption);
-    QStringList found;
-    for (auto it = entry.globalMatch(QString::fromUtf8(log)); it.hasNext();) {
-        const QRegularExpressionMatch match = it.next();
-        if (match.captured(1) == level && (function.isEmpty() || match.captured(2) == function))
-            found << match.captured(3);
-    }
-    return found;
-}
-
-// The built daemon as a child process, with its log.
-class Daemon
-{
-public:
-    explicit Daemon(const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
-    {
-        _process.setProcessEnvironment(environment);
-        _process.start(QStringLiteral(VIRELON_BINARY), QStringList());
-        _process.waitForStarted(timeout());
-    }
-    ~Daemon()
-    {
-        _process.terminate();
-        _process.waitForFinished(timeout());
-    }
-
-    QProcess& process() { return _process; }
-    QByteArray log()
-    {
-        _output += _process.readAllStandardError();
-        return _output;
-    }
-
-private:
-    QProcess _process;
-    QByteArray _output;
-};
-
-QDBusMessage call(const QString& method, const QVariantList& arguments = QVariantList())
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(Service, QStringLiteral("/"), Interface, method);
-    message.setArguments(arguments);
-    return QDBusConnection::sessionBus().call(message, QDBus::Block, timeout());
-}
-
-bool serving()
-{
-    return QDBusConnection::sessionBus().interface()->isServiceRegistered(Service);
-}
 
 QVariantMap conf()
 {
