@@ -1,8 +1,8 @@
 #include "feedtrackersparql.h"
 
+#include "feedenclosurefiles.h"
 #include "feedlog.h"
 
-#include <QFile>
 #include <QHash>
 #include <QSet>
 #include <qsparqlbinding.h>
@@ -238,6 +238,11 @@ FeedTrackerSparql::FeedTrackerSparql()
         FEED_LOG(critical, "Tracker") << "QTRACKER_DIRECT : Driver found";
     else
         FEED_LOG(critical, "Tracker") << "QTRACKER_DIRECT : Driver not found";
+}
+
+bool FeedTrackerSparql::isValid() const
+{
+    return _connection->isValid();
 }
 
 FeedTrackerSparql::~FeedTrackerSparql()
@@ -742,6 +747,24 @@ QStringList FeedTrackerSparql::deletableMessages(const QString& channelUri, int 
     return uris;
 }
 
+bool FeedTrackerSparql::isMessageStored(const QString& messageUri, bool* ok) const
+{
+    if (ok)
+        *ok = true;
+    const QString node = term(nodeUrl(messageUri));
+    if (node.isEmpty())
+        return false;
+    const QSparqlQuery query(fill(QStringLiteral("SELECT ?u WHERE { ?u a mfo:FeedMessage . FILTER (?u = %messageUri) }"),
+                                  {{QStringLiteral("%messageUri"), node}}));
+    const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
+    if (!result) {
+        if (ok)
+            *ok = false;
+        return false;
+    }
+    return result->next();
+}
+
 // Deleting channels and messages
 
 void FeedTrackerSparql::deleteChannel(const QString& channelUri)
@@ -807,14 +830,14 @@ void FeedTrackerSparql::deleteChannelImageIfNotInUse(const QString& channelUri, 
     users.bindValue(QStringLiteral("image"), image);
     const Result result = execute(users, HERE, "Query Execution failed", "Query Execution Failed");
     if (result && !result->next() && !localLink.isEmpty())
-        QFile::remove(localLink);
+        FeedEnclosureFiles::remove(localLink);
 }
 
 void FeedTrackerSparql::deleteChannelImage(const QString& channelUri) const
 {
     QString localLink;
     if (channelIconFile(channelUri, &localLink, HERE) && !localLink.isEmpty())
-        QFile::remove(localLink);
+        FeedEnclosureFiles::remove(localLink);
 }
 
 bool FeedTrackerSparql::deleteMessages(const QString& channelUri)
