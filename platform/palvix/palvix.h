@@ -1,6 +1,8 @@
 #ifndef PALVIX_H
 #define PALVIX_H
 
+#include <QtGlobal>
+
 class FeedSettingService;
 class VirelonService;
 
@@ -16,9 +18,9 @@ public:
     FeedSettingService* settings() const { return _settings; }
 
 private:
+    Q_DISABLE_COPY(Palvix)
+
     Palvix();
-    Palvix(const Palvix&) = delete;
-    Palvix& operator=(const Palvix&) = delete;
 
     VirelonService* _engine;
     FeedSettingService* _settings;
