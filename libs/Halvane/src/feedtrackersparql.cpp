@@ -240,15 +240,15 @@ FeedTrackerSparql::FeedTrackerSparql()
         FEED_LOG(critical, "Tracker") << "QTRACKER_DIRECT : Driver not found";
 }
 
-bool FeedTrackerSparql::isValid() const
-{
-    return _connection->isValid();
-}
-
 FeedTrackerSparql::~FeedTrackerSparql()
 {
     FEED_LOG(debug, "Tracker") << "QTRACKER_DIRECT: de-init";
     _connection->deleteLater();
+}
+
+bool FeedTrackerSparql::isValid() const
+{
+    return _connection->isValid();
 }
 
 FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, const CallSite& site,
@@ -749,20 +749,18 @@ QStringList FeedTrackerSparql::deletableMessages(const QString& channelUri, int 
 
 bool FeedTrackerSparql::isMessageStored(const QString& messageUri, bool* ok) const
 {
+    const QString node = term(nodeUrl(messageUri));
     if (ok)
         *ok = true;
-    const QString node = term(nodeUrl(messageUri));
+    // A text that makes no IRI names no node.
     if (node.isEmpty())
         return false;
     const QSparqlQuery query(fill(QStringLiteral("SELECT ?u WHERE { ?u a mfo:FeedMessage . FILTER (?u = %messageUri) }"),
                                   {{QStringLiteral("%messageUri"), node}}));
     const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
-    if (!result) {
-        if (ok)
-            *ok = false;
-        return false;
-    }
-    return result->next();
+    if (ok)
+        *ok = bool(result);
+    return result && result->next();
 }
 
 // Deleting channels and messages
