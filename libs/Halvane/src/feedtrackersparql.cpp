@@ -1,8 +1,8 @@
 #include "feedtrackersparql.h"
 
+#include "feedenclosurefiles.h"
 #include "feedlog.h"
 
-#include <QFile>
 #include <QHash>
 #include <QSet>
 #include <qsparqlbinding.h>
@@ -244,6 +244,11 @@ FeedTrackerSparql::~FeedTrackerSparql()
 {
     FEED_LOG(debug, "Tracker") << "QTRACKER_DIRECT: de-init";
     _connection->deleteLater();
+}
+
+bool FeedTrackerSparql::isValid() const
+{
+    return _connection->isValid();
 }
 
 FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, const CallSite& site,
@@ -742,6 +747,22 @@ QStringList FeedTrackerSparql::deletableMessages(const QString& channelUri, int 
     return uris;
 }
 
+bool FeedTrackerSparql::isMessageStored(const QString& messageUri, bool* ok) const
+{
+    const QString node = term(nodeUrl(messageUri));
+    if (ok)
+        *ok = true;
+    // A text that makes no IRI names no node.
+    if (node.isEmpty())
+        return false;
+    const QSparqlQuery query(fill(QStringLiteral("SELECT ?u WHERE { ?u a mfo:FeedMessage . FILTER (?u = %messageUri) }"),
+                                  {{QStringLiteral("%messageUri"), node}}));
+    const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
+    if (ok)
+        *ok = bool(result);
+    return result && result->next();
+}
+
 // Deleting channels and messages
 
 void FeedTrackerSparql::deleteChannel(const QString& channelUri)
@@ -807,14 +828,14 @@ void FeedTrackerSparql::deleteChannelImageIfNotInUse(const QString& channelUri, 
     users.bindValue(QStringLiteral("image"), image);
     const Result result = execute(users, HERE, "Query Execution failed", "Query Execution Failed");
     if (result && !result->next() && !localLink.isEmpty())
-        QFile::remove(localLink);
+        FeedEnclosureFiles::remove(localLink);
 }
 
 void FeedTrackerSparql::deleteChannelImage(const QString& channelUri) const
 {
     QString localLink;
     if (channelIconFile(channelUri, &localLink, HERE) && !localLink.isEmpty())
-        QFile::remove(localLink);
+        FeedEnclosureFiles::remove(localLink);
 }
 
 bool FeedTrackerSparql::deleteMessages(const QString& channelUri)
