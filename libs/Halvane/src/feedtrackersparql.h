@@ -39,7 +39,8 @@ public:
     static QString TitleKey;
     static QString LastModifiedTimeKey;
 
-    QStringList allChannelUrls() const;
+    // Empty also when the query failed; *ok tells the two apart.
+    QStringList allChannelUrls(bool* ok = nullptr) const;
     QList<FeedChannel> allChannels() const;
     FeedChannel channelForUri(const QString& uri) const;
     QString channelType(const QString& uri) const;
