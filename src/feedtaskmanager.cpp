@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QMutex>
 #include <QScopedValueRollback>
+#include <QSet>
 #include <QSettings>
 #include <QTimer>
 
@@ -323,9 +324,8 @@ void FeedTaskManager::removeCurrentTask(QList<FeedTask*>& tasks)
 // Ends the run the ticket names, if it still runs, and frees the plug-in for the next task.
 void FeedTaskManager::endCurrentTask(quint64 ticket)
 {
-    if (!_currentTask.isCurrent(ticket))
-        return;
-    _currentTask.finish();
+    if (_currentTask.isCurrent(ticket))
+        _currentTask.finish();
     _pluginManager->resetActivePlugin();
 }
 
@@ -477,14 +477,14 @@ void FeedTaskManager::refresh(const QStringList& uriList)
         emit refreshState(201);
         return;
     }
-    const QList<FeedChannel> channels = channelsForUris(uriList);
+    const QStringList channels = channelsForUris(uriList);
     if (channels.isEmpty()) {
         FEED_LOG(critical, "TaskManager") << "No channels are in the list";
         return;
     }
     QList<FeedTask*> tasks;
-    for (const FeedChannel& channel : channels)
-        tasks.append(FeedChannelTask::create(FeedTask::ManualRefreshPriority, channel.uri()));
+    for (const QString& channel : channels)
+        tasks.append(FeedChannelTask::create(FeedTask::ManualRefreshPriority, channel));
     removeCurrentTask(tasks);
     if (tasks.isEmpty())
         return;
@@ -492,15 +492,24 @@ void FeedTaskManager::refresh(const QStringList& uriList)
     _queueManager->enqueueTask(tasks);
 }
 
-QList<FeedChannel> FeedTaskManager::channelsForUris(const QStringList& uris)
+// The stored channel URI of each requested one, in request order. One look at the store serves a
+// refresh of many channels; a URI the store writes in another form is looked up on its own.
+QStringList FeedTaskManager::channelsForUris(const QStringList& uris)
 {
-    QList<FeedChannel> channels;
+    FeedTrackerSparql* store = FeedTrackerSparql::instance();
+    const QStringList stored = store->allChannelUrls();
+    const QSet<QString> known(stored.cbegin(), stored.cend());
+    QStringList channels;
     for (const QString& uri : uris) {
         if (uri.isEmpty())
             continue;
-        const FeedChannel channel = FeedTrackerSparql::instance()->channelForUri(uri);
-        if (!channel.uri().isEmpty())
-            channels.append(channel);
+        if (known.contains(uri)) {
+            channels.append(uri);
+            continue;
+        }
+        const QString storedUri = store->channelForUri(uri).uri();
+        if (!storedUri.isEmpty())
+            channels.append(storedUri);
     }
     return channels;
 }

@@ -100,7 +100,7 @@ private:
     void handBackCurrentTask(EnqueueType enqueueType);
     void rearmHeartbeat();
 
-    static QList<FeedChannel> channelsForUris(const QStringList& uris);
+    static QStringList channelsForUris(const QStringList& uris);
 
     FeedDeviceStateManager* _deviceStateManager;
     FeedTrackerSparql* _tracker;

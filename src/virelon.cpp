@@ -442,17 +442,14 @@ void Virelon::feedsDownloadFailed(const QString& channelUri, int errorCode)
     emit refreshError(channelUri, errorCode);
 }
 
-// Written at once: a daemon stopped right after a refresh keeps its outcome.
 void Virelon::storeChannelError(const QString& channelUri, int errorCode)
 {
     _errors->setValue(escapeSettingsKey(channelUri), errorCode);
-    _errors->sync();
 }
 
 void Virelon::removeChannelError(const QString& channelUri)
 {
     _errors->remove(escapeSettingsKey(channelUri));
-    _errors->sync();
 }
 
 QList<FeedMessage> Virelon::formatMessages(const QList<FeedMessage>& messages)
