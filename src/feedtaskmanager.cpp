@@ -6,6 +6,7 @@
 #include "feedlog.h"
 #include "feednetworkmanager.h"
 #include "feedpluginmanager.h"
+#include "feedqueuemanager.h"
 #include "feedsettingsmanager.h"
 #include "feedtrackersparql.h"
 #include "virelon.h"

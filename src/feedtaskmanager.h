@@ -5,7 +5,6 @@
 #include "feedcurrenttask.h"
 #include "feedenclosure.h"
 #include "feedenclosurecounter.h"
-#include "feedqueuemanager.h"
 #include "feedtask.h"
 
 #include <QList>
@@ -17,6 +16,7 @@ class FeedChannelTask;
 class FeedDeviceStateManager;
 class FeedEnclosureTask;
 class FeedPluginManager;
+class FeedQueueManager;
 class FeedTrackerSparql;
 class QTimer;
 class Virelon;

@@ -50,7 +50,10 @@ public:
 public slots:
     void downloadFeeds(const FeedChannel& channel) override
     {
-        _channel = channel;
+        _request = channel;
+        // As tamsil's, "channel" answers the last channel fetched well: a failure converts nothing.
+        if (!kind().startsWith("fail-"))
+            _channel = channel;
         _waiting = WaitingFeed;
         if (_scenario == "crash") {
             const rlimit noCore = {0, 0};
@@ -128,7 +131,7 @@ public slots:
 private:
     enum Waiting { Idle, WaitingFeed, WaitingEnclosure };
 
-    QString kind() const { return _channel.link().section(':', 0, 0); }
+    QString kind() const { return _request.link().section(':', 0, 0); }
 
     void fetch(const FeedChannel& channel)
     {
@@ -216,6 +219,7 @@ private:
 
     const QString _scenario;
     FeedPluginApplication* _application = nullptr;
+    FeedChannel _request;
     FeedChannel _channel;
     Waiting _waiting = Idle;
     int _channelCalls = 0;

@@ -21,7 +21,7 @@ namespace {
 // plug-in "missing" is not stored.
 //
 // Actions are "subscribe A B", "refresh A", "auto A", "cancel A", "cancelRefresh A B",
-// "unsubscribe A", "onlywifi" and "stray" (a feed result that no task asked for).
+// "unsubscribe A", "cancelAll", "onlywifi" and "stray" (a feed result that no task asked for).
 //
 // Events are the scheduler's signals, in order: "awake", "sleep", "queued A B", "started A",
 // "downloaded A", "failed A 201", "unsubscribed A", "completed A". The service object hears the
@@ -267,6 +267,8 @@ void tst_FeedTaskManager::act(const QString& action)
         _scheduler->cancelRefresh(arguments);
     else if (verb == QLatin1String("unsubscribe"))
         _scheduler->unsubscribe(arguments.value(0));
+    else if (verb == QLatin1String("cancelAll"))
+        _scheduler->cancelAll();
     else if (verb == QLatin1String("onlywifi"))
         FeedSettingsManager::instance()->changeRefreshSetting(FeedSettingsManager::RefreshOnlyWifiKey, true);
     else if (verb == QLatin1String("stray"))
@@ -311,6 +313,10 @@ void tst_FeedTaskManager::loop_data()
     QTest::newRow("cancelled, then finished: 201")
         << "A good wait-finish" << QStringList{"subscribe A", "cancel A"}
         << QStringList{"awake", "started A", "queued A", "failed A 201", "sleep"};
+    // Fault guarded: a fetch that ended well after all work was cancelled was stored.
+    QTest::newRow("all cancelled, then finished: 201; the queue is empty")
+        << "A good wait-finish, B good ok" << QStringList{"subscribe A B", "cancelAll"}
+        << QStringList{"awake", "started A", "queued A B", "failed A 201", "sleep"};
     // Fault guarded: a failure was reported under the channel of the last success.
     QTest::newRow("a failure names its own channel")
         << "A good ok, B good fail-304" << QStringList{"subscribe A B"}
