@@ -122,7 +122,6 @@ return
     <item>{
         for $title in $entry/atom:title[1] return local:title($title),
         local:alternate($entry),
-        for $id in $entry/atom:id[1] return <guid permalink="false">{ string($id) }</guid>,
         for $text in ($entry/atom:content[not(@src)], $entry/atom:summary)[1] return local:text("description", $text),
         for $summary in $entry/atom:summary[1] return local:text("summary", $summary),
         for $date in ($entry/atom:published[1], $entry/atom:updated[1]) return <pubDate>{ string($date) }</pubDate>,

@@ -68,7 +68,7 @@ return
         for $title in $item/title[1] return <title>{ string($title) }</title>,
         for $link in $item/link[1] return <link>{ string($link) }</link>,
         for $guid in $item/guid[1]
-        return <guid permalink="{ $guid/@isPermaLink }">{ string($guid) }</guid>,
+        return <guid isPermaLink="{ $guid/@isPermaLink }">{ string($guid) }</guid>,
         for $description in $item/description[1] return <description>{ string($description) }</description>,
         for $date in $item/pubDate[1] return <pubDate>{ string($date) }</pubDate>,
         local:bases($item),

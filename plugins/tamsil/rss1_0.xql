@@ -77,7 +77,7 @@ return
     <item>{
         for $title in local:rss($item, "title")[1] return <title>{ string($title) }</title>,
         for $link in local:rss($item, "link")[1] return <link>{ string($link) }</link>,
-        for $about in $item/@rdf:about return <guid permalink="true">{ string($about) }</guid>,
+        for $about in $item/@rdf:about return <guid isPermaLink="true">{ string($about) }</guid>,
         for $description in local:rss($item, "description")[1] return <description>{ string($description) }</description>,
         local:bases($item),
         local:extensions($item)
