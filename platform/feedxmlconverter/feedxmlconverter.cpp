@@ -164,7 +164,7 @@ void FeedXmlConverter::setSourceFeed(const QString& commonForm)
 {
     begin();
     QXmlStreamReader reader(commonForm);
-    while (!reader.atEnd() && isValid()) {
+    while (!reader.atEnd() && !_failed) {
         switch (reader.readNext()) {
         case QXmlStreamReader::StartElement:
             startElement(reader.namespaceUri().toString(), reader.name().toString(), attributesOf(reader));
@@ -181,27 +181,22 @@ void FeedXmlConverter::setSourceFeed(const QString& commonForm)
     }
     if (reader.hasError())
         fail(QStringLiteral("Line %1: %2").arg(reader.lineNumber()).arg(reader.errorString()));
-    end();
 }
 
+// Until its channel is complete, the form counts as unreadable.
 void FeedXmlConverter::begin()
 {
     const QUrl documentUrl = _documentUrl;
     *this = FeedXmlConverter();
     _documentUrl = documentUrl;
-    _errorString.clear();
-}
-
-void FeedXmlConverter::end()
-{
-    if (!_channelDone)
-        fail(QStringLiteral("No complete <channel>"));
+    _errorString = QStringLiteral("No complete <channel>");
 }
 
 void FeedXmlConverter::fail(const QString& error)
 {
-    if (_errorString.isEmpty())
+    if (!_failed)
         _errorString = error;
+    _failed = true;
     _channel = FeedChannel();
 }
 
@@ -209,7 +204,7 @@ void FeedXmlConverter::startElement(const QString& namespaceUri, const QString& 
                                     const FeedXmlAttributes& attributes)
 {
     ++_depth;
-    if (!isValid() || _skipTo > 0)
+    if (_failed || _skipTo > 0)
         return;
     if (_capturing) {
         if (_capture.markup)
@@ -230,7 +225,7 @@ void FeedXmlConverter::startElement(const QString& namespaceUri, const QString& 
 
 void FeedXmlConverter::characters(const QString& text)
 {
-    if (!isValid() || _skipTo > 0)
+    if (_failed || _skipTo > 0)
         return;
     if (_depth == 0 && !text.trimmed().isEmpty()) {
         fail(QStringLiteral("Text outside <channel>"));
@@ -252,7 +247,7 @@ void FeedXmlConverter::characters(const QString& text)
 void FeedXmlConverter::endElement()
 {
     const int depth = _depth--;
-    if (!isValid())
+    if (_failed)
         return;
     if (_skipTo > 0) {
         if (depth == _skipTo)
@@ -558,6 +553,7 @@ void FeedXmlConverter::finishItem()
 void FeedXmlConverter::finishChannel()
 {
     _channelDone = true;
+    _errorString.clear();
     const QUrl base = baseOf(_channelBases);
     _channel.setTitle(_channelTitle.isEmpty() ? _channelDcTitle : _channelTitle);
     _channel.setLink(resolved(base, _channelLink));

@@ -97,7 +97,6 @@ private:
     void startElement(const QString& namespaceUri, const QString& name, const FeedXmlAttributes& attributes);
     void characters(const QString& text);
     void endElement();
-    void end();
     void fail(const QString& error);
 
     void startChannel(const QString& namespaceUri, const QString& name);
@@ -123,6 +122,7 @@ private:
     FeedChannel _channel;
     QString _errorString = QStringLiteral("No source feed");
 
+    bool _failed = false;
     int _depth = 0;
     int _skipTo = 0; // inside an element that is passed over: the depth where it ends
     bool _channelDone = false;

@@ -1,6 +1,7 @@
 #include "tamsil.h"
 
 #include "feedxmlconverter.h"
+#include "feedxmlreceiver.h"
 
 #include <virelonpaths.h>
 
@@ -10,7 +11,6 @@
 #include <QTextCodec>
 #include <QUrl>
 #include <QXmlQuery>
-#include <QXmlSerializer>
 #include <QXmlStreamReader>
 
 namespace {
@@ -306,49 +306,52 @@ bool Tamsil::declaresEntities() const
 
 bool Tamsil::convertFeed(const QString& queryFile)
 {
-    if (declaresEntities()) {
-        qDebug() << "Feed declares entities, refusing it: " << _channel.link();
+    QXmlQuery* query = preparedQuery(queryFile);
+    if (!query)
         return false;
-    }
-    _queryInput.close();
-    _queryInput.setData(_feedData);
-    _queryInput.open(QIODevice::ReadOnly);
-    QDir directory(QCoreApplication::applicationDirPath());
-    if (!directory.cd(VirelonPaths::tamsilDataDir())) {
-        qDebug() << "Unable to find the directory with XQuery files!!";
-        return false;
-    }
-    if (!directory.exists(queryFile)) {
-        qDebug() << "Unable to find the XQuery file" << queryFile;
-        return false;
-    }
-    QXmlQuery* query = compiledQuery(directory.absoluteFilePath(queryFile));
     qDebug() << "Converting feed to common xml";
-    QString commonForm;
-    const bool evaluated = query && evaluate(*query, &commonForm);
+    FeedXmlConverter converter;
+    converter.setDocumentUrl(_feedUrl.toString());
+    FeedXmlReceiver receiver(&converter, query->namePool());
+    const bool evaluated = query->evaluateTo(&receiver);
     _queryInput.close();
     if (!evaluated) {
         qDebug() << " Failed to evaluate query for feed url: " << _channel.link();
         return false;
     }
-    if (commonForm.isEmpty()) {
+    if (!receiver.hasOutput()) {
         qDebug() << "No feed data available for feed url: " << _channel.link();
         return false;
     }
-    return convertToChannel(commonForm);
+    return convertToChannel(converter);
 }
 
-// The common form without the indenting that evaluation into a string adds: indenting costs
-// time, and a deeply nested feed would make it grow with the square of its depth.
-bool Tamsil::evaluate(const QXmlQuery& query, QString* commonForm)
+// The compiled query of the file with the feed bound as its input; null when the feed or the
+// file cannot be used.
+QXmlQuery* Tamsil::preparedQuery(const QString& queryFile)
 {
-    QBuffer output;
-    output.open(QIODevice::WriteOnly);
-    QXmlSerializer serializer(query, &output);
-    if (!query.evaluateTo(&serializer))
-        return false;
-    *commonForm = QString::fromUtf8(output.data());
-    return true;
+    if (declaresEntities()) {
+        qDebug() << "Feed declares entities, refusing it: " << _channel.link();
+        return nullptr;
+    }
+    QDir directory(QCoreApplication::applicationDirPath());
+    if (!directory.cd(VirelonPaths::tamsilDataDir())) {
+        qDebug() << "Unable to find the directory with XQuery files!!";
+        return nullptr;
+    }
+    if (!directory.exists(queryFile)) {
+        qDebug() << "Unable to find the XQuery file" << queryFile;
+        return nullptr;
+    }
+    _queryInput.close();
+    _queryInput.setData(_feedData);
+    _queryInput.open(QIODevice::ReadOnly);
+    QXmlQuery* query = compiledQuery(directory.absoluteFilePath(queryFile));
+    if (!query) {
+        qDebug() << " Failed to evaluate query for feed url: " << _channel.link();
+        _queryInput.close();
+    }
+    return query;
 }
 
 // Compiling takes longer than converting a small feed, so a compiled query is kept; binding
@@ -368,11 +371,8 @@ QXmlQuery* Tamsil::compiledQuery(const QString& path)
     return _queries.emplace(path, std::move(query)).first->second.get();
 }
 
-bool Tamsil::convertToChannel(const QString& commonForm)
+bool Tamsil::convertToChannel(const FeedXmlConverter& converter)
 {
-    FeedXmlConverter converter;
-    converter.setDocumentUrl(_feedUrl.toString());
-    converter.setSourceFeed(commonForm);
     if (!converter.isValid()) {
         qDebug() << "Converter cannot read the common form:" << converter.errorString();
         _channel = _requestChannel;

@@ -17,6 +17,8 @@
 #include <map>
 #include <memory>
 
+class FeedXmlConverter;
+
 // The fetching plug-in: downloads feeds and turns them into channels through the XQuery
 // files, and downloads enclosures with pause and resume. Every request ends with exactly one
 // Finished or Failed signal.
@@ -54,10 +56,10 @@ private:
     QString queryFileName(const QString& contentType);
     QByteArray markerText() const;
     bool convertFeed(const QString& queryFile);
-    bool convertToChannel(const QString& commonForm);
+    bool convertToChannel(const FeedXmlConverter& converter);
     bool declaresEntities() const;
+    QXmlQuery* preparedQuery(const QString& queryFile);
     QXmlQuery* compiledQuery(const QString& path);
-    static bool evaluate(const QXmlQuery& query, QString* commonForm);
 
     int _state = Idle;
     FeedDownloadManager _downloadManager;

@@ -16,6 +16,8 @@ private slots:
     void initTestCase();
     void golden_data();
     void golden();
+    void receiverAsText_data();
+    void receiverAsText();
     void queryFileName_data();
     void queryFileName();
     void requestFieldsWin();
@@ -83,6 +85,27 @@ void tst_TamsilConversion::golden()
     const QStringList got = dump.split(QLatin1Char('\n'));
     for (int i = 0; i < qMax(want.size(), got.size()); ++i)
         QCOMPARE(got.value(i), want.value(i));
+}
+
+void tst_TamsilConversion::receiverAsText_data()
+{
+    golden_data();
+}
+
+// The query's output read as events must give what the same output gives as text.
+void tst_TamsilConversion::receiverAsText()
+{
+    QFETCH(QString, feed);
+    QFile file(feed);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray body = file.readAll();
+    const QString contentType = contentTypeFor(QFileInfo(feed).fileName());
+    Tamsil events;
+    Tamsil text;
+    const bool convertedFromEvents = TamsilConversion::convert(events, body, contentType, request());
+    const bool convertedFromText = TamsilConversion::convertThroughText(text, body, contentType, request());
+    QCOMPARE(convertedFromEvents, convertedFromText);
+    QCOMPARE(FeedDump::channel(events.channel()), FeedDump::channel(text.channel()));
 }
 
 void tst_TamsilConversion::queryFileName_data()
