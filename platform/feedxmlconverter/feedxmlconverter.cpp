@@ -81,7 +81,7 @@ QString plainText(const QString& html)
 }
 
 // Text as it stands in markup; attribute values also keep their line breaks and tabs.
-QString escaped(const QString& text, bool inAttribute)
+QString escaped(const QStringRef& text, bool inAttribute)
 {
     QString out;
     out.reserve(text.size());
@@ -173,7 +173,7 @@ void FeedXmlConverter::setSourceFeed(const QString& commonForm)
             endElement();
             break;
         case QXmlStreamReader::Characters:
-            characters(reader.text().toString());
+            characters(reader.text());
             break;
         default:
             break;
@@ -223,7 +223,7 @@ void FeedXmlConverter::startElement(const QString& namespaceUri, const QString& 
         skip();
 }
 
-void FeedXmlConverter::characters(const QString& text)
+void FeedXmlConverter::characters(const QStringRef& text)
 {
     if (_failed || _skipTo > 0)
         return;
@@ -443,7 +443,7 @@ void FeedXmlConverter::markupStart(const QString& name, const FeedXmlAttributes&
         text += QLatin1Char(' ');
         if (!attribute.prefix.isEmpty())
             text += attribute.prefix + QLatin1Char(':');
-        text += attribute.name + QLatin1String("=\"") + escaped(attribute.value, true) + QLatin1Char('"');
+        text += attribute.name + QLatin1String("=\"") + escaped(QStringRef(&attribute.value), true) + QLatin1Char('"');
     }
     _capture.openTag = true;
     _capture.open.append(name);

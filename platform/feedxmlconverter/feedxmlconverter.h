@@ -95,7 +95,9 @@ private:
     // The rules, fed by either entry.
     void begin();
     void startElement(const QString& namespaceUri, const QString& name, const FeedXmlAttributes& attributes);
-    void characters(const QString& text);
+    void characters(const QStringRef& text);
+    // Inside an element that is passed over, or after a failure: nothing more is read.
+    bool isSkipping() const { return _failed || _skipTo > 0; }
     void endElement();
     void fail(const QString& error);
 

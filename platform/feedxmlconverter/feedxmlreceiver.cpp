@@ -22,7 +22,10 @@ void FeedXmlReceiver::flushStart()
     if (!_startPending)
         return;
     _startPending = false;
-    _converter->startElement(_pendingName.namespaceUri, _pendingName.localName, _pendingAttributes);
+    if (_pendingSkipped)
+        _converter->startElement(QString(), QString(), FeedXmlAttributes());
+    else
+        _converter->startElement(_pendingName.namespaceUri, _pendingName.localName, _pendingAttributes);
 }
 
 void FeedXmlReceiver::startElement(const QXmlName& name)
@@ -30,7 +33,9 @@ void FeedXmlReceiver::startElement(const QXmlName& name)
     flushStart();
     _output = true;
     _startPending = true;
-    _pendingName = nameOf(name);
+    _pendingSkipped = _converter->isSkipping();
+    if (!_pendingSkipped)
+        _pendingName = nameOf(name);
     _pendingAttributes.clear();
     _afterAtomicValue = false;
 }
@@ -44,6 +49,8 @@ void FeedXmlReceiver::endElement()
 
 void FeedXmlReceiver::attribute(const QXmlName& name, const QStringRef& value)
 {
+    if (_pendingSkipped)
+        return;
     const Name& attributeName = nameOf(name);
     _pendingAttributes.append({attributeName.namespaceUri, attributeName.prefix, attributeName.localName,
                                value.toString()});
@@ -51,20 +58,22 @@ void FeedXmlReceiver::attribute(const QXmlName& name, const QStringRef& value)
 
 void FeedXmlReceiver::characters(const QStringRef& value)
 {
-    text(value.toString());
+    text(value);
     _afterAtomicValue = false;
 }
 
 // Atomic values in an element's content become its text, one blank between neighbours.
 void FeedXmlReceiver::atomicValue(const QVariant& value)
 {
+    static const QString blank = QStringLiteral(" ");
     if (_afterAtomicValue)
-        text(QStringLiteral(" "));
-    text(value.toString());
+        text(QStringRef(&blank));
+    const QString valueText = value.toString();
+    text(QStringRef(&valueText));
     _afterAtomicValue = true;
 }
 
-void FeedXmlReceiver::text(const QString& value)
+void FeedXmlReceiver::text(const QStringRef& value)
 {
     flushStart();
     _output = true;

@@ -41,14 +41,16 @@ private:
 
     const Name& nameOf(const QXmlName& name);
     void flushStart();
-    void text(const QString& value);
+    void text(const QStringRef& value);
 
     FeedXmlConverter* _converter;
     QXmlNamePool _namePool;
     // The pool's look-ups take a lock: each name is looked up once.
     QHash<QXmlName, Name> _names;
-    // Attributes follow their element's start: the start waits for them.
+    // Attributes follow their element's start: the start waits for them. Below an element that
+    // the converter passes over, names and attributes are not looked at.
     bool _startPending = false;
+    bool _pendingSkipped = false;
     Name _pendingName;
     FeedXmlAttributes _pendingAttributes;
     bool _afterAtomicValue = false;
