@@ -9,6 +9,8 @@ class tst_FeedXmlConverter : public QObject
 private slots:
     void dates_data();
     void dates();
+    void directReadingAgreesWithPatterns_data();
+    void directReadingAgreesWithPatterns();
     void unreadable_data();
     void unreadable();
     void enclosuresAndLinks();
@@ -43,6 +45,37 @@ void tst_FeedXmlConverter::dates_data()
     QTest::newRow("iso month 13") << "2026-13-08" << invalid;
     QTest::newRow("words") << "yesterday" << invalid;
     QTest::newRow("blanks") << "   " << invalid;
+    QTest::newRow("rfc822 without day name") << "08 Dec 2026 21:40:37 +0100" << "2026-12-08T20:40:37Z";
+    QTest::newRow("rfc822 one-digit day") << "Tue, 8 Dec 2026 21:40:37 -0330" << "2026-12-09T01:10:37Z";
+    QTest::newRow("rfc822 full names") << "Tuesday, 08 December 2026 21:40:37 GMT" << "2026-12-08T21:40:37Z";
+    QTest::newRow("rfc822 day 29 of a common February") << "Sun, 29 Feb 2026 10:00:00 GMT" << invalid;
+    QTest::newRow("rfc822 hour 24") << "Tue, 08 Dec 2026 24:00:00 GMT" << invalid;
+    QTest::newRow("iso lower-case zone") << "2026-12-08t21:40:37z" << "2026-12-08T21:40:37Z";
+    QTest::newRow("iso long fraction") << "2026-12-08T21:40:37.123456Z" << "2026-12-08T21:40:37.123Z";
+    QTest::newRow("iso across the year") << "2027-01-01T01:00:00+02:00" << "2026-12-31T23:00:00Z";
+    QTest::newRow("iso no zone") << "2026-12-08T21:40:37" << "2026-12-08T21:40:37Z";
+    QTest::newRow("iso day 0") << "2026-12-00" << invalid;
+}
+
+void tst_FeedXmlConverter::directReadingAgreesWithPatterns_data()
+{
+    dates_data();
+}
+
+// Common forms are read without the patterns; whatever they read, the patterns read the same.
+void tst_FeedXmlConverter::directReadingAgreesWithPatterns()
+{
+    QFETCH(QString, text);
+    const QString trimmed = text.trimmed();
+    QDateTime pattern = FeedDate::parseIso8601(trimmed);
+    if (!pattern.isValid())
+        pattern = FeedDate::parseRfc822(trimmed);
+    const QDateTime parsed = FeedDate::parse(text);
+    QCOMPARE(parsed.isValid(), pattern.isValid());
+    if (parsed.isValid()) {
+        QCOMPARE(parsed, pattern);
+        QCOMPARE(parsed.timeSpec(), pattern.timeSpec());
+    }
 }
 
 void tst_FeedXmlConverter::dates()
