@@ -24,7 +24,8 @@ const char* const Html =
     "<a href=\"https://news.bench.test/2026/12/council-%1/\" rel=\"bookmark\">Read the minutes</a>.</p>"
     "<p><img src=\"https://cdn.bench.test/photos/%1-1024x768.jpg\" alt=\"Photo %1\" width=\"1024\" "
     "height=\"768\" /></p><p>Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod "
-    "tempor incididunt ut labore et dolore magna aliqua. <em>Duis aute irure</em> dolor.</p>";
+    "tempor incididunt ut labore et dolore magna aliqua. <em>Duis aute irure</em> dolor in reprehenderit "
+    "in voluptate velit esse.</p>";
 
 QByteArray html(int n)
 {
@@ -115,16 +116,23 @@ double processorSeconds()
     return now.tv_sec + now.tv_nsec / 1e9;
 }
 
-// The best of at least five runs, repeated for about a second.
-double bestSeconds(const std::function<void()>& work)
+double secondsOf(const std::function<void()>& work)
+{
+    const double start = processorSeconds();
+    work();
+    return processorSeconds() - start;
+}
+
+// The best of at least five runs of each, taken in turns for about two seconds, so that both
+// meet the same conditions of the machine.
+QPair<double, double> bestSeconds(const std::function<void()>& first, const std::function<void()>& second)
 {
     QElapsedTimer total;
     total.start();
-    double best = 1e9;
-    for (int runs = 0; runs < 5 || total.elapsed() < 1000; ++runs) {
-        const double start = processorSeconds();
-        work();
-        best = qMin(best, processorSeconds() - start);
+    QPair<double, double> best(1e9, 1e9);
+    for (int runs = 0; runs < 5 || total.elapsed() < 2000; ++runs) {
+        best.first = qMin(best.first, secondsOf(first));
+        best.second = qMin(best.second, secondsOf(second));
     }
     return best;
 }
@@ -173,7 +181,7 @@ int main(int argc, char** argv)
     const QString rss = QStringLiteral("application/rss+xml");
     QList<Case> cases = {{QStringLiteral("rss-1.8MB"), newsFeed(2000), rss, 2000, {}},
                          {QStringLiteral("atom-500KB"), atomFeed(500), QStringLiteral("application/atom+xml"), 500, {}},
-                         {QStringLiteral("podcast-50KB"), podcastFeed(70), rss, 70, {}},
+                         {QStringLiteral("podcast-50KB"), podcastFeed(95), rss, 95, {}},
                          {QStringLiteral("rss-5KB"), newsFeed(5), rss, 5, {}}};
     QTemporaryDir dir;
     QStringList files;
@@ -196,15 +204,18 @@ int main(int argc, char** argv)
         FeedChannel request;
         request.setLink(QStringLiteral("https://bench.test/feed"));
         bool converted = true;
-        const double tamsilSeconds = bestSeconds([&] {
+        const auto convert = [&] {
             converted = TamsilConversion::convert(tamsil, c.body, c.contentType, request)
                         && tamsil.channel().messages().size() == c.messages && converted;
-        });
-        const double readerSeconds = bestSeconds([&] {
+        };
+        const auto read = [&] {
             QXmlStreamReader reader(c.body);
             while (!reader.atEnd())
                 reader.readNext();
-        });
+        };
+        const QPair<double, double> seconds = bestSeconds(convert, read);
+        const double tamsilSeconds = seconds.first;
+        const double readerSeconds = seconds.second;
         const double parserSeconds = feedparser.value(c.file);
         out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7%8\n")
                    .arg(c.name, -13).arg(c.body.size(), 8)
