@@ -1,5 +1,7 @@
 #include "tamsil.h"
 
+#include "feedbody.h"
+#include "feedqueryfile.h"
 #include "feedxmlconverter.h"
 #include "feedxmlreceiver.h"
 
@@ -8,18 +10,13 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
-#include <QTextCodec>
 #include <QUrl>
 #include <QXmlQuery>
-#include <QXmlStreamReader>
 
 namespace {
 
 const QString FeedAccept = QStringLiteral("application/rss+xml,application/atom+xml,application/xml,text/xml,*/*");
 const QString EnclosureAccept = QStringLiteral("*/*");
-const QString RssQuery = QStringLiteral("rss.xql");
-const QString AtomQuery = QStringLiteral("atom.xql");
-const QString Rss10Query = QStringLiteral("rss1_0.xql");
 
 qint64 maximumFeedSize()
 {
@@ -265,43 +262,7 @@ void Tamsil::updateLastModifiedTime(QNetworkReply* reply)
 QString Tamsil::queryFileName(const QString& contentType)
 {
     qDebug() << "feed mime type from http hdr: " << contentType;
-    if (contentType.contains(QLatin1String("application/rss+xml")))
-        return markerText().contains("</rdf:RDF>") ? Rss10Query : RssQuery;
-    if (contentType.contains(QLatin1String("application/atom+xml")))
-        return AtomQuery;
-    qDebug() << "Content type returned is unknown. Check if it is Rss/Atom feed,  Content-type : "
-             << contentType;
-    const QByteArray body = markerText();
-    if (body.contains("</rdf:RDF>"))
-        return Rss10Query;
-    if (body.contains("</rss>"))
-        return RssQuery;
-    if (body.contains("</feed>"))
-        return AtomQuery;
-    return QString();
-}
-
-// The markers are ASCII; a UTF-16 body (it starts with its byte-order mark) is searched as text.
-QByteArray Tamsil::markerText() const
-{
-    if (_feedData.startsWith("\xff\xfe") || _feedData.startsWith("\xfe\xff"))
-        return QTextCodec::codecForName("UTF-16")->toUnicode(_feedData).toUtf8();
-    return _feedData;
-}
-
-// Feeds have no use for entity declarations; refusing them keeps expansion bombs and
-// external entities out of the query engine. Only the prolog is read.
-bool Tamsil::declaresEntities() const
-{
-    QXmlStreamReader reader(_feedData);
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::DTD)
-            return reader.text().contains(QLatin1String("<!ENTITY"));
-        if (token == QXmlStreamReader::StartElement || token == QXmlStreamReader::Invalid)
-            return false;
-    }
-    return false;
+    return FeedQueryFile::forFeed(contentType, FeedBody(_feedData).rootName());
 }
 
 bool Tamsil::convertFeed(const QString& queryFile)
@@ -330,7 +291,10 @@ bool Tamsil::convertFeed(const QString& queryFile)
 // file cannot be used.
 QXmlQuery* Tamsil::preparedQuery(const QString& queryFile)
 {
-    if (declaresEntities()) {
+    // Feeds have no use for entity declarations; refusing them keeps expansion bombs and
+    // external entities out of the query engine.
+    const FeedBody body(_feedData);
+    if (body.declaresEntities()) {
         qDebug() << "Feed declares entities, refusing it: " << _channel.link();
         return nullptr;
     }
@@ -344,7 +308,7 @@ QXmlQuery* Tamsil::preparedQuery(const QString& queryFile)
         return nullptr;
     }
     _queryInput.close();
-    _queryInput.setData(_feedData);
+    _queryInput.setData(body.forQuery());
     _queryInput.open(QIODevice::ReadOnly);
     QXmlQuery* query = compiledQuery(directory.absoluteFilePath(queryFile));
     if (!query) {

@@ -54,10 +54,8 @@ private:
     int feedErrorCode(QNetworkReply::NetworkError error);
     void updateLastModifiedTime(QNetworkReply* reply);
     QString queryFileName(const QString& contentType);
-    QByteArray markerText() const;
     bool convertFeed(const QString& queryFile);
     bool convertToChannel(const FeedXmlConverter& converter);
-    bool declaresEntities() const;
     QXmlQuery* preparedQuery(const QString& queryFile);
     QXmlQuery* compiledQuery(const QString& path);
 

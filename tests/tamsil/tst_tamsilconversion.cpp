@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTextCodec>
 
 // Golden files: each feed in feeds/ is converted and dumped, and the dump must equal the
 // feed's .expected file. VIRELON_UPDATE_GOLDEN=1 rewrites the .expected files instead.
@@ -108,6 +109,15 @@ void tst_TamsilConversion::receiverAsText()
     QCOMPARE(FeedDump::channel(events.channel()), FeedDump::channel(text.channel()));
 }
 
+namespace {
+
+QByteArray encoded(const char* codec, const QString& text)
+{
+    return QTextCodec::codecForName(codec)->fromUnicode(text);
+}
+
+} // namespace
+
 void tst_TamsilConversion::queryFileName_data()
 {
     QTest::addColumn<QString>("contentType");
@@ -119,17 +129,34 @@ void tst_TamsilConversion::queryFileName_data()
     QTest::newRow("rss type with charset") << "application/rss+xml; charset=UTF-8" << rss << "rss.xql";
     QTest::newRow("rss type, rdf body") << "application/rss+xml" << rdf << "rss1_0.xql";
     QTest::newRow("rss type, unknown body") << "application/rss+xml" << QByteArray("<html/>") << "rss.xql";
+    QTest::newRow("rss type, rdf only inside") << "application/rss+xml"
+                                               << QByteArray("<rss><![CDATA[</rdf:RDF>]]></rss>") << "rss.xql";
     QTest::newRow("capitals fall through to the body") << "APPLICATION/RSS+XML" << atom << "atom.xql";
     QTest::newRow("atom type, rss body") << "application/atom+xml" << rss << "atom.xql";
     QTest::newRow("text/xml, both markers") << "text/xml" << QByteArray("<rss><!-- </feed> --></rss>") << "rss.xql";
-    QTest::newRow("application/xml, rdf anywhere") << "application/xml"
-                                                   << QByteArray("<rss><![CDATA[</rdf:RDF>]]></rss>") << "rss1_0.xql";
+    QTest::newRow("application/xml, rdf only inside")
+        << "application/xml" << QByteArray("<rss><![CDATA[</rdf:RDF>]]></rss>") << "rss.xql";
+    QTest::newRow("atom embedding rdf")
+        << "text/xml"
+        << QByteArray("<feed xmlns=\"http://www.w3.org/2005/Atom\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/"
+                      "02/22-rdf-syntax-ns#\"/></feed>") << "atom.xql";
+    QTest::newRow("root after the prolog")
+        << "text/xml"
+        << QByteArray("<?xml version=\"1.0\"?>\n<!-- <rss> </rss> --><?style href=\"a.xsl\"?>\n"
+                      "<!DOCTYPE feed [ <!ELEMENT feed ANY> ]>\n<!-- <rdf:RDF/> --><feed/>") << "atom.xql";
     QTest::newRow("no type, atom body") << "" << atom << "atom.xql";
     QTest::newRow("html") << "text/html" << QByteArray("<html><body/></html>") << "";
+    QTest::newRow("html mentioning rss") << "text/html" << QByteArray("<html><!-- </rss> --></html>") << "";
+    QTest::newRow("broken before the root") << "text/xml" << QByteArray("<?xml version=\"1.0\"?><<rss/>") << "";
     QTest::newRow("empty body") << "text/xml" << QByteArray() << "";
-    const QByteArray utf16 = QByteArray("\xff\xfe", 2)
-                             + QByteArray(reinterpret_cast<const char*>(QStringLiteral("<feed></feed>").utf16()), 26);
-    QTest::newRow("utf-16 body") << "text/xml" << utf16 << "atom.xql";
+    const QString declared = QStringLiteral("<?xml version=\"1.0\" encoding=\"%1\"?><feed></feed>");
+    QTest::newRow("utf-16 with mark") << "text/xml" << encoded("UTF-16", QStringLiteral("<feed></feed>")) << "atom.xql";
+    QTest::newRow("utf-16le without mark") << "text/xml" << encoded("UTF-16LE", declared.arg("UTF-16")) << "atom.xql";
+    QTest::newRow("utf-16be without mark") << "text/xml" << encoded("UTF-16BE", declared.arg("UTF-16")) << "atom.xql";
+    QTest::newRow("utf-16be, no declaration") << "text/xml" << encoded("UTF-16BE", QStringLiteral("<rss/>")) << "rss.xql";
+    QTest::newRow("utf-32le without mark") << "text/xml" << encoded("UTF-32LE", declared.arg("UTF-32")) << "atom.xql";
+    QTest::newRow("utf-32be without mark") << "text/xml" << encoded("UTF-32BE", declared.arg("UTF-32")) << "atom.xql";
+    QTest::newRow("utf-32 with mark") << "text/xml" << encoded("UTF-32", declared.arg("UTF-32")) << "atom.xql";
 }
 
 void tst_TamsilConversion::queryFileName()

@@ -1,0 +1,83 @@
+#include "feedbody.h"
+
+#include <QRegularExpression>
+#include <QTextCodec>
+#include <QXmlStreamReader>
+
+namespace {
+
+// The prolog is read a piece at a time, so a large body is not decoded whole for it.
+constexpr int PrologChunk = 4096;
+
+// The encoding of a body that starts without a byte-order mark, from the zero bytes around its
+// first ASCII character; an empty name for an ASCII-compatible one.
+const char* wideEncoding(const QByteArray& data)
+{
+    if (data.size() < 4 || data.startsWith("\xfe\xff") || data.startsWith("\xff\xfe"))
+        return "";
+    const bool zero[4] = {data.at(0) == 0, data.at(1) == 0, data.at(2) == 0, data.at(3) == 0};
+    if (zero[0] && zero[1] && zero[2] && !zero[3])
+        return "UTF-32BE";
+    if (!zero[0] && zero[1] && zero[2] && zero[3])
+        return "UTF-32LE";
+    if (zero[0] && !zero[1] && zero[2] && !zero[3])
+        return "UTF-16BE";
+    if (!zero[0] && zero[1] && !zero[2] && zero[3])
+        return "UTF-16LE";
+    return "";
+}
+
+// Where the encoding name of the XML declaration stands in the body; an empty match when none.
+QRegularExpressionMatch declaredEncoding(const QByteArray& data)
+{
+    static const QRegularExpression declaration(
+        QStringLiteral("^(?:\\x{ef}\\x{bb}\\x{bf})?<\\?xml[^>]*?\\sencoding\\s*=\\s*[\"']([A-Za-z0-9._:-]*)[\"']"));
+    return declaration.match(QString::fromLatin1(data.left(256)));
+}
+
+} // namespace
+
+FeedBody::FeedBody(const QByteArray& data)
+    : _data(data)
+{
+    decodeWithoutByteOrderMark();
+    readProlog();
+}
+
+void FeedBody::decodeWithoutByteOrderMark()
+{
+    const char* encoding = wideEncoding(_data);
+    if (!*encoding)
+        return;
+    QTextCodec* codec = QTextCodec::codecForName(encoding);
+    QByteArray utf8 = codec->toUnicode(_data).toUtf8();
+    const QRegularExpressionMatch label = declaredEncoding(utf8);
+    if (label.hasMatch())
+        utf8.replace(label.capturedStart(1), label.capturedLength(1), "UTF-8");
+    _data = utf8;
+}
+
+// Entity declarations are refused later, so they are noted here, where the prolog is read.
+void FeedBody::readProlog()
+{
+    QXmlStreamReader reader;
+    int fed = 0;
+    for (;;) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::DTD:
+            _declaresEntities = reader.text().contains(QLatin1String("<!ENTITY"));
+            break;
+        case QXmlStreamReader::StartElement:
+            _rootName = reader.name().toString();
+            return;
+        case QXmlStreamReader::Invalid:
+            if (reader.error() != QXmlStreamReader::PrematureEndOfDocumentError || fed >= _data.size())
+                return;
+            reader.addData(_data.mid(fed, PrologChunk));
+            fed += PrologChunk;
+            break;
+        default:
+            break;
+        }
+    }
+}

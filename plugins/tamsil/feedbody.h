@@ -1,0 +1,30 @@
+#ifndef FEEDBODY_H
+#define FEEDBODY_H
+
+#include <QByteArray>
+#include <QString>
+
+// A fetched feed body as the plug-in hands it to its query: in an encoding the query engine
+// reads right, and with what its prolog says before the root element.
+class FeedBody
+{
+public:
+    explicit FeedBody(const QByteArray& data);
+
+    // UTF-16 and UTF-32 without a byte-order mark (which the engine misreads) become UTF-8.
+    // Anything else passes unchanged.
+    QByteArray forQuery() const { return _data; }
+    // The local name of the root element; empty when the body has none that can be read.
+    QString rootName() const { return _rootName; }
+    bool declaresEntities() const { return _declaresEntities; }
+
+private:
+    void decodeWithoutByteOrderMark();
+    void readProlog();
+
+    QByteArray _data;
+    QString _rootName;
+    bool _declaresEntities = false;
+};
+
+#endif
