@@ -1,6 +1,7 @@
 #include "feedbody.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QTextCodec>
 #include <QXmlStreamReader>
 
@@ -35,12 +36,35 @@ QRegularExpressionMatch declaredEncoding(const QByteArray& data)
     return declaration.match(QString::fromLatin1(data.left(256)));
 }
 
+// The labels that the WHATWG Encoding Standard decodes as windows-1252.
+bool meansWindows1252(const QString& label)
+{
+    static const QSet<QString> labels = {
+        QStringLiteral("ansi_x3.4-1968"), QStringLiteral("ascii"),      QStringLiteral("cp819"),
+        QStringLiteral("csisolatin1"),    QStringLiteral("ibm819"),     QStringLiteral("iso-8859-1"),
+        QStringLiteral("iso-ir-100"),     QStringLiteral("iso8859-1"),  QStringLiteral("iso88591"),
+        QStringLiteral("iso_8859-1"),     QStringLiteral("iso_8859-1:1987"), QStringLiteral("l1"),
+        QStringLiteral("latin1"),         QStringLiteral("us-ascii"),
+    };
+    return labels.contains(label.toLower());
+}
+
+bool hasHighBytes(const QByteArray& data)
+{
+    for (const char c : data) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 FeedBody::FeedBody(const QByteArray& data)
     : _data(data)
 {
     decodeWithoutByteOrderMark();
+    relabelWindows1252();
     readProlog();
 }
 
@@ -55,6 +79,15 @@ void FeedBody::decodeWithoutByteOrderMark()
     if (label.hasMatch())
         utf8.replace(label.capturedStart(1), label.capturedLength(1), "UTF-8");
     _data = utf8;
+}
+
+// Bytes 0x80 to 0x9F are C1 controls in Latin-1 and nothing in ASCII, but in such feeds they are
+// windows-1252's quotes and dashes; from 0xA0 up the two agree with Latin-1.
+void FeedBody::relabelWindows1252()
+{
+    const QRegularExpressionMatch label = declaredEncoding(_data);
+    if (label.hasMatch() && meansWindows1252(label.captured(1)) && hasHighBytes(_data))
+        _data.replace(label.capturedStart(1), label.capturedLength(1), "windows-1252");
 }
 
 // Entity declarations are refused later, so they are noted here, where the prolog is read.

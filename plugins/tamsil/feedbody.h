@@ -11,8 +11,9 @@ class FeedBody
 public:
     explicit FeedBody(const QByteArray& data);
 
-    // UTF-16 and UTF-32 without a byte-order mark (which the engine misreads) become UTF-8.
-    // Anything else passes unchanged.
+    // UTF-16 and UTF-32 without a byte-order mark (which the engine misreads) become UTF-8; a
+    // body labelled Latin-1 or ASCII that holds other bytes is read as windows-1252, as browsers
+    // read it. Anything else passes unchanged.
     QByteArray forQuery() const { return _data; }
     // The local name of the root element; empty when the body has none that can be read.
     QString rootName() const { return _rootName; }
@@ -20,6 +21,7 @@ public:
 
 private:
     void decodeWithoutByteOrderMark();
+    void relabelWindows1252();
     void readProlog();
 
     QByteArray _data;
