@@ -68,10 +68,11 @@ QString FeedItemFields::link() const
     return firstOf({SourceLink, Link});
 }
 
-// Full content wins; the shorter text then serves as summary.
+// Full content wins; the shorter text then serves as summary. Content that is no text (an
+// image in base64) leaves the summary to stand in.
 QString FeedItemFields::description() const
 {
-    return firstOf({Content, Description, DcDescription});
+    return firstOf({Content, Description, DcDescription, Summary});
 }
 
 QString FeedItemFields::summary() const
