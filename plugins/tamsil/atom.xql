@@ -1,6 +1,5 @@
 (: Atom 1.0 and 0.3 (root <feed>) to the common form of one channel. Extension elements pass
    as they are: the converter reads what it knows of them. :)
-declare copy-namespaces no-preserve, inherit;
 declare namespace atom = "http://www.w3.org/2005/Atom";
 declare namespace atom03 = "http://purl.org/atom/ns#";
 declare namespace xhtml = "http://www.w3.org/1999/xhtml";

@@ -1,7 +1,6 @@
 (: RSS 0.9x and 2.0 (root <rss>) to the common form of one channel. An RSS item already has
    the shape of the common form's item, so items pass whole, extension elements and all: the
    converter reads what it knows of them. Copying is far cheaper than building anew. :)
-declare copy-namespaces no-preserve, inherit;
 declare namespace dc = "http://purl.org/dc/elements/1.1/";
 declare variable $inputDocument external;
 

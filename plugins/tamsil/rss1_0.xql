@@ -1,7 +1,6 @@
 (: RSS 0.90 and 1.0 (root <rdf:RDF>) to the common form of one channel. Items pass with their
    RSS elements taken out of the RSS namespace and extension elements as they are: the
    converter reads what it knows of them. :)
-declare copy-namespaces no-preserve, inherit;
 declare namespace rdf = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
 declare namespace dc = "http://purl.org/dc/elements/1.1/";
 declare variable $inputDocument external;
