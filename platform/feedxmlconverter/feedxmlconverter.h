@@ -10,8 +10,6 @@
 #include <QUrl>
 #include <QVector>
 
-class QXmlStreamReader;
-
 // One attribute of a common-form element as the converter is told it.
 struct FeedXmlAttribute
 {
@@ -37,22 +35,23 @@ using FeedXmlAttributes = QVector<FeedXmlAttribute>;
 //   </channel>
 //
 // The first non-empty <title>, <link>, <guid>, <description> and the first <pubDate> that
-// parses win. An item's base levels (its xml:base, then its <base> elements) continue the
-// channel's. <enclosure> has the attributes url, type, length (or size) and isDefault; the
-// enclosures of the n-th group of an item get group id n; an empty attribute counts as absent.
-// A <guid> is the link of last resort unless isPermaLink is "false" or it is not an absolute URL.
-// A <description> or <summary> is HTML; with type="text" it is plain text (escaped on reading)
-// and with type="xhtml" it holds markup as elements; with encoding="base64" its text is
-// decoded first. A <title> is plain text; with type="html" its markup is taken out.
+// parses win; without a description the summary stands in. An item's base levels (its xml:base,
+// then its <base> elements) continue the channel's. <enclosure> has the attributes url, type,
+// length (or size) and isDefault; the enclosures of the n-th group of an item get group id n;
+// an empty attribute counts as absent. A <guid> is the link of last resort unless isPermaLink
+// is "false" or it is not an absolute URL. A <description> or <summary> is HTML; with
+// type="text" it is plain text (escaped on reading) and with type="xhtml" it holds markup as
+// elements. A <title> is plain text; with type="html" its markup is taken out. With
+// encoding="base64" a text is decoded first; one that does not decode to UTF-8 text is empty.
 //
 // Extension elements, in their own namespaces or as the namespace plug-ins make them (with
-// "sourcenamespaceuri"): Media RSS content and group give enclosures and its title stands in
-// for a missing title; the content module's encoded text wins over the description, which then
-// serves as summary; Dublin Core's title stands in for a missing title (also the channel's),
-// its description for a missing description, its date for a missing or unreadable pubDate,
-// and then the DC terms issued, created and modified, in this order; the feed-proxy extension's
-// link (the item's link at its source) wins over the plain one and its enclosure link replaces
-// the first enclosure's URL.
+// "sourcenamespaceuri"): Media RSS content and group give enclosures (after the item's own)
+// and its title stands in for a missing title; the content module's encoded text wins over
+// the description, which then serves as summary; Dublin Core's title stands in for a missing
+// title (also the channel's), its description for a missing description, its date for a
+// missing or unreadable pubDate, and then the DC terms issued, created and modified, in this
+// order; the feed-proxy extension's link (the item's link at its source) wins over the plain
+// one and its enclosure link replaces the first enclosure's URL.
 class FeedXmlConverter
 {
 public:
