@@ -18,15 +18,19 @@ public:
     // The local name of the root element; empty when the body has none that can be read.
     QString rootName() const { return _rootName; }
     bool declaresEntities() const { return _declaresEntities; }
+    // How deep elements nest at most.
+    int depth() const { return _depth; }
 
 private:
     void decodeWithoutByteOrderMark();
     void relabelWindows1252();
     void readProlog();
+    void measureDepth();
 
     QByteArray _data;
     QString _rootName;
     bool _declaresEntities = false;
+    int _depth = 0;
 };
 
 #endif

@@ -17,6 +17,8 @@ namespace {
 
 const QString FeedAccept = QStringLiteral("application/rss+xml,application/atom+xml,application/xml,text/xml,*/*");
 const QString EnclosureAccept = QStringLiteral("*/*");
+// Far deeper than any feed, far shallower than what exhausts the stack.
+constexpr int MaximumFeedDepth = 1024;
 
 qint64 maximumFeedSize()
 {
@@ -296,6 +298,11 @@ QXmlQuery* Tamsil::preparedQuery(const QString& queryFile)
     const FeedBody body(_feedData);
     if (body.declaresEntities()) {
         qDebug() << "Feed declares entities, refusing it: " << _channel.link();
+        return nullptr;
+    }
+    // The query engine copies and writes out trees with a call per level.
+    if (body.depth() > MaximumFeedDepth) {
+        qDebug() << "Feed nests" << body.depth() << "elements deep, refusing it: " << _channel.link();
         return nullptr;
     }
     QDir directory(QCoreApplication::applicationDirPath());

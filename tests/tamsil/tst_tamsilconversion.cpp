@@ -25,6 +25,8 @@ private slots:
     void missingQueryFile();
     void compiledQueryReadsEachFeed();
     void deepMarkupStaysBounded();
+    void deepNestingIsRefused_data();
+    void deepNestingIsRefused();
 
 private:
     static QString contentTypeFor(const QString& fileName);
@@ -214,7 +216,7 @@ void tst_TamsilConversion::compiledQueryReadsEachFeed()
 // square of the depth.
 void tst_TamsilConversion::deepMarkupStaysBounded()
 {
-    const int depth = 100000;
+    const int depth = 1000;
     const QByteArray body = "<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><title>deep</title>"
                             "<content type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">"
                             + QByteArray("<i>").repeated(depth) + "end" + QByteArray("</i>").repeated(depth)
@@ -225,6 +227,29 @@ void tst_TamsilConversion::deepMarkupStaysBounded()
     QVERIFY(description.startsWith(QLatin1String("<i><i>")));
     QVERIFY(description.contains(QLatin1String("end")));
     QVERIFY2(description.size() < 4096, qPrintable(QString::number(description.size())));
+}
+
+void tst_TamsilConversion::deepNestingIsRefused_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("rss item") << QByteArray("<rss><channel><item><description>")
+                              << QByteArray("</description></item></channel></rss>");
+    QTest::newRow("rss channel title") << QByteArray("<rss><channel><title>") << QByteArray("</title></channel></rss>");
+    QTest::newRow("atom extension") << QByteArray("<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><x:y xmlns:x=\"urn:x\">")
+                                    << QByteArray("</x:y></entry></feed>");
+}
+
+// Copying a tree this deep exhausted the stack and killed the plug-in.
+void tst_TamsilConversion::deepNestingIsRefused()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    const int depth = 100000;
+    const QByteArray body = before + QByteArray("<i>").repeated(depth) + "end" + QByteArray("</i>").repeated(depth) + after;
+    Tamsil tamsil;
+    QVERIFY(!TamsilConversion::convert(tamsil, body, QStringLiteral("text/xml"), request()));
+    QCOMPARE(tamsil.channel().uri(), request().uri());
 }
 
 VIRELON_TEST_MAIN(tst_TamsilConversion)
