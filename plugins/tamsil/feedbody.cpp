@@ -101,7 +101,6 @@ FeedBody::FeedBody(const QByteArray& data)
     decodeWithoutByteOrderMark();
     relabelWindows1252();
     readProlog();
-    measureDepth();
 }
 
 void FeedBody::decodeWithoutByteOrderMark()
@@ -153,8 +152,9 @@ void FeedBody::readProlog()
 
 // Read from the bytes without parsing them, skipping comments, character data and processing
 // instructions whole: a fraction of what parsing costs, and exact for a well-formed body.
-void FeedBody::measureDepth()
+int FeedBody::depth() const
 {
+    int deepest = 0;
     int depth = 0;
     for (int at = _data.indexOf('<'); at >= 0 && at + 1 < _data.size(); at = _data.indexOf('<', at)) {
         const char next = _data.at(at + 1);
@@ -168,10 +168,11 @@ void FeedBody::measureDepth()
         else
             at = endOfTag(_data, at + 1, &empty);
         if (at < 0)
-            return;
+            break;
         if (next == '/')
             --depth;
         else if (next != '!' && next != '?')
-            _depth = qMax(_depth, empty ? depth + 1 : ++depth);
+            deepest = qMax(deepest, empty ? depth + 1 : ++depth);
     }
+    return deepest;
 }

@@ -5,7 +5,7 @@
 #include <QString>
 
 // A fetched feed body as the plug-in hands it to its query: in an encoding the query engine
-// reads right, and with what its prolog says before the root element.
+// reads right, with what its prolog says before the root element, and how deep it nests.
 class FeedBody
 {
 public:
@@ -18,19 +18,17 @@ public:
     // The local name of the root element; empty when the body has none that can be read.
     QString rootName() const { return _rootName; }
     bool declaresEntities() const { return _declaresEntities; }
-    // How deep elements nest at most.
-    int depth() const { return _depth; }
+    // How deep elements nest at most; reads the whole body.
+    int depth() const;
 
 private:
     void decodeWithoutByteOrderMark();
     void relabelWindows1252();
     void readProlog();
-    void measureDepth();
 
     QByteArray _data;
     QString _rootName;
     bool _declaresEntities = false;
-    int _depth = 0;
 };
 
 #endif

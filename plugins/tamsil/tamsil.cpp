@@ -301,8 +301,9 @@ QXmlQuery* Tamsil::preparedQuery(const QString& queryFile)
         return nullptr;
     }
     // The query engine copies and writes out trees with a call per level.
-    if (body.depth() > MaximumFeedDepth) {
-        qDebug() << "Feed nests" << body.depth() << "elements deep, refusing it: " << _channel.link();
+    const int depth = body.depth();
+    if (depth > MaximumFeedDepth) {
+        qDebug() << "Feed nests" << depth << "elements deep, refusing it: " << _channel.link();
         return nullptr;
     }
     QDir directory(QCoreApplication::applicationDirPath());
