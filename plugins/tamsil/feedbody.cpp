@@ -10,11 +10,16 @@ namespace {
 // The prolog is read a piece at a time, so a large body is not decoded whole for it.
 constexpr int PrologChunk = 4096;
 
-// The encoding of a body that starts without a byte-order mark, from the zero bytes around its
-// first ASCII character; an empty name for an ASCII-compatible one.
-const char* wideEncoding(const QByteArray& data)
+// The encoding that the first bytes show, as XML's appendix on detecting encodings reads them:
+// a byte-order mark, or the zero bytes around the first ASCII character of UTF-16 and UTF-32;
+// an empty name for a body in an ASCII-compatible encoding.
+const char* encodingOfFirstBytes(const QByteArray& data)
 {
-    if (data.size() < 4 || data.startsWith("\xfe\xff") || data.startsWith("\xff\xfe"))
+    if (data.startsWith(QByteArray("\xff\xfe\x00\x00", 4)) || data.startsWith(QByteArray("\x00\x00\xfe\xff", 4)))
+        return "UTF-32";
+    if (data.startsWith("\xff\xfe") || data.startsWith("\xfe\xff"))
+        return "UTF-16";
+    if (data.size() < 4)
         return "";
     const bool zero[4] = {data.at(0) == 0, data.at(1) == 0, data.at(2) == 0, data.at(3) == 0};
     if (zero[0] && zero[1] && zero[2] && !zero[3])
@@ -36,7 +41,9 @@ QRegularExpressionMatch declaredEncoding(const QByteArray& data)
     return declaration.match(QString::fromLatin1(data.left(256)));
 }
 
-// The labels that the WHATWG Encoding Standard decodes as windows-1252.
+// The labels that the WHATWG Encoding Standard decodes as windows-1252: bytes 0x80 to 0x9F
+// are C1 controls in Latin-1 and nothing in ASCII, but in such feeds they are windows-1252's
+// quotes and dashes; from 0xA0 up the two agree with Latin-1.
 bool meansWindows1252(const QString& label)
 {
     static const QSet<QString> labels = {
@@ -98,31 +105,38 @@ int endOfTag(const QByteArray& data, int from, bool* empty)
 FeedBody::FeedBody(const QByteArray& data)
     : _data(data)
 {
-    decodeWithoutByteOrderMark();
-    relabelWindows1252();
+    decodeToUtf8();
     readProlog();
 }
 
-void FeedBody::decodeWithoutByteOrderMark()
+// The codec the body is written in; null for UTF-8 (and ASCII), and for a name no codec has,
+// which the query engine then refuses.
+QTextCodec* FeedBody::sourceCodec() const
 {
-    const char* encoding = wideEncoding(_data);
-    if (!*encoding)
-        return;
-    QTextCodec* codec = QTextCodec::codecForName(encoding);
-    QByteArray utf8 = codec->toUnicode(_data).toUtf8();
-    const QRegularExpressionMatch label = declaredEncoding(utf8);
-    if (label.hasMatch())
-        utf8.replace(label.capturedStart(1), label.capturedLength(1), "UTF-8");
-    _data = utf8;
+    const char* wide = encodingOfFirstBytes(_data);
+    if (*wide)
+        return QTextCodec::codecForName(wide);
+    const QRegularExpressionMatch label = declaredEncoding(_data);
+    if (!label.hasMatch())
+        return nullptr;
+    if (meansWindows1252(label.captured(1)))
+        return hasHighBytes(_data) ? QTextCodec::codecForName("windows-1252") : nullptr;
+    // UTF-8, or a wide encoding that the first bytes belie.
+    QTextCodec* codec = QTextCodec::codecForName(label.captured(1).toLatin1());
+    const bool wideName = label.captured(1).startsWith(QLatin1String("UTF-16"), Qt::CaseInsensitive)
+                          || label.captured(1).startsWith(QLatin1String("UTF-32"), Qt::CaseInsensitive);
+    return codec && codec->mibEnum() != 106 && !wideName ? codec : nullptr;
 }
 
-// Bytes 0x80 to 0x9F are C1 controls in Latin-1 and nothing in ASCII, but in such feeds they are
-// windows-1252's quotes and dashes; from 0xA0 up the two agree with Latin-1.
-void FeedBody::relabelWindows1252()
+void FeedBody::decodeToUtf8()
 {
+    QTextCodec* codec = sourceCodec();
+    if (!codec)
+        return;
+    _data = codec->toUnicode(_data).toUtf8();
     const QRegularExpressionMatch label = declaredEncoding(_data);
-    if (label.hasMatch() && meansWindows1252(label.captured(1)) && hasHighBytes(_data))
-        _data.replace(label.capturedStart(1), label.capturedLength(1), "windows-1252");
+    if (label.hasMatch())
+        _data.replace(label.capturedStart(1), label.capturedLength(1), "UTF-8");
 }
 
 // Entity declarations are refused later, so they are noted here, where the prolog is read.

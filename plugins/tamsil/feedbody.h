@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QTextCodec;
+
 // A fetched feed body as the plug-in hands it to its query: in an encoding the query engine
 // reads right, with what its prolog says before the root element, and how deep it nests.
 class FeedBody
@@ -11,9 +13,9 @@ class FeedBody
 public:
     explicit FeedBody(const QByteArray& data);
 
-    // UTF-16 and UTF-32 without a byte-order mark (which the engine misreads) become UTF-8; a
-    // body labelled Latin-1 or ASCII that holds other bytes is read as windows-1252, as browsers
-    // read it. Anything else passes unchanged.
+    // The body in UTF-8: the query engine misreads UTF-16 and UTF-32 without a byte-order
+    // mark, and a body labelled Latin-1 or ASCII that holds other bytes is read as windows-1252,
+    // as browsers read it.
     QByteArray forQuery() const { return _data; }
     // The local name of the root element; empty when the body has none that can be read.
     QString rootName() const { return _rootName; }
@@ -22,8 +24,8 @@ public:
     int depth() const;
 
 private:
-    void decodeWithoutByteOrderMark();
-    void relabelWindows1252();
+    QTextCodec* sourceCodec() const;
+    void decodeToUtf8();
     void readProlog();
 
     QByteArray _data;
