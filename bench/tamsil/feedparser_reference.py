@@ -6,7 +6,7 @@ import time
 import feedparser
 
 
-def best_parse(path, budget=2.0):
+def best_parse(path, budget=1.0):
     with open(path, 'rb') as feed:
         body = feed.read()
     best = None
