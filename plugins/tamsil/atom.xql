@@ -1,5 +1,5 @@
-(: Atom 1.0 and 0.3 (root <feed>) to the common form of one channel. Extension elements pass
-   as they are: the converter reads what it knows of them. :)
+(: Atom 1.0 and 0.3 (root <feed>) to the common form of one channel. Elements of extension
+   namespaces pass as they are: the converter reads what it knows of them. :)
 declare namespace atom = "http://www.w3.org/2005/Atom";
 declare namespace atom03 = "http://purl.org/atom/ns#";
 declare namespace xhtml = "http://www.w3.org/1999/xhtml";
@@ -144,7 +144,7 @@ return
         for $summary in $entry/atom:summary[1] return local:text("summary", $summary, local:kind($summary)),
         for $date in ($entry/atom:published[1], $entry/atom:updated[1]) return <pubDate>{ string($date) }</pubDate>,
         local:enclosures($entry/atom:link),
-        $entry/*[namespace-uri() ne "http://www.w3.org/2005/Atom"]
+        $entry/*[namespace-uri() ne "http://www.w3.org/2005/Atom" and namespace-uri() ne ""]
     }</item>
 }</channel>,
 for $feed in doc($inputDocument)/atom03:feed
@@ -167,7 +167,7 @@ return
         for $date in ($entry/atom03:issued[1], $entry/atom03:modified[1], $entry/atom03:created[1])
         return <pubDate>{ string($date) }</pubDate>,
         local:enclosures($entry/atom03:link),
-        $entry/*[namespace-uri() ne "http://purl.org/atom/ns#"]
+        $entry/*[namespace-uri() ne "http://purl.org/atom/ns#" and namespace-uri() ne ""]
     }</item>
 }</channel>
 )

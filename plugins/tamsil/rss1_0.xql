@@ -43,6 +43,6 @@ return
     <item>{
         $item/@xml:base,
         for $about in $item/@rdf:about return <guid isPermaLink="true">{ string($about) }</guid>,
-        for $child in $item/* return local:plain($child)
+        for $child in $item/*[namespace-uri() ne ""] return local:plain($child)
     }</item>
 }</channel>
