@@ -2,6 +2,7 @@
 
 #include "feedchanneltask.h"
 #include "feeddevicestatemanager.h"
+#include "feedenclosuretarget.h"
 #include "feedenclosuretask.h"
 #include "feedlog.h"
 #include "feednetworkmanager.h"
@@ -13,11 +14,14 @@
 #include "virelonpaths.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMutex>
 #include <QScopedValueRollback>
 #include <QSet>
 #include <QSettings>
 #include <QTimer>
+
+#include <memory>
 
 namespace {
 
@@ -30,6 +34,16 @@ bool constructing = false;
 // The third time the plug-in process ends under one task, the task is given up.
 constexpr int MaximumPluginExits = 3;
 constexpr int DefaultRetryInterval = 5000;
+
+// Feed error codes of enclosure downloads that the scheduler sends itself.
+constexpr int CancelledCode = 201;
+constexpr int PausedCode = 203;
+constexpr int NoConnectionCode = 409;
+constexpr int ListNoConnectionCode = 400;
+constexpr int NotFinalisedCode = 407;
+constexpr int NotOnWlanCode = 411;
+// Refresh state: the last manual enclosure download has ended.
+constexpr int ManualDownloadsEnded = 2;
 
 int retryInterval()
 {
@@ -114,14 +128,17 @@ FeedTaskManager::~FeedTaskManager()
     FEED_LOG(debug, "TaskManager") << "clear task manager";
 }
 
-// Seam: the plug-in manager's enclosure results and the device state are connected here once
-// the scheduler handles them.
 void FeedTaskManager::makeConnections()
 {
     connect(_queueManager, SIGNAL(taskAdded()), this, SLOT(startNextDownload()));
     connect(_pluginManager, SIGNAL(downloadFeedsFinished()), this, SLOT(feedsDownloaded()));
     connect(_pluginManager, SIGNAL(downloadFeedsFailed(int)), this, SLOT(feedsDownloadFailed(int)));
+    connect(_pluginManager, SIGNAL(downloadEnclosureFailed(int)), this, SLOT(enclosureDownloadFailed(int)));
+    connect(_pluginManager, SIGNAL(downloadEnclosureFinished(QVariantMap)), this,
+            SLOT(enclosureDownloaded(QVariantMap)));
     connect(_pluginManager, SIGNAL(pluginExited(QString)), this, SLOT(pluginExited(QString)));
+    connect(_deviceStateManager, SIGNAL(deviceStateChanged(FeedDeviceState::State,FeedDeviceState::Change)), this,
+            SLOT(handleDeviceStateChange(FeedDeviceState::State,FeedDeviceState::Change)));
     connect(this, SIGNAL(feedDownloadStarted(QString)), _virelon, SIGNAL(refreshStarted(QString)));
     connect(this, SIGNAL(feedsDownloaded(FeedChannel)), _virelon, SLOT(feedsDownloaded(FeedChannel)));
     connect(this, SIGNAL(feedsDownloadFailed(QString,int)), _virelon, SLOT(feedsDownloadFailed(QString,int)));
@@ -286,13 +303,33 @@ void FeedTaskManager::processTask(FeedChannelTask* task)
     _pluginManager->downloadFeeds(channel);
 }
 
-// Seam: enclosure downloads are not available yet; such a task ends unrun.
+// A channel deleted meanwhile ends its essential downloads as well: its refresh is over.
 void FeedTaskManager::processTask(FeedEnclosureTask* task)
 {
-    FEED_LOG(debug, "TaskManager") << "Enclosure downloads not available yet, task dropped:"
-                                   << task->enclosure().remoteUrl();
-    _currentTask.finish();
-    startNextDownload();
+    FEED_LOG(debug, "TaskManager") << "Processing enclosure task..." << static_cast<void*>(task);
+    const FeedEnclosure enclosure = task->enclosure();
+    FEED_LOG(debug, "TaskManager") << "Enclosure link to download is : " << enclosure.remoteUrl();
+    const FeedChannel channel = _tracker->channelForUri(task->channel());
+    const FeedTask::Priority priority = task->priority();
+    if (channel.uri().isEmpty()) {
+        FEED_LOG(critical, "TaskManager") << "Channel is not available";
+        const QString channelUri = task->channel();
+        _currentTask.finish();
+        if (priority == FeedTask::EssentialEnclosurePriority)
+            decreaseEnclosureCount(channelUri);
+        startNextDownload();
+        return;
+    }
+    if (priority == FeedTask::EssentialEnclosurePriority) {
+        download(channel, enclosure, false);
+        return;
+    }
+    if (priority == FeedTask::ManualEnclosurePriority)
+        FEED_LOG(debug, "TaskManager") << "Going to emit signal for manual enclosure download started";
+    const quint64 ticket = _currentTask.ticket();
+    emit enclosureDownloadStarted(channel, enclosure);
+    if (_currentTask.isCurrent(ticket))
+        download(channel, enclosure, priority == FeedTask::ManualEnclosurePriority);
 }
 
 // A task that is being stopped or dropped is no copy of the request: that one is queued.
@@ -331,15 +368,15 @@ void FeedTaskManager::endCurrentTask(quint64 ticket)
 }
 
 // The task goes back into the queue while it is still current, so that the loop the queue wakes
-// leaves it alone. An equal task that already waits takes its place.
-void FeedTaskManager::handBackCurrentTask(EnqueueType enqueueType)
+// leaves it alone. Refused when an equal task waits already; the task is then still current.
+bool FeedTaskManager::handBackCurrentTask(EnqueueType enqueueType)
 {
     if (_queueManager->enqueueTask(_currentTask.task(), enqueueType)) {
         _currentTask.release();
-        return;
+        return true;
     }
-    FEED_LOG(debug, "TaskManager") << "An equal task waits already, dropping the handed back one";
-    _currentTask.finish();
+    FEED_LOG(debug, "TaskManager") << "An equal task waits already, the handed back one ends";
+    return false;
 }
 
 // Feed results ------------------------------------------------------------------------------
@@ -411,7 +448,8 @@ void FeedTaskManager::endFeedTask(int errorCode)
         _currentTask.finish();
     } else if (_currentTask.stopReason() == FeedCurrentTask::SchedulerPause) {
         FEED_LOG(debug, "TaskManager") << "Enqueuing paused task";
-        handBackCurrentTask(EnqueuePrepend);
+        if (!handBackCurrentTask(EnqueuePrepend))
+            _currentTask.finish();
         emit feedsDownloadFailed(url, 409);
     } else {
         FEED_LOG(debug, "TaskManager") << "Resetting current task to NULL";
@@ -431,16 +469,23 @@ void FeedTaskManager::pluginExited(const QString& type)
         FeedTask* task = _currentTask.task();
         if (!task)
             return;
+        const FeedEnclosureTask* enclosureTask = _currentTask.enclosureTask();
+        if (enclosureTask)
+            disconnectProgress();
         const bool stopped = _currentTask.isDropped() || _currentTask.stopReason() != FeedCurrentTask::NotStopped;
-        if (task->countExit() < MaximumPluginExits && !stopped) {
-            handBackCurrentTask(EnqueueAppend);
-        } else if (_currentTask.channelTask()) {
-            FEED_LOG(critical, "TaskManager") << "Task not run again after its plugin exited " << task->exitCount()
-                                              << " times";
-            endFeedTask(FeedPluginManager::NotSentError);
-        } else {
-            // Seam: an enclosure task ends through the enclosure failure handling once it exists.
-            _currentTask.finish();
+        if (stopped || task->countExit() >= MaximumPluginExits) {
+            if (!stopped)
+                FEED_LOG(critical, "TaskManager") << "Task not run again after its plugin exited "
+                                                  << task->exitCount() << " times";
+            if (enclosureTask)
+                endEnclosureTask(FeedPluginManager::NotSentError);
+            else
+                endFeedTask(FeedPluginManager::NotSentError);
+        } else if (!handBackCurrentTask(EnqueueAppend)) {
+            if (enclosureTask)
+                finishEnclosureTask(enclosureTask->enclosure(), FeedPluginManager::NotSentError);
+            else
+                _currentTask.finish();
         }
     }
     startNextDownload();
@@ -612,20 +657,330 @@ QStringList FeedTaskManager::queuedFeeds()
     return uris;
 }
 
+// Enclosure downloads -----------------------------------------------------------------------
+
+// Nothing is written, and the plug-in is not asked, for a path that FeedEnclosureTarget refuses.
+void FeedTaskManager::download(const FeedChannel& channel, const FeedEnclosure& enclosure, bool reportProgress)
+{
+    FEED_LOG(debug, "TaskManager") << "Downloading enclosure..." << enclosure.remoteUrl() << "of" << channel.uri();
+    QString reason;
+    if (!FeedEnclosureTarget::isAcceptable(enclosure.localUrl(), &reason)) {
+        FEED_LOG(critical, "TaskManager") << "Enclosure not downloaded," << reason << ":" << enclosure.localUrl();
+        finishEnclosureTask(enclosure, FeedPluginManager::NotSentError);
+        startNextDownload();
+        return;
+    }
+    if (QFileInfo::exists(enclosure.localUrl())) {
+        FEED_LOG(debug, "TaskManager") << "Skipping enclosure download, enclosure is already downloaded";
+        finishEnclosureTask(enclosure);
+        startNextDownload();
+        return;
+    }
+    if (enclosure.type() == FeedEnclosure::Optional && FeedSettingsManager::instance()->enclosureOnlyWifi()
+        && !FeedNetworkManager::instance()->isUsingWLAN()) {
+        FEED_LOG(debug, "TaskManager") << "Not meeting Enclosure Download Critiria...";
+        finishEnclosureTask(enclosure, NotOnWlanCode);
+        startNextDownload();
+        return;
+    }
+    const FeedEnclosure target = FeedEnclosureTask::tempFileEnclosure(enclosure);
+    FEED_LOG(debug, "TaskManager") << "Enclosure temp filename:" << target.localUrl();
+    const QFileInfo part(target.localUrl());
+    const bool resume = part.exists();
+    if (reportProgress) {
+        _progress.start(resume ? part.size() : 0);
+        connect(_pluginManager, SIGNAL(enclosureDownloadProgress(qlonglong,qlonglong)), this,
+                SLOT(enclosureDownloadProgress(qlonglong,qlonglong)), Qt::UniqueConnection);
+    }
+    _pluginManager->downloadEnclosure(target, resume);
+}
+
+void FeedTaskManager::disconnectProgress()
+{
+    disconnect(_pluginManager, SIGNAL(enclosureDownloadProgress(qlonglong,qlonglong)), this,
+               SLOT(enclosureDownloadProgress(qlonglong,qlonglong)));
+}
+
+void FeedTaskManager::enclosureDownloadProgress(qlonglong bytesReceived, qlonglong bytesTotal)
+{
+    const FeedEnclosureTask* task = _currentTask.enclosureTask();
+    if (!task) {
+        FEED_LOG(critical, "Engine") << "current enclosure task is null!!";
+        disconnectProgress();
+        return;
+    }
+    const qlonglong remaining = _progress.timeRemaining(bytesReceived, bytesTotal);
+    FeedEnclosure enclosure = task->enclosure();
+    enclosure.setLength(static_cast<unsigned int>(bytesTotal));
+    FEED_LOG(debug, "TaskManager") << "Progress for : " << enclosure.remoteUrl();
+    emit enclosureDownloadProgress(enclosure, bytesTotal, bytesReceived, remaining);
+}
+
+// The file is final before anyone hears of the download, and a file that could not be made final
+// is no success.
+void FeedTaskManager::enclosureDownloaded(const QVariantMap& enclosureDetails)
+{
+    {
+        const QScopedValueRollback<bool> turn(_looping, true);
+        disconnectProgress();
+        const QString mimeType = enclosureDetails.value(QStringLiteral("mimeType")).toString();
+        const QString length = enclosureDetails.value(QStringLiteral("length")).toString();
+        FEED_LOG(debug, "TaskManager") << "Enclosure type: " << mimeType << "Enclosure length: " << length;
+        const FeedEnclosureTask* task = _currentTask.enclosureTask();
+        if (!task) {
+            FEED_LOG(critical, "TaskManager") << "Enclosure result without a running enclosure task, ignored";
+            return;
+        }
+        FeedEnclosure enclosure = task->enclosure();
+        enclosure.setMimeType(mimeType);
+        enclosure.setLength(length.toUInt());
+        if (_currentTask.isDropped() || _currentTask.stopReason() == FeedCurrentTask::Cancel) {
+            endEnclosureTask(CancelledCode);
+        } else if (FeedEnclosureTask::renameTempFile(enclosure)) {
+            finishEnclosureTask(enclosure);
+        } else {
+            FEED_LOG(critical, "TaskManager") << "Downloaded enclosure not made final: " << enclosure.localUrl();
+            FeedEnclosureTask::deleteTempFile(enclosure);
+            finishEnclosureTask(enclosure, NotFinalisedCode);
+        }
+        _pluginManager->resetActivePlugin();
+    }
+    startNextDownload();
+}
+
+void FeedTaskManager::enclosureDownloadFailed(int errorCode)
+{
+    {
+        const QScopedValueRollback<bool> turn(_looping, true);
+        FEED_LOG(debug, "TaskManager") << "Error code: " << errorCode;
+        disconnectProgress();
+        if (!_currentTask.enclosureTask()) {
+            FEED_LOG(critical, "TaskManager") << "Enclosure failure without a running enclosure task, ignored";
+            return;
+        }
+        endEnclosureTask(errorCode);
+        _pluginManager->resetActivePlugin();
+    }
+    startNextDownload();
+}
+
+// Decided by why the scheduler stopped the download, not by the flags of the moment the plug-in
+// answers: a pause of the scheduler runs it again first; a user's pause (or the plug-in's own)
+// ends it and keeps its ".part" for a later request; a cancel ends it and keeps nothing.
+void FeedTaskManager::endEnclosureTask(int errorCode)
+{
+    const FeedEnclosure enclosure = _currentTask.enclosureTask()->enclosure();
+    const FeedCurrentTask::StopReason reason =
+        _currentTask.isDropped() ? FeedCurrentTask::Cancel : _currentTask.stopReason();
+    if (reason == FeedCurrentTask::SchedulerPause) {
+        FEED_LOG(debug, "TaskManager") << "Paused, prepending task";
+        if (!handBackCurrentTask(EnqueuePrepend))
+            finishEnclosureTask(enclosure, PausedCode);
+        return;
+    }
+    FEED_LOG(debug, "TaskManager") << "Failure, removing task";
+    const bool paused =
+        reason == FeedCurrentTask::UserPause || (reason == FeedCurrentTask::NotStopped && errorCode == PausedCode);
+    if (!paused)
+        FeedEnclosureTask::deleteTempFile(enclosure);
+    finishEnclosureTask(enclosure, reason == FeedCurrentTask::Cancel ? CancelledCode : paused ? PausedCode : errorCode);
+}
+
+// Ends the running enclosure task, then tells how it ended: errorCode 0 is a success.
+void FeedTaskManager::finishEnclosureTask(const FeedEnclosure& enclosure, int errorCode)
+{
+    const FeedEnclosureTask* task = _currentTask.enclosureTask();
+    const QString channelUri = task->channel();
+    const FeedTask::Priority priority = task->priority();
+    _currentTask.finish();
+    if (errorCode == 0)
+        reportEnclosureDone(channelUri, enclosure, priority);
+    else
+        reportEnclosureFailure(channelUri, enclosure, priority, errorCode);
+}
+
+void FeedTaskManager::reportEnclosureDone(const QString& channelUri, const FeedEnclosure& enclosure,
+                                          FeedTask::Priority priority)
+{
+    if (priority == FeedTask::EssentialEnclosurePriority)
+        decreaseEnclosureCount(channelUri);
+    emit enclosureDownloaded(channelUri, enclosure, 0);
+    if (priority == FeedTask::ManualEnclosurePriority)
+        reportManualEnd();
+}
+
+// An essential download tells only its channel's refresh; every other had its start announced.
+void FeedTaskManager::reportEnclosureFailure(const QString& channelUri, const FeedEnclosure& enclosure,
+                                             FeedTask::Priority priority, int errorCode)
+{
+    if (priority == FeedTask::EssentialEnclosurePriority) {
+        decreaseEnclosureCount(channelUri);
+        return;
+    }
+    if (priority == FeedTask::ManualEnclosurePriority)
+        reportManualEnd();
+    emit enclosureDownloadFailed(channelUri, enclosure, errorCode, 0);
+}
+
+void FeedTaskManager::reportManualEnd()
+{
+    if (_queueManager->isEmpty(FeedTask::EnclosureTaskType, FeedTask::ManualEnclosurePriority))
+        emit refreshState(ManualDownloadsEnded);
+}
+
+void FeedTaskManager::decreaseEnclosureCount(const QString& channelUri)
+{
+    if (_enclosureCount.decrease(channelUri))
+        emit refreshCompleted(channelUri);
+}
+
 // Enclosure requests ------------------------------------------------------------------------
 
-// Seam: only the road's part is built: a channel without essential enclosures is complete at once;
-// any other list waits for the enclosure downloads.
+void FeedTaskManager::downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure)
+{
+    FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "\n Enclosure uri: " << enclosure.uri();
+    if (enclosure.remoteUrl().isEmpty()) {
+        FEED_LOG(debug, "TaskManager") << "Not downloading, not a valid enclosure";
+        return;
+    }
+    const FeedChannel channel = _tracker->channelForUri(channelUri);
+    if (channel.uri().isEmpty()) {
+        FEED_LOG(debug, "TaskManager") << "Channel is not available";
+        return;
+    }
+    queueManualDownload(channel, enclosure, _deviceStateManager->createConnection(false));
+}
+
+// A download being stopped for good is no copy of the request: that one is queued.
+void FeedTaskManager::queueManualDownload(const FeedChannel& channel, const FeedEnclosure& enclosure, bool connected)
+{
+    if (!connected) {
+        FEED_LOG(debug, "Engine") << "Can not create network connection...";
+        emit enclosureDownloadFailed(channel.uri(), enclosure, NoConnectionCode, 0);
+        return;
+    }
+    if (isRunning(channel.uri(), enclosure) && !_currentTask.isDropped()
+        && _currentTask.stopReason() <= FeedCurrentTask::SchedulerPause) {
+        FEED_LOG(debug, "TaskManager") << "Task already in queue. Skipping: " << enclosure;
+        return;
+    }
+    emit manualEnclosureDownloadQueued(channel, enclosure);
+    auto* task = new FeedEnclosureTask(FeedTask::ManualEnclosurePriority, channel.uri(), enclosure);
+    if (!_queueManager->enqueueTask(task, EnqueueAppend))
+        delete task;
+}
+
+// A refresh counts only the downloads the queue takes, so that each of them ends its count; one
+// with nothing left to download is complete at once, unless earlier downloads of it still run.
 void FeedTaskManager::downloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                                         FeedTask::Priority priority)
 {
     FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "\n Enclosure count: " << enclosures.size();
-    if (enclosures.isEmpty() && priority == FeedTask::EssentialEnclosurePriority) {
+    const bool essential = priority == FeedTask::EssentialEnclosurePriority;
+    if (enclosures.isEmpty() && essential) {
         emit refreshCompleted(channelUri);
         return;
     }
-    FEED_LOG(debug, "TaskManager") << "Enclosure downloads not available yet, nothing queued for" << channelUri
-                                   << "at priority" << priority;
+    if (_enclosurePausedByUser)
+        return;
+    const QList<FeedEnclosure> requested = withStoreUris(enclosures);
+    if (priority == FeedTask::ManualEnclosurePriority) {
+        queueManualDownloads(channelUri, requested);
+        return;
+    }
+    if (!_deviceStateManager->createConnection(false)) {
+        FEED_LOG(debug, "Engine") << "Can not create network connection...";
+        QStringList uris;
+        for (const FeedEnclosure& enclosure : requested) {
+            if (!enclosure.uri().isEmpty())
+                uris.append(enclosure.uri());
+        }
+        emit enclosureDownloadError(uris, ListNoConnectionCode, 0);
+        return;
+    }
+    const QList<FeedTask*> tasks = enclosureTasks(channelUri, requested, priority);
+    if (tasks.isEmpty()) {
+        if (essential && _enclosureCount.count(channelUri) == 0)
+            emit refreshCompleted(channelUri);
+        return;
+    }
+    if (essential)
+        _enclosureCount.add(channelUri, tasks.size());
+    _queueManager->enqueueTask(tasks);
+    if (priority != FeedTask::OptionalEnclosurePriority)
+        return;
+    const FeedChannel channel = _tracker->channelForUri(channelUri);
+    if (!channel.uri().isEmpty())
+        emit autoEnclosureDownloadQueued(channel, enclosures);
+}
+
+// One connection for the whole list.
+void FeedTaskManager::queueManualDownloads(const QString& channelUri, const QList<FeedEnclosure>& enclosures)
+{
+    const FeedChannel channel = _tracker->channelForUri(channelUri);
+    if (channel.uri().isEmpty()) {
+        FEED_LOG(debug, "TaskManager") << "Channel is not available";
+        return;
+    }
+    const bool connected = _deviceStateManager->createConnection(false);
+    for (const FeedEnclosure& enclosure : enclosures) {
+        FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "\n Enclosure uri: " << enclosure.uri();
+        if (enclosure.remoteUrl().isEmpty())
+            FEED_LOG(debug, "TaskManager") << "Not downloading, not a valid enclosure";
+        else
+            queueManualDownload(channel, enclosure, connected);
+    }
+}
+
+// Tasks the queue will take: none without a remote URL, none twice, none for a download that
+// waits or runs already.
+QList<FeedTask*> FeedTaskManager::enclosureTasks(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
+                                                 FeedTask::Priority priority)
+{
+    QList<FeedTask*> tasks;
+    QList<FeedEnclosure> taken;
+    for (const FeedEnclosure& enclosure : enclosures) {
+        if (enclosure.remoteUrl().isEmpty() || taken.contains(enclosure))
+            continue;
+        std::unique_ptr<FeedTask> task(new FeedEnclosureTask(priority, channelUri, enclosure));
+        if (_queueManager->contains(task.get()))
+            continue;
+        taken.append(enclosure);
+        tasks.append(task.release());
+    }
+    removeCurrentTask(tasks);
+    return tasks;
+}
+
+// Enclosures of a fetched channel come before anyone has read their records back.
+QList<FeedEnclosure> FeedTaskManager::withStoreUris(const QList<FeedEnclosure>& enclosures) const
+{
+    QStringList unknown;
+    for (const FeedEnclosure& enclosure : enclosures) {
+        if (enclosure.uri().isEmpty() && !enclosure.remoteUrl().isEmpty())
+            unknown.append(enclosure.remoteUrl());
+    }
+    if (unknown.isEmpty())
+        return enclosures;
+    const QHash<QString, QString> uris = _tracker->enclosureUrisForRemoteUrls(unknown);
+    QList<FeedEnclosure> filled = enclosures;
+    for (FeedEnclosure& enclosure : filled) {
+        if (enclosure.uri().isEmpty())
+            enclosure.setUri(uris.value(enclosure.remoteUrl()));
+    }
+    return filled;
+}
+
+void FeedTaskManager::resumeEnclosureList(const QString& channelUri, const QList<FeedEnclosure>& enclosureList)
+{
+    _enclosurePausedByUser = false;
+    downloadEnclosure(channelUri, enclosureList, FeedTask::EssentialEnclosurePriority);
+}
+
+bool FeedTaskManager::isRunning(const QString& channelUri, const FeedEnclosure& enclosure) const
+{
+    FeedEnclosureTask* task = _currentTask.enclosureTask();
+    return task && task->matchesChannel(channelUri) && task->enclosure() == enclosure;
 }
 
 QStringList FeedTaskManager::queuedOptionalEnclosures()
@@ -641,16 +996,168 @@ QStringList FeedTaskManager::queuedOptionalEnclosures()
     return uris;
 }
 
+// Cancelling and pausing enclosure downloads ------------------------------------------------
+//
+// A running download is only marked and asked to stop: its end comes back from the plug-in, and
+// the mark tells the failure handling what to keep.
+
+void FeedTaskManager::stopEnclosure(FeedCurrentTask::StopReason reason)
+{
+    _currentTask.markStopped(reason);
+    _pluginManager->cancelDownload(reason != FeedCurrentTask::Cancel);
+}
+
+// Cancelled once, whatever else pauses the scheduler; a waiting download's ".part" goes with a
+// cancel, never with a pause.
+void FeedTaskManager::cancelDownloadEnclosure(const QString& channelUri, const FeedEnclosure& enc, bool pause)
+{
+    FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "Enclosure uri: " << enc.uri();
+    if (isRunning(channelUri, enc)) {
+        stopEnclosure(pause ? FeedCurrentTask::UserPause : FeedCurrentTask::Cancel);
+        return;
+    }
+    FeedEnclosureTask probe(FeedTask::ManualEnclosurePriority, channelUri, enc);
+    _queueManager->removeTask(&probe);
+    if (!pause) {
+        FEED_LOG(debug, "TaskManager") << "Deleting enclosure file...";
+        FeedEnclosureTask::deleteTempFile(enc);
+    }
+    emit enclosureDownloadFailed(channelUri, enc, CancelledCode, 0);
+}
+
+void FeedTaskManager::pauseEnclosure(const QString& channelUri, const FeedEnclosure& enclosure)
+{
+    cancelDownloadEnclosure(channelUri, enclosure, true);
+}
+
+void FeedTaskManager::cancelDownloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
+                                              bool pause)
+{
+    _enclosurePausedByUser = false;
+    for (const FeedEnclosure& enclosure : enclosures) {
+        FeedEnclosureTask probe(FeedTask::OptionalEnclosurePriority, channelUri, enclosure);
+        _queueManager->removeTask(&probe);
+    }
+    const FeedEnclosureTask* task = _currentTask.enclosureTask();
+    if (task && isRunning(channelUri, task->enclosure()) && enclosures.contains(task->enclosure()))
+        stopEnclosure(pause ? FeedCurrentTask::UserPause : FeedCurrentTask::Cancel);
+}
+
+// Essential downloads taken out unrun end their channels' counts like any other end.
+void FeedTaskManager::cancelDownloadEnclosure(const QList<FeedEnclosure>& enclosureList)
+{
+    if (enclosureList.isEmpty()) {
+        FEED_LOG(critical, "TaskManager") << "Invalid input";
+        return;
+    }
+    if (!_queueManager->isEmpty(FeedTask::EnclosureTaskType, FeedTask::AnyPriority)) {
+        QStringList essentialChannels;
+        for (const FeedEnclosure& enclosure : enclosureList) {
+            FeedEnclosureTask probe(FeedTask::AnyPriority, QString(), enclosure);
+            if (_queueManager->removeTask(&probe, &essentialChannels))
+                emit enclosureDownloadFailed(QString(), enclosure, CancelledCode, 0);
+        }
+        for (const QString& channelUri : qAsConst(essentialChannels))
+            decreaseEnclosureCount(channelUri);
+    }
+    const FeedEnclosureTask* task = _currentTask.enclosureTask();
+    if (task && enclosureList.contains(task->enclosure()))
+        stopEnclosure(FeedCurrentTask::Cancel);
+}
+
+// Pause, resume and device state ------------------------------------------------------------
+
+void FeedTaskManager::handleDeviceStateChange(FeedDeviceState::State state, FeedDeviceState::Change change)
+{
+    FEED_LOG(debug, "TaskManager") << "Device state:" << int(state);
+    if (change == FeedDeviceState::NetworkChange)
+        connectionStateChanged(state);
+    else if (change == FeedDeviceState::UsbChange)
+        usbStateChanged(state);
+    else
+        FEED_LOG(debug, "TaskManager") << "Unknown kind of device state change:" << int(change);
+}
+
+void FeedTaskManager::connectionStateChanged(const FeedDeviceState::State& state)
+{
+    FEED_LOG(debug, "TaskManager") << "Connection state:" << int(state);
+    if (state & FeedDeviceState::NetworkDisconnected) {
+        emit refreshState(409);
+        pause();
+    } else {
+        emit refreshState(410);
+        resume();
+    }
+}
+
+void FeedTaskManager::usbStateChanged(const FeedDeviceState::State& state)
+{
+    if (state & FeedDeviceState::MassStorageMode) {
+        FEED_LOG(debug, "TaskManager") << "Entered Mass storage mode:";
+        emit refreshState(204);
+        pauseEnclosures(false);
+    } else {
+        FEED_LOG(debug, "TaskManager") << "Came out of Mass storage mode:";
+        emit refreshState(205);
+        resumeEnclosures(false);
+    }
+}
+
+// A feed is fetched again later; an enclosure keeps its ".part" and runs again first.
+void FeedTaskManager::pause()
+{
+    if (_paused) {
+        FEED_LOG(debug, "TaskManager") << "Not pausing, Already paused";
+        return;
+    }
+    _paused = true;
+    if (!_currentTask.isSet())
+        return;
+    _currentTask.markStopped(FeedCurrentTask::SchedulerPause);
+    const bool enclosure = _currentTask.enclosureTask();
+    FEED_LOG(debug, "TaskManager") << (enclosure ? "Pausing enclosure download" : "Canceling feed download");
+    _pluginManager->cancelDownload(enclosure);
+}
+
+void FeedTaskManager::resume()
+{
+    FEED_LOG(debug, "TaskManager") << "Resuming task...";
+    _paused = false;
+    startNextDownload();
+}
+
+// Only a download into the enclosure folder stops: a feed being fetched goes on.
+void FeedTaskManager::pauseEnclosures(bool userInitiated)
+{
+    if (userInitiated)
+        _enclosurePausedByUser = true;
+    else
+        _enclosurePausedByDevice = true;
+    if (_currentTask.enclosureTask())
+        stopEnclosure(userInitiated ? FeedCurrentTask::UserPause : FeedCurrentTask::SchedulerPause);
+}
+
+void FeedTaskManager::resumeEnclosures(bool userInitiated)
+{
+    FEED_LOG(debug, "TaskManager") << "Resuming enclosure downloads ...";
+    if (userInitiated)
+        _enclosurePausedByUser = false;
+    else
+        _enclosurePausedByDevice = false;
+    startNextDownload();
+}
+
 // Everything else ---------------------------------------------------------------------------
 
 // The running task ends when the plug-in reports its stop; marked, so that a result already on
-// its way counts as cancelled.
+// its way counts as cancelled. No refresh waits for its enclosures any more.
 void FeedTaskManager::cancelAll()
 {
     if (_currentTask.isSet())
         _currentTask.markStopped(FeedCurrentTask::Cancel);
     _pluginManager->cancelDownload(false);
     _queueManager->clearAll();
+    _enclosureCount.clear();
 }
 
 FeedDeviceStateManager* FeedTaskManager::deviceStateManager()

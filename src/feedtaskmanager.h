@@ -3,6 +3,8 @@
 
 #include "feedchannel.h"
 #include "feedcurrenttask.h"
+#include "feeddevicestate.h"
+#include "feeddownloadprogress.h"
 #include "feedenclosure.h"
 #include "feedenclosurecounter.h"
 #include "feedtask.h"
@@ -64,20 +66,35 @@ public slots:
     void cancel(const QString& channelUri);
     void unsubscribe(const QString& channelUri);
     void cancelRefresh(const QStringList& uriList);
+    void downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure);
     void downloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                            FeedTask::Priority priority = FeedTask::EssentialEnclosurePriority);
+    void cancelDownloadEnclosure(const QString& channelUri, const FeedEnclosure& enc, bool pause = false);
+    void cancelDownloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
+                                 bool pause = false);
     void cancelAll();
+    void pause();
+    void resume();
+    void pauseEnclosures(bool userInitiated = false);
+    void resumeEnclosures(bool userInitiated);
+    void pauseEnclosure(const QString& channelUri, const FeedEnclosure& enclosure);
+    void resumeEnclosureList(const QString& channelUri, const QList<FeedEnclosure>& enclosureList);
     QStringList queuedOptionalEnclosures();
     QStringList queuedFeeds();
     FeedDeviceStateManager* deviceStateManager();
     void startAutoRefresh();
     QVariantMap transferDetails(const QString& transferId, const QStringList& fields);
+    void cancelDownloadEnclosure(const QList<FeedEnclosure>& enclosureList);
 
 private slots:
     void startNextDownload();
     void feedsDownloaded();
     void feedsDownloadFailed(int errorCode);
+    void enclosureDownloadFailed(int errorCode);
+    void enclosureDownloaded(const QVariantMap& enclosureDetails);
+    void enclosureDownloadProgress(qlonglong bytesReceived, qlonglong bytesTotal);
     void pluginExited(const QString& type);
+    void handleDeviceStateChange(FeedDeviceState::State state, FeedDeviceState::Change change);
 
 private:
     FeedTaskManager();
@@ -97,8 +114,28 @@ private:
     void endCurrentTask(quint64 ticket);
     void reportFeed(const QString& url, const FeedChannel& channel, quint64 ticket);
     void endFeedTask(int errorCode);
-    void handBackCurrentTask(EnqueueType enqueueType);
+    bool handBackCurrentTask(EnqueueType enqueueType);
     void rearmHeartbeat();
+
+    void download(const FeedChannel& channel, const FeedEnclosure& enclosure, bool reportProgress);
+    void disconnectProgress();
+    void finishEnclosureTask(const FeedEnclosure& enclosure, int errorCode = 0);
+    void endEnclosureTask(int errorCode);
+    void reportEnclosureDone(const QString& channelUri, const FeedEnclosure& enclosure, FeedTask::Priority priority);
+    void reportEnclosureFailure(const QString& channelUri, const FeedEnclosure& enclosure,
+                                FeedTask::Priority priority, int errorCode);
+    void reportManualEnd();
+    void decreaseEnclosureCount(const QString& channelUri);
+    void queueManualDownload(const FeedChannel& channel, const FeedEnclosure& enclosure, bool connected);
+    void queueManualDownloads(const QString& channelUri, const QList<FeedEnclosure>& enclosures);
+    QList<FeedTask*> enclosureTasks(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
+                                    FeedTask::Priority priority);
+    bool isRunning(const QString& channelUri, const FeedEnclosure& enclosure) const;
+    void stopEnclosure(FeedCurrentTask::StopReason reason);
+    void connectionStateChanged(const FeedDeviceState::State& state);
+    void usbStateChanged(const FeedDeviceState::State& state);
+
+    QList<FeedEnclosure> withStoreUris(const QList<FeedEnclosure>& enclosures) const;
 
     static QStringList channelsForUris(const QStringList& uris);
 
@@ -113,6 +150,8 @@ private:
     FeedCurrentTask _currentTask;
     Virelon* _virelon;
     FeedEnclosureCounter _enclosureCount;
+    // Times the running manual download.
+    FeedDownloadProgress _progress;
 
     // The loop runs, and a task that ended inside it wants it to go round once more.
     bool _looping;
