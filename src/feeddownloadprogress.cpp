@@ -13,20 +13,19 @@ qint64 FeedDownloadProgress::timeRemaining(qint64 bytesReceived, qint64 bytesTot
     const qint64 elapsed = _progressTimer.isValid() ? _progressTimer.restart() : 0;
     if (!_progressTimer.isValid())
         _progressTimer.start();
-    const qint64 newBytes = bytesReceived - _lastBytesReceived;
-    _lastBytesReceived = bytesReceived;
-    if (bytesTotal < 0 || bytesReceived >= bytesTotal)
-        return 0;
-    return estimate(elapsed, newBytes, bytesTotal - bytesReceived);
+    return timeRemaining(bytesReceived, bytesTotal, elapsed);
 }
 
 // The product comes first: dividing first would drop every rate below one byte a millisecond.
-qint64 FeedDownloadProgress::estimate(qint64 elapsedMs, qint64 newBytes, qint64 bytesLeft)
+qint64 FeedDownloadProgress::timeRemaining(qint64 bytesReceived, qint64 bytesTotal, qint64 elapsedMs)
 {
-    if (newBytes <= 0 || elapsedMs <= 0 || bytesLeft <= 0)
+    const qint64 newBytes = bytesReceived - _lastBytesReceived;
+    _lastBytesReceived = bytesReceived;
+    const qint64 bytesLeft = bytesTotal - bytesReceived;
+    if (bytesTotal < 0 || bytesLeft <= 0 || newBytes <= 0 || elapsedMs <= 0)
         return 0;
     constexpr qint64 largest = std::numeric_limits<qint64>::max();
     if (elapsedMs > largest / bytesLeft)
-        return largest / 1000;
+        return largest / newBytes / 1000;
     return elapsedMs * bytesLeft / newBytes / 1000;
 }

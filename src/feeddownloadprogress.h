@@ -15,9 +15,8 @@ public:
     // Seconds left after a report; 0 while the total is unknown (below 0), once it is reached,
     // or when nothing came since the last report. Every report starts a new interval.
     qint64 timeRemaining(qint64 bytesReceived, qint64 bytesTotal);
-
-    // The estimate of one interval of elapsedMs in which newBytes came, with bytesLeft to come.
-    static qint64 estimate(qint64 elapsedMs, qint64 newBytes, qint64 bytesLeft);
+    // The same for an interval of elapsedMs since the last report.
+    qint64 timeRemaining(qint64 bytesReceived, qint64 bytesTotal, qint64 elapsedMs);
 
 private:
     QElapsedTimer _progressTimer;

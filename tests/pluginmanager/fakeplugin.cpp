@@ -4,7 +4,11 @@
 //                 paused, and with "wait-progress" each "channel" answer is preceded by progress.
 //                 By the scheme of the link: "wait-finish" finishes when cancelled, "fail-<code>"
 //                 fails with that code, "other-uri" is answered with a channel of another URI and
-//                 "with-message" with a channel holding one message
+//                 "with-message" with a channel holding one message.
+//                 Enclosures, by the scheme of the remote URL: "wait" runs until cancelled or paused,
+//                 "once" does so the first time it is asked for and finishes later, "late" answers
+//                 either with 203, a moment later; "203" pauses on its own and "fail-<code>"
+//                 fails with that code; any other finishes (writing no file)
 //   stubborn      answers well and ignores SIGTERM
 //   wrongversion  reports interface version "0.2"
 //   mute          never answers anything
@@ -26,6 +30,7 @@
 #include "feedplugininterface.h"
 
 #include <QFileInfo>
+#include <QSet>
 #include <QTimer>
 
 #include <cerrno>
@@ -83,29 +88,18 @@ public slots:
             fetch(channel);
     }
 
-    void downloadEnclosure(const FeedEnclosure& enclosure) override
-    {
-        _waiting = WaitingEnclosure;
-        if (enclosure.remoteUrl() == "wait")
-            return;
-        emit enclosureDownloadProgress(5, 10);
-        finishEnclosure(enclosure, "new");
-    }
+    void downloadEnclosure(const FeedEnclosure& enclosure) override { startEnclosure(enclosure, "new"); }
 
-    void resumeDownloadEnclosure(const FeedEnclosure& enclosure) override
-    {
-        _waiting = WaitingEnclosure;
-        finishEnclosure(enclosure, "resumed");
-    }
+    void resumeDownloadEnclosure(const FeedEnclosure& enclosure) override { startEnclosure(enclosure, "resumed"); }
 
     void cancelDownload() override
     {
         if (_waiting == WaitingFeed && kind() == "wait-finish")
             finishFeed();
         else
-            stop(201);
+            stopEnclosureOr(201);
     }
-    void pauseDownloadEnclosure() override { stop(203); }
+    void pauseDownloadEnclosure() override { stopEnclosureOr(203); }
 
     FeedChannel channel() override
     {
@@ -153,6 +147,37 @@ private:
         emit downloadFeedsFinished();
     }
 
+    void startEnclosure(const FeedEnclosure& enclosure, const QString& how)
+    {
+        _waiting = WaitingEnclosure;
+        _enclosureKind = enclosure.remoteUrl().section(':', 0, 0);
+        if (_enclosureKind == "wait" || _enclosureKind == "late")
+            return;
+        if (_enclosureKind == "once" && !_askedOnce.contains(enclosure.remoteUrl())) {
+            _askedOnce.insert(enclosure.remoteUrl());
+            return;
+        }
+        if (_enclosureKind == "203" || _enclosureKind.startsWith("fail-")) {
+            stop(_enclosureKind == "203" ? 203 : _enclosureKind.mid(5).toInt());
+            return;
+        }
+        if (how == "new")
+            emit enclosureDownloadProgress(5, 10);
+        finishEnclosure(enclosure, how);
+    }
+
+    void stopEnclosureOr(int code)
+    {
+        if (_waiting != WaitingEnclosure || _enclosureKind != "late") {
+            stop(code);
+            return;
+        }
+        if (_lateStop)
+            return;
+        _lateStop = true;
+        QTimer::singleShot(200, this, [this] { stop(203); });
+    }
+
     void finishEnclosure(const FeedEnclosure& enclosure, const QString& how)
     {
         _waiting = Idle;
@@ -163,6 +188,7 @@ private:
     {
         const Waiting waiting = _waiting;
         _waiting = Idle;
+        _lateStop = false;
         if (waiting == WaitingFeed)
             emit downloadFeedsFailed(code);
         else if (waiting == WaitingEnclosure)
@@ -222,6 +248,9 @@ private:
     FeedChannel _request;
     FeedChannel _channel;
     Waiting _waiting = Idle;
+    QString _enclosureKind;
+    QSet<QString> _askedOnce;
+    bool _lateStop = false;
     int _channelCalls = 0;
     quint32 _previousJob = 0;
 };
