@@ -6,6 +6,7 @@
 #include "feedtrackersparql.h"
 
 #include <QDateTime>
+#include <QMultiHash>
 #include <QMutex>
 #include <QSet>
 #include <QSettings>
@@ -190,17 +191,20 @@ QList<FeedMessage> FeedCacheManager::removeDuplicateMessages(const QList<FeedMes
 }
 
 // A text pair counts once per fetch too: the second of two alike would be stored beside
-// the first and then be new at no later fetch.
+// the first and then be new at no later fetch. Keyed by title alone, so that the long
+// descriptions are compared only where the titles match, never hashed.
 QList<FeedMessage> FeedCacheManager::messagesWithNewTexts(const QList<FeedMessage>& messages,
                                                           const QList<QPair<QString, QString>>& storedTexts) const
 {
-    QSet<QPair<QString, QString>> known(storedTexts.cbegin(), storedTexts.cend());
+    QMultiHash<QString, QString> known;
+    known.reserve(storedTexts.size() + messages.size());
+    for (const QPair<QString, QString>& text : storedTexts)
+        known.insert(text.first, text.second);
     QList<FeedMessage> fresh;
     for (const FeedMessage& message : messages) {
-        const QPair<QString, QString> text(message.title(), message.description());
-        if (known.contains(text))
+        if (known.contains(message.title(), message.description()))
             continue;
-        known.insert(text);
+        known.insert(message.title(), message.description());
         fresh.append(message);
     }
     return fresh;
