@@ -91,13 +91,14 @@ void FeedCacheManager::releaseInstance()
 {
     if (!_single)
         return;
-    QMutexLocker locker(&_mutex);
+    _mutex.lock();
     FEED_LOG(debug, "CacheManager") << "mutex locked";
     if (_single) {
         FEED_LOG(debug, "CacheManager") << "object de-init";
         delete _single;
         _single = nullptr;
     }
+    _mutex.unlock();
     FEED_LOG(debug, "CacheManager") << "mutex unlocked";
 }
 
