@@ -414,7 +414,7 @@ bool tst_Norvix::checkStore(const QStringList& words, QString* failure)
     return false;
 }
 
-// daemon <slot> <pattern>: the daemon logged the slot, with a message matching the pattern.
+// daemon <slot> <pattern>: the daemon logged the slot, at any level, with a message matching the pattern.
 // nodaemon <slot>: it did not. signal <name> <pattern>: the signal came, its arguments joined
 // by blanks matching the pattern.
 bool tst_Norvix::checkDaemon(const QStringList& words, const QString& condition, int logMark, QString* failure)
@@ -429,8 +429,10 @@ bool tst_Norvix::checkDaemon(const QStringList& words, const QString& condition,
     }
     if (kind == QLatin1String("daemon")) {
         const auto found = [&] {
-            const QStringList logged =
-                DaemonFixture::messages(_daemon->log().mid(logMark), QLatin1Char('D'), words.value(1));
+            const QByteArray log = _daemon->log().mid(logMark);
+            QStringList logged;
+            for (const QChar level : {QLatin1Char('D'), QLatin1Char('W'), QLatin1Char('C')})
+                logged += DaemonFixture::messages(log, level, words.value(1));
             *failure = logged.join(QLatin1Char('\n'));
             return !logged.filter(pattern).isEmpty();
         };

@@ -283,10 +283,12 @@ FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, 
 
 // Channel queries
 
-QStringList FeedTrackerSparql::allChannelUrls() const
+QStringList FeedTrackerSparql::allChannelUrls(bool* ok) const
 {
     const QSparqlQuery query(QStringLiteral("select ?u { ?u a mfo:FeedChannel . }"));
     const Result result = execute(query, HERE, "Query Execution Failed", "Executing query failed: returning empty list");
+    if (ok)
+        *ok = bool(result);
     QStringList uris;
     if (!result)
         return uris;

@@ -43,7 +43,8 @@ public:
     // False when the store service could not be reached: every operation would fail.
     bool isValid() const;
 
-    QStringList allChannelUrls() const;
+    // Empty also when the query failed; *ok tells the two apart.
+    QStringList allChannelUrls(bool* ok = nullptr) const;
     QList<FeedChannel> allChannels() const;
     FeedChannel channelForUri(const QString& uri) const;
     QString channelType(const QString& uri) const;
