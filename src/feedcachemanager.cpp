@@ -115,26 +115,30 @@ void FeedCacheManager::applyCacheSetting()
     FEED_LOG(debug, "CacheManager") << "Max Posts Limit per feed: " << _maxPosts;
 }
 
-QList<FeedMessage> FeedCacheManager::updateFeedMessage(const FeedChannel& channel)
+QList<FeedMessage> FeedCacheManager::updateFeedMessage(const FeedChannel& channel, bool* ok)
 {
+    bool read = true;
+    if (!ok)
+        ok = &read;
+    *ok = true;
     const QString uri = channel.uri();
     if (uri.isEmpty()) {
         FEED_LOG(critical, "CacheManager") << "Empty Channel uri";
+        *ok = false;
         return QList<FeedMessage>();
     }
-    bool ok = true;
     bool firstFill = false;
-    const QList<FeedMessage> candidates = newMessages(channel, &ok, &firstFill);
-    if (ok && !firstFill && candidates.isEmpty()) {
+    const QList<FeedMessage> candidates = newMessages(channel, ok, &firstFill);
+    if (*ok && !firstFill && candidates.isEmpty()) {
         FEED_LOG(critical, "CacheManager") << "No new messages to add to tracker";
         return QList<FeedMessage>();
     }
     QList<FeedMessage> added;
-    if (ok)
-        added = messagesToBeAdded(candidates, uri, &ok);
+    if (*ok)
+        added = messagesToBeAdded(candidates, uri, ok);
     // A failed read tells nothing of what is stored: deleting or adding on it could lose
     // messages or store them twice.
-    if (!ok) {
+    if (!*ok) {
         FEED_LOG(critical, "CacheManager") << "Store read failed, no message deleted or added for" << uri;
         return QList<FeedMessage>();
     }

@@ -33,8 +33,9 @@ public:
     static void releaseInstance();
 
     // The messages to add as new, in the channel's order; the stored ones that they need room
-    // for are already deleted. Empty when there is nothing to add or a store read failed.
-    QList<FeedMessage> updateFeedMessage(const FeedChannel& channel);
+    // for are already deleted. Empty when there is nothing to add or a store read failed; *ok
+    // tells the two apart.
+    QList<FeedMessage> updateFeedMessage(const FeedChannel& channel, bool* ok = nullptr);
     bool changeCacheSetting(const QString& key, const QVariant& value);
 
     int maxPosts() const { return _maxPosts; }
