@@ -325,7 +325,9 @@ void tst_FeedCacheManager::newMessages()
     const QStringList before = storedTitles(channel);
     FeedCacheManager* manager = cache(100);
     takeLog();
-    QCOMPARE(titles(manager->updateFeedMessage(fetched(channel, fetch))), expected);
+    bool ok = false;
+    QCOMPARE(titles(manager->updateFeedMessage(fetched(channel, fetch), &ok)), expected);
+    QVERIFY(ok);
     QCOMPARE(takeLog().contains(QStringLiteral("No new messages to add to tracker")), nothingNewLogged);
     QCOMPARE(storedTitles(channel), before);
 }
@@ -566,8 +568,12 @@ void tst_FeedCacheManager::failedReadDeletesNothing()
     _endpoint->stop();
     takeLog();
     const QList<FeedMessage> linkedFetch = series("m", 10, 5000);
-    QVERIFY(manager->updateFeedMessage(fetched(channel, linkedFetch)).isEmpty());
-    QVERIFY(manager->updateFeedMessage(fetched(channel, {post("undated")})).isEmpty());
+    bool ok = true;
+    QVERIFY(manager->updateFeedMessage(fetched(channel, linkedFetch), &ok).isEmpty());
+    QVERIFY(!ok);
+    ok = true;
+    QVERIFY(manager->updateFeedMessage(fetched(channel, {post("undated")}), &ok).isEmpty());
+    QVERIFY(!ok);
     QCOMPARE(takeLog().filter(QStringLiteral("Store read failed, no message deleted or added for")).size(), 2);
     QVERIFY(manager->changeCacheSetting(FeedCacheManager::CachePostsKey, 50));
     QVERIFY(_endpoint->start());
