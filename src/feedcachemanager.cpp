@@ -276,9 +276,9 @@ void FeedCacheManager::handleEnclosureDeletion(QList<FeedEnclosure>& enclosureLi
 }
 
 // Seam: FeedTaskManager::instance()->cancelDownloadEnclosure(enclosures) goes here once the
-// scheduler exists; until then no download of these enclosures can be running.
+// scheduler downloads enclosures; until then no download of these can be running.
 void FeedCacheManager::cancelDownloads(const QList<FeedEnclosure>& enclosures)
 {
-    FEED_LOG(debug, "CacheManager") << "Scheduler not available yet, no download to cancel for"
+    FEED_LOG(debug, "CacheManager") << "Enclosure downloads not available yet, none to cancel for"
                                     << enclosures.size() << "enclosures";
 }
