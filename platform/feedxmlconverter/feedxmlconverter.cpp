@@ -1,9 +1,10 @@
 #include "feedxmlconverter.h"
 
 #include "feeddate.h"
+#include "htmltext.h"
+#include "htmlurl.h"
 
-#include <QHash>
-#include <QRegularExpression>
+#include <QDebug>
 #include <QUrl>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -62,54 +63,11 @@ QString readText(QXmlStreamReader& reader)
     return type == QLatin1String("text") ? text.toHtmlEscaped() : text;
 }
 
-QString entity(const QString& name)
-{
-    static const QHash<QString, QString> named = {
-        {QStringLiteral("amp"), QStringLiteral("&")},        {QStringLiteral("lt"), QStringLiteral("<")},
-        {QStringLiteral("gt"), QStringLiteral(">")},         {QStringLiteral("quot"), QStringLiteral("\"")},
-        {QStringLiteral("apos"), QStringLiteral("'")},       {QStringLiteral("nbsp"), QString(QChar(0xa0))},
-        {QStringLiteral("ndash"), QString(QChar(0x2013))},   {QStringLiteral("mdash"), QString(QChar(0x2014))},
-        {QStringLiteral("lsquo"), QString(QChar(0x2018))},   {QStringLiteral("rsquo"), QString(QChar(0x2019))},
-        {QStringLiteral("ldquo"), QString(QChar(0x201c))},   {QStringLiteral("rdquo"), QString(QChar(0x201d))},
-        {QStringLiteral("hellip"), QString(QChar(0x2026))},  {QStringLiteral("copy"), QString(QChar(0xa9))},
-        {QStringLiteral("reg"), QString(QChar(0xae))},       {QStringLiteral("trade"), QString(QChar(0x2122))},
-    };
-    if (!name.startsWith(QLatin1Char('#')))
-        return named.value(name);
-    bool ok = false;
-    const uint code = name.startsWith(QLatin1String("#x"), Qt::CaseInsensitive) ? name.mid(2).toUInt(&ok, 16)
-                                                                               : name.mid(1).toUInt(&ok, 10);
-    if (!ok || code == 0 || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
-        return QString();
-    return QString::fromUcs4(&code, 1);
-}
-
-// An html title as the plain text it shows: tags dropped, entities read, white space folded.
-// An entity this does not know stays as written.
-QString plainText(const QString& html)
-{
-    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
-    static const QRegularExpression reference(QStringLiteral("&(#[0-9]+|#[xX][0-9a-fA-F]+|[A-Za-z][A-Za-z0-9]*);"));
-    const QString text = QString(html).remove(tag);
-    QString plain;
-    int from = 0;
-    QRegularExpressionMatchIterator matches = reference.globalMatch(text);
-    while (matches.hasNext()) {
-        const QRegularExpressionMatch match = matches.next();
-        const QString character = entity(match.captured(1));
-        plain += text.midRef(from, match.capturedStart() - from);
-        plain += character.isEmpty() ? match.captured() : character;
-        from = match.capturedEnd();
-    }
-    plain += text.midRef(from);
-    return plain.simplified();
-}
-
 QString readTitle(QXmlStreamReader& reader)
 {
     const bool html = attribute(reader, "type") == QLatin1String("html");
     const QString text = reader.readElementText(QXmlStreamReader::IncludeChildElements);
-    return html ? plainText(text) : text.trimmed();
+    return html ? HtmlText::toPlainText(text) : text.trimmed();
 }
 
 // Whether the text starts with a URL scheme and its colon; cheaper than parsing it.
@@ -134,6 +92,17 @@ QString resolved(const QUrl& base, const QString& link)
     if (link.isEmpty() || hasScheme(link) || base.isRelative())
         return link;
     return base.resolved(QUrl(link)).toString();
+}
+
+// A message link is opened in a browser: anything but a web page (a script, inline data, a
+// local file) is left out.
+QString webLink(const QString& link)
+{
+    const QString scheme = HtmlUrl::scheme(HtmlUrl::normalised(link));
+    if (scheme.isEmpty() || scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        return link;
+    qDebug() << "Message link left out, not a web address:" << link;
+    return QString();
 }
 
 FeedEnclosure readEnclosure(QXmlStreamReader& reader, unsigned int group)
@@ -274,9 +243,9 @@ FeedMessage FeedXmlConverter::readItem(QXmlStreamReader& reader)
     // A guid is an identifier first: only one that is a whole URL can stand for the link.
     const QString chosenLink = !sourceLink.isEmpty() ? sourceLink : link;
     if (!chosenLink.isEmpty())
-        message.setLink(resolved(base, chosenLink));
+        message.setLink(webLink(resolved(base, chosenLink)));
     else if (!QUrl(guid).isRelative())
-        message.setLink(guid);
+        message.setLink(webLink(guid));
     message.setDescription(content.isEmpty() ? plain : content);
     message.setSummary(!summary.isEmpty() ? summary : content.isEmpty() ? QString() : plain);
     if (!originalEnclosure.isEmpty() && !enclosures.isEmpty() && enclosures.first().groupId() == 0)
