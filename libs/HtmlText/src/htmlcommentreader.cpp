@@ -10,21 +10,36 @@ bool isAsciiLetter(QChar character)
 
 } // namespace
 
-int HtmlCommentReader::Search::from(int position)
-{
-    if (_searched && (_found < 0 || _found >= position))
-        return _found;
-    _found = _text.indexOf(_needle, position);
-    _searched = true;
-    return _found;
-}
-
 HtmlCommentReader::HtmlCommentReader(const QString& text)
     : _text(text)
-    , _closing(text, QLatin1String("-->"))
-    , _bangClosing(text, QLatin1String("--!>"))
-    , _bracket(text, QLatin1String(">"))
 {
+}
+
+// One search for both closings: a search for the rare "--!>" alone would go to the end of
+// the text for every text.
+int HtmlCommentReader::closingEnd(int position)
+{
+    if (_closingEnd == -1 || (_closingEnd >= 0 && _closingStart >= position))
+        return _closingEnd;
+    _closingEnd = -1;
+    for (int dashes = _text.indexOf(QLatin1String("--"), position); dashes >= 0;
+         dashes = _text.indexOf(QLatin1String("--"), dashes + 1)) {
+        const QStringRef after = _text.midRef(dashes + 2, 2);
+        if (after.startsWith(QLatin1Char('>')) || after == QLatin1String("!>")) {
+            _closingStart = dashes;
+            _closingEnd = dashes + 2 + (after.startsWith(QLatin1Char('>')) ? 1 : 2);
+            break;
+        }
+    }
+    return _closingEnd;
+}
+
+int HtmlCommentReader::bracketAfter(int position)
+{
+    if (_bracket == -1 || _bracket >= position)
+        return _bracket;
+    _bracket = _text.indexOf(QLatin1Char('>'), position);
+    return _bracket;
 }
 
 bool HtmlCommentReader::startsAt(const QString& text, int position)
@@ -43,16 +58,12 @@ int HtmlCommentReader::end(int start)
     if (!rest.startsWith(QLatin1String("<!--"))) {
         if (rest.startsWith(QLatin1String("</>")))
             return start + 3;
-        const int bracket = _bracket.from(start + 2);
+        const int bracket = bracketAfter(start + 2);
         return bracket < 0 ? -1 : bracket + 1;
     }
     if (rest.mid(4).startsWith(QLatin1Char('>')))
         return start + 5;
     if (rest.mid(4).startsWith(QLatin1String("->")))
         return start + 6;
-    const int dashes = _closing.from(start + 4);
-    const int bang = _bangClosing.from(start + 4);
-    if (dashes < 0)
-        return bang < 0 ? -1 : bang + 4;
-    return bang < 0 || dashes < bang ? dashes + 3 : bang + 4;
+    return closingEnd(start + 4);
 }

@@ -19,23 +19,15 @@ public:
     int end(int start);
 
 private:
-    class Search
-    {
-    public:
-        Search(const QString& text, QLatin1String needle) : _text(text), _needle(needle) {}
-        int from(int position);
-
-    private:
-        const QString& _text;
-        QLatin1String _needle;
-        bool _searched = false;
-        int _found = -1;
-    };
+    // The end of the first "-->" or "--!>" at or after position, or -1.
+    int closingEnd(int position);
+    int bracketAfter(int position);
 
     const QString& _text;
-    Search _closing;
-    Search _bangClosing;
-    Search _bracket;
+    // The last finding of each search, reused while the walk has not passed it.
+    int _closingEnd = -2;
+    int _closingStart = 0;
+    int _bracket = -2;
 };
 
 #endif

@@ -26,12 +26,6 @@ bool sameName(const QChar* characters, int size, QLatin1String name)
 
 } // namespace
 
-bool HtmlTag::isSpace(QChar character)
-{
-    const ushort code = character.unicode();
-    return code == ' ' || code == '\t' || code == '\n' || code == '\f' || code == '\r';
-}
-
 bool HtmlTag::startsAt(const QString& text, int position)
 {
     const int size = text.size();

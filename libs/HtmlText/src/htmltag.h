@@ -30,7 +30,11 @@ public:
     // Whether a start tag of that name (ASCII, lower case) starts at position.
     static bool startsAt(const QString& text, int position, QLatin1String name);
     // The white space of HTML: tab, line feed, form feed, carriage return and space.
-    static bool isSpace(QChar character);
+    static bool isSpace(QChar character)
+    {
+        const ushort code = character.unicode();
+        return code == ' ' || code == '\t' || code == '\n' || code == '\f' || code == '\r';
+    }
 
     // Reads the tag at start, where startsAt() holds. The text must outlive the tag.
     HtmlTag(const QString& text, int start);

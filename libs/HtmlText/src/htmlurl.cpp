@@ -46,16 +46,27 @@ QString HtmlUrl::normalised(const QString& value)
     return url;
 }
 
-QString HtmlUrl::scheme(const QString& normalisedUrl)
+int HtmlUrl::schemeLength(QStringView normalisedUrl)
 {
     if (normalisedUrl.isEmpty() || !isAsciiLetter(normalisedUrl.at(0).unicode()))
-        return QString();
+        return 0;
     for (int index = 1; index < normalisedUrl.size(); ++index) {
         const ushort code = normalisedUrl.at(index).unicode();
         if (code == ':')
-            return normalisedUrl.left(index).toLower();
+            return index;
         if (!isSchemeCharacter(code))
-            return QString();
+            return 0;
     }
-    return QString();
+    return 0;
+}
+
+QString HtmlUrl::scheme(const QString& normalisedUrl)
+{
+    return normalisedUrl.left(schemeLength(normalisedUrl)).toLower();
+}
+
+bool HtmlUrl::hasScheme(QStringView normalisedUrl, QLatin1String scheme)
+{
+    const int length = schemeLength(normalisedUrl);
+    return length == scheme.size() && normalisedUrl.left(length).compare(scheme, Qt::CaseInsensitive) == 0;
 }
