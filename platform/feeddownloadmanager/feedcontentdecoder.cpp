@@ -25,7 +25,7 @@ FeedContentDecoder::~FeedContentDecoder()
 bool FeedContentDecoder::start(const QByteArray& contentEncoding)
 {
     close();
-    _active = _started = _finished = false;
+    _active = _settled = _finished = false;
     _pending.clear();
     _errorString.clear();
     const QByteArray encoding = contentEncoding.trimmed().toLower();
@@ -68,13 +68,18 @@ bool FeedContentDecoder::decode(const QByteArray& input, const std::function<boo
     // Nothing may follow the end of the stream but what servers pad it with.
     if (_finished || input.isEmpty())
         return true;
-    if (_deflate && !_started)
+    if (_deflate && !_settled) {
         _pending += input;
+        _settled = _pending.size() > PieceSize;
+        if (_settled)
+            _pending.clear();
+    }
     _stream->zlib.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
     _stream->zlib.avail_in = uInt(input.size());
     if (inflateInput(write))
         return true;
-    if (!_deflate || _started || !_errorString.startsWith(QLatin1String("Corrupt")))
+    // Only corrupt data (an error text, not a refusal of write) may be raw deflate.
+    if (!_deflate || _settled || _errorString.isEmpty())
         return false;
     // "deflate" without its zlib wrapping: read what came so far again as raw deflate.
     _deflate = false;
@@ -102,7 +107,7 @@ bool FeedContentDecoder::inflateInput(const std::function<bool(const QByteArray&
         }
         const int produced = piece.size() - int(zlib.avail_out);
         if (produced > 0) {
-            _started = true;
+            _settled = true;
             _pending.clear();
             if (!write(QByteArray(piece.constData(), produced)))
                 return false;

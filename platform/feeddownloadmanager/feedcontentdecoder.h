@@ -41,7 +41,7 @@ private:
     Stream* _stream = nullptr;
     bool _active = false;
     bool _deflate = false;       // "deflate": zlib-wrapped, or raw as some servers send it
-    bool _started = false;       // some output came, so the wrapping is settled
+    bool _settled = false;       // output came, or too much to read again: the wrapping stays
     bool _finished = false;
     QByteArray _pending;         // input kept to read again as raw deflate
     QString _errorString;

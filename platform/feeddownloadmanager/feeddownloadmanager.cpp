@@ -151,6 +151,7 @@ void FeedDownloadManager::request(const QUrl& url, QIODevice* device, qint64 off
     _received = 0;
     _receivedInWindow = 0;
     _bodyBegun = false;
+    _decoder.start(QByteArray());
     _storeFailure = Failure();
     _reply = _network.get(request);
     _reply->setReadBufferSize(ReadBufferSize);
@@ -235,14 +236,10 @@ bool FeedDownloadManager::beginBody()
 
 void FeedDownloadManager::handleData()
 {
-    if (!accepted()) {
-        _reply->readAll();
-        return;
-    }
-    if (!beginBody())
-        return;
     const QByteArray data = _reply->readAll();
     _receivedInWindow += data.size();
+    if (!accepted() || !beginBody())
+        return;
     const bool stored = _decoder.isActive()
                             ? _decoder.decode(data, [this](const QByteArray& piece) { return store(piece); })
                             : store(data);
@@ -282,7 +279,7 @@ void FeedDownloadManager::handleFinished()
     // An empty body still makes an (empty) file.
     if (_reply->error() == QNetworkReply::NoError && accepted() && !beginBody())
         return;
-    if (_reply->error() == QNetworkReply::NoError && _decoder.isActive() && !_decoder.isFinished()) {
+    if (_bodyBegun && _reply->error() == QNetworkReply::NoError && _decoder.isActive() && !_decoder.isFinished()) {
         fail(QNetworkReply::ProtocolFailure, tr("The compressed body ends early"));
         return;
     }
