@@ -126,7 +126,7 @@ EmbeddedImage decodeEmbeddedImage(const QString& value)
     const QString mimeType = value.mid(dataScheme.size(), marker - dataScheme.size())
                                  .section(QLatin1Char(';'), 0, 0).trimmed();
     FEED_LOG(debug, "Formatter") << "Embedded mime type:" << mimeType;
-    if (!mimeType.startsWith(imageType, Qt::CaseInsensitive))
+    if (!FeedMarkupCleaner::isEmbeddableImageType(mimeType))
         return {};
     const QString format = safeImageFormat(mimeType.mid(imageType.size()));
     FEED_LOG(debug, "Formatter") << "Embedded image format:" << format;

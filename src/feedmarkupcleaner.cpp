@@ -64,8 +64,6 @@ bool isWebPage(const QString& url)
     return HtmlUrl::hasScheme(url, QLatin1String("http")) || HtmlUrl::hasScheme(url, QLatin1String("https"));
 }
 
-// Images in the description itself are written to files by the formatter; only the types
-// that cannot carry a script of their own are taken.
 bool isEmbeddedImage(const QString& url)
 {
     if (!HtmlUrl::hasScheme(url, QLatin1String("data")))
@@ -73,9 +71,7 @@ bool isEmbeddedImage(const QString& url)
     int end = 5;
     while (end < url.size() && url.at(end) != QLatin1Char(';') && url.at(end) != QLatin1Char(','))
         ++end;
-    const QString type = url.mid(5, end - 5).trimmed();
-    return std::any_of(std::begin(embeddedImageTypes), std::end(embeddedImageTypes),
-                       [&type](QLatin1String known) { return type.compare(known, Qt::CaseInsensitive) == 0; });
+    return FeedMarkupCleaner::isEmbeddableImageType(url.mid(5, end - 5).trimmed());
 }
 
 // Each URL of a list is judged alone: a source set's candidates (split at blanks and commas,
@@ -289,6 +285,14 @@ int Walk::removeTag(const HtmlTag& tag)
 QString FeedMarkupCleaner::clean(const QString& text, const QString& baseUrl)
 {
     return Walk(text, baseUrl).run();
+}
+
+// Images in the description itself are written to files by the formatter; only the types
+// that cannot carry a script of their own are taken.
+bool FeedMarkupCleaner::isEmbeddableImageType(const QString& mimeType)
+{
+    return std::any_of(std::begin(embeddedImageTypes), std::end(embeddedImageTypes),
+                       [&mimeType](QLatin1String known) { return mimeType.compare(known, Qt::CaseInsensitive) == 0; });
 }
 
 bool FeedMarkupCleaner::isSafeUrl(QStringView url)

@@ -25,6 +25,9 @@ public:
     // Whether a browser may follow this URL (an attribute value with its character
     // references decoded): a relative reference, http, https or mailto.
     static bool isSafeUrl(QStringView url);
+    // Whether an image embedded in a description as data may be of that type: png, gif, jpeg
+    // or webp.
+    static bool isEmbeddableImageType(const QString& mimeType);
 };
 
 #endif

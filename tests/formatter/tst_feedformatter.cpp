@@ -475,6 +475,8 @@ void tst_FeedFormatter::embeddedImageRefused_data()
     QTest::addColumn<QString>("warning");
     QTest::addColumn<bool>("kept"); // the image stays in the description
     QTest::newRow("no image type") << "data:text/html;base64,PHNjcmlwdD4=" << "" << false;
+    // An SVG image is a document that may hold scripts of its own.
+    QTest::newRow("svg image") << "data:image/svg+xml;base64,PHN2Zy8+" << "" << false;
     QTest::newRow("no base64") << "data:image/png,abc" << "" << false;
     QTest::newRow("percent-encoded junk") << "data:image/png;base64,%21%21" << "Failed to write image data:" << false;
     QTest::newRow("empty payload") << "data:image/png;base64," << "Failed to write image data: \"no data\"" << false;
