@@ -1,5 +1,9 @@
 #include "feedfilenamegenerator.h"
 #include "feedformatter.h"
+#include "htmlcommentreader.h"
+#include "htmlentities.h"
+#include "htmltag.h"
+#include "htmlurl.h"
 #include "testenvironment.h"
 
 #include <QDir>
@@ -21,6 +25,8 @@ private slots:
     void steps();
     void hostileVectors_data();
     void hostileVectors();
+    void vectorsFollowTheRules_data();
+    void vectorsFollowTheRules();
     void imagesAcrossMessages();
     void localizeOptionalEnclosures_data();
     void localizeOptionalEnclosures();
@@ -83,6 +89,83 @@ QString expand(QString text)
 QString dataUrl(const QByteArray& bytes, const QString& type = QStringLiteral("image/png"))
 {
     return QStringLiteral("data:") + type + QStringLiteral(";base64,") + QString::fromLatin1(bytes.toBase64());
+}
+
+const QStringList forbiddenStartTags = {"script", "style", "base", "object", "embed", "applet", "frame", "frameset",
+                                        "portal"};
+const QStringList urlAttributes = {"href", "src", "action", "formaction", "xlink:href", "poster", "background", "data",
+                                   "codebase", "cite", "longdesc", "lowsrc", "dynsrc", "from", "to", "by"};
+
+bool isAllowedUrl(const QString& value, bool embeddedImage)
+{
+    const QString url = HtmlUrl::normalised(value);
+    const QString scheme = HtmlUrl::scheme(url);
+    if (embeddedImage && scheme == QLatin1String("data"))
+        return QRegularExpression(QStringLiteral("^data:\\s*image/(png|gif|jpeg|webp)\\s*[;,]"),
+                                  QRegularExpression::CaseInsensitiveOption).match(url).hasMatch();
+    return QStringList({QString(), "http", "https", "mailto"}).contains(scheme);
+}
+
+// What is wrong with a tag of formatted output, read as a browser reads it; empty when nothing.
+QString breachOf(const QString& text, const HtmlTag& tag)
+{
+    const QString name = tag.name().toString().toLower();
+    if (!tag.isTerminated() || text.midRef(tag.start() + 1, tag.end() - tag.start() - 1).contains(QLatin1Char('<')))
+        return QStringLiteral("a tag holds markup");
+    if (tag.isEndTag())
+        return QString();
+    if (forbiddenStartTags.contains(name))
+        return QStringLiteral("element ") + name;
+    const HtmlTag::Attribute* frameSource = tag.attribute(QLatin1String("src"));
+    if (name == QLatin1String("iframe")
+        && !(frameSource && QStringList({"http", "https"}).contains(HtmlUrl::scheme(HtmlUrl::normalised(
+               HtmlEntities::decode(tag.rawValue(*frameSource), HtmlEntities::Attribute))))))
+        return QStringLiteral("a frame of no web page");
+    for (const HtmlTag::Attribute& attribute : tag.attributes()) {
+        const QString attributeName = tag.attributeName(attribute).toString().toLower();
+        const QString value = HtmlEntities::decode(tag.rawValue(attribute), HtmlEntities::Attribute);
+        if (attributeName.startsWith(QLatin1String("on")) || attributeName == QLatin1String("srcdoc")
+            || attributeName == QLatin1String("http-equiv") || attributeName.startsWith(QLatin1Char('=')))
+            return QStringLiteral("attribute ") + attributeName;
+        if (attributeName == QLatin1String("attributename") && value.trimmed().startsWith(QLatin1String("on"), Qt::CaseInsensitive))
+            return QStringLiteral("an animated handler");
+        QStringList urls;
+        if (attributeName == QLatin1String("srcset"))
+            urls = value.split(QRegularExpression(QStringLiteral("[\\s,]")));
+        else if (attributeName == QLatin1String("values"))
+            urls = value.split(QLatin1Char(';'));
+        else if (urlAttributes.contains(attributeName))
+            urls = QStringList{value};
+        const bool embeddedImage = name == QLatin1String("img") && attributeName == QLatin1String("src");
+        for (const QString& url : qAsConst(urls)) {
+            if (!isAllowedUrl(url, embeddedImage))
+                return QStringLiteral("%1 of %2: %3").arg(attributeName, name, url);
+        }
+    }
+    return QString();
+}
+
+// Every tag and comment of the output, as a browser would read them, against the rules.
+QString breachOf(const QString& text)
+{
+    HtmlCommentReader comments(text);
+    for (int position = text.indexOf(QLatin1Char('<')); position >= 0;) {
+        int next = position + 1;
+        if (HtmlTag::startsAt(text, position)) {
+            const HtmlTag tag(text, position);
+            const QString breach = breachOf(text, tag);
+            if (!breach.isEmpty())
+                return breach;
+            next = tag.end();
+        } else if (HtmlCommentReader::startsAt(text, position)) {
+            const int end = comments.end(position);
+            if (end < 0 || text.midRef(position + 1, end - position - 1).contains(QLatin1Char('<')))
+                return QStringLiteral("a comment holds markup");
+            next = end;
+        }
+        position = text.indexOf(QLatin1Char('<'), next);
+    }
+    return QString();
 }
 
 } // namespace
@@ -362,6 +445,76 @@ void tst_FeedFormatter::hostileVectors()
     FeedMessage again = message(formatted, baseUrl);
     FeedFormatter().removeScriptsAndStyles(again);
     QCOMPARE(again.description(), formatted);
+}
+
+void tst_FeedFormatter::vectorsFollowTheRules_data()
+{
+    QTest::addColumn<QString>("vector");
+    const char* const vectors[] = {
+        "<IMG SRC=\"javascript:alert('XSS');\">",
+        "<IMG SRC=JaVaScRiPt:alert('XSS')>",
+        "<IMG SRC=`javascript:alert(\"RSnake says, 'XSS'\")`>",
+        "<a onmouseover=\"alert(document.cookie)\">xxs link</a>",
+        "<IMG \"\"\"><SCRIPT>alert(\"XSS\")</SCRIPT>\"\\>",
+        "<IMG SRC= onmouseover=\"alert('xxs')\">",
+        "<IMG SRC=/ onerror=\"alert(String.fromCharCode(88,83,83))\"></img>",
+        "<IMG SRC=\"jav&#x09;ascript:alert('XSS');\"><IMG SRC=\"jav&#x0D;ascript:alert('XSS');\">",
+        "<IMG SRC=\" &#14;  javascript:alert('XSS');\">",
+        "<SCRIPT/XSS SRC=\"http://x.example/xss.js\"></SCRIPT>",
+        "<BODY onload!#$%&()*~+-_.,:;?@[/|\\]^`=alert(\"XSS\")>",
+        "<<SCRIPT>alert(\"XSS\");//\\<</SCRIPT>",
+        "<SCRIPT SRC=http://x.example/xss.js?< B >",
+        "<SCRIPT SRC=//x.example/.j>",
+        "<IMG SRC=\"`<javascript:alert>`('XSS')\"",
+        "<iframe src=http://x.example/scriptlet.html <",
+        "</TITLE><SCRIPT>alert(\"XSS\");</SCRIPT>",
+        "<INPUT TYPE=\"IMAGE\" SRC=\"javascript:alert('XSS');\"><BGSOUND SRC=\"javascript:alert('XSS');\">",
+        "<BODY BACKGROUND=\"javascript:alert('XSS')\"><IMG DYNSRC=\"javascript:x\"><IMG LOWSRC=\"javascript:x\">",
+        "<STYLE>li {list-style-image: url(\"javascript:alert('XSS')\");}</STYLE><UL><LI>XSS</br>",
+        "<svg/onload=alert('XSS')><BODY ONLOAD=alert('XSS')>",
+        "<LINK REL=\"stylesheet\" HREF=\"javascript:alert('XSS');\">",
+        "<META HTTP-EQUIV=\"refresh\" CONTENT=\"0;url=javascript:alert('XSS');\">",
+        "<IFRAME SRC=\"javascript:alert('XSS');\"></IFRAME><IFRAME SRC=# onmouseover=\"alert(document.cookie)\"></IFRAME>",
+        "<FRAMESET><FRAME SRC=\"javascript:alert('XSS');\"></FRAMESET>",
+        "<TABLE BACKGROUND=\"javascript:alert('XSS')\"><TD BACKGROUND=\"javascript:alert('XSS')\">",
+        "<BASE HREF=\"javascript:alert('XSS');//\">",
+        "<OBJECT TYPE=\"text/x-scriptlet\" DATA=\"http://x.example/scriptlet.html\"></OBJECT>",
+        "<EMBED SRC=\"data:image/svg+xml;base64,PHN2Zz48c2NyaXB0PmFsZXJ0KDEpPC9zY3JpcHQ+PC9zdmc+\" type=\"image/svg+xml\">",
+        "<a href=\"jAvAsCrIpT&colon;alert&lpar;1&rpar;\">X</a><a href=\"&#x6A;avascript:alert(1)\">Y</a>",
+        "<math><mtext><table><mglyph><style><img src=x onerror=alert(1)>",
+        "<svg><style><img src=x onerror=alert(1)></style></svg>",
+        "<xmp><img src=x onerror=alert(1)></xmp><textarea><img src=x onerror=alert(1)></textarea>",
+        "<form><button formaction=javascript:alert(1)>X</button><isindex action=javascript:alert(1) type=image>",
+        "<object data=\"data:text/html;base64,PHNjcmlwdD5hbGVydCgxKTwvc2NyaXB0Pg==\"></object>",
+        "<svg><a xlink:href=\"javascript:alert(1)\"><rect width=100 height=100 /></a></svg>",
+        "<svg><animate xlink:href=#x attributeName=href values=javascript:alert(1) />",
+        "<svg><set attributeName=\"onmouseover\" to=\"alert(1)\"/><video><source onerror=\"alert(1)\">",
+        "<details open ontoggle=alert(1)>",
+        "<iframe srcdoc=\"&lt;img src&equals;x:x onerror&equals;alert&lpar;1&rpar;&gt;\" />",
+        "<img src=\"data:image/png;base64,iVBORw0KGgo=\"><img srcset=\"data:image/png;base64,AAAA 1x\">",
+        "<a href=\"vbscript:msgbox(1)\">v</a><a href=\"livescript:x\">l</a><a href=\"file:///etc/passwd\">f</a>",
+        "<!--[if gte IE 4]><SCRIPT>alert('XSS');</SCRIPT><![endif]--><!--><img src=x onerror=alert(1)>-->",
+        "<?xml-stylesheet href=\"javascript:alert(1)\"?><![CDATA[<img src=x onerror=alert(1)>]]>",
+        "<scr<script>ipt>alert(1)</scr</script>ipt><a href onclick=x =javascript:alert(1)>t</a>",
+    };
+    for (const char* vector : vectors)
+        QTest::newRow(vector) << QString::fromUtf8(vector);
+}
+
+// A broad list of known vectors, run through the whole formatter: what comes out keeps no
+// script, handler, script or data target, frame of no web page, srcdoc or base, as a browser
+// would read it, and the prose around it stays.
+void tst_FeedFormatter::vectorsFollowTheRules()
+{
+    QFETCH(QString, vector);
+    const QString formatted =
+        FeedFormatter()
+            .formatMessage(message(QStringLiteral("<p>Alpha bravo.</p>") + vector + QStringLiteral("<p>Charlie delta.</p>")))
+            .description();
+    const QString breach = breachOf(formatted);
+    QVERIFY2(breach.isEmpty(), qPrintable(breach + QStringLiteral(" in ") + formatted));
+    QVERIFY2(formatted.startsWith(QLatin1String("<p>Alpha bravo.</p>")), qPrintable(formatted));
+    QVERIFY2(formatted.contains(QLatin1String("Charlie delta.")), qPrintable(formatted));
 }
 
 void tst_FeedFormatter::imagesAcrossMessages()
