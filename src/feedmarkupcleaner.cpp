@@ -64,14 +64,14 @@ bool isWebPage(const QString& url)
     return HtmlUrl::hasScheme(url, QLatin1String("http")) || HtmlUrl::hasScheme(url, QLatin1String("https"));
 }
 
-bool isEmbeddedImage(const QString& url)
+bool isEmbeddedImage(QStringView url)
 {
     if (!HtmlUrl::hasScheme(url, QLatin1String("data")))
         return false;
     int end = 5;
     while (end < url.size() && url.at(end) != QLatin1Char(';') && url.at(end) != QLatin1Char(','))
         ++end;
-    return FeedMarkupCleaner::isEmbeddableImageType(url.mid(5, end - 5).trimmed());
+    return FeedMarkupCleaner::isEmbeddableImageType(url.mid(5, end - 5).trimmed().toString());
 }
 
 // Each URL of a list is judged alone: a source set's candidates (split at blanks and commas,
@@ -99,17 +99,17 @@ bool isPlainValue(const QStringRef& value)
 
 bool isSafeUrlValue(const HtmlTag& tag, const HtmlTag::Attribute& attribute)
 {
-    const QStringRef raw = tag.rawValue(attribute);
-    if (tag.attributeNameIs(attribute, QLatin1String("href")) && isPlainValue(raw))
-        return FeedMarkupCleaner::isSafeUrl(raw);
-    const QString value = decodedValue(tag, attribute);
     if (tag.attributeNameIs(attribute, QLatin1String("srcset")))
-        return areSafeUrls(value, [](QChar c) { return HtmlTag::isSpace(c) || c == QLatin1Char(','); });
+        return areSafeUrls(decodedValue(tag, attribute),
+                           [](QChar c) { return HtmlTag::isSpace(c) || c == QLatin1Char(','); });
     if (tag.attributeNameIs(attribute, QLatin1String("values")))
-        return areSafeUrls(value, [](QChar c) { return c == QLatin1Char(';'); });
+        return areSafeUrls(decodedValue(tag, attribute), [](QChar c) { return c == QLatin1Char(';'); });
     if (!attributeNameIn(tag, attribute, urlAttributes))
         return true;
-    const QString url = HtmlUrl::normalised(value);
+    const QStringRef raw = tag.rawValue(attribute);
+    const bool plain = isPlainValue(raw);
+    const QString normalised = plain ? QString() : HtmlUrl::normalised(decodedValue(tag, attribute));
+    const QStringView url = plain ? QStringView(raw) : QStringView(normalised);
     if (tag.nameIs(QLatin1String("img")) && tag.attributeNameIs(attribute, QLatin1String("src")) && isEmbeddedImage(url))
         return true;
     return FeedMarkupCleaner::isSafeUrl(url);
