@@ -15,6 +15,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QPair>
 #include <QSaveFile>
 #include <QSet>
 

@@ -7,7 +7,6 @@
 
 #include <QHash>
 #include <QList>
-#include <QPair>
 #include <QSet>
 #include <QUrl>
 #include <QVarLengthArray>

@@ -38,8 +38,8 @@ bool tagNameIn(const HtmlTag& tag, const QLatin1String (&names)[count])
     return std::any_of(names, names + count, [&tag](QLatin1String name) { return tag.nameIs(name); });
 }
 
-// Whether the tag may be one that the walk does more with than check its attributes: most
-// tags (p, a, div, span, img, td...) are told apart by their first letter.
+// Whether the tag may be one that the walk does more with than check its attributes; many
+// (div, td, li, em, ul, h1...) are told apart by their first letter alone.
 bool mayBeSpecial(const HtmlTag& tag)
 {
     const ushort first = tag.name().at(0).toLower().unicode();
