@@ -1,6 +1,3 @@
-// Named once: the path is read for every log line, and there are many per description.
-#define FEED_LOG_SOURCE "src/feedformatter"
-
 #include "feedformatter.h"
 
 #include "contentinfo.h"
