@@ -91,9 +91,9 @@ double secondsToFormat(const FeedMessage& message)
     return timer.nsecsElapsed() / 1e9;
 }
 
-template<typename Work>
 // The rate of the fastest of the runs made in a second: the one least disturbed by other
 // work on the machine.
+template<typename Work>
 double megabytesPerSecond(const QString& text, Work work)
 {
     QElapsedTimer total;
