@@ -189,7 +189,10 @@ void tst_TamsilProcess::gzipBombEndsInAFailure()
     QCOMPARE(record("downloadFeedsFailed").actualArguments().value(0).toVariant().toInt(), 499);
     const qint64 peak = peakResidentKilobytes(_process.processId());
     qInfo() << "Peak resident memory of tamsil:" << peak / 1024 << "MB";
+#ifndef __SANITIZE_ADDRESS__
+    // The address sanitizer holds freed memory back on purpose: its peak says nothing here.
     QVERIFY2(peak > 0 && peak < 400 * 1024, qPrintable(QString::number(peak)));
+#endif
     _process.closeWriteChannel();
     QVERIFY(_process.waitForFinished(5000));
 }
