@@ -167,7 +167,9 @@ void Virelon::setConf(const QVariantMap& settings)
             continue;
         }
         if (changeSetting(it.key(), it.value())) {
-            _settings->setValue(it.key(), it.value());
+            // What is in use is stored: a clamped interval, a flag read from its text.
+            const QVariant held = FeedSettingsManager::instance()->value(it.key());
+            _settings->setValue(it.key(), held.isValid() ? held : it.value());
             stored = true;
         }
     }
