@@ -439,9 +439,12 @@ void tst_Virelon::setConf_data()
     QTest::newRow("enclosure value already held")
         << QVariantMap{{QStringLiteral("Enclosure/onlywifi"), false}}
         << QStringList{QStringLiteral("No Change in settings!!!")} << QVariantMap();
-    QTest::newRow("cache limit not yet held")
-        << QVariantMap{{QStringLiteral("Cache/posts"), 200}}
-        << QStringList{QStringLiteral("Cache settings are not changed")} << QVariantMap();
+    const QString posts = QStringLiteral("Cache/posts");
+    QTest::newRow("cache limit") << QVariantMap{{posts, 200}} << QStringList() << QVariantMap{{posts, 200}};
+    // Regression: a limit that is no number read as 0 and trimmed every channel to the floor.
+    QTest::newRow("cache limit not a number")
+        << QVariantMap{{posts, QStringLiteral("abc")}} << QStringList{QStringLiteral("Cache settings are not changed")}
+        << QVariantMap();
     QTest::newRow("key of no holder") << QVariantMap{{QStringLiteral("Display/colour"), QStringLiteral("red")}}
                                       << QStringList() << QVariantMap();
     // Regression: values a settings file cannot hold were stored; it gives an empty list back as no value.
