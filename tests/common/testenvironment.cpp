@@ -29,6 +29,10 @@ TestEnvironment::TestEnvironment()
     };
     for (const auto& variable : variables)
         qputenv(variable[0], QFile::encodeName(path(QString::fromLatin1(variable[1]))));
+    // The session's runtime folder is the user's alone.
+    const QString runtime = path(QStringLiteral("run"));
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
 }
 
 QString TestEnvironment::path(const QString& relative) const
