@@ -4,7 +4,9 @@
 //                 paused, and with "wait-progress" each "channel" answer is preceded by progress.
 //                 By the scheme of the link: "wait-finish" finishes when cancelled, "fail-<code>"
 //                 fails with that code, "other-uri" is answered with a channel of another URI and
-//                 "with-message" with a channel holding one message.
+//                 "with-message" with a channel holding one message, "with-enclosures" with one
+//                 message holding the enclosures of FAKE_PLUGIN_ENCLOSURES ("<remote> <local>"
+//                 pairs, ";" between them; essential, the last optional).
 //                 Enclosures, by the scheme of the remote URL: "wait" runs until cancelled or paused,
 //                 "once" does so the first time it is asked for and finishes later, "late" answers
 //                 either with 203, a moment later; "203" pauses on its own and "fail-<code>"
@@ -112,10 +114,12 @@ public slots:
         answer.setTitle(QStringLiteral("answer %1").arg(_channelCalls));
         if (kind() == "other-uri")
             answer.setUri(_channel.uri() + "-other");
-        if (kind() == "with-message") {
+        if (kind() == "with-message" || kind() == "with-enclosures") {
             FeedMessage message;
             message.setTitle(QStringLiteral("A message"));
             message.setLink(QStringLiteral("http://127.0.0.1/message/") + _channel.link().section(':', 1));
+            if (kind() == "with-enclosures")
+                message.setEnclosures(enclosuresFromEnvironment());
             QList<FeedMessage> messages{message};
             answer.setMessages(messages);
         }
@@ -126,6 +130,20 @@ private:
     enum Waiting { Idle, WaitingFeed, WaitingEnclosure };
 
     QString kind() const { return _request.link().section(':', 0, 0); }
+
+    static QList<FeedEnclosure> enclosuresFromEnvironment()
+    {
+        QList<FeedEnclosure> enclosures;
+        const QStringList entries = qEnvironmentVariable("FAKE_PLUGIN_ENCLOSURES").split(';', Qt::SkipEmptyParts);
+        for (const QString& entry : entries) {
+            FeedEnclosure enclosure;
+            enclosure.setRemoteUrl(entry.section(' ', 0, 0));
+            enclosure.setLocalUrl(entry.section(' ', 1));
+            enclosure.setType(&entry == &entries.last() ? FeedEnclosure::Optional : FeedEnclosure::Essential);
+            enclosures.append(enclosure);
+        }
+        return enclosures;
+    }
 
     void fetch(const FeedChannel& channel)
     {
