@@ -2,6 +2,8 @@
 
 #include "feedchanneltask.h"
 #include "feeddevicestatemanager.h"
+#include "feedenclosurecompletion.h"
+#include "feedenclosurelist.h"
 #include "feedenclosuretarget.h"
 #include "feedenclosuretask.h"
 #include "feedlog.h"
@@ -42,8 +44,6 @@ constexpr int NoConnectionCode = 409;
 constexpr int ListNoConnectionCode = 400;
 constexpr int NotFinalisedCode = 407;
 constexpr int NotOnWlanCode = 411;
-// Refresh state: the last manual enclosure download has ended.
-constexpr int ManualDownloadsEnded = 2;
 
 int retryInterval()
 {
@@ -107,6 +107,7 @@ FeedTaskManager::FeedTaskManager()
     , _enclosurePausedByDevice(false)
     , _sleeping(true)
     , _virelon(nullptr)
+    , _completion(nullptr)
     , _looping(false)
     , _loopAgain(false)
     , _retry(new QTimer(this))
@@ -116,6 +117,7 @@ FeedTaskManager::FeedTaskManager()
     _tracker = FeedTrackerSparql::instance();
     _deviceStateManager = FeedDeviceStateManager::instance();
     _virelon = Virelon::instance();
+    _completion = new FeedEnclosureCompletion(_queueManager, this);
     _retry->setSingleShot(true);
     _retry->setInterval(retryInterval());
     makeConnections();
@@ -156,6 +158,12 @@ void FeedTaskManager::makeConnections()
     connect(this, SIGNAL(sleep()), _virelon, SLOT(hibernate()));
     connect(this, SIGNAL(refreshCompleted(QString)), _virelon, SIGNAL(refreshCompleted(QString)));
     connect(_retry, SIGNAL(timeout()), this, SLOT(startNextDownload()));
+    connect(_completion, SIGNAL(refreshCompleted(QString)), this, SIGNAL(refreshCompleted(QString)));
+    connect(_completion, SIGNAL(enclosureDownloaded(QString,FeedEnclosure,qlonglong)), this,
+            SIGNAL(enclosureDownloaded(QString,FeedEnclosure,qlonglong)));
+    connect(_completion, SIGNAL(enclosureDownloadFailed(QString,FeedEnclosure,int,qlonglong)), this,
+            SIGNAL(enclosureDownloadFailed(QString,FeedEnclosure,int,qlonglong)));
+    connect(_completion, SIGNAL(refreshState(int)), this, SIGNAL(refreshState(int)));
 }
 
 void FeedTaskManager::createEnclosureDir()
@@ -316,7 +324,7 @@ void FeedTaskManager::processTask(FeedEnclosureTask* task)
         const QString channelUri = task->channel();
         _currentTask.finish();
         if (priority == FeedTask::EssentialEnclosurePriority)
-            decreaseEnclosureCount(channelUri);
+            _completion->failed(channelUri, enclosure, priority, FeedPluginManager::NotSentError);
         startNextDownload();
         return;
     }
@@ -608,7 +616,7 @@ void FeedTaskManager::cancel(const QString& channelUri)
 {
     FEED_LOG(debug, "TaskManager") << "Cancel called for uri = " << channelUri;
     _queueManager->clearChannel(channelUri, true);
-    _enclosureCount.remove(channelUri);
+    _completion->forget(channelUri);
     FeedChannelTask* task = _currentTask.channelTask();
     if (task && task->matchesChannel(channelUri)) {
         FEED_LOG(critical, "TaskManager") << "Going to cancel current ongoing feed download: " << channelUri;
@@ -639,7 +647,7 @@ void FeedTaskManager::unsubscribe(const QString& channelUri)
         FEED_LOG(critical, "TaskManager") << "Going to cancel current ongoing download: " << channelUri;
         _pluginManager->cancelDownload(false);
     }
-    _enclosureCount.remove(channelUri);
+    _completion->forget(channelUri);
     emit feedsUnsubscribed(QStringList{channelUri});
 }
 
@@ -794,44 +802,9 @@ void FeedTaskManager::finishEnclosureTask(const FeedEnclosure& enclosure, int er
     const FeedTask::Priority priority = task->priority();
     _currentTask.finish();
     if (errorCode == 0)
-        reportEnclosureDone(channelUri, enclosure, priority);
+        _completion->succeeded(channelUri, enclosure, priority);
     else
-        reportEnclosureFailure(channelUri, enclosure, priority, errorCode);
-}
-
-void FeedTaskManager::reportEnclosureDone(const QString& channelUri, const FeedEnclosure& enclosure,
-                                          FeedTask::Priority priority)
-{
-    if (priority == FeedTask::EssentialEnclosurePriority)
-        decreaseEnclosureCount(channelUri);
-    emit enclosureDownloaded(channelUri, enclosure, 0);
-    if (priority == FeedTask::ManualEnclosurePriority)
-        reportManualEnd();
-}
-
-// An essential download tells only its channel's refresh; every other had its start announced.
-void FeedTaskManager::reportEnclosureFailure(const QString& channelUri, const FeedEnclosure& enclosure,
-                                             FeedTask::Priority priority, int errorCode)
-{
-    if (priority == FeedTask::EssentialEnclosurePriority) {
-        decreaseEnclosureCount(channelUri);
-        return;
-    }
-    if (priority == FeedTask::ManualEnclosurePriority)
-        reportManualEnd();
-    emit enclosureDownloadFailed(channelUri, enclosure, errorCode, 0);
-}
-
-void FeedTaskManager::reportManualEnd()
-{
-    if (_queueManager->isEmpty(FeedTask::EnclosureTaskType, FeedTask::ManualEnclosurePriority))
-        emit refreshState(ManualDownloadsEnded);
-}
-
-void FeedTaskManager::decreaseEnclosureCount(const QString& channelUri)
-{
-    if (_enclosureCount.decrease(channelUri))
-        emit refreshCompleted(channelUri);
+        _completion->failed(channelUri, enclosure, priority, errorCode);
 }
 
 // Enclosure requests ------------------------------------------------------------------------
@@ -878,34 +851,30 @@ void FeedTaskManager::downloadEnclosure(const QString& channelUri, const QList<F
     FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "\n Enclosure count: " << enclosures.size();
     const bool essential = priority == FeedTask::EssentialEnclosurePriority;
     if (enclosures.isEmpty() && essential) {
-        emit refreshCompleted(channelUri);
+        _completion->complete(channelUri);
         return;
     }
     if (_enclosurePausedByUser)
         return;
-    const QList<FeedEnclosure> requested = withStoreUris(enclosures);
+    const QList<FeedEnclosure> requested = FeedEnclosureList::withStoreUris(enclosures, *_tracker);
     if (priority == FeedTask::ManualEnclosurePriority) {
         queueManualDownloads(channelUri, requested);
         return;
     }
     if (!_deviceStateManager->createConnection(false)) {
         FEED_LOG(debug, "Engine") << "Can not create network connection...";
-        QStringList uris;
-        for (const FeedEnclosure& enclosure : requested) {
-            if (!enclosure.uri().isEmpty())
-                uris.append(enclosure.uri());
-        }
-        emit enclosureDownloadError(uris, ListNoConnectionCode, 0);
+        emit enclosureDownloadError(FeedEnclosureList::uris(requested), ListNoConnectionCode, 0);
         return;
     }
-    const QList<FeedTask*> tasks = enclosureTasks(channelUri, requested, priority);
+    QList<FeedTask*> tasks = FeedEnclosureList::newTasks(channelUri, requested, priority, *_queueManager);
+    removeCurrentTask(tasks);
     if (tasks.isEmpty()) {
-        if (essential && _enclosureCount.count(channelUri) == 0)
-            emit refreshCompleted(channelUri);
+        if (essential && !_completion->isWaitingFor(channelUri))
+            _completion->complete(channelUri);
         return;
     }
     if (essential)
-        _enclosureCount.add(channelUri, tasks.size());
+        _completion->expect(channelUri, tasks.size());
     _queueManager->enqueueTask(tasks);
     if (priority != FeedTask::OptionalEnclosurePriority)
         return;
@@ -930,45 +899,6 @@ void FeedTaskManager::queueManualDownloads(const QString& channelUri, const QLis
         else
             queueManualDownload(channel, enclosure, connected);
     }
-}
-
-// Tasks the queue will take: none without a remote URL, none twice, none for a download that
-// waits or runs already.
-QList<FeedTask*> FeedTaskManager::enclosureTasks(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
-                                                 FeedTask::Priority priority)
-{
-    QList<FeedTask*> tasks;
-    QList<FeedEnclosure> taken;
-    for (const FeedEnclosure& enclosure : enclosures) {
-        if (enclosure.remoteUrl().isEmpty() || taken.contains(enclosure))
-            continue;
-        std::unique_ptr<FeedTask> task(new FeedEnclosureTask(priority, channelUri, enclosure));
-        if (_queueManager->contains(task.get()))
-            continue;
-        taken.append(enclosure);
-        tasks.append(task.release());
-    }
-    removeCurrentTask(tasks);
-    return tasks;
-}
-
-// Enclosures of a fetched channel come before anyone has read their records back.
-QList<FeedEnclosure> FeedTaskManager::withStoreUris(const QList<FeedEnclosure>& enclosures) const
-{
-    QStringList unknown;
-    for (const FeedEnclosure& enclosure : enclosures) {
-        if (enclosure.uri().isEmpty() && !enclosure.remoteUrl().isEmpty())
-            unknown.append(enclosure.remoteUrl());
-    }
-    if (unknown.isEmpty())
-        return enclosures;
-    const QHash<QString, QString> uris = _tracker->enclosureUrisForRemoteUrls(unknown);
-    QList<FeedEnclosure> filled = enclosures;
-    for (FeedEnclosure& enclosure : filled) {
-        if (enclosure.uri().isEmpty())
-            enclosure.setUri(uris.value(enclosure.remoteUrl()));
-    }
-    return filled;
 }
 
 void FeedTaskManager::resumeEnclosureList(const QString& channelUri, const QList<FeedEnclosure>& enclosureList)
@@ -1057,8 +987,7 @@ void FeedTaskManager::cancelDownloadEnclosure(const QList<FeedEnclosure>& enclos
             if (_queueManager->removeTask(&probe, &essentialChannels))
                 emit enclosureDownloadFailed(QString(), enclosure, CancelledCode, 0);
         }
-        for (const QString& channelUri : qAsConst(essentialChannels))
-            decreaseEnclosureCount(channelUri);
+        _completion->endedUnrun(essentialChannels);
     }
     const FeedEnclosureTask* task = _currentTask.enclosureTask();
     if (task && enclosureList.contains(task->enclosure()))
@@ -1157,7 +1086,7 @@ void FeedTaskManager::cancelAll()
         _currentTask.markStopped(FeedCurrentTask::Cancel);
     _pluginManager->cancelDownload(false);
     _queueManager->clearAll();
-    _enclosureCount.clear();
+    _completion->forgetAll();
 }
 
 FeedDeviceStateManager* FeedTaskManager::deviceStateManager()

@@ -6,7 +6,6 @@
 #include "feeddevicestate.h"
 #include "feeddownloadprogress.h"
 #include "feedenclosure.h"
-#include "feedenclosurecounter.h"
 #include "feedtask.h"
 
 #include <QList>
@@ -16,6 +15,7 @@
 
 class FeedChannelTask;
 class FeedDeviceStateManager;
+class FeedEnclosureCompletion;
 class FeedEnclosureTask;
 class FeedPluginManager;
 class FeedQueueManager;
@@ -121,21 +121,12 @@ private:
     void disconnectProgress();
     void finishEnclosureTask(const FeedEnclosure& enclosure, int errorCode = 0);
     void endEnclosureTask(int errorCode);
-    void reportEnclosureDone(const QString& channelUri, const FeedEnclosure& enclosure, FeedTask::Priority priority);
-    void reportEnclosureFailure(const QString& channelUri, const FeedEnclosure& enclosure,
-                                FeedTask::Priority priority, int errorCode);
-    void reportManualEnd();
-    void decreaseEnclosureCount(const QString& channelUri);
     void queueManualDownload(const FeedChannel& channel, const FeedEnclosure& enclosure, bool connected);
     void queueManualDownloads(const QString& channelUri, const QList<FeedEnclosure>& enclosures);
-    QList<FeedTask*> enclosureTasks(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
-                                    FeedTask::Priority priority);
     bool isRunning(const QString& channelUri, const FeedEnclosure& enclosure) const;
     void stopEnclosure(FeedCurrentTask::StopReason reason);
     void connectionStateChanged(const FeedDeviceState::State& state);
     void usbStateChanged(const FeedDeviceState::State& state);
-
-    QList<FeedEnclosure> withStoreUris(const QList<FeedEnclosure>& enclosures) const;
 
     static QStringList channelsForUris(const QStringList& uris);
 
@@ -149,7 +140,8 @@ private:
     bool _sleeping;
     FeedCurrentTask _currentTask;
     Virelon* _virelon;
-    FeedEnclosureCounter _enclosureCount;
+    // The ends of enclosure downloads, and the refreshes that wait for them.
+    FeedEnclosureCompletion* _completion;
     // Times the running manual download.
     FeedDownloadProgress _progress;
 
