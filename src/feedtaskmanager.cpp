@@ -4,10 +4,8 @@
 #include "feeddevicestatemanager.h"
 #include "feedenclosurecompletion.h"
 #include "feedenclosurelist.h"
-#include "feedenclosuretarget.h"
 #include "feedenclosuretask.h"
 #include "feedlog.h"
-#include "feednetworkmanager.h"
 #include "feedpluginmanager.h"
 #include "feedqueuemanager.h"
 #include "feedsettingsmanager.h"
@@ -16,14 +14,10 @@
 #include "virelonpaths.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QMutex>
-#include <QScopedValueRollback>
 #include <QSet>
 #include <QSettings>
-#include <QTimer>
 
-#include <memory>
 
 namespace {
 
@@ -33,29 +27,10 @@ FeedTaskManager* single = nullptr;
 // its own caller holds.
 bool constructing = false;
 
-// The third time the plug-in process ends under one task, the task is given up.
-constexpr int MaximumPluginExits = 3;
-constexpr int DefaultRetryInterval = 5000;
-
-// Feed error codes of enclosure downloads that the scheduler sends itself.
+// Feed error codes that the scheduler's requests send themselves.
 constexpr int CancelledCode = 201;
-constexpr int PausedCode = 203;
 constexpr int NoConnectionCode = 409;
 constexpr int ListNoConnectionCode = 400;
-constexpr int NotFinalisedCode = 407;
-constexpr int NotOnWlanCode = 411;
-
-int retryInterval()
-{
-    bool ok = false;
-    const int interval = qEnvironmentVariableIntValue("VIRELON_TEST_RETRY_MS", &ok);
-    return ok && interval > 0 ? interval : DefaultRetryInterval;
-}
-
-const char* flagText(bool flag)
-{
-    return flag ? "true" : "false";
-}
 
 } // namespace
 
@@ -102,15 +77,10 @@ FeedTaskManager::FeedTaskManager()
     , _tracker(nullptr)
     , _pluginManager(nullptr)
     , _queueManager(nullptr)
-    , _paused(false)
-    , _enclosurePausedByUser(false)
-    , _enclosurePausedByDevice(false)
-    , _sleeping(true)
     , _virelon(nullptr)
     , _completion(nullptr)
-    , _looping(false)
-    , _loopAgain(false)
-    , _retry(new QTimer(this))
+    , _runner(nullptr)
+    , _currentTask(nullptr)
 {
     _queueManager = FeedQueueManager::instance();
     _pluginManager = FeedPluginManager::instance();
@@ -118,8 +88,8 @@ FeedTaskManager::FeedTaskManager()
     _deviceStateManager = FeedDeviceStateManager::instance();
     _virelon = Virelon::instance();
     _completion = new FeedEnclosureCompletion(_queueManager, this);
-    _retry->setSingleShot(true);
-    _retry->setInterval(retryInterval());
+    _runner = new FeedTaskRunner(_queueManager, _pluginManager, _tracker, _completion, &_pauses, this);
+    _currentTask = &_runner->currentTask();
     makeConnections();
     createEnclosureDir();
     removeStaleChannelErrors();
@@ -132,13 +102,13 @@ FeedTaskManager::~FeedTaskManager()
 
 void FeedTaskManager::makeConnections()
 {
-    connect(_queueManager, SIGNAL(taskAdded()), this, SLOT(startNextDownload()));
-    connect(_pluginManager, SIGNAL(downloadFeedsFinished()), this, SLOT(feedsDownloaded()));
-    connect(_pluginManager, SIGNAL(downloadFeedsFailed(int)), this, SLOT(feedsDownloadFailed(int)));
-    connect(_pluginManager, SIGNAL(downloadEnclosureFailed(int)), this, SLOT(enclosureDownloadFailed(int)));
-    connect(_pluginManager, SIGNAL(downloadEnclosureFinished(QVariantMap)), this,
+    connect(_queueManager, SIGNAL(taskAdded()), _runner, SLOT(startNextDownload()));
+    connect(_pluginManager, SIGNAL(downloadFeedsFinished()), _runner, SLOT(feedsDownloaded()));
+    connect(_pluginManager, SIGNAL(downloadFeedsFailed(int)), _runner, SLOT(feedsDownloadFailed(int)));
+    connect(_pluginManager, SIGNAL(downloadEnclosureFailed(int)), _runner, SLOT(enclosureDownloadFailed(int)));
+    connect(_pluginManager, SIGNAL(downloadEnclosureFinished(QVariantMap)), _runner,
             SLOT(enclosureDownloaded(QVariantMap)));
-    connect(_pluginManager, SIGNAL(pluginExited(QString)), this, SLOT(pluginExited(QString)));
+    connect(_pluginManager, SIGNAL(pluginExited(QString)), _runner, SLOT(pluginExited(QString)));
     connect(_deviceStateManager, SIGNAL(deviceStateChanged(FeedDeviceState::State,FeedDeviceState::Change)), this,
             SLOT(handleDeviceStateChange(FeedDeviceState::State,FeedDeviceState::Change)));
     connect(this, SIGNAL(feedDownloadStarted(QString)), _virelon, SIGNAL(refreshStarted(QString)));
@@ -157,13 +127,19 @@ void FeedTaskManager::makeConnections()
     connect(this, SIGNAL(refreshState(int)), _virelon, SIGNAL(refreshState(int)));
     connect(this, SIGNAL(sleep()), _virelon, SLOT(hibernate()));
     connect(this, SIGNAL(refreshCompleted(QString)), _virelon, SIGNAL(refreshCompleted(QString)));
-    connect(_retry, SIGNAL(timeout()), this, SLOT(startNextDownload()));
-    connect(_completion, SIGNAL(refreshCompleted(QString)), this, SIGNAL(refreshCompleted(QString)));
-    connect(_completion, SIGNAL(enclosureDownloaded(QString,FeedEnclosure,qlonglong)), this,
-            SIGNAL(enclosureDownloaded(QString,FeedEnclosure,qlonglong)));
-    connect(_completion, SIGNAL(enclosureDownloadFailed(QString,FeedEnclosure,int,qlonglong)), this,
-            SIGNAL(enclosureDownloadFailed(QString,FeedEnclosure,int,qlonglong)));
-    connect(_completion, SIGNAL(refreshState(int)), this, SIGNAL(refreshState(int)));
+    relay(_runner, {SIGNAL(awake()), SIGNAL(sleep()), SIGNAL(feedsDownloaded(FeedChannel)),
+                    SIGNAL(feedDownloadStarted(QString)), SIGNAL(feedsDownloadFailed(QString,int)),
+                    SIGNAL(enclosureDownloadStarted(FeedChannel,FeedEnclosure)),
+                    SIGNAL(enclosureDownloadProgress(FeedEnclosure,qlonglong,qlonglong,qlonglong))});
+    relay(_completion, {SIGNAL(refreshCompleted(QString)), SIGNAL(enclosureDownloaded(QString,FeedEnclosure,qlonglong)),
+                        SIGNAL(enclosureDownloadFailed(QString,FeedEnclosure,int,qlonglong)), SIGNAL(refreshState(int))});
+}
+
+// Signals of the scheduler's own parts go out as the scheduler's, unchanged.
+void FeedTaskManager::relay(QObject* part, std::initializer_list<const char*> signatures)
+{
+    for (const char* signature : signatures)
+        connect(part, signature, this, signature);
 }
 
 void FeedTaskManager::createEnclosureDir()
@@ -197,158 +173,15 @@ void FeedTaskManager::removeStaleChannelErrors()
     }
 }
 
-// The loop ---------------------------------------------------------------------------------
-
-void FeedTaskManager::startNextDownload()
-{
-    if (_looping) {
-        _loopAgain = true;
-        return;
-    }
-    _looping = true;
-    do {
-        _loopAgain = false;
-        runNextTask();
-    } while (_loopAgain);
-    _looping = false;
-}
-
-void FeedTaskManager::runNextTask()
-{
-    if (!canStartNextDownload()) {
-        FEED_LOG(debug, "TaskManager") << "Returning !";
-        return;
-    }
-    if (_queueManager->isEmpty(FeedTask::AnyTaskType, FeedTask::AnyPriority)) {
-        FEED_LOG(debug, "TaskManager") << "feed transfer done";
-        _sleeping = true;
-        _pluginManager->unloadPlugins();
-        emit sleep();
-        return;
-    }
-    FEED_LOG(debug, "TaskManager") << "Starting download....";
-    if (_sleeping) {
-        emit awake();
-        _sleeping = false;
-    }
-    FEED_LOG(debug, "TaskManager") << "_enclosurePausedByUser: " << flagText(_enclosurePausedByUser);
-    FEED_LOG(debug, "TaskManager") << "_enclosurePausedByDevice: " << flagText(_enclosurePausedByDevice);
-    FeedTask* task = _queueManager->dequeueTask(FeedTask::AnyTaskType);
-    if (!task)
-        return;
-    _currentTask.start(task);
-    processTask(task);
-}
-
-bool FeedTaskManager::canStartNextDownload()
-{
-    if (FeedTask* task = _currentTask.task()) {
-        FEED_LOG(debug, "TaskManager") << "Already processing _currentTask priority: " << task->priority();
-        FEED_LOG(debug, "TaskManager") << "Current task type: " << task->type();
-        return false;
-    }
-    if (_pluginManager->isBusy()) {
-        FEED_LOG(debug, "TaskManager") << "Returning: Plugin manager is busy !";
-        retryLater();
-        return false;
-    }
-    if (FeedNetworkManager::instance()->isConnected()) {
-        if (!_paused && !_enclosurePausedByDevice)
-            return true;
-        FEED_LOG(debug, "TaskManager") << "User paused downloads";
-        return false;
-    }
-    FEED_LOG(debug, "TaskManager") << "Returning: No network !";
-    _pluginManager->unloadPlugins();
-    retryLater();
-    return false;
-}
-
-// Nothing else would wake the loop for the tasks that wait.
-void FeedTaskManager::retryLater()
-{
-    if (!_retry->isActive() && !_queueManager->isEmpty(FeedTask::AnyTaskType, FeedTask::AnyPriority))
-        _retry->start();
-}
-
-void FeedTaskManager::processTask(FeedTask* task)
-{
-    switch (task->type()) {
-    case FeedTask::ChannelTaskType:
-        FEED_LOG(debug, "TaskManager") << "Treating channel task....";
-        processTask(static_cast<FeedChannelTask*>(task));
-        break;
-    case FeedTask::EnclosureTaskType:
-        FEED_LOG(debug, "TaskManager") << "Treating enclosure task....";
-        processTask(static_cast<FeedEnclosureTask*>(task));
-        break;
-    default:
-        FEED_LOG(critical, "TaskManager") << "Could not find correct task type !";
-    }
-}
-
-void FeedTaskManager::processTask(FeedChannelTask* task)
-{
-    FEED_LOG(debug, "TaskManager") << "Processing channel task...";
-    const FeedChannel channel = _tracker->channelForUri(task->url());
-    if (channel.uri().isEmpty()) {
-        FEED_LOG(critical, "TaskManager") << "No channels are in the list";
-        _currentTask.finish();
-        startNextDownload();
-        return;
-    }
-    if (task->priority() == FeedTask::AutoRefreshPriority && FeedSettingsManager::instance()->refreshOnlyWifi()
-        && !FeedNetworkManager::instance()->isUsingWLAN()) {
-        FEED_LOG(debug, "TaskManager") << "Auto feed refresh skipped, not on wifi.";
-        const quint64 ticket = _currentTask.ticket();
-        emit feedsDownloadFailed(channel.uri(), 411);
-        if (_currentTask.isCurrent(ticket))
-            _currentTask.finish();
-        startNextDownload();
-        return;
-    }
-    emit feedDownloadStarted(channel.uri());
-    _pluginManager->downloadFeeds(channel);
-}
-
-// A channel deleted meanwhile ends its essential downloads as well: its refresh is over.
-void FeedTaskManager::processTask(FeedEnclosureTask* task)
-{
-    FEED_LOG(debug, "TaskManager") << "Processing enclosure task..." << static_cast<void*>(task);
-    const FeedEnclosure enclosure = task->enclosure();
-    FEED_LOG(debug, "TaskManager") << "Enclosure link to download is : " << enclosure.remoteUrl();
-    const FeedChannel channel = _tracker->channelForUri(task->channel());
-    const FeedTask::Priority priority = task->priority();
-    if (channel.uri().isEmpty()) {
-        FEED_LOG(critical, "TaskManager") << "Channel is not available";
-        const QString channelUri = task->channel();
-        _currentTask.finish();
-        if (priority == FeedTask::EssentialEnclosurePriority)
-            _completion->failed(channelUri, enclosure, priority, FeedPluginManager::NotSentError);
-        startNextDownload();
-        return;
-    }
-    if (priority == FeedTask::EssentialEnclosurePriority) {
-        download(channel, enclosure, false);
-        return;
-    }
-    if (priority == FeedTask::ManualEnclosurePriority)
-        FEED_LOG(debug, "TaskManager") << "Going to emit signal for manual enclosure download started";
-    const quint64 ticket = _currentTask.ticket();
-    emit enclosureDownloadStarted(channel, enclosure);
-    if (_currentTask.isCurrent(ticket))
-        download(channel, enclosure, priority == FeedTask::ManualEnclosurePriority);
-}
-
 // A task that is being stopped or dropped is no copy of the request: that one is queued.
 void FeedTaskManager::removeCurrentTask(QList<FeedTask*>& tasks)
 {
-    FeedTask* current = _currentTask.task();
+    FeedTask* current = _currentTask->task();
     if (!current || tasks.isEmpty()) {
         FEED_LOG(debug, "TaskManager") << "No current task OR taskList empty !";
         return;
     }
-    if (_currentTask.isDropped() || _currentTask.stopReason() == FeedCurrentTask::Cancel)
+    if (_currentTask->isDropped() || _currentTask->stopReason() == FeedCurrentTask::Cancel)
         return;
     const QList<FeedTask*> snapshot = tasks;
     for (FeedTask* task : snapshot) {
@@ -365,138 +198,6 @@ void FeedTaskManager::removeCurrentTask(QList<FeedTask*>& tasks)
         if (equal && tasks.removeOne(task))
             delete task;
     }
-}
-
-// Ends the run the ticket names, if it still runs, and frees the plug-in for the next task.
-void FeedTaskManager::endCurrentTask(quint64 ticket)
-{
-    if (_currentTask.isCurrent(ticket))
-        _currentTask.finish();
-    _pluginManager->resetActivePlugin();
-}
-
-// The task goes back into the queue while it is still current, so that the loop the queue wakes
-// leaves it alone. Refused when an equal task waits already; the task is then still current.
-bool FeedTaskManager::handBackCurrentTask(EnqueueType enqueueType)
-{
-    if (_queueManager->enqueueTask(_currentTask.task(), enqueueType)) {
-        _currentTask.release();
-        return true;
-    }
-    FEED_LOG(debug, "TaskManager") << "An equal task waits already, the handed back one ends";
-    return false;
-}
-
-// Feed results ------------------------------------------------------------------------------
-//
-// A result slot ends its task as a turn of the loop: whatever its signals set off (a request
-// that queues a task) waits until the task is gone and the plug-in is free, then the loop runs.
-
-void FeedTaskManager::feedsDownloaded()
-{
-    {
-        const QScopedValueRollback<bool> turn(_looping, true);
-        const FeedChannelTask* task = _currentTask.channelTask();
-        if (!task) {
-            FEED_LOG(critical, "TaskManager") << "Feed result without a running channel task, ignored";
-            return;
-        }
-        const quint64 ticket = _currentTask.ticket();
-        const QString url = task->url();
-        reportFeed(url, _pluginManager->channel(), ticket);
-        endCurrentTask(ticket);
-    }
-    startNextDownload();
-}
-
-// Only the channel that was asked for, fetched and not cancelled meanwhile, is a success.
-void FeedTaskManager::reportFeed(const QString& url, const FeedChannel& channel, quint64 ticket)
-{
-    if (!_currentTask.isCurrent(ticket)) {
-        FEED_LOG(critical, "TaskManager") << "Channel task ended while its result was read: " << url;
-        return;
-    }
-    const bool cancelled = _currentTask.stopReason() == FeedCurrentTask::Cancel;
-    if (_currentTask.isDropped()) {
-        FEED_LOG(debug, "TaskManager") << "Feed of a dropped channel downloaded, nothing reported: " << url;
-    } else if (channel.uri() == url && !cancelled) {
-        FEED_LOG(debug, "TaskManager") << "Feed" << url << "downloaded successfully.";
-        emit feedsDownloaded(channel);
-    } else if (cancelled) {
-        FEED_LOG(debug, "TaskManager") << "Feed downloaded but also already cancelled, signalling cancel instead of success";
-        emit feedsDownloadFailed(url, 201);
-    } else {
-        FEED_LOG(critical, "TaskManager") << "Feed downloaded but the plugin gave back another channel: "
-                                          << channel.uri();
-        emit feedsDownloadFailed(url, FeedPluginManager::NotSentError);
-    }
-}
-
-void FeedTaskManager::feedsDownloadFailed(int errorCode)
-{
-    {
-        const QScopedValueRollback<bool> turn(_looping, true);
-        FEED_LOG(debug, "TaskManager") << "feed downloaded failed with erroCode:" << errorCode;
-        if (!_currentTask.channelTask()) {
-            FEED_LOG(critical, "TaskManager") << "Feed failure without a running channel task, ignored";
-            return;
-        }
-        endFeedTask(errorCode);
-        _pluginManager->resetActivePlugin();
-    }
-    startNextDownload();
-}
-
-// The task leaves before anything is reported, by the mark the scheduler gave it.
-void FeedTaskManager::endFeedTask(int errorCode)
-{
-    const QString url = _currentTask.channelTask()->url();
-    if (_currentTask.isDropped()) {
-        FEED_LOG(debug, "TaskManager") << "Feed of a dropped channel failed, nothing reported: " << url;
-        _currentTask.finish();
-    } else if (_currentTask.stopReason() == FeedCurrentTask::SchedulerPause) {
-        FEED_LOG(debug, "TaskManager") << "Enqueuing paused task";
-        if (!handBackCurrentTask(EnqueuePrepend))
-            _currentTask.finish();
-        emit feedsDownloadFailed(url, 409);
-    } else {
-        FEED_LOG(debug, "TaskManager") << "Resetting current task to NULL";
-        const bool cancelled = _currentTask.stopReason() == FeedCurrentTask::Cancel;
-        _currentTask.finish();
-        emit feedsDownloadFailed(url, cancelled ? 201 : errorCode);
-    }
-}
-
-// A task whose process ended runs again, behind the tasks of its list, unless it was stopped,
-// dropped, or has ended its plug-in too often: then it ends as a failed download.
-void FeedTaskManager::pluginExited(const QString& type)
-{
-    {
-        const QScopedValueRollback<bool> turn(_looping, true);
-        FEED_LOG(critical, "TaskManager") << "Plugin exited: " << type;
-        FeedTask* task = _currentTask.task();
-        if (!task)
-            return;
-        const FeedEnclosureTask* enclosureTask = _currentTask.enclosureTask();
-        if (enclosureTask)
-            disconnectProgress();
-        const bool stopped = _currentTask.isDropped() || _currentTask.stopReason() != FeedCurrentTask::NotStopped;
-        if (stopped || task->countExit() >= MaximumPluginExits) {
-            if (!stopped)
-                FEED_LOG(critical, "TaskManager") << "Task not run again after its plugin exited "
-                                                  << task->exitCount() << " times";
-            if (enclosureTask)
-                endEnclosureTask(FeedPluginManager::NotSentError);
-            else
-                endFeedTask(FeedPluginManager::NotSentError);
-        } else if (!handBackCurrentTask(EnqueueAppend)) {
-            if (enclosureTask)
-                finishEnclosureTask(enclosureTask->enclosure(), FeedPluginManager::NotSentError);
-            else
-                _currentTask.finish();
-        }
-    }
-    startNextDownload();
 }
 
 // Channel requests --------------------------------------------------------------------------
@@ -617,10 +318,10 @@ void FeedTaskManager::cancel(const QString& channelUri)
     FEED_LOG(debug, "TaskManager") << "Cancel called for uri = " << channelUri;
     _queueManager->clearChannel(channelUri, true);
     _completion->forget(channelUri);
-    FeedChannelTask* task = _currentTask.channelTask();
+    FeedChannelTask* task = _currentTask->channelTask();
     if (task && task->matchesChannel(channelUri)) {
         FEED_LOG(critical, "TaskManager") << "Going to cancel current ongoing feed download: " << channelUri;
-        _currentTask.markStopped(FeedCurrentTask::Cancel);
+        _currentTask->markStopped(FeedCurrentTask::Cancel);
         _pluginManager->cancelDownload(false);
         return;
     }
@@ -639,10 +340,10 @@ void FeedTaskManager::unsubscribe(const QString& channelUri)
 {
     FEED_LOG(debug, "TaskManager") << "Unsubscribe called for uri = " << channelUri;
     _queueManager->clearChannel(channelUri, false);
-    FeedTask* task = _currentTask.task();
-    if (task && task->matchesChannel(channelUri) && !_currentTask.isDropped()) {
-        _currentTask.markDropped();
-        _currentTask.markStopped(FeedCurrentTask::Cancel);
+    FeedTask* task = _currentTask->task();
+    if (task && task->matchesChannel(channelUri) && !_currentTask->isDropped()) {
+        _currentTask->markDropped();
+        _currentTask->markStopped(FeedCurrentTask::Cancel);
         emit feedsDownloadFailed(channelUri, 201);
         FEED_LOG(critical, "TaskManager") << "Going to cancel current ongoing download: " << channelUri;
         _pluginManager->cancelDownload(false);
@@ -658,153 +359,11 @@ QStringList FeedTaskManager::queuedFeeds()
         for (FeedTask* task : *tasks)
             uris.append(static_cast<FeedChannelTask*>(task)->url());
     }
-    if (const FeedChannelTask* task = _currentTask.channelTask()) {
-        if (!_currentTask.isDropped())
+    if (const FeedChannelTask* task = _currentTask->channelTask()) {
+        if (!_currentTask->isDropped())
             uris.append(task->url());
     }
     return uris;
-}
-
-// Enclosure downloads -----------------------------------------------------------------------
-
-// Nothing is written, and the plug-in is not asked, for a path that FeedEnclosureTarget refuses.
-void FeedTaskManager::download(const FeedChannel& channel, const FeedEnclosure& enclosure, bool reportProgress)
-{
-    FEED_LOG(debug, "TaskManager") << "Downloading enclosure..." << enclosure.remoteUrl() << "of" << channel.uri();
-    QString reason;
-    if (!FeedEnclosureTarget::isAcceptable(enclosure.localUrl(), &reason)) {
-        FEED_LOG(critical, "TaskManager") << "Enclosure not downloaded," << reason << ":" << enclosure.localUrl();
-        finishEnclosureTask(enclosure, FeedPluginManager::NotSentError);
-        startNextDownload();
-        return;
-    }
-    if (QFileInfo::exists(enclosure.localUrl())) {
-        FEED_LOG(debug, "TaskManager") << "Skipping enclosure download, enclosure is already downloaded";
-        finishEnclosureTask(enclosure);
-        startNextDownload();
-        return;
-    }
-    if (enclosure.type() == FeedEnclosure::Optional && FeedSettingsManager::instance()->enclosureOnlyWifi()
-        && !FeedNetworkManager::instance()->isUsingWLAN()) {
-        FEED_LOG(debug, "TaskManager") << "Not meeting Enclosure Download Critiria...";
-        finishEnclosureTask(enclosure, NotOnWlanCode);
-        startNextDownload();
-        return;
-    }
-    const FeedEnclosure target = FeedEnclosureTask::tempFileEnclosure(enclosure);
-    FEED_LOG(debug, "TaskManager") << "Enclosure temp filename:" << target.localUrl();
-    const QFileInfo part(target.localUrl());
-    const bool resume = part.exists();
-    if (reportProgress) {
-        _progress.start(resume ? part.size() : 0);
-        connect(_pluginManager, SIGNAL(enclosureDownloadProgress(qlonglong,qlonglong)), this,
-                SLOT(enclosureDownloadProgress(qlonglong,qlonglong)), Qt::UniqueConnection);
-    }
-    _pluginManager->downloadEnclosure(target, resume);
-}
-
-void FeedTaskManager::disconnectProgress()
-{
-    disconnect(_pluginManager, SIGNAL(enclosureDownloadProgress(qlonglong,qlonglong)), this,
-               SLOT(enclosureDownloadProgress(qlonglong,qlonglong)));
-}
-
-void FeedTaskManager::enclosureDownloadProgress(qlonglong bytesReceived, qlonglong bytesTotal)
-{
-    const FeedEnclosureTask* task = _currentTask.enclosureTask();
-    if (!task) {
-        FEED_LOG(critical, "Engine") << "current enclosure task is null!!";
-        disconnectProgress();
-        return;
-    }
-    const qlonglong remaining = _progress.timeRemaining(bytesReceived, bytesTotal);
-    FeedEnclosure enclosure = task->enclosure();
-    enclosure.setLength(static_cast<unsigned int>(bytesTotal));
-    FEED_LOG(debug, "TaskManager") << "Progress for : " << enclosure.remoteUrl();
-    emit enclosureDownloadProgress(enclosure, bytesTotal, bytesReceived, remaining);
-}
-
-// The file is final before anyone hears of the download, and a file that could not be made final
-// is no success.
-void FeedTaskManager::enclosureDownloaded(const QVariantMap& enclosureDetails)
-{
-    {
-        const QScopedValueRollback<bool> turn(_looping, true);
-        disconnectProgress();
-        const QString mimeType = enclosureDetails.value(QStringLiteral("mimeType")).toString();
-        const QString length = enclosureDetails.value(QStringLiteral("length")).toString();
-        FEED_LOG(debug, "TaskManager") << "Enclosure type: " << mimeType << "Enclosure length: " << length;
-        const FeedEnclosureTask* task = _currentTask.enclosureTask();
-        if (!task) {
-            FEED_LOG(critical, "TaskManager") << "Enclosure result without a running enclosure task, ignored";
-            return;
-        }
-        FeedEnclosure enclosure = task->enclosure();
-        enclosure.setMimeType(mimeType);
-        enclosure.setLength(length.toUInt());
-        if (_currentTask.isDropped() || _currentTask.stopReason() == FeedCurrentTask::Cancel) {
-            endEnclosureTask(CancelledCode);
-        } else if (FeedEnclosureTask::renameTempFile(enclosure)) {
-            finishEnclosureTask(enclosure);
-        } else {
-            FEED_LOG(critical, "TaskManager") << "Downloaded enclosure not made final: " << enclosure.localUrl();
-            FeedEnclosureTask::deleteTempFile(enclosure);
-            finishEnclosureTask(enclosure, NotFinalisedCode);
-        }
-        _pluginManager->resetActivePlugin();
-    }
-    startNextDownload();
-}
-
-void FeedTaskManager::enclosureDownloadFailed(int errorCode)
-{
-    {
-        const QScopedValueRollback<bool> turn(_looping, true);
-        FEED_LOG(debug, "TaskManager") << "Error code: " << errorCode;
-        disconnectProgress();
-        if (!_currentTask.enclosureTask()) {
-            FEED_LOG(critical, "TaskManager") << "Enclosure failure without a running enclosure task, ignored";
-            return;
-        }
-        endEnclosureTask(errorCode);
-        _pluginManager->resetActivePlugin();
-    }
-    startNextDownload();
-}
-
-// Decided by why the scheduler stopped the download, not by the flags of the moment the plug-in
-// answers: a pause of the scheduler runs it again first; a user's pause (or the plug-in's own)
-// ends it and keeps its ".part" for a later request; a cancel ends it and keeps nothing.
-void FeedTaskManager::endEnclosureTask(int errorCode)
-{
-    const FeedEnclosure enclosure = _currentTask.enclosureTask()->enclosure();
-    const FeedCurrentTask::StopReason reason =
-        _currentTask.isDropped() ? FeedCurrentTask::Cancel : _currentTask.stopReason();
-    if (reason == FeedCurrentTask::SchedulerPause) {
-        FEED_LOG(debug, "TaskManager") << "Paused, prepending task";
-        if (!handBackCurrentTask(EnqueuePrepend))
-            finishEnclosureTask(enclosure, PausedCode);
-        return;
-    }
-    FEED_LOG(debug, "TaskManager") << "Failure, removing task";
-    const bool paused =
-        reason == FeedCurrentTask::UserPause || (reason == FeedCurrentTask::NotStopped && errorCode == PausedCode);
-    if (!paused)
-        FeedEnclosureTask::deleteTempFile(enclosure);
-    finishEnclosureTask(enclosure, reason == FeedCurrentTask::Cancel ? CancelledCode : paused ? PausedCode : errorCode);
-}
-
-// Ends the running enclosure task, then tells how it ended: errorCode 0 is a success.
-void FeedTaskManager::finishEnclosureTask(const FeedEnclosure& enclosure, int errorCode)
-{
-    const FeedEnclosureTask* task = _currentTask.enclosureTask();
-    const QString channelUri = task->channel();
-    const FeedTask::Priority priority = task->priority();
-    _currentTask.finish();
-    if (errorCode == 0)
-        _completion->succeeded(channelUri, enclosure, priority);
-    else
-        _completion->failed(channelUri, enclosure, priority, errorCode);
 }
 
 // Enclosure requests ------------------------------------------------------------------------
@@ -832,8 +391,8 @@ void FeedTaskManager::queueManualDownload(const FeedChannel& channel, const Feed
         emit enclosureDownloadFailed(channel.uri(), enclosure, NoConnectionCode, 0);
         return;
     }
-    if (isRunning(channel.uri(), enclosure) && !_currentTask.isDropped()
-        && _currentTask.stopReason() <= FeedCurrentTask::SchedulerPause) {
+    if (isRunning(channel.uri(), enclosure) && !_currentTask->isDropped()
+        && _currentTask->stopReason() <= FeedCurrentTask::SchedulerPause) {
         FEED_LOG(debug, "TaskManager") << "Task already in queue. Skipping: " << enclosure;
         return;
     }
@@ -854,7 +413,7 @@ void FeedTaskManager::downloadEnclosure(const QString& channelUri, const QList<F
         _completion->complete(channelUri);
         return;
     }
-    if (_enclosurePausedByUser)
+    if (_pauses.enclosurePausedByUser)
         return;
     const QList<FeedEnclosure> requested = FeedEnclosureList::withStoreUris(enclosures, *_tracker);
     if (priority == FeedTask::ManualEnclosurePriority) {
@@ -903,13 +462,13 @@ void FeedTaskManager::queueManualDownloads(const QString& channelUri, const QLis
 
 void FeedTaskManager::resumeEnclosureList(const QString& channelUri, const QList<FeedEnclosure>& enclosureList)
 {
-    _enclosurePausedByUser = false;
+    _pauses.enclosurePausedByUser = false;
     downloadEnclosure(channelUri, enclosureList, FeedTask::EssentialEnclosurePriority);
 }
 
 bool FeedTaskManager::isRunning(const QString& channelUri, const FeedEnclosure& enclosure) const
 {
-    FeedEnclosureTask* task = _currentTask.enclosureTask();
+    FeedEnclosureTask* task = _currentTask->enclosureTask();
     return task && task->matchesChannel(channelUri) && task->enclosure() == enclosure;
 }
 
@@ -921,7 +480,7 @@ QStringList FeedTaskManager::queuedOptionalEnclosures()
         for (FeedTask* task : *tasks)
             uris.append(static_cast<FeedEnclosureTask*>(task)->enclosure().uri());
     }
-    if (const FeedEnclosureTask* task = _currentTask.enclosureTask())
+    if (const FeedEnclosureTask* task = _currentTask->enclosureTask())
         uris.append(task->enclosure().uri());
     return uris;
 }
@@ -933,7 +492,7 @@ QStringList FeedTaskManager::queuedOptionalEnclosures()
 
 void FeedTaskManager::stopEnclosure(FeedCurrentTask::StopReason reason)
 {
-    _currentTask.markStopped(reason);
+    _currentTask->markStopped(reason);
     _pluginManager->cancelDownload(reason != FeedCurrentTask::Cancel);
 }
 
@@ -963,12 +522,12 @@ void FeedTaskManager::pauseEnclosure(const QString& channelUri, const FeedEnclos
 void FeedTaskManager::cancelDownloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                                               bool pause)
 {
-    _enclosurePausedByUser = false;
+    _pauses.enclosurePausedByUser = false;
     for (const FeedEnclosure& enclosure : enclosures) {
         FeedEnclosureTask probe(FeedTask::OptionalEnclosurePriority, channelUri, enclosure);
         _queueManager->removeTask(&probe);
     }
-    const FeedEnclosureTask* task = _currentTask.enclosureTask();
+    const FeedEnclosureTask* task = _currentTask->enclosureTask();
     if (task && isRunning(channelUri, task->enclosure()) && enclosures.contains(task->enclosure()))
         stopEnclosure(pause ? FeedCurrentTask::UserPause : FeedCurrentTask::Cancel);
 }
@@ -989,7 +548,7 @@ void FeedTaskManager::cancelDownloadEnclosure(const QList<FeedEnclosure>& enclos
         }
         _completion->endedUnrun(essentialChannels);
     }
-    const FeedEnclosureTask* task = _currentTask.enclosureTask();
+    const FeedEnclosureTask* task = _currentTask->enclosureTask();
     if (task && enclosureList.contains(task->enclosure()))
         stopEnclosure(FeedCurrentTask::Cancel);
 }
@@ -1035,15 +594,15 @@ void FeedTaskManager::usbStateChanged(const FeedDeviceState::State& state)
 // A feed is fetched again later; an enclosure keeps its ".part" and runs again first.
 void FeedTaskManager::pause()
 {
-    if (_paused) {
+    if (_pauses.paused) {
         FEED_LOG(debug, "TaskManager") << "Not pausing, Already paused";
         return;
     }
-    _paused = true;
-    if (!_currentTask.isSet())
+    _pauses.paused = true;
+    if (!_currentTask->isSet())
         return;
-    _currentTask.markStopped(FeedCurrentTask::SchedulerPause);
-    const bool enclosure = _currentTask.enclosureTask();
+    _currentTask->markStopped(FeedCurrentTask::SchedulerPause);
+    const bool enclosure = _currentTask->enclosureTask();
     FEED_LOG(debug, "TaskManager") << (enclosure ? "Pausing enclosure download" : "Canceling feed download");
     _pluginManager->cancelDownload(enclosure);
 }
@@ -1051,18 +610,18 @@ void FeedTaskManager::pause()
 void FeedTaskManager::resume()
 {
     FEED_LOG(debug, "TaskManager") << "Resuming task...";
-    _paused = false;
-    startNextDownload();
+    _pauses.paused = false;
+    _runner->startNextDownload();
 }
 
 // Only a download into the enclosure folder stops: a feed being fetched goes on.
 void FeedTaskManager::pauseEnclosures(bool userInitiated)
 {
     if (userInitiated)
-        _enclosurePausedByUser = true;
+        _pauses.enclosurePausedByUser = true;
     else
-        _enclosurePausedByDevice = true;
-    if (_currentTask.enclosureTask())
+        _pauses.enclosurePausedByDevice = true;
+    if (_currentTask->enclosureTask())
         stopEnclosure(userInitiated ? FeedCurrentTask::UserPause : FeedCurrentTask::SchedulerPause);
 }
 
@@ -1070,10 +629,10 @@ void FeedTaskManager::resumeEnclosures(bool userInitiated)
 {
     FEED_LOG(debug, "TaskManager") << "Resuming enclosure downloads ...";
     if (userInitiated)
-        _enclosurePausedByUser = false;
+        _pauses.enclosurePausedByUser = false;
     else
-        _enclosurePausedByDevice = false;
-    startNextDownload();
+        _pauses.enclosurePausedByDevice = false;
+    _runner->startNextDownload();
 }
 
 // Everything else ---------------------------------------------------------------------------
@@ -1082,8 +641,8 @@ void FeedTaskManager::resumeEnclosures(bool userInitiated)
 // its way counts as cancelled. No refresh waits for its enclosures any more.
 void FeedTaskManager::cancelAll()
 {
-    if (_currentTask.isSet())
-        _currentTask.markStopped(FeedCurrentTask::Cancel);
+    if (_currentTask->isSet())
+        _currentTask->markStopped(FeedCurrentTask::Cancel);
     _pluginManager->cancelDownload(false);
     _queueManager->clearAll();
     _completion->forgetAll();

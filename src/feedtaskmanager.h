@@ -4,31 +4,25 @@
 #include "feedchannel.h"
 #include "feedcurrenttask.h"
 #include "feeddevicestate.h"
-#include "feeddownloadprogress.h"
 #include "feedenclosure.h"
 #include "feedtask.h"
+#include "feedtaskrunner.h"
 
 #include <QList>
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
 
-class FeedChannelTask;
 class FeedDeviceStateManager;
 class FeedEnclosureCompletion;
-class FeedEnclosureTask;
 class FeedPluginManager;
 class FeedQueueManager;
 class FeedTrackerSparql;
-class QTimer;
 class Virelon;
 
 // The daemon's one download scheduler: requests become tasks in the queue, and one task at a
-// time runs through the plug-in process manager; what happens is reported through the signals
-// below, which the service object relays.
-//
-// The loop never nests: a task that ends without the plug-in makes the running loop go round
-// again instead of starting a loop of its own, so a backlog of any length runs in constant stack.
+// time runs through the plug-in process manager (its FeedTaskRunner); what happens is reported
+// through the signals below, which the service object relays.
 class FeedTaskManager : public QObject
 {
     Q_OBJECT
@@ -87,13 +81,6 @@ public slots:
     void cancelDownloadEnclosure(const QList<FeedEnclosure>& enclosureList);
 
 private slots:
-    void startNextDownload();
-    void feedsDownloaded();
-    void feedsDownloadFailed(int errorCode);
-    void enclosureDownloadFailed(int errorCode);
-    void enclosureDownloaded(const QVariantMap& enclosureDetails);
-    void enclosureDownloadProgress(qlonglong bytesReceived, qlonglong bytesTotal);
-    void pluginExited(const QString& type);
     void handleDeviceStateChange(FeedDeviceState::State state, FeedDeviceState::Change change);
 
 private:
@@ -101,26 +88,13 @@ private:
     Q_DISABLE_COPY(FeedTaskManager)
 
     void makeConnections();
+    void relay(QObject* part, std::initializer_list<const char*> signatures);
     void createEnclosureDir();
     void removeStaleChannelErrors();
 
-    void runNextTask();
-    bool canStartNextDownload();
-    void retryLater();
-    void processTask(FeedTask* task);
-    void processTask(FeedChannelTask* task);
-    void processTask(FeedEnclosureTask* task);
     void removeCurrentTask(QList<FeedTask*>& tasks);
-    void endCurrentTask(quint64 ticket);
-    void reportFeed(const QString& url, const FeedChannel& channel, quint64 ticket);
-    void endFeedTask(int errorCode);
-    bool handBackCurrentTask(EnqueueType enqueueType);
     void rearmHeartbeat();
 
-    void download(const FeedChannel& channel, const FeedEnclosure& enclosure, bool reportProgress);
-    void disconnectProgress();
-    void finishEnclosureTask(const FeedEnclosure& enclosure, int errorCode = 0);
-    void endEnclosureTask(int errorCode);
     void queueManualDownload(const FeedChannel& channel, const FeedEnclosure& enclosure, bool connected);
     void queueManualDownloads(const QString& channelUri, const QList<FeedEnclosure>& enclosures);
     bool isRunning(const QString& channelUri, const FeedEnclosure& enclosure) const;
@@ -134,22 +108,13 @@ private:
     FeedTrackerSparql* _tracker;
     FeedPluginManager* _pluginManager;
     FeedQueueManager* _queueManager;
-    bool _paused;
-    bool _enclosurePausedByUser;
-    bool _enclosurePausedByDevice;
-    bool _sleeping;
-    FeedCurrentTask _currentTask;
+    FeedPauses _pauses;
     Virelon* _virelon;
     // The ends of enclosure downloads, and the refreshes that wait for them.
     FeedEnclosureCompletion* _completion;
-    // Times the running manual download.
-    FeedDownloadProgress _progress;
-
-    // The loop runs, and a task that ended inside it wants it to go round once more.
-    bool _looping;
-    bool _loopAgain;
-    // One later try while tasks wait behind a busy plug-in or a missing network.
-    QTimer* _retry;
+    FeedTaskRunner* _runner;
+    // The runner's running task.
+    FeedCurrentTask* _currentTask;
 };
 
 #endif
