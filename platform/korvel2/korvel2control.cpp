@@ -29,6 +29,7 @@ Q_COREAPP_STARTUP_FUNCTION(exportControl)
 
 Korvel2Control::Korvel2Control()
     : _usbMode(QmUSBMode::Idle)
+    , _heartbeatAvailable(true)
     , _acknowledgements(0)
 {
 }

@@ -25,6 +25,7 @@ public:
     static const QString ObjectPath;
 
     int usbMode() const { return _usbMode; }
+    bool heartbeatAvailable() const { return _heartbeatAvailable; }
 
     void addHeartbeat(QmHeartbeat* heartbeat);
     void removeHeartbeat(QmHeartbeat* heartbeat);
@@ -35,7 +36,9 @@ public slots:
     // Every live USB-mode object announces the mode before the call returns.
     Q_SCRIPTABLE void setUsbMode(int mode);
     Q_SCRIPTABLE void announceUnmount(int mountPath);
-    // Every wait issued so far, oldest first, as "minimum..maximum" seconds.
+    // While false, opening a heartbeat fails, as with the service absent.
+    Q_SCRIPTABLE void setHeartbeatAvailable(bool available) { _heartbeatAvailable = available; }
+    // Every wait issued so far, taken or refused, oldest first, as "minimum..maximum" seconds.
     Q_SCRIPTABLE QStringList waits() const { return _waits; }
     Q_SCRIPTABLE int acknowledgements() const { return _acknowledgements; }
     // Delivers the pending wait's wake-up through the event loop; false when none is pending.
@@ -49,6 +52,7 @@ private:
     Korvel2Control();
 
     int _usbMode;
+    bool _heartbeatAvailable;
     QStringList _waits;
     int _acknowledgements;
     QList<QmHeartbeat*> _heartbeats;

@@ -26,6 +26,8 @@ QmHeartbeat::~QmHeartbeat()
 
 bool QmHeartbeat::open(SignalNeed need)
 {
+    if (!Korvel2Control::instance()->heartbeatAvailable())
+        return false;
     _open = true;
     _signalNeeded = need == WakeUpSignal;
     return true;
@@ -40,11 +42,11 @@ void QmHeartbeat::close()
 
 bool QmHeartbeat::wait(unsigned short minimum, unsigned short maximum, WaitMode mode)
 {
+    Korvel2Control::instance()->recordWait(minimum, maximum);
     if (!_open || mode != ReturnAtOnce) {
         qWarning() << "QmHeartbeat: wait refused, open:" << _open << "mode:" << mode;
         return false;
     }
-    Korvel2Control::instance()->recordWait(minimum, maximum);
     _waitPending = true;
     // Under test control a wake-up comes only when the test fires it.
     if (!Korvel2Control::enabled())
