@@ -29,6 +29,12 @@ public:
     void clearAll();
     bool isChannelQueueEmpty();
 
+    // The waiting tasks of a list, in the order they run; for status queries.
+    const QList<FeedTask*>& subscriptionTasks() const { return _subscriptionTasks; }
+    const QList<FeedTask*>& refreshTasks() const { return _refreshTasks; }
+    const QList<FeedTask*>& manualEnclosureTasks() const { return _manualEnclosureTasks; }
+    const QList<FeedTask*>& optionalEnclosureTasks() const { return _optionalEnclosureTasks; }
+
 signals:
     void taskAdded();
 

@@ -1,12 +1,18 @@
 #include "virelon.h"
 
+#include "feeddevicestatemanager.h"
+#include "feedfilenamegenerator.h"
+#include "feedformatter.h"
 #include "feedlog.h"
 #include "feedsettingsmanager.h"
+#include "feedtaskmanager.h"
+#include "feedtrackersparql.h"
 #include "virelonadaptor.h"
 #include "virelonpaths.h"
 
 #include <QDBusConnection>
 #include <QDBusMetaType>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -203,33 +209,90 @@ void Virelon::cancelRegisterEnclosure(const QString& enclosureUri)
     Q_UNUSED(enclosureUri)
 }
 
-// Until the store and the scheduler exist, the requests below are only logged: none of them
-// may look as if it had been done.
-
-void Virelon::refresh(const QStringList& uriList)
-{
-    FEED_LOG(debug, "Engine") << "Channel requests not available yet, nothing done for" << uriList;
-}
-
-void Virelon::cancelRefresh(const QStringList& uriList)
-{
-    FEED_LOG(debug, "Engine") << "Channel requests not available yet, nothing done for" << uriList;
-}
+// Channel requests --------------------------------------------------------------------------
 
 void Virelon::subscribe(const QStringList& links, const QString& pluginType)
 {
-    FEED_LOG(debug, "Engine") << "Channel requests not available yet, nothing done for" << links << pluginType;
+    if (links.isEmpty()) {
+        FEED_LOG(debug, "Engine") << "Returning: Subscribe links is empty";
+        return;
+    }
+    if (pluginType.isEmpty()) {
+        FEED_LOG(debug, "Engine") << "Returning: plugin type is empty";
+        return;
+    }
+    FEED_LOG(debug, "Engine") << "Subscribe Called for links :" << links;
+    QStringList added;
+    for (const QString& link : links) {
+        FeedChannel channel;
+        channel.setLink(link);
+        channel.setType(pluginType);
+        const QString uri = FeedTrackerSparql::instance()->addChannel(channel);
+        if (uri.isEmpty())
+            FEED_LOG(warning, "Engine") << "Feed channel insertion in tracker failed: " << link;
+        else
+            added.append(uri);
+    }
+    if (added.isEmpty())
+        return;
+    FEED_LOG(debug, "Engine") << "Successfully added: " << added;
+    FeedTaskManager::instance()->subscribe(added);
 }
 
+// Queued and running work of the channel goes before its records do.
 void Virelon::unsubscribe(const QString& uri)
 {
-    FEED_LOG(debug, "Engine") << "Channel requests not available yet, nothing done for" << uri;
+    FEED_LOG(debug, "Engine") << "UnSubscribe Called, uri :" << uri;
+    FeedTaskManager::instance()->unsubscribe(uri);
+    FeedTrackerSparql::instance()->deleteChannel(uri);
+    removeChannelError(uri);
 }
 
 void Virelon::editChannel(const QString& channelUri, const QVariantMap& properties)
 {
-    FEED_LOG(debug, "Engine") << "Channel requests not available yet, nothing done for" << channelUri << properties;
+    FEED_LOG(debug, "Engine") << "Editing Channel for " << channelUri;
+    if (!FeedTrackerSparql::instance()->editChannel(channelUri, properties)) {
+        emit editChannelStatus(channelUri, 202);
+        return;
+    }
+    emit editChannelStatus(channelUri, 0);
+    if (properties.contains(FeedTrackerSparql::LinkKey))
+        FeedTaskManager::instance()->refresh(QStringList{channelUri});
 }
+
+void Virelon::refresh(const QStringList& uriList)
+{
+    if (uriList.isEmpty()) {
+        FEED_LOG(critical, "Engine") << "Refresh called without uris. Go away !";
+        return;
+    }
+    FEED_LOG(debug, "Engine") << "uris : " << uriList;
+    FeedTaskManager::instance()->refresh(uriList);
+}
+
+void Virelon::cancelRefresh(const QStringList& uriList)
+{
+    if (uriList.isEmpty()) {
+        FEED_LOG(debug, "Engine") << "Cancel called without uris. Go away !";
+        return;
+    }
+    FEED_LOG(debug, "Engine") << "Cancel called for uris: " << uriList;
+    FeedTaskManager::instance()->cancelRefresh(uriList);
+    if (uriList.size() > 1) {
+        FEED_LOG(debug, "Engine") << "cancelling manual group refresh request";
+        emit refreshState(201);
+    }
+}
+
+void Virelon::cancelAll()
+{
+    FEED_LOG(debug, "Engine") << "Canceling all feed refresh...";
+    FeedTaskManager::instance()->cancelAll();
+    emit refreshState(201);
+}
+
+// Seam: the enclosure requests below are only logged until the scheduler downloads enclosures;
+// none of them may look as if it had been done.
 
 void Virelon::downloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
@@ -255,39 +318,212 @@ void Virelon::resumeDownloadEnclosure(const QString& channelUri, const QStringLi
                               << enclosureUriList;
 }
 
+// Status queries ----------------------------------------------------------------------------
+
 QVariantMap Virelon::channelStatus(const QStringList& channelUriList)
 {
-    FEED_LOG(debug, "Engine") << "Status queries not available yet, empty answer for" << channelUriList;
-    return QVariantMap();
+    const QStringList pending = FeedTaskManager::instance()->queuedFeeds();
+    FEED_LOG(debug, "Engine") << "List of pending feeds : " << pending;
+    return statusMap(_errors, channelUriList, pending, true);
 }
 
 QVariantMap Virelon::enclosureStatus(const QStringList& enclosureUriList)
 {
-    FEED_LOG(debug, "Engine") << "Status queries not available yet, empty answer for" << enclosureUriList;
-    return QVariantMap();
+    const QStringList pending = FeedTaskManager::instance()->queuedOptionalEnclosures();
+    FEED_LOG(debug, "Engine") << "List of pending enclosures : " << pending;
+    return statusMap(_enclosureErrors, enclosureUriList, pending, false);
 }
 
+// For the requested URIs a stored code wins over pending; asked for everything, pending wins.
+// A stored value D-Bus cannot carry is left out: it would take the whole reply down.
+QVariantMap Virelon::statusMap(QSettings* errors, const QStringList& uris, const QStringList& pending,
+                               bool asNumbers) const
+{
+    QVariantMap status;
+    const auto addStored = [&](const QString& uri, const QString& key) {
+        const QVariant value = errors->value(key, 0);
+        if (asNumbers)
+            status.insert(uri, value.toInt());
+        else if (isSendable(value))
+            status.insert(uri, value);
+        else
+            FEED_LOG(warning, "Engine") << "Not a plain value for key:" << key;
+    };
+    if (!uris.isEmpty()) {
+        for (const QString& uri : uris) {
+            if (errors->contains(escapeSettingsKey(uri)))
+                addStored(uri, escapeSettingsKey(uri));
+            else if (pending.contains(uri))
+                status.insert(uri, 1);
+        }
+        return status;
+    }
+    for (const QString& key : errors->allKeys()) {
+        const QVariant value = errors->value(key, 0);
+        if (isSendable(value))
+            status.insert(unescapeSettingsKey(key), value);
+        else
+            FEED_LOG(warning, "Engine") << "Not a plain value for key:" << key;
+    }
+    for (const QString& uri : pending)
+        status.insert(uri, 1);
+    return status;
+}
+
+// Seam: FeedCacheManager::instance() is made first once the cache manager exists.
 int Virelon::state()
 {
-    FEED_LOG(debug, "Engine") << "Device state not available yet, answering 0";
-    return 0;
+    const int state = FeedTaskManager::instance()->deviceStateManager()->deviceState();
+    FEED_LOG(debug, "Engine") << "Device state:" << state;
+    return state;
 }
 
 QVariantMap Virelon::transferDetails(const QString& transferId, const QStringList& fields)
 {
-    FEED_LOG(debug, "Engine") << "Transfer details not available yet, empty answer for" << transferId << fields;
-    return QVariantMap();
+    FEED_LOG(debug, "Engine") << "fetch transfer details for : " << transferId;
+    return FeedTaskManager::instance()->transferDetails(transferId, fields);
 }
 
+// A fetched channel -------------------------------------------------------------------------
+
+// A channel deleted while it was fetched is not written back: its refresh ends as cancelled. Its
+// error entry says 0 only once its messages are stored.
 void Virelon::feedsDownloaded(const FeedChannel& channel)
 {
-    FEED_LOG(debug, "Engine") << "Fetched-channel handling not available yet, ignored:" << channel.uri();
+    FEED_LOG(debug, "Engine") << "Saving channel and message details to tracker";
+    FeedTrackerSparql* store = FeedTrackerSparql::instance();
+    FeedChannel copy = channel;
+    localizeChannelIcon(copy);
+    if (!store->updateChannel(copy) && channelIsGone(copy.uri())) {
+        FEED_LOG(critical, "Engine") << "Channel left the store while it was fetched: " << copy.uri();
+        feedsDownloadFailed(copy.uri(), 201);
+        return;
+    }
+    QList<FeedMessage> messages = formatMessages(copy.messages());
+    copy.setMessages(messages);
+    // Seam: FeedCacheManager::instance()->updateFeedMessage(copy) picks the new messages once the
+    // cache manager exists; until then every message counts as new and the store knows its own.
+    const bool stored = messages.isEmpty() || store->addMessages(messages, copy.uri());
+    if (messages.isEmpty())
+        FEED_LOG(critical, "Engine") << "Nothing to update to tracker!!!";
+    else if (!stored)
+        FEED_LOG(critical, "Engine") << "Messages not stored, the channel's error entry is kept: " << copy.uri();
+    FeedTaskManager* scheduler = FeedTaskManager::instance();
+    scheduler->downloadEnclosure(copy.uri(), essentialEnclosuresToDownload(copy),
+                                 FeedTask::EssentialEnclosurePriority);
+    if (downloadOptional()) {
+        const QList<FeedEnclosure> optional = optionalEnclosuresToDownload(copy);
+        if (!optional.isEmpty())
+            scheduler->downloadEnclosure(copy.uri(), optional, FeedTask::OptionalEnclosurePriority);
+    }
+    if (!stored)
+        return;
+    FEED_LOG(debug, "Engine") << copy.uri() << escapeSettingsKey(copy.uri());
+    storeChannelError(copy.uri(), 0);
+}
+
+bool Virelon::channelIsGone(const QString& channelUri) const
+{
+    bool read = false;
+    const QStringList channels = FeedTrackerSparql::instance()->allChannelUrls(&read);
+    return read && !channels.contains(channelUri);
 }
 
 void Virelon::feedsDownloadFailed(const QString& channelUri, int errorCode)
 {
-    FEED_LOG(debug, "Engine") << "Fetched-channel handling not available yet, ignored:" << channelUri << errorCode;
+    FEED_LOG(debug, "Engine") << "Channel = " << channelUri << ", Error = " << errorCode;
+    if (errorCode != 201)
+        storeChannelError(channelUri, errorCode);
+    if (errorCode == 304) {
+        const QVariantMap now = {
+            {FeedTrackerSparql::LastModifiedTimeKey, QDateTime::currentDateTime().toString(Qt::ISODate)}};
+        FeedTrackerSparql::instance()->editChannel(channelUri, now);
+    }
+    emit refreshError(channelUri, errorCode);
 }
+
+void Virelon::storeChannelError(const QString& channelUri, int errorCode)
+{
+    _errors->setValue(escapeSettingsKey(channelUri), errorCode);
+}
+
+void Virelon::removeChannelError(const QString& channelUri)
+{
+    _errors->remove(escapeSettingsKey(channelUri));
+}
+
+QList<FeedMessage> Virelon::formatMessages(const QList<FeedMessage>& messages)
+{
+    FEED_LOG(debug, "Engine") << "Messages from plugin: " << messages.size();
+    for (const FeedMessage& message : messages)
+        FEED_LOG(debug, "Engine") << message;
+    return FeedFormatter().formatMessages(messages);
+}
+
+void Virelon::localizeChannelIcon(FeedChannel& channel)
+{
+    FeedEnclosure icon = channel.icon();
+    if (icon.remoteUrl().isEmpty())
+        return;
+    icon.setLocalUrl(FeedFilenameGenerator().generateFileName(icon.remoteUrl()));
+    channel.setIcon(icon);
+}
+
+FeedEnclosure Virelon::channelIconToDownload(const FeedChannel& channel)
+{
+    const FeedEnclosure icon = channel.icon();
+    if (!icon.remoteUrl().isEmpty() && !icon.localUrl().isEmpty() && !QFile::exists(icon.localUrl()))
+        return icon;
+    return FeedEnclosure();
+}
+
+QList<FeedEnclosure> Virelon::essentialEnclosuresToDownload(const FeedChannel& channel)
+{
+    FEED_LOG(debug, "Engine") << channel.link();
+    QList<FeedEnclosure> enclosures;
+    const FeedEnclosure icon = channelIconToDownload(channel);
+    if (!icon.remoteUrl().isEmpty())
+        enclosures.append(icon);
+    for (const FeedMessage& message : channel.messages()) {
+        for (const FeedEnclosure& enclosure : message.enclosures()) {
+            if (enclosure.type() == FeedEnclosure::Essential && !QFile::exists(enclosure.localUrl()))
+                enclosures.append(enclosure);
+        }
+    }
+    return enclosures;
+}
+
+// Enclosures of a group are a choice for the user, never fetched on their own.
+QList<FeedEnclosure> Virelon::optionalEnclosuresToDownload(const FeedChannel& channel)
+{
+    FEED_LOG(debug, "Engine") << channel.link();
+    QList<FeedEnclosure> enclosures;
+    for (const FeedMessage& message : channel.messages()) {
+        for (const FeedEnclosure& enclosure : message.enclosures()) {
+            if (enclosure.type() == FeedEnclosure::Optional && enclosure.groupId() == 0
+                && !QFile::exists(enclosure.localUrl()))
+                enclosures.append(enclosure);
+        }
+    }
+    return enclosures;
+}
+
+bool Virelon::downloadOptional()
+{
+    const FeedSettingsManager* settings = FeedSettingsManager::instance();
+    if (!settings->enclosureAutomatic()) {
+        FEED_LOG(critical, "Engine") << "Auto Update for Enclosure Download is not enabled!";
+        return false;
+    }
+    if (!settings->enclosureOnlyWifi())
+        return true;
+    if (FeedTaskManager::instance()->deviceStateManager()->isUsingWLAN())
+        return true;
+    FEED_LOG(critical, "Engine") << "OnWifi Download enabled, but WLAN not found !";
+    return false;
+}
+
+// Seam: the enclosure results below are only logged until the scheduler downloads enclosures.
 
 void Virelon::enclosureDownloadStarted(const FeedChannel& channel, const FeedEnclosure& enclosure)
 {

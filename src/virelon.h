@@ -26,6 +26,8 @@ public:
     QString escapeSettingsKey(const QString& uri) const;
     QString unescapeSettingsKey(const QString& key) const;
 
+    void cancelAll();
+
 signals:
     void refreshStarted(const QString& channelUri);
     void refreshCompleted(const QString& channelUri);
@@ -77,6 +79,18 @@ private:
     bool copySystemSettings();
     void initErrorStores();
     bool changeSetting(const QString& key, const QVariant& value);
+    QVariantMap statusMap(QSettings* errors, const QStringList& uris, const QStringList& pending,
+                          bool asNumbers) const;
+    void storeChannelError(const QString& channelUri, int errorCode);
+    void removeChannelError(const QString& channelUri);
+    bool channelIsGone(const QString& channelUri) const;
+
+    QList<FeedMessage> formatMessages(const QList<FeedMessage>& messages);
+    QList<FeedEnclosure> essentialEnclosuresToDownload(const FeedChannel& channel);
+    QList<FeedEnclosure> optionalEnclosuresToDownload(const FeedChannel& channel);
+    bool downloadOptional();
+    void localizeChannelIcon(FeedChannel& channel);
+    FeedEnclosure channelIconToDownload(const FeedChannel& channel);
 
     QSettings* _settings;
     QSettings* _errors;

@@ -17,6 +17,8 @@
 #include <map>
 #include <memory>
 
+class FeedXmlConverter;
+
 // The fetching plug-in: downloads feeds and turns them into channels through the XQuery
 // files, and downloads enclosures with pause and resume. Every request ends with exactly one
 // Finished or Failed signal.
@@ -52,12 +54,10 @@ private:
     int feedErrorCode(QNetworkReply::NetworkError error);
     void updateLastModifiedTime(QNetworkReply* reply);
     QString queryFileName(const QString& contentType);
-    QByteArray markerText() const;
     bool convertFeed(const QString& queryFile);
-    bool convertToChannel(const QString& commonForm);
-    bool declaresEntities() const;
+    bool convertToChannel(const FeedXmlConverter& converter);
+    QXmlQuery* preparedQuery(const QString& queryFile);
     QXmlQuery* compiledQuery(const QString& path);
-    static bool evaluate(const QXmlQuery& query, QString* commonForm);
 
     int _state = Idle;
     FeedDownloadManager _downloadManager;

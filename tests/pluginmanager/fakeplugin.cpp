@@ -1,7 +1,11 @@
 // A fetching plug-in that stages one behaviour, good or faulty, chosen by the name it is
 // started under (the test links the program under each scenario's name):
 //   good, tamsil  answers well; a channel whose link starts with "wait" runs until cancelled or
-//                 paused, and with "wait-progress" each "channel" answer is preceded by progress
+//                 paused, and with "wait-progress" each "channel" answer is preceded by progress.
+//                 By the scheme of the link: "wait-finish" finishes when cancelled, "fail-<code>"
+//                 fails with that code, "other-uri" is answered with a channel of another URI and
+//                 "with-message" with a channel holding one message
+//   stubborn      answers well and ignores SIGTERM
 //   wrongversion  reports interface version "0.2"
 //   mute          never answers anything
 //   crash         dies by a signal when asked to download
@@ -46,7 +50,10 @@ public:
 public slots:
     void downloadFeeds(const FeedChannel& channel) override
     {
-        _channel = channel;
+        _request = channel;
+        // As tamsil's, "channel" answers the last channel fetched well: a failure converts nothing.
+        if (!kind().startsWith("fail-"))
+            _channel = channel;
         _waiting = WaitingFeed;
         if (_scenario == "crash") {
             const rlimit noCore = {0, 0};
@@ -72,7 +79,7 @@ public slots:
             std::fflush(stdout);
             ::write(STDOUT_FILENO, "more\n", 5);
         }
-        if (QStringList({"good", "tamsil", "unknown", "stale", "chatty"}).contains(_scenario))
+        if (QStringList({"good", "tamsil", "unknown", "stale", "chatty", "stubborn"}).contains(_scenario))
             fetch(channel);
     }
 
@@ -91,7 +98,13 @@ public slots:
         finishEnclosure(enclosure, "resumed");
     }
 
-    void cancelDownload() override { stop(201); }
+    void cancelDownload() override
+    {
+        if (_waiting == WaitingFeed && kind() == "wait-finish")
+            finishFeed();
+        else
+            stop(201);
+    }
     void pauseDownloadEnclosure() override { stop(203); }
 
     FeedChannel channel() override
@@ -103,18 +116,38 @@ public slots:
             awaitNextRequest();
         FeedChannel answer = _channel;
         answer.setTitle(QStringLiteral("answer %1").arg(_channelCalls));
+        if (kind() == "other-uri")
+            answer.setUri(_channel.uri() + "-other");
+        if (kind() == "with-message") {
+            FeedMessage message;
+            message.setTitle(QStringLiteral("A message"));
+            message.setLink(QStringLiteral("http://127.0.0.1/message/") + _channel.link().section(':', 1));
+            QList<FeedMessage> messages{message};
+            answer.setMessages(messages);
+        }
         return answer;
     }
 
 private:
     enum Waiting { Idle, WaitingFeed, WaitingEnclosure };
 
+    QString kind() const { return _request.link().section(':', 0, 0); }
+
     void fetch(const FeedChannel& channel)
     {
         if (channel.link().startsWith("wait"))
             return;
+        if (kind().startsWith("fail-")) {
+            stop(kind().mid(5).toInt());
+            return;
+        }
         for (qint64 received = 1; received <= 3; ++received)
             emit enclosureDownloadProgress(received, 3);
+        finishFeed();
+    }
+
+    void finishFeed()
+    {
         _waiting = Idle;
         _previousJob = _application->jobSequence();
         emit downloadFeedsFinished();
@@ -186,6 +219,7 @@ private:
 
     const QString _scenario;
     FeedPluginApplication* _application = nullptr;
+    FeedChannel _request;
     FeedChannel _channel;
     Waiting _waiting = Idle;
     int _channelCalls = 0;
@@ -201,6 +235,8 @@ int main(int argc, char** argv)
         }
         return 0;
     }
+    if (scenario == "stubborn")
+        std::signal(SIGTERM, SIG_IGN);
     FakePlugin plugin(scenario);
     FeedPluginApplication application(&plugin, argc, argv);
     plugin.setApplication(&application);

@@ -1,8 +1,8 @@
 #include "feedtrackersparql.h"
 
+#include "feedenclosurefiles.h"
 #include "feedlog.h"
 
-#include <QFile>
 #include <QHash>
 #include <QSet>
 #include <qsparqlbinding.h>
@@ -246,6 +246,11 @@ FeedTrackerSparql::~FeedTrackerSparql()
     _connection->deleteLater();
 }
 
+bool FeedTrackerSparql::isValid() const
+{
+    return _connection->isValid();
+}
+
 FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, const CallSite& site,
                                                      const char* noResultWords, const char* errorWords,
                                                      FailureDetail detail, bool* reached) const
@@ -270,10 +275,12 @@ FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, 
 
 // Channel queries
 
-QStringList FeedTrackerSparql::allChannelUrls() const
+QStringList FeedTrackerSparql::allChannelUrls(bool* ok) const
 {
     const QSparqlQuery query(QStringLiteral("select ?u { ?u a mfo:FeedChannel . }"));
     const Result result = execute(query, HERE, "Query Execution Failed", "Executing query failed: returning empty list");
+    if (ok)
+        *ok = bool(result);
     QStringList uris;
     if (!result)
         return uris;
@@ -742,6 +749,22 @@ QStringList FeedTrackerSparql::deletableMessages(const QString& channelUri, int 
     return uris;
 }
 
+bool FeedTrackerSparql::isMessageStored(const QString& messageUri, bool* ok) const
+{
+    const QString node = term(nodeUrl(messageUri));
+    if (ok)
+        *ok = true;
+    // A text that makes no IRI names no node.
+    if (node.isEmpty())
+        return false;
+    const QSparqlQuery query(fill(QStringLiteral("SELECT ?u WHERE { ?u a mfo:FeedMessage . FILTER (?u = %messageUri) }"),
+                                  {{QStringLiteral("%messageUri"), node}}));
+    const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
+    if (ok)
+        *ok = bool(result);
+    return result && result->next();
+}
+
 // Deleting channels and messages
 
 void FeedTrackerSparql::deleteChannel(const QString& channelUri)
@@ -807,14 +830,14 @@ void FeedTrackerSparql::deleteChannelImageIfNotInUse(const QString& channelUri, 
     users.bindValue(QStringLiteral("image"), image);
     const Result result = execute(users, HERE, "Query Execution failed", "Query Execution Failed");
     if (result && !result->next() && !localLink.isEmpty())
-        QFile::remove(localLink);
+        FeedEnclosureFiles::remove(localLink);
 }
 
 void FeedTrackerSparql::deleteChannelImage(const QString& channelUri) const
 {
     QString localLink;
     if (channelIconFile(channelUri, &localLink, HERE) && !localLink.isEmpty())
-        QFile::remove(localLink);
+        FeedEnclosureFiles::remove(localLink);
 }
 
 bool FeedTrackerSparql::deleteMessages(const QString& channelUri)

@@ -39,7 +39,11 @@ public:
     static QString TitleKey;
     static QString LastModifiedTimeKey;
 
-    QStringList allChannelUrls() const;
+    // False when the store service could not be reached: every operation would fail.
+    bool isValid() const;
+
+    // Empty also when the query failed; *ok tells the two apart.
+    QStringList allChannelUrls(bool* ok = nullptr) const;
     QList<FeedChannel> allChannels() const;
     FeedChannel channelForUri(const QString& uri) const;
     QString channelType(const QString& uri) const;
@@ -57,6 +61,8 @@ public:
     QDateTime latestPostPublishedTime(const QString& channelUri);
     int deletableMessageCount(const QString& channelUri) const;
     QStringList deletableMessages(const QString& channelUri, int limit);
+    // Whether a message node of that URI is stored; *ok is false when the store could not tell.
+    bool isMessageStored(const QString& messageUri, bool* ok = nullptr) const;
 
     void deleteChannel(const QString& channelUri);
     void deleteAllChannels();

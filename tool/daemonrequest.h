@@ -1,0 +1,13 @@
+#ifndef DAEMONREQUEST_H
+#define DAEMONREQUEST_H
+
+#include <functional>
+
+class VirelonService;
+
+// One request to the daemon through a client object of its own, deleted when it returns; the
+// exit status tells whether the call got the daemon's reply.
+int requestDaemon(const std::function<void(VirelonService*)>& request, int line);
+#define NORVIX_REQUEST_DAEMON(request) requestDaemon(request, __LINE__)
+
+#endif
