@@ -2,6 +2,7 @@
 
 #include "feedlog.h"
 #include "feedsettingsmanager.h"
+#include "feedtaskmanager.h"
 
 #include <QMutex>
 #include <qmheartbeat.h>
@@ -110,11 +111,5 @@ void FeedUpdateManager::wakeUp(QTime time)
     }
     FEED_LOG(debug, Category) << "HEARTBEAT : Woke up, consumed";
     _waitPending = false;
-    refreshChannels();
-}
-
-// Seam: FeedTaskManager::instance()->startAutoRefresh() goes here once the scheduler exists.
-void FeedUpdateManager::refreshChannels()
-{
-    FEED_LOG(debug, Category) << "Scheduler not available yet: automatic refresh not started";
+    FeedTaskManager::instance()->startAutoRefresh();
 }

@@ -40,7 +40,6 @@ private:
     FeedUpdateManager();
 
     void waitFor(const FeedHeartbeatWindow& window);
-    void refreshChannels();
 
     static FeedUpdateManager* _single;
     static QMutex _mutex;

@@ -1,11 +1,19 @@
+#include "feeddevicestatemanager.h"
 #include "feedheartbeatwindow.h"
+#include "feednetworkmanager.h"
 #include "feedsettingsmanager.h"
+#include "feedtaskmanager.h"
+#include "feedtrackersparql.h"
 #include "feedupdatemanager.h"
 #include "korvel2control.h"
 #include "logrecorder.h"
+#include "storeendpoint.h"
+#include "testbearer.h"
 #include "testenvironment.h"
 
 #include <QSettings>
+
+#include <memory>
 
 class tst_FeedUpdateManager : public QObject
 {
@@ -21,6 +29,7 @@ private slots:
 
 private:
     QTemporaryDir _folder;
+    std::unique_ptr<StoreEndpoint> _endpoint;
 };
 
 namespace {
@@ -56,16 +65,25 @@ void run(const QString& step)
 
 } // namespace
 
+// A wake-up reaches the real scheduler, on an empty store of the test's own and the test bearer.
 void tst_FeedUpdateManager::initTestCase()
 {
     TestEnvironment::failOnConnectWarnings();
     qputenv("VIRELON_PLATFORM_CONTROL", "1");
+    TestBearer::useAlone();
+    _endpoint.reset(new StoreEndpoint(_folder.filePath(QStringLiteral("store"))));
+    QVERIFY(_endpoint->start());
 }
 
 void tst_FeedUpdateManager::cleanup()
 {
+    FeedTrackerSparql::instance()->deleteAllChannels();
+    FeedTaskManager::releaseInstance();
+    FeedDeviceStateManager::releaseInstance();
+    FeedNetworkManager::releaseInstance();
     FeedUpdateManager::releaseInstance();
     FeedSettingsManager::releaseInstance();
+    TestBearer::reset();
     control()->setHeartbeatAvailable(true);
 }
 
@@ -106,51 +124,81 @@ void tst_FeedUpdateManager::waits_data()
 {
     QTest::addColumn<QVariantMap>("stored");
     QTest::addColumn<bool>("heartbeat"); // false: opening it fails
+    QTest::addColumn<QString>("network"); // a stored channel, and how its connection goes: "", "opens", "fails"
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QStringList>("waits");
     QTest::addColumn<int>("acknowledgements");
+    QTest::addColumn<QString>("refresh"); // what the scheduler's automatic refresh logged, if it ran
 
     const QVariantMap automatic = {{QStringLiteral("Refresh/automatic"), true}};
     const QString usual = QStringLiteral("10800..11880");
-    auto withInterval = [&automatic](int minutes) {
+    const QString noChannels = QStringLiteral("No channels in tracker !");
+    const QString none;
+    auto with = [&automatic](const QString& key, const QVariant& value) {
         QVariantMap stored = automatic;
-        stored.insert(QStringLiteral("Refresh/interval"), minutes);
+        stored.insert(key, value);
         return stored;
     };
 
-    QTest::newRow("automatic off") << QVariantMap() << true << "create restart" << QStringList() << 1;
+    QTest::newRow("automatic off") << QVariantMap() << true << none << "create restart" << QStringList() << 1 << none;
     QTest::newRow("only WLAN at start, automatic off")
-        << QVariantMap{{QStringLiteral("Refresh/onlywifi"), true}} << true << "fire-none" << QStringList() << 0;
-    QTest::newRow("automatic at start") << automatic << true << "" << QStringList{usual} << 0;
-    QTest::newRow("restart while pending") << automatic << true << "restart restart" << QStringList{usual} << 0;
-    QTest::newRow("two restarts after a wake-up") << automatic << true << "fire restart restart"
-                                                  << QStringList{usual, usual} << 1;
-    QTest::newRow("wake-up slot without time") << automatic << true << "wakeUp restart" << QStringList{usual, usual}
-                                               << 1;
-    QTest::newRow("forced while pending") << automatic << true << "force" << QStringList{usual, usual} << 1;
-    QTest::newRow("first use through a setting") << QVariantMap() << true << "Refresh/automatic=true"
-                                                 << QStringList{usual, usual} << 1;
-    QTest::newRow("interval changed") << automatic << true << "Refresh/interval=61"
-                                      << QStringList{usual, "3660..4025"} << 1;
+        << QVariantMap{{QStringLiteral("Refresh/onlywifi"), true}} << true << none << "fire-none" << QStringList() << 0
+        << none;
+    QTest::newRow("automatic at start") << automatic << true << none << "" << QStringList{usual} << 0 << none;
+    QTest::newRow("restart while pending") << automatic << true << none << "restart restart" << QStringList{usual} << 0
+                                           << none;
+    QTest::newRow("wake-up, empty store: re-armed at once")
+        << automatic << true << none << "fire" << QStringList{usual, usual} << 1 << noChannels;
+    QTest::newRow("two sleeps after a wake-up") << automatic << true << none << "fire restart restart"
+                                                << QStringList{usual, usual} << 1 << noChannels;
+    QTest::newRow("wake-up slot without time") << automatic << true << none << "wakeUp" << QStringList{usual, usual}
+                                               << 1 << noChannels;
+    QTest::newRow("no connection: re-armed at once")
+        << automatic << true << "fails" << "fire" << QStringList{usual, usual} << 1
+        << "Can not create network connection, not enqueuing feed tasks";
+    QTest::newRow("only WLAN, on ethernet: re-armed at once")
+        << with(QStringLiteral("Refresh/onlywifi"), true) << true << "opens" << "fire" << QStringList{usual, usual}
+        << 1 << "No active WLAN connection found";
+    QTest::newRow("forced while pending") << automatic << true << none << "force" << QStringList{usual, usual} << 1
+                                          << none;
+    QTest::newRow("first use through a setting") << QVariantMap() << true << none << "Refresh/automatic=true"
+                                                 << QStringList{usual, usual} << 1 << none;
+    QTest::newRow("interval changed") << automatic << true << none << "Refresh/interval=61"
+                                      << QStringList{usual, "3660..4025"} << 1 << none;
     QTest::newRow("turned off, earlier wait delivered")
-        << automatic << true << "Refresh/automatic=false fire restart" << QStringList{usual} << 2;
-    QTest::newRow("open failure: the wait is still asked for") << automatic << false << "fire-none"
-                                                               << QStringList{usual} << 0;
-    QTest::newRow("993 minutes") << withInterval(993) << true << "" << QStringList{"59580..65535"} << 0;
-    QTest::newRow("1093 minutes: a leg first") << withInterval(1093) << true << "fire"
-                                               << QStringList{"65535..65535", "45..6603"} << 1;
+        << automatic << true << none << "Refresh/automatic=false fire restart" << QStringList{usual} << 2
+        << "Auto refresh disabled";
+    QTest::newRow("open failure: the wait is still asked for") << automatic << false << none << "fire-none"
+                                                               << QStringList{usual} << 0 << none;
+    QTest::newRow("993 minutes") << with(QStringLiteral("Refresh/interval"), 993) << true << none << ""
+                                 << QStringList{"59580..65535"} << 0 << none;
+    QTest::newRow("1093 minutes: a leg first")
+        << with(QStringLiteral("Refresh/interval"), 1093) << true << none << "fire"
+        << QStringList{"65535..65535", "45..6603"} << 1 << none;
     QTest::newRow("1440 minutes: pending through the legs")
-        << withInterval(1440) << true << "restart fire restart fire restart"
-        << QStringList{"65535..65535", "20865..29505", "65535..65535"} << 2;
+        << with(QStringLiteral("Refresh/interval"), 1440) << true << none << "restart fire restart fire restart"
+        << QStringList{"65535..65535", "20865..29505", "65535..65535"} << 2 << noChannels;
 }
 
 void tst_FeedUpdateManager::waits()
 {
     QFETCH(QVariantMap, stored);
     QFETCH(bool, heartbeat);
+    QFETCH(QString, network);
     QFETCH(QString, steps);
+    QFETCH(QString, refresh);
 
     control()->setHeartbeatAvailable(heartbeat);
+    if (!network.isEmpty()) {
+        FeedChannel channel;
+        channel.setLink(QStringLiteral("http://feeds.invalid/") + QLatin1String(QTest::currentDataTag()));
+        channel.setType(QStringLiteral("tamsil"));
+        QVERIFY(!FeedTrackerSparql::instance()->addChannel(channel).isEmpty());
+        QVERIFY(TestBearer::setConfiguration(QStringLiteral("eth0"), QStringLiteral("Ethernet"),
+                                             QStringLiteral("Active")));
+        TestBearer::setDefault(QStringLiteral("eth0"));
+        QVERIFY(TestBearer::setSessionOutcome(network));
+    }
     const int waitsBefore = control()->waits().size();
     const int acknowledgementsBefore = control()->acknowledgements();
     LogRecorder log;
@@ -170,6 +218,11 @@ void tst_FeedUpdateManager::waits()
     QTEST(QStringList(control()->waits().mid(waitsBefore)), "waits");
     QTEST(control()->acknowledgements() - acknowledgementsBefore, "acknowledgements");
     QCOMPARE(log.count(QtCriticalMsg, QStringLiteral("Heartbeat Open() FAILED")), heartbeat ? 0 : 1);
+    // The scheduler's own line, not the heartbeat manager's of the same words.
+    const QString schedulerLine = QStringLiteral("FeedTaskManager::startAutoRefresh()\nstartAutoRefresh\n");
+    if (!refresh.isEmpty())
+        QCOMPARE(log.count(QtDebugMsg, schedulerLine + refresh), 1);
+    QCOMPARE(log.count(QtDebugMsg, QStringLiteral("HEARTBEAT : Woke up, consumed")), refresh.isEmpty() ? 0 : 1);
 }
 
 VIRELON_TEST_MAIN(tst_FeedUpdateManager)
