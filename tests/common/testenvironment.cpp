@@ -29,6 +29,11 @@ TestEnvironment::TestEnvironment()
     };
     for (const auto& variable : variables)
         qputenv(variable[0], QFile::encodeName(path(QString::fromLatin1(variable[1]))));
+    // Whatever the host's interfaces, no bearer knows a network configuration (neither Qt's
+    // generic one nor those on the system bus): the daemon uses the host's network without a
+    // session. Tests of the network bring the test bearer.
+    qputenv("QT_EXCLUDE_GENERIC_BEARER", "1");
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") + root + "/no-system-bus"));
 }
 
 QString TestEnvironment::path(const QString& relative) const

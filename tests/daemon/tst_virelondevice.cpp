@@ -190,16 +190,9 @@ QProcessEnvironment tst_VirelonDevice::environment(bool testBearer, const QStrin
         environment.remove(QString::fromLatin1(name));
     if (!proxy.isEmpty())
         environment.insert(QStringLiteral("http_proxy"), proxy);
-    if (testBearer) {
+    // Without it, no bearer knows a configuration (see TestEnvironment).
+    if (testBearer)
         TestBearer::addTo(environment);
-    } else {
-        // Neither the generic bearer nor those of the system bus: no bearer knows a configuration.
-        QProcessEnvironment withoutTestBearer;
-        TestBearer::addTo(withoutTestBearer);
-        environment.insert(QStringLiteral("QT_EXCLUDE_GENERIC_BEARER"), QStringLiteral("1"));
-        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
-                           withoutTestBearer.value(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS")));
-    }
     return environment;
 }
 
@@ -233,7 +226,8 @@ QString tst_VirelonDevice::subscribe(const QUrl& feed)
 {
     const QString completed = QStringLiteral("refreshCompleted");
     const int before = _signals->count(completed);
-    const QDBusMessage reply = call(QStringLiteral("subscribe"), {QStringList{feed.toString()}, QStringLiteral("tamsil")});
+    const QDBusMessage reply =
+        call(QStringLiteral("subscribe"), {QStringList{feed.toString()}, QStringLiteral("tamsil")});
     if (reply.type() != QDBusMessage::ReplyMessage || !_signals->waitFor(completed, before + 1))
         return QString();
     return _signals->arguments(completed).last().value(0).toString();
