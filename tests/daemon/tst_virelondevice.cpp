@@ -5,7 +5,6 @@
 #include "testbearer.h"
 #include "testenvironment.h"
 
-#include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDir>
@@ -32,25 +31,16 @@ const QByteArray Feed = R"(<?xml version="1.0" encoding="UTF-8"?>
 </rss>
 )";
 
-QDBusMessage callObject(const QString& path, const QString& interface, const QString& method,
-                        const QVariantList& arguments)
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(Service, path, interface, method);
-    message.setArguments(arguments);
-    return QDBusConnection::sessionBus().call(message, QDBus::Block, timeout());
-}
-
 // The platform stand-in's controls inside the daemon.
 QDBusMessage platform(const QString& method, const QVariantList& arguments = QVariantList())
 {
-    return callObject(QStringLiteral("/korvel2"), QStringLiteral("com.vorlane.Virelon.Korvel2"), method, arguments);
+    return call(QStringLiteral("/korvel2"), QStringLiteral("com.vorlane.Virelon.Korvel2"), method, arguments);
 }
 
 // The test bearer inside the daemon.
 QDBusMessage bearer(const QString& method, const QVariantList& arguments = QVariantList())
 {
-    return callObject(QStringLiteral("/testbearer"), QStringLiteral("com.vorlane.Virelon.TestBearer"), method,
-                      arguments);
+    return call(QStringLiteral("/testbearer"), QStringLiteral("com.vorlane.Virelon.TestBearer"), method, arguments);
 }
 
 QStringList waits()
