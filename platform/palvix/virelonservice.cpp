@@ -21,7 +21,7 @@ VirelonService::VirelonService(QObject* parent)
     : QObject(parent)
 {
     // The daemon's signals by name, with the interface's types; the bus follows the service
-    // name, so a daemon that starts later is heard too.
+    // name, so a daemon that starts later is heard too. Without a bus there is nothing to hear.
     const char* const relays[][2] = {
         {"refreshStarted", SIGNAL(refreshStarted(QString))},
         {"refreshCompleted", SIGNAL(refreshCompleted(QString))},
@@ -34,6 +34,10 @@ VirelonService::VirelonService(QObject* parent)
         {"enclosureDownloadProgress", SIGNAL(enclosureDownloadProgress(QString,qlonglong,qlonglong,qlonglong))},
     };
     QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        _lastError = bus.lastError();
+        return;
+    }
     for (const auto& relay : relays)
         bus.connect(DaemonCall::Service, DaemonCall::Path, DaemonCall::Interface, QLatin1String(relay[0]), this,
                     relay[1]);

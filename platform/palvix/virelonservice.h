@@ -12,7 +12,8 @@
 
 // The daemon's requests over D-Bus, one method call each, and its signals re-emitted under the
 // same names while an event loop runs. Every call waits for the daemon's reply; lastError()
-// tells whether the last one failed, and a failed call's result is a default value.
+// tells whether the last one failed, and a failed call's result is a default value. Before the
+// first call it tells whether the session bus was reached, so whether any signal can come.
 class VirelonService : public QObject
 {
     Q_OBJECT
