@@ -47,9 +47,9 @@ int handleSignalOperations()
     FeedSignalCatcher catcher;
     const std::unique_ptr<Palvix> client(Palvix::instance());
     VirelonService* engine = client->engine();
+    connectAll(engine, &catcher);
     if (engine->lastError().isValid())
         return NORVIX_DAEMON_CALL_STATUS(engine->lastError());
-    connectAll(engine, &catcher);
     QCoreApplication::exec();
     return Done;
 }
