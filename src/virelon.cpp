@@ -1,5 +1,6 @@
 #include "virelon.h"
 
+#include "feedcachemanager.h"
 #include "feeddevicestatemanager.h"
 #include "feedfilenamegenerator.h"
 #include "feedformatter.h"
@@ -7,6 +8,7 @@
 #include "feedsettingsmanager.h"
 #include "feedtaskmanager.h"
 #include "feedtrackersparql.h"
+#include "feedupdatemanager.h"
 #include "virelonadaptor.h"
 #include "virelonpaths.h"
 
@@ -16,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QSettings>
 
 #include <algorithm>
@@ -59,6 +62,12 @@ bool isSendable(const QVariant& value)
         return std::all_of(map.cbegin(), map.cend(), isSendable);
     }
     return value.isValid() && QDBusMetaType::typeToSignature(value.userType());
+}
+
+bool sameMessage(const FeedMessage& one, const FeedMessage& other)
+{
+    return one.link() == other.link() && one.title() == other.title() && one.description() == other.description()
+        && one.publishedDate() == other.publishedDate();
 }
 
 } // namespace
@@ -159,7 +168,9 @@ void Virelon::setConf(const QVariantMap& settings)
             continue;
         }
         if (changeSetting(it.key(), it.value())) {
-            _settings->setValue(it.key(), it.value());
+            // What is in use is stored: a clamped interval, a flag read from its text.
+            const QVariant held = FeedSettingsManager::instance()->value(it.key());
+            _settings->setValue(it.key(), held.isValid() ? held : it.value());
             stored = true;
         }
     }
@@ -183,16 +194,14 @@ QVariantMap Virelon::conf()
     return settings;
 }
 
-// Seam: "Cache" keys go to FeedCacheManager::instance()->changeCacheSetting() once it exists.
 bool Virelon::changeSetting(const QString& key, const QVariant& value)
 {
     FEED_LOG(debug, "Engine") << key << value;
     if (key.contains(QLatin1String("Refresh")))
         return FeedSettingsManager::instance()->changeRefreshSetting(key, value);
     if (key.contains(QLatin1String("Cache"))) {
-        FEED_LOG(debug, "Engine") << "Cache manager not available yet, not changed:" << key;
-        FEED_LOG(warning, "Engine") << "Cache settings are not changed";
-        return false;
+        FeedCacheManager* cache = FeedCacheManager::instance();
+        return cache && cache->changeCacheSetting(key, value);
     }
     if (key.contains(QLatin1String("Enclosure")))
         return FeedSettingsManager::instance()->changeEnclosureSetting(key, value);
@@ -370,9 +379,10 @@ QVariantMap Virelon::statusMap(QSettings* errors, const QStringList& uris, const
     return status;
 }
 
-// Seam: FeedCacheManager::instance() is made first once the cache manager exists.
+// The first state request makes the cache manager, which clears the store's orphans.
 int Virelon::state()
 {
+    FeedCacheManager::instance();
     const int state = FeedTaskManager::instance()->deviceStateManager()->deviceState();
     FEED_LOG(debug, "Engine") << "Device state:" << state;
     return state;
@@ -401,18 +411,22 @@ void Virelon::feedsDownloaded(const FeedChannel& channel)
     }
     QList<FeedMessage> messages = formatMessages(copy.messages());
     copy.setMessages(messages);
-    // Seam: FeedCacheManager::instance()->updateFeedMessage(copy) picks the new messages once the
-    // cache manager exists; until then every message counts as new and the store knows its own.
-    const bool stored = messages.isEmpty() || store->addMessages(messages, copy.uri());
-    if (messages.isEmpty())
+    FeedCacheManager* cache = FeedCacheManager::instance();
+    bool picked = false;
+    const QList<FeedMessage> fresh = cache ? cache->updateFeedMessage(copy, &picked) : QList<FeedMessage>();
+    const bool stored = picked && (fresh.isEmpty() || store->addMessages(fresh, copy.uri()));
+    if (picked && fresh.isEmpty())
         FEED_LOG(critical, "Engine") << "Nothing to update to tracker!!!";
     else if (!stored)
         FEED_LOG(critical, "Engine") << "Messages not stored, the channel's error entry is kept: " << copy.uri();
+    QList<FeedMessage> heldMessages = messagesHeldByStore(copy, fresh, stored);
+    FeedChannel held = copy;
+    held.setMessages(heldMessages);
     FeedTaskManager* scheduler = FeedTaskManager::instance();
-    scheduler->downloadEnclosure(copy.uri(), essentialEnclosuresToDownload(copy),
+    scheduler->downloadEnclosure(copy.uri(), essentialEnclosuresToDownload(held),
                                  FeedTask::EssentialEnclosurePriority);
     if (downloadOptional()) {
-        const QList<FeedEnclosure> optional = optionalEnclosuresToDownload(copy);
+        const QList<FeedEnclosure> optional = optionalEnclosuresToDownload(held);
         if (!optional.isEmpty())
             scheduler->downloadEnclosure(copy.uri(), optional, FeedTask::OptionalEnclosurePriority);
     }
@@ -420,6 +434,28 @@ void Virelon::feedsDownloaded(const FeedChannel& channel)
         return;
     FEED_LOG(debug, "Engine") << copy.uri() << escapeSettingsKey(copy.uri());
     storeChannelError(copy.uri(), 0);
+}
+
+// Enclosures are fetched only for messages the store holds: the file of any other would have
+// no record, and nothing would ever remove it. A linked message is held when the store lists
+// its link; a link-less one only as one of the new messages just stored.
+QList<FeedMessage> Virelon::messagesHeldByStore(const FeedChannel& channel, const QList<FeedMessage>& added,
+                                                bool addedStored) const
+{
+    bool read = false;
+    const QStringList links = FeedTrackerSparql::instance()->messageLinksOfChannel(channel.uri(), &read);
+    const QSet<QString> stored(links.cbegin(), links.cend());
+    QList<FeedMessage> held;
+    int next = 0;
+    for (const FeedMessage& message : channel.messages()) {
+        // The new messages are the channel's own, picked in order.
+        const bool isAdded = next < added.size() && sameMessage(added.at(next), message);
+        if (isAdded)
+            ++next;
+        if (message.link().isEmpty() ? isAdded && addedStored : read && stored.contains(message.link()))
+            held.append(message);
+    }
+    return held;
 }
 
 bool Virelon::channelIsGone(const QString& channelUri) const
@@ -550,8 +586,8 @@ void Virelon::enclosureDownloadProgress(const FeedEnclosure& enclosure, qlonglon
                               << bytesReceived << timeRemaining;
 }
 
-// Seam: FeedUpdateManager::instance()->restartTimer() goes here once the heartbeat manager exists.
+// The queue ran empty: the next automatic refresh is waited for, unless a wait is pending.
 void Virelon::hibernate()
 {
-    FEED_LOG(debug, "Engine") << "Heartbeat manager not available yet: refresh wait not re-armed";
+    FeedUpdateManager::instance()->restartTimer();
 }

@@ -86,6 +86,8 @@ private:
     bool channelIsGone(const QString& channelUri) const;
 
     QList<FeedMessage> formatMessages(const QList<FeedMessage>& messages);
+    QList<FeedMessage> messagesHeldByStore(const FeedChannel& channel, const QList<FeedMessage>& added,
+                                           bool addedStored) const;
     QList<FeedEnclosure> essentialEnclosuresToDownload(const FeedChannel& channel);
     QList<FeedEnclosure> optionalEnclosuresToDownload(const FeedChannel& channel);
     bool downloadOptional();

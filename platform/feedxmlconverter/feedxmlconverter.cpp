@@ -1,5 +1,9 @@
 #include "feedxmlconverter.h"
 
+#include "feedlog.h"
+#include "htmltext.h"
+#include "htmlurl.h"
+
 #include <QHash>
 #include <QRegularExpression>
 #include <QTextCodec>
@@ -35,49 +39,6 @@ QString sourceNamespace(const FeedXmlAttributes& attributes)
 bool isMedia(const QString& namespaceUri)
 {
     return namespaceUri == MediaNamespace || namespaceUri == MediaNamespaceWithoutSlash;
-}
-
-QString entity(const QString& name)
-{
-    static const QHash<QString, QString> named = {
-        {QStringLiteral("amp"), QStringLiteral("&")},        {QStringLiteral("lt"), QStringLiteral("<")},
-        {QStringLiteral("gt"), QStringLiteral(">")},         {QStringLiteral("quot"), QStringLiteral("\"")},
-        {QStringLiteral("apos"), QStringLiteral("'")},       {QStringLiteral("nbsp"), QString(QChar(0xa0))},
-        {QStringLiteral("ndash"), QString(QChar(0x2013))},   {QStringLiteral("mdash"), QString(QChar(0x2014))},
-        {QStringLiteral("lsquo"), QString(QChar(0x2018))},   {QStringLiteral("rsquo"), QString(QChar(0x2019))},
-        {QStringLiteral("ldquo"), QString(QChar(0x201c))},   {QStringLiteral("rdquo"), QString(QChar(0x201d))},
-        {QStringLiteral("hellip"), QString(QChar(0x2026))},  {QStringLiteral("copy"), QString(QChar(0xa9))},
-        {QStringLiteral("reg"), QString(QChar(0xae))},       {QStringLiteral("trade"), QString(QChar(0x2122))},
-    };
-    if (!name.startsWith(QLatin1Char('#')))
-        return named.value(name);
-    bool ok = false;
-    const uint code = name.startsWith(QLatin1String("#x"), Qt::CaseInsensitive) ? name.mid(2).toUInt(&ok, 16)
-                                                                               : name.mid(1).toUInt(&ok, 10);
-    if (!ok || code == 0 || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
-        return QString();
-    return QString::fromUcs4(&code, 1);
-}
-
-// An html title as the plain text it shows: tags dropped, entities read, white space folded.
-// An entity this does not know stays as written.
-QString plainText(const QString& html)
-{
-    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
-    static const QRegularExpression reference(QStringLiteral("&(#[0-9]+|#[xX][0-9a-fA-F]+|[A-Za-z][A-Za-z0-9]*);"));
-    const QString text = QString(html).remove(tag);
-    QString plain;
-    int from = 0;
-    QRegularExpressionMatchIterator matches = reference.globalMatch(text);
-    while (matches.hasNext()) {
-        const QRegularExpressionMatch match = matches.next();
-        const QString character = entity(match.captured(1));
-        plain += text.midRef(from, match.capturedStart() - from);
-        plain += character.isEmpty() ? match.captured() : character;
-        from = match.capturedEnd();
-    }
-    plain += text.midRef(from);
-    return plain.simplified();
 }
 
 // Text as it stands in markup; attribute values also keep their line breaks and tabs.
@@ -123,6 +84,17 @@ bool hasScheme(const QString& link)
             return false;
     }
     return false;
+}
+
+// A message link is opened in a browser: anything but a web page (a script, inline data, a
+// local file) is left out.
+QString webLink(const QString& link)
+{
+    const QString scheme = HtmlUrl::scheme(HtmlUrl::normalised(link));
+    if (scheme.isEmpty() || scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        return link;
+    FEED_LOG(debug, "Tamsil") << "Message link left out, not a web address:" << link;
+    return QString();
 }
 
 // An absolute link stays as the feed wrote it; a relative one is resolved when the base is absolute.
@@ -468,7 +440,7 @@ QString FeedXmlConverter::capturedText() const
     const bool html = _capture.type == QLatin1String("html");
     switch (_capture.reading) {
     case Reading::Title:
-        return html ? plainText(text) : text.trimmed();
+        return html ? HtmlText::toPlainText(text) : text.trimmed();
     case Reading::Rich:
         return _capture.type == QLatin1String("text") ? text.toHtmlEscaped() : text;
     case Reading::Trimmed:
@@ -534,9 +506,9 @@ void FeedXmlConverter::finishItem()
     const QString chosenLink = _item.link();
     const QString guid = _item.guid();
     if (!chosenLink.isEmpty())
-        message.setLink(resolved(base, chosenLink));
+        message.setLink(webLink(resolved(base, chosenLink)));
     else if (!QUrl(guid).isRelative())
-        message.setLink(guid);
+        message.setLink(webLink(guid));
     message.setDescription(_item.description());
     message.setSummary(_item.summary());
     message.setPublishedDate(_item.published());

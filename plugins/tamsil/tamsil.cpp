@@ -27,11 +27,19 @@ qint64 maximumFeedSize()
     return ok && value > 0 ? value : Tamsil::DefaultMaximumFeedSize;
 }
 
+int feedTimeout()
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue("VIRELON_TAMSIL_FEED_TIMEOUT_MS", &ok);
+    return ok && value > 0 ? value : Tamsil::DefaultFeedTimeout;
+}
+
 } // namespace
 
 Tamsil::Tamsil()
     : FeedPluginInterface(nullptr)
     , _maximumFeedSize(maximumFeedSize())
+    , _feedTimeout(feedTimeout())
 {
     connect(&_downloadManager, SIGNAL(finished(QNetworkReply*)), this,
             SLOT(downloadFinished(QNetworkReply*)));
@@ -59,6 +67,7 @@ void Tamsil::downloadFeeds(const FeedChannel& channel)
     _downloadManager.setAcceptHeader(FeedAccept);
     _downloadManager.setRawHeader("If-Modified-Since", channel.lastModifiedTime().toLatin1());
     _downloadManager.setMaximumSize(_maximumFeedSize);
+    _downloadManager.setDeadline(_feedTimeout);
     _downloadManager.start(url, &_feedBuffer);
 }
 

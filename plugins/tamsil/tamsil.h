@@ -29,6 +29,8 @@ class Tamsil : public FeedPluginInterface
 public:
     // Feed bodies are held whole in memory; larger ones fail.
     static constexpr qint64 DefaultMaximumFeedSize = 64 * 1024 * 1024;
+    // A feed that has not come whole in this long fails with 401, however it trickles.
+    static constexpr int DefaultFeedTimeout = 120000;
 
     Tamsil();
 
@@ -69,6 +71,7 @@ private:
     // Where the feed came from after redirects: the base of its relative links.
     QUrl _feedUrl;
     qint64 _maximumFeedSize;
+    int _feedTimeout;
     // Compiled once per query file; each feed is bound to the same input device anew.
     QBuffer _queryInput;
     // Never copied: a copy of a query keeps reading the first feed bound to it.

@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <functional>
 #include <memory>
 #include <qsparqlconnection.h>
 #include <qsparqlquery.h>
@@ -158,6 +159,18 @@ void tst_StoreFailures::refusedLookupFailsTheWrite()
     bool ok = true;
     QVERIFY(!store()->isMessageStored(_channel, &ok));
     QVERIFY(!ok);
+    const QList<std::function<void(bool*)>> reads = {
+        [this](bool* ok) { store()->messageLinksOfChannel(_channel, ok); },
+        [this](bool* ok) { store()->messageTextsOfChannel(_channel, ok); },
+        [this](bool* ok) { store()->latestPostPublishedTime(_channel, ok); },
+        [this](bool* ok) { store()->deletableMessageCount(_channel, ok); },
+        [this](bool* ok) { store()->deletableMessages(_channel, 5, ok); },
+    };
+    for (const auto& read : reads) {
+        ok = true;
+        read(&ok);
+        QVERIFY(!ok);
+    }
 }
 
 VIRELON_TEST_MAIN(tst_StoreFailures)

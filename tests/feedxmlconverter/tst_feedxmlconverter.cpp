@@ -19,6 +19,8 @@ private slots:
     void choices_data();
     void choices();
     void ownEnclosuresFirst();
+    void messageLinks_data();
+    void messageLinks();
 };
 
 void tst_FeedXmlConverter::dates_data()
@@ -158,7 +160,15 @@ void tst_FeedXmlConverter::textKinds_data()
         << "<title type='html'> &lt;b&gt;Bold&lt;/b&gt;\n &amp;amp; &amp;#x2014; &amp;nbsp;x&amp;unknown; </title>"
         << QString::fromUtf8("Bold & \u2014 x&unknown;") << "";
     QTest::newRow("html title, bad character reference") << "<title type='html'>a &amp;#0; &amp;#xd800; b</title>"
-                                                         << "a &#0; &#xd800; b" << "";
+                                                         << QString::fromUtf8("a \uFFFD \uFFFD b") << "";
+    // Regression: the first ">" ended the tag, and the rest of the attribute showed as title.
+    QTest::newRow("html title, bracket inside an attribute value")
+        << "<title type='html'>&lt;a title=\"x&gt;y\" href='/p'&gt;Link&lt;/a&gt; text</title>" << "Link text" << "";
+    QTest::newRow("html title, bracket inside an unquoted value, a script, a comment")
+        << "<title type='html'>&lt;img alt=a&gt;b&gt;c&lt;script&gt;x('&lt;b&gt;')&lt;/script&gt;d&lt;!-- &lt;i&gt; --&gt;e</title>"
+        << "b>cde" << "";
+    QTest::newRow("html title, stray brackets stay") << "<title type='html'>a &amp;lt; b &lt; c &lt;d</title>"
+                                                     << "a < b < c <d" << "";
     QTest::newRow("base64 text is decoded, then escaped")
         << "<description type='text' encoding='base64'>MSA8IDIg\n4oCTIDM=</description>" << ""
         << QString::fromUtf8("1 &lt; 2 \u2013 3");
@@ -261,6 +271,34 @@ void tst_FeedXmlConverter::ownEnclosuresFirst()
     QCOMPARE(enclosures.at(0).length(), 3u);
     QCOMPARE(enclosures.at(1).remoteUrl(), QStringLiteral("http://x.test/media"));
     QCOMPARE(enclosures.at(1).length(), 2u);
+}
+
+void tst_FeedXmlConverter::messageLinks_data()
+{
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("link");
+    QTest::newRow("http") << "<link>http://x.test/a</link>" << "http://x.test/a";
+    QTest::newRow("https, upper case") << "<link>HTTPS://x.test/a</link>" << "HTTPS://x.test/a";
+    QTest::newRow("relative, resolved") << "<base>http://x.test/feed/</base><link>post.html</link>"
+                                        << "http://x.test/feed/post.html";
+    QTest::newRow("script") << "<link>javascript:alert(1)</link>" << "";
+    QTest::newRow("script split by a tab") << "<link>java&#9;script:alert(1)</link>" << "";
+    QTest::newRow("visual basic") << "<link>VBScript:msgbox(1)</link>" << "";
+    QTest::newRow("inline page") << "<link>data:text/html,&lt;script&gt;alert(1)&lt;/script&gt;</link>" << "";
+    QTest::newRow("local file") << "<link>file:///etc/passwd</link>" << "";
+    QTest::newRow("hostile base") << "<base>javascript:alert(1)//</base><link>x</link>" << "";
+    QTest::newRow("guid as link") << "<guid>javascript:alert(1)</guid>" << "";
+}
+
+// A link that a client opens in a browser is a web page or nothing.
+void tst_FeedXmlConverter::messageLinks()
+{
+    QFETCH(QString, item);
+    QFETCH(QString, link);
+    FeedXmlConverter converter;
+    converter.setSourceFeed(QStringLiteral("<channel><item>%1</item></channel>").arg(item));
+    QVERIFY2(converter.isValid(), qPrintable(converter.errorString()));
+    QCOMPARE(converter.channel().messages().value(0).link(), link);
 }
 
 VIRELON_TEST_MAIN(tst_FeedXmlConverter)

@@ -206,6 +206,14 @@ QString enclosureDeleteText(const QString& node)
                 {{QStringLiteral("%enclosureUri"), node}});
 }
 
+// Whether a read got its answer, for callers that must not take a failure for "nothing".
+template <typename Result>
+void answered(const Result& result, bool* ok)
+{
+    if (ok)
+        *ok = bool(result);
+}
+
 } // namespace
 
 void FeedTrackerSparql::ResultRelease::operator()(QSparqlResult* result) const
@@ -686,20 +694,37 @@ QStringList FeedTrackerSparql::allMessageUrls(const QString& channelUri) const
     return uris;
 }
 
-QStringList FeedTrackerSparql::messageLinksOfChannel(const QString& channelUri) const
+QStringList FeedTrackerSparql::messageLinksOfChannel(const QString& channelUri, bool* ok) const
 {
     QSparqlQuery query(QStringLiteral("SELECT ?links WHERE {?u a mfo:FeedMessage. ?u nie:isLogicalPartOf ?:channelUri.  "
                                       "OPTIONAL {?u nie:links ?links .} }"));
     query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
     const Result result =
         execute(query, HERE, "Query Execution failed", "Executing query failed: returning empty list ");
+    answered(result, ok);
     QStringList links;
     while (result && result->next())
         links.append(linkText(result->value(0)));
     return links;
 }
 
-QDateTime FeedTrackerSparql::latestPostPublishedTime(const QString& channelUri)
+QList<QPair<QString, QString>> FeedTrackerSparql::messageTextsOfChannel(const QString& channelUri, bool* ok) const
+{
+    // Optional, so that every stored message gives a row: a message without them is still one.
+    QSparqlQuery query(QStringLiteral("SELECT ?title ?description WHERE {?u a mfo:FeedMessage; nie:isLogicalPartOf "
+                                      "?:channelUri . OPTIONAL {?u nie:title ?title .} OPTIONAL {?u nie:description "
+                                      "?description .} }"));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    const Result result =
+        execute(query, HERE, "Query Execution failed", "Executing query failed: returning empty list ");
+    answered(result, ok);
+    QList<QPair<QString, QString>> texts;
+    while (result && result->next())
+        texts.append({result->value(0).toString(), result->value(1).toString()});
+    return texts;
+}
+
+QDateTime FeedTrackerSparql::latestPostPublishedTime(const QString& channelUri, bool* ok)
 {
     QSparqlQuery query(QStringLiteral("SELECT ?pubDate WHERE {?u a mfo:FeedMessage. ?u nie:isLogicalPartOf "
                                       "?:channelUri.  OPTIONAL {?u nie:contentCreated ?pubDate .} }ORDER BY "
@@ -707,12 +732,13 @@ QDateTime FeedTrackerSparql::latestPostPublishedTime(const QString& channelUri)
     query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
     const Result result =
         execute(query, HERE, "Query Execution failed", "Executing query failed: returning empty enclosure");
+    answered(result, ok);
     if (!result || !result->next())
         return QDateTime();
     return localTime(result->value(0));
 }
 
-int FeedTrackerSparql::deletableMessageCount(const QString& channelUri) const
+int FeedTrackerSparql::deletableMessageCount(const QString& channelUri, bool* ok) const
 {
     QSparqlQuery query(QStringLiteral("SELECT COUNT(?u) WHERE {?u a mfo:FeedMessage. ?u nie:isLogicalPartOf "
                                       "?:channelUri.  OPTIONAL {?u nao:hasTag ?tag . FILTER((?tag = "
@@ -720,6 +746,7 @@ int FeedTrackerSparql::deletableMessageCount(const QString& channelUri) const
     query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
     const Result result =
         execute(query, HERE, "Query Execution Failed", "Executing query failed: returning empty enclosure");
+    answered(result, ok);
     if (!result || !result->next())
         return 0;
     const int count = result->value(0).toInt();
@@ -727,8 +754,10 @@ int FeedTrackerSparql::deletableMessageCount(const QString& channelUri) const
     return count;
 }
 
-QStringList FeedTrackerSparql::deletableMessages(const QString& channelUri, int limit)
+QStringList FeedTrackerSparql::deletableMessages(const QString& channelUri, int limit, bool* ok)
 {
+    if (ok)
+        *ok = true;
     // The store refuses a negative LIMIT; nothing is asked for anyway.
     if (limit < 0) {
         FEED_LOG(warning, "Tracker") << "Negative limit, no deletable messages:" << limit;
@@ -743,6 +772,7 @@ QStringList FeedTrackerSparql::deletableMessages(const QString& channelUri, int 
     query.bindValue(QStringLiteral("limit"), limit);
     const Result result =
         execute(query, HERE, "Query Execution failed", "Executing query failed: returning empty enclosure");
+    answered(result, ok);
     QStringList uris;
     while (result && result->next())
         uris.append(result->value(0).toString());

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -57,10 +58,14 @@ public:
 
     QList<FeedMessage> messagesForChannel(const QString& channelUri) const;
     QStringList allMessageUrls(const QString& channelUri) const;
-    QStringList messageLinksOfChannel(const QString& channelUri) const;
-    QDateTime latestPostPublishedTime(const QString& channelUri);
-    int deletableMessageCount(const QString& channelUri) const;
-    QStringList deletableMessages(const QString& channelUri, int limit);
+    // The reads below set *ok to false when the store could not answer, which their empty
+    // answers alone do not tell apart from a channel without messages.
+    QStringList messageLinksOfChannel(const QString& channelUri, bool* ok = nullptr) const;
+    // The title and description of each stored message of the channel, as stored.
+    QList<QPair<QString, QString>> messageTextsOfChannel(const QString& channelUri, bool* ok = nullptr) const;
+    QDateTime latestPostPublishedTime(const QString& channelUri, bool* ok = nullptr);
+    int deletableMessageCount(const QString& channelUri, bool* ok = nullptr) const;
+    QStringList deletableMessages(const QString& channelUri, int limit, bool* ok = nullptr);
     // Whether a message node of that URI is stored; *ok is false when the store could not tell.
     bool isMessageStored(const QString& messageUri, bool* ok = nullptr) const;
 
