@@ -47,13 +47,13 @@ void VirelonService::relay(const QString& member, const QString& signature, cons
         {"enclosureDownloadError", "asix", "enclosureDownloadError(QStringList,int,qlonglong)"},
         {"enclosureDownloadProgress", "sxxx", "enclosureDownloadProgress(QString,qlonglong,qlonglong,qlonglong)"},
     };
-    for (const auto& relay : relays) {
-        if (member != QLatin1String(relay[0]) || signature != QLatin1String(relay[1]))
+    for (const auto& entry : relays) {
+        if (member != QLatin1String(entry[0]) || signature != QLatin1String(entry[1]))
             continue;
         QGenericArgument values[4];
         for (int i = 0; i < arguments.size(); ++i)
             values[i] = QGenericArgument(arguments.at(i).typeName(), arguments.at(i).constData());
-        metaObject()->method(metaObject()->indexOfSignal(relay[2]))
+        metaObject()->method(metaObject()->indexOfSignal(entry[2]))
             .invoke(this, Qt::DirectConnection, values[0], values[1], values[2], values[3]);
         return;
     }
