@@ -10,6 +10,7 @@
 #include "feedqueuemanager.h"
 #include "feedsettingsmanager.h"
 #include "feedtrackersparql.h"
+#include "feedupdatemanager.h"
 #include "virelon.h"
 #include "virelonpaths.h"
 
@@ -306,11 +307,9 @@ void FeedTaskManager::startAutoRefresh()
     autoRefresh(channels);
 }
 
-// Seam, shared with the service's hibernate(): FeedUpdateManager::instance()->restartTimer()
-// once the heartbeat manager exists.
 void FeedTaskManager::rearmHeartbeat()
 {
-    FEED_LOG(debug, "Engine") << "Heartbeat manager not available yet: refresh wait not re-armed";
+    FeedUpdateManager::instance()->restartTimer();
 }
 
 void FeedTaskManager::cancel(const QString& channelUri)

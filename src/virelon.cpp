@@ -9,6 +9,7 @@
 #include "feedsettingsmanager.h"
 #include "feedtaskmanager.h"
 #include "feedtrackersparql.h"
+#include "feedupdatemanager.h"
 #include "virelonadaptor.h"
 #include "virelonpaths.h"
 
@@ -650,8 +651,8 @@ bool Virelon::hasUri(const FeedEnclosure& enclosure)
     return false;
 }
 
-// Seam: FeedUpdateManager::instance()->restartTimer() goes here once the heartbeat manager exists.
+// The queue ran empty: the next automatic refresh is waited for, unless a wait is pending.
 void Virelon::hibernate()
 {
-    FEED_LOG(debug, "Engine") << "Heartbeat manager not available yet: refresh wait not re-armed";
+    FeedUpdateManager::instance()->restartTimer();
 }

@@ -146,7 +146,9 @@ void FeedDownloadManager::request(const QUrl& url, QIODevice* device, qint64 off
     _bodyBegun = false;
     _decoder.start(QByteArray());
     _storeFailure = Failure();
-    _reply = _network.get(request);
+    if (!_network)
+        _network = new QNetworkAccessManager(this);
+    _reply = _network->get(request);
     _reply->setReadBufferSize(ReadBufferSize);
     connect(_reply, &QNetworkReply::metaDataChanged, this, &FeedDownloadManager::handleMetaData);
     connect(_reply, &QNetworkReply::readyRead, this, &FeedDownloadManager::handleData);
