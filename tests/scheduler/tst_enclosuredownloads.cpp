@@ -24,7 +24,8 @@ namespace {
 // 1), "resume A E1" (the one-enclosure form), "cancel A E1", "pause A E1" (the one-enclosure cancel
 // forms), "listCancel A E1", "cacheCancel E1 E2", "pauseScheduler", "resumeScheduler",
 // "pauseEnclosures", "resumeEnclosures", "userPause", "fetch B" (a feed that runs until
-// "cancelChannel B"), "stray" (results no download asked for).
+// "cancelChannel B"), "stray" (results no download asked for), "answered" (what the plug-in
+// said so far has been heard).
 //
 // Events are the scheduler's signals: "started E1", "downloaded E1", "failed E1 402" ("?" for an
 // empty channel URI), "completed A", "state 2", "error E1 400", and of feeds "fetched B",
@@ -131,7 +132,7 @@ void tst_EnclosureDownloads::init()
     for (const char* name : {"A", "B"}) {
         FeedChannel channel;
         channel.setType(QStringLiteral("good"));
-        channel.setLink(QStringLiteral("%1:%2").arg(name == QLatin1String("B") ? "wait" : "ok").arg(_row));
+        channel.setLink(QStringLiteral("%1:%2-%3").arg(name == QLatin1String("B") ? "wait" : "ok").arg(_row).arg(name));
         const QString uri = FeedTrackerSparql::instance()->addChannel(channel);
         QVERIFY(!uri.isEmpty());
         _channels.insert(name, uri);
@@ -260,7 +261,11 @@ void tst_EnclosureDownloads::act(const QString& action)
         _scheduler->refresh({channel});
     else if (verb == "cancelChannel")
         _scheduler->cancel(channel);
-    else if (verb == "stray") {
+    else if (verb == "answered") {
+        // The plug-in answers requests in order: whatever it said before this one is now heard.
+        _plugins->isBusy();
+        QCoreApplication::processEvents();
+    } else if (verb == "stray") {
         emit _plugins->downloadEnclosureFinished(QVariantMap());
         emit _plugins->downloadEnclosureFailed(203);
     } else
@@ -332,7 +337,7 @@ void tst_EnclosureDownloads::downloads_data()
 
     // Fault guarded: results and pauses meant for an enclosure ended or stopped a feed fetch.
     QTest::newRow("a feed fetch is no enclosure download")
-        << "" << QStringList{"fetch B", "stray", "pauseEnclosures", "resumeEnclosures", "cancelChannel B"}
+        << "" << QStringList{"fetch B", "stray", "pauseEnclosures", "resumeEnclosures", "answered", "cancelChannel B"}
         << QStringList{"fetched B", "failed B 201"} << QStringList{};
 
     // Fault guarded: how a stopped download ended was decided by the flags when the plug-in
