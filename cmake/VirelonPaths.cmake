@@ -2,7 +2,7 @@
 set(VIRELON_CONFIG_DIR "/etc/xdg/virelon" CACHE PATH "System-wide configuration (logger.conf, launch.conf, settings.conf)")
 set(VIRELON_PLUGIN_DIR "/usr/lib/virelon/plugins" CACHE PATH "Fetching plug-in programs")
 set(VIRELON_TAMSIL_DATA_DIR "/usr/share/virelon/plugins/tamsil" CACHE PATH "XQuery files of tamsil")
-set(VIRELON_COMM_DIR "/tmp" CACHE PATH "Directory of the plug-in communication files")
+set(VIRELON_COMM_DIR "/tmp" CACHE PATH "Directory of the plug-in communication files when XDG_RUNTIME_DIR is not set")
 set(VIRELON_ENCLOSURE_SUBDIR "/MyDocs/.feed/enclosures" CACHE STRING "Enclosure directory below the home directory")
 set(VIRELON_STORE_SUBDIR "/virelon/store" CACHE STRING "Store database directory below the user's data directory")
 set(VIRELON_STORE_SERVICE "com.vorlane.Virelon.Store" CACHE STRING "D-Bus name of the store endpoint")

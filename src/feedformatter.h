@@ -3,18 +3,18 @@
 
 #include "feedenclosure.h"
 #include "feedmessage.h"
+#include "htmltag.h"
 
 #include <QHash>
 #include <QList>
-#include <QMap>
-#include <QPair>
 #include <QSet>
 #include <QUrl>
+#include <QVarLengthArray>
 
 // Rewrites the messages of a freshly fetched channel before they are compared with the
-// stored ones: descriptions are untrusted HTML, made safe to store and show (scripts,
-// styles, event handlers and script targets go, every word of the text stays), their
-// images made local, their links absolute and their image sizes unit-less.
+// stored ones: descriptions are untrusted HTML, made safe to store and show (see
+// FeedMarkupCleaner; every word of the text stays), their images made local, their links
+// absolute and their image sizes unit-less. Every step takes time in proportion to the text.
 // Built on the stack for one list of messages.
 class FeedFormatter
 {
@@ -37,20 +37,39 @@ public:
     bool stripPxFromAttributes(QString& value, int position);
 
 private:
+    enum Rewrite { Images = 1, Links = 2, Dimensions = 4 };
+    struct Edit
+    {
+        const HtmlTag::Attribute* attribute;
+        QString value;
+    };
+    using Edits = QVarLengthArray<Edit, 3>;
+    // What image localisation gathers over one description.
+    struct ImageWork
+    {
+        QUrl base;
+        QList<FeedEnclosure> newImages;
+        QSet<QString> enclosed; // remote URLs of the enclosures the message holds
+    };
+
+    void rewriteTags(FeedMessage& message, int rewrites);
+    void localizeImage(const HtmlTag& tag, ImageWork& images, Edits& edits);
+    static void resolveLink(const HtmlTag& tag, const QUrl& base, Edits& edits);
+    void stripDimensions(const HtmlTag& tag, Edits& edits);
+
     QString localizeEmbeddedImage(const QString& source, QList<FeedEnclosure>& newImages,
                                   QSet<QString>& enclosed);
     bool storeEmbeddedImage(const QByteArray& bytes, const QString& format, FeedEnclosure& enclosure);
-    QString localizeRemoteImage(const QString& source, const QString& baseUrl,
+    QString localizeRemoteImage(const QString& source, const QUrl& base,
                                 QList<FeedEnclosure>& newImages, QSet<QString>& enclosed);
 
     void takeImageContentType(FeedEnclosure& enclosure);
 
-    // Image URL to the enclosure made for it, for the messages of one list.
-    QMap<QUrl, FeedEnclosure> _imageCache;
+    // Absolute image URL to the enclosure made for it, for the messages of one list. Keyed by
+    // the text, which also names the local file.
+    QHash<QString, FeedEnclosure> _imageCache;
     // Embedded image (its data URL) to its enclosure, so that a repeated one is decoded once.
     QHash<QString, FeedEnclosure> _embeddedImages;
-    // Lower-case file suffix to the image type and icon known for it, empty when none.
-    QHash<QString, QPair<QString, QString>> _imageTypes;
 };
 
 #endif

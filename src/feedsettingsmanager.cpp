@@ -1,6 +1,7 @@
 #include "feedsettingsmanager.h"
 
 #include "feedlog.h"
+#include "feedupdatemanager.h"
 
 #include <QMutex>
 #include <QSettings>
@@ -17,13 +18,36 @@ QMutex FeedSettingsManager::_mutex;
 
 namespace {
 
-// True when the value turns the flag over.
-bool changeFlag(bool& flag, const QVariant& value)
+// A flag is a boolean, the number 0 or 1, or one of the texts "true", "false", "1" and "0" in
+// any case: QVariant::toBool() would read "no", "off" or any bytes as true.
+bool readFlag(const QVariant& value, bool* flag)
 {
-    if (value.toBool() == flag)
+    switch (value.userType()) {
+    case QMetaType::Bool:
+        *flag = value.toBool();
+        return true;
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::UChar:
+        *flag = value.toLongLong() == 1;
+        return value.toLongLong() == 0 || value.toLongLong() == 1;
+    case QMetaType::QString: {
+        const QString text = value.toString().toLower();
+        *flag = text == QLatin1String("true") || text == QLatin1String("1");
+        return *flag || text == QLatin1String("false") || text == QLatin1String("0");
+    }
+    default:
         return false;
-    flag = value.toBool();
-    return true;
+    }
+}
+
+void logRefused(const QString& key)
+{
+    FEED_LOG(warning, "Engine") << "Refused value for key:" << key;
 }
 
 } // namespace
@@ -80,26 +104,56 @@ void FeedSettingsManager::loadSettings(QSettings* settings)
 
 bool FeedSettingsManager::changeRefreshSetting(const QString& key, const QVariant& value)
 {
-    if (key == RefreshAutomaticKey && changeFlag(_refreshAutomatic, value)) {
+    bool* const flag = key == RefreshAutomaticKey ? &_refreshAutomatic
+                       : key == RefreshOnlyWifiKey ? &_refreshOnlyWifi
+                                                   : nullptr;
+    const Change change = flag ? changeFlag(key, *flag, value)
+                          : key == RefreshIntervalKey ? changeRefreshInterval(value)
+                                                      : Unchanged;
+    if (change == Changed && key != RefreshOnlyWifiKey)
         rearmHeartbeat();
-        return true;
-    }
-    if (key == RefreshIntervalKey && changeRefreshInterval(value))
-        return true;
-    if (key == RefreshOnlyWifiKey && changeFlag(_refreshOnlyWifi, value))
-        return true;
-    FEED_LOG(warning, "Engine") << "Cannot change to required setting";
-    return false;
+    if (change == Unchanged)
+        FEED_LOG(warning, "Engine") << "Cannot change to required setting";
+    return change == Changed;
 }
 
 bool FeedSettingsManager::changeEnclosureSetting(const QString& key, const QVariant& value)
 {
-    if (key == EnclosureAutomaticKey && changeFlag(_enclosureAutomatic, value))
-        return true;
-    if (key == EnclosureOnlyWifiKey && changeFlag(_enclosureOnlyWifi, value))
-        return true;
-    FEED_LOG(warning, "Engine") << "No Change in settings!!!";
-    return false;
+    bool* const flag = key == EnclosureAutomaticKey ? &_enclosureAutomatic
+                       : key == EnclosureOnlyWifiKey ? &_enclosureOnlyWifi
+                                                     : nullptr;
+    const Change change = flag ? changeFlag(key, *flag, value) : Unchanged;
+    if (change == Unchanged)
+        FEED_LOG(warning, "Engine") << "No Change in settings!!!";
+    return change == Changed;
+}
+
+QVariant FeedSettingsManager::value(const QString& key) const
+{
+    if (key == RefreshAutomaticKey)
+        return _refreshAutomatic;
+    if (key == RefreshIntervalKey)
+        return _refreshInterval;
+    if (key == RefreshOnlyWifiKey)
+        return _refreshOnlyWifi;
+    if (key == EnclosureAutomaticKey)
+        return _enclosureAutomatic;
+    if (key == EnclosureOnlyWifiKey)
+        return _enclosureOnlyWifi;
+    return QVariant();
+}
+
+FeedSettingsManager::Change FeedSettingsManager::changeFlag(const QString& key, bool& flag, const QVariant& value)
+{
+    bool taken = false;
+    if (!readFlag(value, &taken)) {
+        logRefused(key);
+        return Refused;
+    }
+    if (taken == flag)
+        return Unchanged;
+    flag = taken;
+    return Changed;
 }
 
 int FeedSettingsManager::boundedInterval(int minutes)
@@ -109,25 +163,28 @@ int FeedSettingsManager::boundedInterval(int minutes)
 
 // A changed interval is held to the range of a loaded one: a zero-length wake-up window
 // would refresh back to back. Text that is no number is refused, not read as 0.
-bool FeedSettingsManager::changeRefreshInterval(const QVariant& value)
+FeedSettingsManager::Change FeedSettingsManager::changeRefreshInterval(const QVariant& value)
 {
     bool isNumber = false;
-    const int minutes = boundedInterval(value.toInt(&isNumber));
-    if (!isNumber || minutes == _refreshInterval)
-        return false;
+    const qlonglong number = value.userType() == QMetaType::QByteArray ? 0 : value.toLongLong(&isNumber);
+    if (!isNumber) {
+        logRefused(RefreshIntervalKey);
+        return Refused;
+    }
+    const int minutes = int(qBound<qlonglong>(MinimumRefreshInterval, number, MaximumRefreshInterval));
+    if (minutes == _refreshInterval)
+        return Unchanged;
     _refreshInterval = minutes;
-    rearmHeartbeat();
-    return true;
+    return Changed;
 }
 
-// Seam: the heartbeat manager (FeedUpdateManager::instance()) is created here once it exists.
+// Creating the heartbeat manager arms its first wait from the values just loaded.
 void FeedSettingsManager::createHeartbeat()
 {
-    FEED_LOG(debug, "Engine") << "Heartbeat manager not available yet: automatic refresh is not armed";
+    FeedUpdateManager::instance();
 }
 
-// Seam: FeedUpdateManager::instance()->forceRestartTimer() goes here once it exists.
 void FeedSettingsManager::rearmHeartbeat()
 {
-    FEED_LOG(debug, "Engine") << "Heartbeat manager not available yet: refresh wait not re-armed";
+    FeedUpdateManager::instance()->forceRestartTimer();
 }

@@ -3,10 +3,10 @@
 
 #include <QObject>
 #include <QString>
+#include <QVariant>
 
 class QMutex;
 class QSettings;
-class QVariant;
 
 // The cached refresh and enclosure settings, loaded once at start-up and changed only
 // through the service's setConf.
@@ -29,8 +29,12 @@ public:
     static void releaseInstance();
 
     void loadSettings(QSettings* settings);
+    // True when the held value changed. A value that is no flag, or no number for the
+    // interval, is refused with a warning naming the key; an interval is held to its range.
     bool changeRefreshSetting(const QString& key, const QVariant& value);
     bool changeEnclosureSetting(const QString& key, const QVariant& value);
+    // The value held for one of the five keys, as it is to be stored; invalid for other keys.
+    QVariant value(const QString& key) const;
 
     bool refreshAutomatic() const { return _refreshAutomatic; }
     bool refreshOnlyWifi() const { return _refreshOnlyWifi; }
@@ -43,8 +47,11 @@ private:
 
     FeedSettingsManager();
 
+    enum Change { Changed, Unchanged, Refused };
+
     static int boundedInterval(int minutes);
-    bool changeRefreshInterval(const QVariant& value);
+    static Change changeFlag(const QString& key, bool& flag, const QVariant& value);
+    Change changeRefreshInterval(const QVariant& value);
     void createHeartbeat();
     void rearmHeartbeat();
 

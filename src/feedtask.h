@@ -38,10 +38,16 @@ public:
     virtual Type type() = 0;
     virtual bool matchesChannel(const QString& uri) = 0;
 
+    // Times the plug-in process ended while this task ran; it travels with the task when the
+    // task goes back into the queue, so that a task that kills its plug-in is given up.
+    int exitCount() const { return _exitCount; }
+    int countExit() { return ++_exitCount; }
+
 private:
     Q_DISABLE_COPY(FeedTask)
 
     const Priority _priority;
+    int _exitCount = 0;
 };
 
 #endif

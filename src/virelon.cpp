@@ -1,18 +1,29 @@
 #include "virelon.h"
 
+#include "contentinfo.h"
+#include "feedcachemanager.h"
+#include "feeddevicestatemanager.h"
+#include "feedfilenamegenerator.h"
+#include "feedformatter.h"
 #include "feedlog.h"
 #include "feedsettingsmanager.h"
+#include "feedtaskmanager.h"
+#include "feedtrackersparql.h"
+#include "feedupdatemanager.h"
 #include "virelonadaptor.h"
 #include "virelonpaths.h"
 
 #include <QDBusConnection>
 #include <QDBusMetaType>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QSettings>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -53,6 +64,12 @@ bool isSendable(const QVariant& value)
         return std::all_of(map.cbegin(), map.cend(), isSendable);
     }
     return value.isValid() && QDBusMetaType::typeToSignature(value.userType());
+}
+
+bool sameMessage(const FeedMessage& one, const FeedMessage& other)
+{
+    return one.link() == other.link() && one.title() == other.title() && one.description() == other.description()
+        && one.publishedDate() == other.publishedDate();
 }
 
 } // namespace
@@ -153,7 +170,9 @@ void Virelon::setConf(const QVariantMap& settings)
             continue;
         }
         if (changeSetting(it.key(), it.value())) {
-            _settings->setValue(it.key(), it.value());
+            // What is in use is stored: a clamped interval, a flag read from its text.
+            const QVariant held = FeedSettingsManager::instance()->value(it.key());
+            _settings->setValue(it.key(), held.isValid() ? held : it.value());
             stored = true;
         }
     }
@@ -177,16 +196,14 @@ QVariantMap Virelon::conf()
     return settings;
 }
 
-// Seam: "Cache" keys go to FeedCacheManager::instance()->changeCacheSetting() once it exists.
 bool Virelon::changeSetting(const QString& key, const QVariant& value)
 {
     FEED_LOG(debug, "Engine") << key << value;
     if (key.contains(QLatin1String("Refresh")))
         return FeedSettingsManager::instance()->changeRefreshSetting(key, value);
     if (key.contains(QLatin1String("Cache"))) {
-        FEED_LOG(debug, "Engine") << "Cache manager not available yet, not changed:" << key;
-        FEED_LOG(warning, "Engine") << "Cache settings are not changed";
-        return false;
+        FeedCacheManager* cache = FeedCacheManager::instance();
+        return cache && cache->changeCacheSetting(key, value);
     }
     if (key.contains(QLatin1String("Enclosure")))
         return FeedSettingsManager::instance()->changeEnclosureSetting(key, value);
@@ -203,119 +220,439 @@ void Virelon::cancelRegisterEnclosure(const QString& enclosureUri)
     Q_UNUSED(enclosureUri)
 }
 
-// Until the store and the scheduler exist, the requests below are only logged: none of them
-// may look as if it had been done.
-
-void Virelon::refresh(const QStringList& uriList)
-{
-    FEED_LOG(debug, "Engine") << "Channel requests not available yet, nothing done for" << uriList;
-}
-
-void Virelon::cancelRefresh(const QStringList& uriList)
-{
-    FEED_LOG(debug, "Engine") << "Channel requests not available yet, nothing done for" << uriList;
-}
+// Channel requests --------------------------------------------------------------------------
 
 void Virelon::subscribe(const QStringList& links, const QString& pluginType)
 {
-    FEED_LOG(debug, "Engine") << "Channel requests not available yet, nothing done for" << links << pluginType;
+    if (links.isEmpty()) {
+        FEED_LOG(debug, "Engine") << "Returning: Subscribe links is empty";
+        return;
+    }
+    if (pluginType.isEmpty()) {
+        FEED_LOG(debug, "Engine") << "Returning: plugin type is empty";
+        return;
+    }
+    FEED_LOG(debug, "Engine") << "Subscribe Called for links :" << links;
+    QStringList added;
+    for (const QString& link : links) {
+        FeedChannel channel;
+        channel.setLink(link);
+        channel.setType(pluginType);
+        const QString uri = FeedTrackerSparql::instance()->addChannel(channel);
+        if (uri.isEmpty())
+            FEED_LOG(warning, "Engine") << "Feed channel insertion in tracker failed: " << link;
+        else
+            added.append(uri);
+    }
+    if (added.isEmpty())
+        return;
+    FEED_LOG(debug, "Engine") << "Successfully added: " << added;
+    FeedTaskManager::instance()->subscribe(added);
 }
 
+// Queued and running work of the channel goes before its records do.
 void Virelon::unsubscribe(const QString& uri)
 {
-    FEED_LOG(debug, "Engine") << "Channel requests not available yet, nothing done for" << uri;
+    FEED_LOG(debug, "Engine") << "UnSubscribe Called, uri :" << uri;
+    FeedTaskManager::instance()->unsubscribe(uri);
+    FeedTrackerSparql::instance()->deleteChannel(uri);
+    removeChannelError(uri);
 }
 
 void Virelon::editChannel(const QString& channelUri, const QVariantMap& properties)
 {
-    FEED_LOG(debug, "Engine") << "Channel requests not available yet, nothing done for" << channelUri << properties;
+    FEED_LOG(debug, "Engine") << "Editing Channel for " << channelUri;
+    if (!FeedTrackerSparql::instance()->editChannel(channelUri, properties)) {
+        emit editChannelStatus(channelUri, 202);
+        return;
+    }
+    emit editChannelStatus(channelUri, 0);
+    if (properties.contains(FeedTrackerSparql::LinkKey))
+        FeedTaskManager::instance()->refresh(QStringList{channelUri});
 }
+
+void Virelon::refresh(const QStringList& uriList)
+{
+    if (uriList.isEmpty()) {
+        FEED_LOG(critical, "Engine") << "Refresh called without uris. Go away !";
+        return;
+    }
+    FEED_LOG(debug, "Engine") << "uris : " << uriList;
+    FeedTaskManager::instance()->refresh(uriList);
+}
+
+void Virelon::cancelRefresh(const QStringList& uriList)
+{
+    if (uriList.isEmpty()) {
+        FEED_LOG(debug, "Engine") << "Cancel called without uris. Go away !";
+        return;
+    }
+    FEED_LOG(debug, "Engine") << "Cancel called for uris: " << uriList;
+    FeedTaskManager::instance()->cancelRefresh(uriList);
+    if (uriList.size() > 1) {
+        FEED_LOG(debug, "Engine") << "cancelling manual group refresh request";
+        emit refreshState(201);
+    }
+}
+
+void Virelon::cancelAll()
+{
+    FEED_LOG(debug, "Engine") << "Canceling all feed refresh...";
+    FeedTaskManager::instance()->cancelAll();
+    emit refreshState(201);
+}
+
+// Enclosure requests ------------------------------------------------------------------------
+//
+// Each enclosure URI is read from the store and handed on as it is: the scheduler refuses a
+// record without a remote URL, or of a channel it does not hold.
 
 void Virelon::downloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure requests not available yet, nothing done for" << channelUri
-                              << enclosureUriList;
+    QList<FeedEnclosure> enclosures;
+    for (const QString& uri : enclosureUriList) {
+        FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
+        enclosures.append(FeedTrackerSparql::instance()->enclosureForUri(uri));
+        removeEnclosureError(uri);
+    }
+    if (!enclosures.isEmpty())
+        FeedTaskManager::instance()->downloadEnclosure(channelUri, enclosures, FeedTask::ManualEnclosurePriority);
 }
 
 void Virelon::cancelDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure requests not available yet, nothing done for" << channelUri
-                              << enclosureUriList;
+    for (const QString& uri : enclosureUriList) {
+        FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
+        FeedTaskManager::instance()->cancelDownloadEnclosure(
+            channelUri, FeedTrackerSparql::instance()->enclosureForUri(uri), false);
+    }
 }
 
 void Virelon::pauseDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure requests not available yet, nothing done for" << channelUri
-                              << enclosureUriList;
+    for (const QString& uri : enclosureUriList) {
+        FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
+        FeedTaskManager::instance()->cancelDownloadEnclosure(
+            channelUri, FeedTrackerSparql::instance()->enclosureForUri(uri), true);
+    }
 }
 
 void Virelon::resumeDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure requests not available yet, nothing done for" << channelUri
-                              << enclosureUriList;
+    for (const QString& uri : enclosureUriList) {
+        FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
+        FeedTaskManager::instance()->downloadEnclosure(channelUri,
+                                                       FeedTrackerSparql::instance()->enclosureForUri(uri));
+    }
 }
+
+// No entry is ever kept under an empty key: it would stand for no enclosure at all.
+void Virelon::removeEnclosureError(const QString& enclosureUri)
+{
+    if (!enclosureUri.isEmpty())
+        _enclosureErrors->remove(escapeSettingsKey(enclosureUri));
+}
+
+// Status queries ----------------------------------------------------------------------------
 
 QVariantMap Virelon::channelStatus(const QStringList& channelUriList)
 {
-    FEED_LOG(debug, "Engine") << "Status queries not available yet, empty answer for" << channelUriList;
-    return QVariantMap();
+    const QStringList pending = FeedTaskManager::instance()->queuedFeeds();
+    FEED_LOG(debug, "Engine") << "List of pending feeds : " << pending;
+    return statusMap(_errors, channelUriList, pending, true);
 }
 
 QVariantMap Virelon::enclosureStatus(const QStringList& enclosureUriList)
 {
-    FEED_LOG(debug, "Engine") << "Status queries not available yet, empty answer for" << enclosureUriList;
-    return QVariantMap();
+    const QStringList pending = FeedTaskManager::instance()->queuedOptionalEnclosures();
+    FEED_LOG(debug, "Engine") << "List of pending enclosures : " << pending;
+    return statusMap(_enclosureErrors, enclosureUriList, pending, false);
 }
 
+// For the requested URIs a stored code wins over pending; asked for everything, pending wins.
+// A stored value D-Bus cannot carry is left out: it would take the whole reply down.
+QVariantMap Virelon::statusMap(QSettings* errors, const QStringList& uris, const QStringList& pending,
+                               bool asNumbers) const
+{
+    QVariantMap status;
+    const auto addStored = [&](const QString& uri, const QString& key) {
+        const QVariant value = errors->value(key, 0);
+        if (asNumbers)
+            status.insert(uri, value.toInt());
+        else if (isSendable(value))
+            status.insert(uri, value);
+        else
+            FEED_LOG(warning, "Engine") << "Not a plain value for key:" << key;
+    };
+    if (!uris.isEmpty()) {
+        for (const QString& uri : uris) {
+            if (errors->contains(escapeSettingsKey(uri)))
+                addStored(uri, escapeSettingsKey(uri));
+            else if (pending.contains(uri))
+                status.insert(uri, 1);
+        }
+        return status;
+    }
+    for (const QString& key : errors->allKeys()) {
+        const QVariant value = errors->value(key, 0);
+        if (isSendable(value))
+            status.insert(unescapeSettingsKey(key), value);
+        else
+            FEED_LOG(warning, "Engine") << "Not a plain value for key:" << key;
+    }
+    for (const QString& uri : pending)
+        status.insert(uri, 1);
+    return status;
+}
+
+// The first state request makes the cache manager, which clears the store's orphans.
 int Virelon::state()
 {
-    FEED_LOG(debug, "Engine") << "Device state not available yet, answering 0";
-    return 0;
+    FeedCacheManager::instance();
+    const int state = FeedTaskManager::instance()->deviceStateManager()->deviceState();
+    FEED_LOG(debug, "Engine") << "Device state:" << state;
+    return state;
 }
 
 QVariantMap Virelon::transferDetails(const QString& transferId, const QStringList& fields)
 {
-    FEED_LOG(debug, "Engine") << "Transfer details not available yet, empty answer for" << transferId << fields;
-    return QVariantMap();
+    FEED_LOG(debug, "Engine") << "fetch transfer details for : " << transferId;
+    return FeedTaskManager::instance()->transferDetails(transferId, fields);
 }
 
+// A fetched channel -------------------------------------------------------------------------
+
+// A channel deleted while it was fetched is not written back: its refresh ends as cancelled. Its
+// error entry says 0 only once its messages are stored.
 void Virelon::feedsDownloaded(const FeedChannel& channel)
 {
-    FEED_LOG(debug, "Engine") << "Fetched-channel handling not available yet, ignored:" << channel.uri();
+    FEED_LOG(debug, "Engine") << "Saving channel and message details to tracker";
+    FeedTrackerSparql* store = FeedTrackerSparql::instance();
+    FeedChannel copy = channel;
+    localizeChannelIcon(copy);
+    if (!store->updateChannel(copy) && channelIsGone(copy.uri())) {
+        FEED_LOG(critical, "Engine") << "Channel left the store while it was fetched: " << copy.uri();
+        feedsDownloadFailed(copy.uri(), 201);
+        return;
+    }
+    QList<FeedMessage> messages = formatMessages(copy.messages());
+    copy.setMessages(messages);
+    FeedCacheManager* cache = FeedCacheManager::instance();
+    bool picked = false;
+    const QList<FeedMessage> fresh = cache ? cache->updateFeedMessage(copy, &picked) : QList<FeedMessage>();
+    const bool stored = picked && (fresh.isEmpty() || store->addMessages(fresh, copy.uri()));
+    if (picked && fresh.isEmpty())
+        FEED_LOG(critical, "Engine") << "Nothing to update to tracker!!!";
+    else if (!stored)
+        FEED_LOG(critical, "Engine") << "Messages not stored, the channel's error entry is kept: " << copy.uri();
+    QList<FeedMessage> heldMessages = messagesHeldByStore(copy, fresh, stored);
+    FeedChannel held = copy;
+    held.setMessages(heldMessages);
+    FeedTaskManager* scheduler = FeedTaskManager::instance();
+    scheduler->downloadEnclosure(copy.uri(), essentialEnclosuresToDownload(held),
+                                 FeedTask::EssentialEnclosurePriority);
+    if (downloadOptional()) {
+        const QList<FeedEnclosure> optional = optionalEnclosuresToDownload(held);
+        if (!optional.isEmpty())
+            scheduler->downloadEnclosure(copy.uri(), optional, FeedTask::OptionalEnclosurePriority);
+    }
+    if (!stored)
+        return;
+    FEED_LOG(debug, "Engine") << copy.uri() << escapeSettingsKey(copy.uri());
+    storeChannelError(copy.uri(), 0);
+}
+
+// Enclosures are fetched only for messages the store holds: the file of any other would have
+// no record, and nothing would ever remove it. A linked message is held when the store lists
+// its link; a link-less one only as one of the new messages just stored.
+QList<FeedMessage> Virelon::messagesHeldByStore(const FeedChannel& channel, const QList<FeedMessage>& added,
+                                                bool addedStored) const
+{
+    bool read = false;
+    const QStringList links = FeedTrackerSparql::instance()->messageLinksOfChannel(channel.uri(), &read);
+    const QSet<QString> stored(links.cbegin(), links.cend());
+    QList<FeedMessage> held;
+    int next = 0;
+    for (const FeedMessage& message : channel.messages()) {
+        // The new messages are the channel's own, picked in order.
+        const bool isAdded = next < added.size() && sameMessage(added.at(next), message);
+        if (isAdded)
+            ++next;
+        if (message.link().isEmpty() ? isAdded && addedStored : read && stored.contains(message.link()))
+            held.append(message);
+    }
+    return held;
+}
+
+bool Virelon::channelIsGone(const QString& channelUri) const
+{
+    bool read = false;
+    const QStringList channels = FeedTrackerSparql::instance()->allChannelUrls(&read);
+    return read && !channels.contains(channelUri);
 }
 
 void Virelon::feedsDownloadFailed(const QString& channelUri, int errorCode)
 {
-    FEED_LOG(debug, "Engine") << "Fetched-channel handling not available yet, ignored:" << channelUri << errorCode;
+    FEED_LOG(debug, "Engine") << "Channel = " << channelUri << ", Error = " << errorCode;
+    if (errorCode != 201)
+        storeChannelError(channelUri, errorCode);
+    if (errorCode == 304) {
+        const QVariantMap now = {
+            {FeedTrackerSparql::LastModifiedTimeKey, QDateTime::currentDateTime().toString(Qt::ISODate)}};
+        FeedTrackerSparql::instance()->editChannel(channelUri, now);
+    }
+    emit refreshError(channelUri, errorCode);
 }
+
+void Virelon::storeChannelError(const QString& channelUri, int errorCode)
+{
+    _errors->setValue(escapeSettingsKey(channelUri), errorCode);
+}
+
+void Virelon::removeChannelError(const QString& channelUri)
+{
+    _errors->remove(escapeSettingsKey(channelUri));
+}
+
+QList<FeedMessage> Virelon::formatMessages(const QList<FeedMessage>& messages)
+{
+    FEED_LOG(debug, "Engine") << "Messages from plugin: " << messages.size();
+    for (const FeedMessage& message : messages)
+        FEED_LOG(debug, "Engine") << message;
+    return FeedFormatter().formatMessages(messages);
+}
+
+void Virelon::localizeChannelIcon(FeedChannel& channel)
+{
+    FeedEnclosure icon = channel.icon();
+    if (icon.remoteUrl().isEmpty())
+        return;
+    icon.setLocalUrl(FeedFilenameGenerator().generateFileName(icon.remoteUrl()));
+    channel.setIcon(icon);
+}
+
+FeedEnclosure Virelon::channelIconToDownload(const FeedChannel& channel)
+{
+    const FeedEnclosure icon = channel.icon();
+    if (!icon.remoteUrl().isEmpty() && !icon.localUrl().isEmpty() && !QFile::exists(icon.localUrl()))
+        return icon;
+    return FeedEnclosure();
+}
+
+QList<FeedEnclosure> Virelon::essentialEnclosuresToDownload(const FeedChannel& channel)
+{
+    FEED_LOG(debug, "Engine") << channel.link();
+    QList<FeedEnclosure> enclosures;
+    const FeedEnclosure icon = channelIconToDownload(channel);
+    if (!icon.remoteUrl().isEmpty())
+        enclosures.append(icon);
+    for (const FeedMessage& message : channel.messages()) {
+        for (const FeedEnclosure& enclosure : message.enclosures()) {
+            if (enclosure.type() == FeedEnclosure::Essential && !QFile::exists(enclosure.localUrl()))
+                enclosures.append(enclosure);
+        }
+    }
+    return enclosures;
+}
+
+// Enclosures of a group are a choice for the user, never fetched on their own.
+QList<FeedEnclosure> Virelon::optionalEnclosuresToDownload(const FeedChannel& channel)
+{
+    FEED_LOG(debug, "Engine") << channel.link();
+    QList<FeedEnclosure> enclosures;
+    for (const FeedMessage& message : channel.messages()) {
+        for (const FeedEnclosure& enclosure : message.enclosures()) {
+            if (enclosure.type() == FeedEnclosure::Optional && enclosure.groupId() == 0
+                && !QFile::exists(enclosure.localUrl()))
+                enclosures.append(enclosure);
+        }
+    }
+    return enclosures;
+}
+
+bool Virelon::downloadOptional()
+{
+    const FeedSettingsManager* settings = FeedSettingsManager::instance();
+    if (!settings->enclosureAutomatic()) {
+        FEED_LOG(critical, "Engine") << "Auto Update for Enclosure Download is not enabled!";
+        return false;
+    }
+    if (!settings->enclosureOnlyWifi())
+        return true;
+    if (FeedTaskManager::instance()->deviceStateManager()->isUsingWLAN())
+        return true;
+    FEED_LOG(critical, "Engine") << "OnWifi Download enabled, but WLAN not found !";
+    return false;
+}
+
+// Enclosure results -------------------------------------------------------------------------
+//
+// A client hears how every download it heard start ends. An enclosure without a URI has no
+// name on the bus and no entry in the error store.
 
 void Virelon::enclosureDownloadStarted(const FeedChannel& channel, const FeedEnclosure& enclosure)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure results not available yet, ignored:" << channel.uri() << enclosure.uri();
+    FEED_LOG(debug, "Engine") << "Download started:" << channel.uri() << enclosure.uri();
+    if (!hasUri(enclosure))
+        return;
+    _announcedEnclosures.insert(enclosure.uri());
+    emit enclosureDownloadStarted(enclosure.uri());
 }
 
 void Virelon::enclosureDownloaded(const QString& channelUri, const FeedEnclosure& enclosure, qlonglong timeElapsed)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure results not available yet, ignored:" << channelUri << enclosure.uri()
-                              << timeElapsed;
+    FEED_LOG(debug, "Engine") << "Download completed:" << channelUri << enclosure.uri();
+    const bool announced = _announcedEnclosures.remove(enclosure.uri());
+    if (!hasUri(enclosure) || (enclosure.type() != FeedEnclosure::Optional && !announced))
+        return;
+    removeEnclosureError(enclosure.uri());
+    emit enclosureDownloadCompleted(enclosure.uri(), timeElapsed);
 }
 
 void Virelon::enclosureDownloadFailed(const QString& channelUri, const FeedEnclosure& enclosure, int errorCode,
                                       qlonglong timeElapsed)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure results not available yet, ignored:" << channelUri << enclosure.uri()
-                              << errorCode << timeElapsed;
+    FEED_LOG(debug, "Engine") << "Download failed:" << channelUri << enclosure.uri() << errorCode;
+    _announcedEnclosures.remove(enclosure.uri());
+    if (!hasUri(enclosure))
+        return;
+    if (errorCode == 201)
+        removeEnclosureError(enclosure.uri());
+    else
+        _enclosureErrors->setValue(escapeSettingsKey(enclosure.uri()), errorCode);
+    emit enclosureDownloadError(QStringList{enclosure.uri()}, errorCode, timeElapsed);
 }
 
+// The store learns a download's size once, from the first report that knows it: an unknown total
+// (-1), or one no stored size can hold, leaves the stored size as it is.
 void Virelon::enclosureDownloadProgress(const FeedEnclosure& enclosure, qlonglong bytesTotal,
                                         qlonglong bytesReceived, qlonglong timeRemaining)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure results not available yet, ignored:" << enclosure.uri() << bytesTotal
-                              << bytesReceived << timeRemaining;
+    const bool storable = bytesTotal > 0 && bytesTotal <= std::numeric_limits<unsigned int>::max();
+    if (storable && enclosure.remoteUrl() != _sizedEnclosure.remoteUrl()) {
+        FEED_LOG(debug, "Engine") << "Updating actual size for enclosure " << enclosure;
+        _sizedEnclosure = enclosure;
+        const ContentInfo content = ContentInfo::forFile(QUrl::fromLocalFile(enclosure.localUrl()));
+        if (content.isValid()) {
+            _sizedEnclosure.setMimeType(content.mimeType());
+            _sizedEnclosure.setTypeIcon(content.typeIcon());
+        }
+        FeedTrackerSparql::instance()->updateEnclosure(_sizedEnclosure);
+    }
+    if (hasUri(enclosure))
+        emit enclosureDownloadProgress(enclosure.uri(), bytesTotal, bytesReceived, timeRemaining);
 }
 
-// Seam: FeedUpdateManager::instance()->restartTimer() goes here once the heartbeat manager exists.
+bool Virelon::hasUri(const FeedEnclosure& enclosure)
+{
+    if (!enclosure.uri().isEmpty())
+        return true;
+    FEED_LOG(warning, "Engine") << "Enclosure without a URI, not reported:" << enclosure.remoteUrl();
+    return false;
+}
+
+// The queue ran empty: the next automatic refresh is waited for, unless a wait is pending.
 void Virelon::hibernate()
 {
-    FEED_LOG(debug, "Engine") << "Heartbeat manager not available yet: refresh wait not re-armed";
+    FeedUpdateManager::instance()->restartTimer();
 }

@@ -5,6 +5,7 @@
 #include "feedenclosure.h"
 
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -25,6 +26,8 @@ public:
 
     QString escapeSettingsKey(const QString& uri) const;
     QString unescapeSettingsKey(const QString& key) const;
+
+    void cancelAll();
 
 signals:
     void refreshStarted(const QString& channelUri);
@@ -77,10 +80,31 @@ private:
     bool copySystemSettings();
     void initErrorStores();
     bool changeSetting(const QString& key, const QVariant& value);
+    QVariantMap statusMap(QSettings* errors, const QStringList& uris, const QStringList& pending,
+                          bool asNumbers) const;
+    void storeChannelError(const QString& channelUri, int errorCode);
+    void removeChannelError(const QString& channelUri);
+    bool channelIsGone(const QString& channelUri) const;
+
+    QList<FeedMessage> formatMessages(const QList<FeedMessage>& messages);
+    QList<FeedMessage> messagesHeldByStore(const FeedChannel& channel, const QList<FeedMessage>& added,
+                                           bool addedStored) const;
+    QList<FeedEnclosure> essentialEnclosuresToDownload(const FeedChannel& channel);
+    QList<FeedEnclosure> optionalEnclosuresToDownload(const FeedChannel& channel);
+    bool downloadOptional();
+    void localizeChannelIcon(FeedChannel& channel);
+    FeedEnclosure channelIconToDownload(const FeedChannel& channel);
+
+    void removeEnclosureError(const QString& enclosureUri);
+    static bool hasUri(const FeedEnclosure& enclosure);
 
     QSettings* _settings;
     QSettings* _errors;
     QSettings* _enclosureErrors;
+    // Downloads whose start went out on the bus and whose end has not.
+    QSet<QString> _announcedEnclosures;
+    // The last enclosure whose size and type went into the store.
+    FeedEnclosure _sizedEnclosure;
 };
 
 #endif

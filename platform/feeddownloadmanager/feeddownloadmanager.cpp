@@ -8,13 +8,6 @@
 
 namespace {
 
-int environmentStallTimeout()
-{
-    bool ok = false;
-    const int value = qEnvironmentVariableIntValue("VIRELON_TAMSIL_STALL_TIMEOUT_MS", &ok);
-    return ok && value > 0 ? value : FeedDownloadManager::DefaultStallTimeout;
-}
-
 int statusOf(const QNetworkReply& reply)
 {
     return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -46,8 +39,13 @@ FeedDownloadManager::FeedDownloadManager(QObject* parent)
     : QObject(parent)
 {
     _stallTimer.setSingleShot(true);
-    _stallTimer.setInterval(environmentStallTimeout());
+    _stallTimer.setInterval(DefaultStallTimeout);
     connect(&_stallTimer, &QTimer::timeout, this, &FeedDownloadManager::handleStall);
+    _deadlineTimer.setSingleShot(true);
+    connect(&_deadlineTimer, &QTimer::timeout, this, [this] {
+        if (_reply)
+            fail(QNetworkReply::TimeoutError, tr("Not done within %1 ms").arg(_deadlineTimer.interval()));
+    });
 }
 
 FeedDownloadManager::~FeedDownloadManager()
@@ -75,28 +73,25 @@ void FeedDownloadManager::setStallTimeout(int milliseconds)
     _stallTimer.setInterval(milliseconds);
 }
 
+void FeedDownloadManager::setDeadline(int milliseconds)
+{
+    _nextDeadline = milliseconds;
+}
+
 void FeedDownloadManager::start(const QUrl& url, QIODevice* device)
-{
-    if (reopen(url, device, QIODevice::Truncate))
-        request(url, device, 0);
-}
-
-void FeedDownloadManager::resume(const QUrl& url, QIODevice* device)
-{
-    if (reopen(url, device, QIODevice::Append))
-        request(url, device, device->size());
-}
-
-bool FeedDownloadManager::reopen(const QUrl& url, QIODevice* device, QIODevice::OpenMode mode)
 {
     discard();
     if (device->isOpen())
         device->close();
-    if (!device->open(QIODevice::WriteOnly | mode)) {
-        refuse(url, QNetworkReply::ContentAccessDenied, device->errorString());
-        return false;
-    }
-    return true;
+    request(url, device, 0);
+}
+
+void FeedDownloadManager::resume(const QUrl& url, QIODevice* device)
+{
+    discard();
+    if (device->isOpen())
+        device->close();
+    request(url, device, device->size());
 }
 
 void FeedDownloadManager::pause()
@@ -119,9 +114,10 @@ void FeedDownloadManager::request(const QUrl& url, QIODevice* device, qint64 off
     _rawHeaders.clear();
     _limit = _maximumSize;
     _maximumSize = 0;
+    const int deadline = _nextDeadline;
+    _nextDeadline = 0;
     const QString scheme = url.scheme().toLower();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
-        device->close();
         refuse(url, QNetworkReply::ProtocolUnknownError,
                tr("Only http and https are fetched: %1").arg(url.toString()));
         return;
@@ -132,6 +128,10 @@ void FeedDownloadManager::request(const QUrl& url, QIODevice* device, qint64 off
     request.setMaximumRedirectsAllowed(MaximumRedirects);
     if (!_accept.isEmpty())
         request.setRawHeader("Accept", _accept);
+    // Set here, Qt leaves the body as it came: inflated in one go, a small compressed body
+    // would fill the memory before its size could be checked. The rest of a file cannot be
+    // inflated without its start.
+    request.setRawHeader("Accept-Encoding", offset > 0 ? "identity" : "gzip, deflate");
     // A stored value with a line break would smuggle its own header lines into the request.
     for (const auto& header : rawHeaders) {
         if (!header.second.isEmpty() && !header.second.contains('\r') && !header.second.contains('\n'))
@@ -142,12 +142,20 @@ void FeedDownloadManager::request(const QUrl& url, QIODevice* device, qint64 off
     _device = device;
     _offset = offset;
     _received = 0;
-    _restarted = false;
-    _reply = _network.get(request);
+    _receivedInWindow = 0;
+    _bodyBegun = false;
+    _decoder.start(QByteArray());
+    _storeFailure = Failure();
+    if (!_network)
+        _network = new QNetworkAccessManager(this);
+    _reply = _network->get(request);
+    _reply->setReadBufferSize(ReadBufferSize);
     connect(_reply, &QNetworkReply::metaDataChanged, this, &FeedDownloadManager::handleMetaData);
     connect(_reply, &QNetworkReply::readyRead, this, &FeedDownloadManager::handleData);
     connect(_reply, &QNetworkReply::finished, this, &FeedDownloadManager::handleFinished);
     _stallTimer.start();
+    if (deadline > 0)
+        _deadlineTimer.start(deadline);
 }
 
 // Fails a request before it reaches the network, after start() or resume() has returned.
@@ -176,6 +184,8 @@ bool FeedDownloadManager::accepted() const
 
 void FeedDownloadManager::handleMetaData()
 {
+    // The answer has begun: the stall time-out counts from here.
+    _receivedInWindow = 0;
     _stallTimer.start();
     // Any other part would leave a file with a hole or a missing end, taken for complete.
     if (statusOf(*_reply) == 206 && !accepted()) {
@@ -187,38 +197,72 @@ void FeedDownloadManager::handleMetaData()
     }
     if (!accepted())
         return;
-    if (statusOf(*_reply) == 200 && _offset > 0 && !_restarted) {
-        _restarted = true;
+    if (statusOf(*_reply) == 200)
         _offset = 0;
-        _device->close();
-        _device->open(QIODevice::WriteOnly | QIODevice::Truncate);
-    }
     const qint64 announced = _reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-    if (_limit > 0 && announced > _limit)
+    if (_limit > 0 && announced > _limit) {
         fail(QNetworkReply::UnknownContentError,
              tr("Body of %1 bytes exceeds the limit of %2 bytes").arg(announced).arg(_limit));
+        return;
+    }
+    beginBody();
+}
+
+// Opens the device for the body of a successful answer, once; false when that failed.
+bool FeedDownloadManager::beginBody()
+{
+    if (_bodyBegun)
+        return true;
+    _bodyBegun = true;
+    if (!_decoder.start(_reply->rawHeader("Content-Encoding"))) {
+        fail(QNetworkReply::UnknownContentError, _decoder.errorString());
+        return false;
+    }
+    if (_decoder.isActive() && _offset > 0) {
+        fail(QNetworkReply::ProtocolFailure, tr("The rest of a file came compressed"));
+        return false;
+    }
+    if (!_device->open(QIODevice::WriteOnly | (_offset > 0 ? QIODevice::Append : QIODevice::Truncate))) {
+        fail(QNetworkReply::ContentAccessDenied, _device->errorString());
+        return false;
+    }
+    return true;
 }
 
 void FeedDownloadManager::handleData()
 {
-    _stallTimer.start();
-    if (!accepted()) {
-        _reply->readAll();
+    const QByteArray data = _reply->readAll();
+    _receivedInWindow += data.size();
+    if (!accepted() || !beginBody())
+        return;
+    const bool stored = _decoder.isActive()
+                            ? _decoder.decode(data, [this](const QByteArray& piece) { return store(piece); })
+                            : store(data);
+    if (!stored) {
+        if (_storeFailure.error == QNetworkReply::NoError)
+            _storeFailure = {QNetworkReply::ProtocolFailure, _decoder.errorString()};
+        fail(_storeFailure.error, _storeFailure.text);
         return;
     }
-    const QByteArray data = _reply->readAll();
+    // The announced length is that of the compressed body, which says nothing of the total.
+    const qint64 length = _decoder.isActive() ? 0 : _reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    emit progress(_offset + _received, length > 0 ? _offset + length : -1);
+}
+
+// Writes a piece of the body; false, with the failure noted, when it is over the limit or
+// the device takes it not.
+bool FeedDownloadManager::store(const QByteArray& data)
+{
     _received += data.size();
     if (_limit > 0 && _received > _limit) {
-        fail(QNetworkReply::UnknownContentError,
-             tr("Body exceeds the limit of %1 bytes").arg(_limit));
-        return;
+        _storeFailure = {QNetworkReply::UnknownContentError, tr("Body exceeds the limit of %1 bytes").arg(_limit)};
+        return false;
     }
     if (_device->write(data) != data.size()) {
-        fail(QNetworkReply::ContentAccessDenied, _device->errorString());
-        return;
+        _storeFailure = {QNetworkReply::ContentAccessDenied, _device->errorString()};
+        return false;
     }
-    const qint64 length = _reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-    emit progress(_offset + _received, length > 0 ? _offset + length : -1);
+    return true;
 }
 
 void FeedDownloadManager::handleFinished()
@@ -227,6 +271,13 @@ void FeedDownloadManager::handleFinished()
         handleData();
     if (!_reply)
         return;
+    // An empty body still makes an (empty) file.
+    if (_reply->error() == QNetworkReply::NoError && accepted() && !beginBody())
+        return;
+    if (_bodyBegun && _reply->error() == QNetworkReply::NoError && _decoder.isActive() && !_decoder.isFinished()) {
+        fail(QNetworkReply::ProtocolFailure, tr("The compressed body ends early"));
+        return;
+    }
     auto* result = new FeedDownloadReply(*_reply, this);
     const qint64 total = rangeTotal(_reply->rawHeader("Content-Range"));
     if (statusOf(*_reply) == 206 && _offset > 0)
@@ -236,11 +287,18 @@ void FeedDownloadManager::handleFinished()
     complete(result);
 }
 
+// A transfer that goes on at a byte now and then is as good as stalled.
 void FeedDownloadManager::handleStall()
 {
-    if (_reply)
-        fail(QNetworkReply::TimeoutError,
-             tr("No data for %1 ms").arg(_stallTimer.interval()));
+    if (!_reply)
+        return;
+    if (_receivedInWindow >= MinimumStallProgress) {
+        _receivedInWindow = 0;
+        _stallTimer.start();
+        return;
+    }
+    fail(QNetworkReply::TimeoutError,
+         tr("Less than %1 bytes in %2 ms").arg(MinimumStallProgress).arg(_stallTimer.interval()));
 }
 
 void FeedDownloadManager::fail(QNetworkReply::NetworkError error, const QString& text)
@@ -261,6 +319,7 @@ void FeedDownloadManager::discard()
 {
     ++_generation;
     _stallTimer.stop();
+    _deadlineTimer.stop();
     if (_device && _device->isOpen())
         _device->close();
     _device = nullptr;

@@ -1,6 +1,7 @@
 #include "feedcommunicationfile.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -25,6 +26,10 @@ bool FeedCommunicationFile::open(QFile& file, QString* error)
     const QByteArray path = QFile::encodeName(name);
     if (path.isEmpty())
         return fail(error, QStringLiteral("no file name"));
+    // A folder of our own is made for the user alone.
+    const QByteArray folder = QFile::encodeName(QFileInfo(name).path());
+    if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST)
+        return fail(error, QString::fromLocal8Bit(std::strerror(errno)));
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return fail(error, QString::fromLocal8Bit(std::strerror(errno)));

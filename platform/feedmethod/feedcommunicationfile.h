@@ -5,9 +5,10 @@
 
 class QFile;
 
-// The communication file lives under a predictable name, often in a shared directory, so
+// The communication file lives under a predictable name, possibly in a shared directory, so
 // both ends open it the same careful way: never through a symbolic link, only a regular file
-// of our own user, created with mode 0600 and narrowed to it when it is wider.
+// of our own user, created with mode 0600 and narrowed to it when it is wider. A missing
+// folder (the last one of the path) is made with mode 0700.
 namespace FeedCommunicationFile {
 
 // Opens file (named already) read-write and unbuffered. On failure returns false and, when

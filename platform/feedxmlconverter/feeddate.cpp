@@ -49,8 +49,151 @@ QDateTime utc(const QDate& date, const QTime& time, int offsetMinutes)
 {
     if (!date.isValid() || !time.isValid())
         return QDateTime();
-    return QDateTime(date, time, Qt::OffsetFromUTC, offsetMinutes * 60).toUTC();
+    return QDateTime(date, time, Qt::UTC).addSecs(-offsetMinutes * 60);
 }
+
+// Reads the forms that nearly every feed uses straight from their characters; a text in any
+// other form is left to the patterns.
+class DateScanner
+{
+public:
+    explicit DateScanner(const QString& text)
+        : _at(text.constData())
+        , _end(text.constData() + text.size())
+    {
+    }
+
+    // "Tue, 08 Dec 2026 21:40:37 +0000", the day name and the zone optional.
+    bool rfc822(QDateTime* result)
+    {
+        if (letters() == 3 && !(character(',') && character(' ')))
+            return false;
+        int day, year, hour, minute, second, month;
+        if (!number(1, 2, &day) || !character(' ') || !monthName(&month) || !character(' ')
+            || !number(4, 4, &year) || !character(' ') || !clock(&hour, &minute, &second))
+            return false;
+        int offset = 0;
+        if (_at != _end && !(character(' ') && zone(&offset)))
+            return false;
+        *result = utc(QDate(year, month, day), QTime(hour, minute, second), offset);
+        return true;
+    }
+
+    // "2026-12-08T21:40:37.25+01:00" with "Z" or an offset, or the date alone.
+    bool iso8601(QDateTime* result)
+    {
+        int year, month, day;
+        if (!number(4, 4, &year) || !character('-') || !number(2, 2, &month) || !character('-')
+            || !number(2, 2, &day))
+            return false;
+        if (_at == _end) {
+            *result = utc(QDate(year, month, day), QTime(0, 0), 0);
+            return true;
+        }
+        int hour, minute, second, milliseconds = 0, offset = 0;
+        if (!character('T') || !clock(&hour, &minute, &second))
+            return false;
+        if (character('.') && !fraction(&milliseconds))
+            return false;
+        if (!character('Z') && !isoOffset(&offset))
+            return false;
+        if (_at != _end)
+            return false;
+        *result = utc(QDate(year, month, day), QTime(hour, minute, second, milliseconds), offset);
+        return true;
+    }
+
+private:
+    bool character(char c)
+    {
+        if (_at == _end || *_at != QLatin1Char(c))
+            return false;
+        ++_at;
+        return true;
+    }
+
+    static bool isDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+    static bool isLetter(QChar c)
+    {
+        return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+    }
+
+    bool number(int least, int most, int* value)
+    {
+        int count = 0;
+        *value = 0;
+        while (_at != _end && count < most && isDigit(*_at)) {
+            *value = *value * 10 + (_at++->unicode() - '0');
+            ++count;
+        }
+        return count >= least && (_at == _end || !isDigit(*_at));
+    }
+
+    // Skips ASCII letters; how many there were.
+    int letters()
+    {
+        const QChar* start = _at;
+        while (_at != _end && isLetter(*_at))
+            ++_at;
+        return int(_at - start);
+    }
+
+    bool monthName(int* month)
+    {
+        const QChar* start = _at;
+        if (letters() != 3)
+            return false;
+        *month = monthNames().indexOf(QString(start, 3).toLower()) + 1;
+        return *month > 0;
+    }
+
+    bool clock(int* hour, int* minute, int* second)
+    {
+        return number(2, 2, hour) && character(':') && number(2, 2, minute) && character(':') && number(2, 2, second);
+    }
+
+    bool fraction(int* milliseconds)
+    {
+        int digits = 0;
+        *milliseconds = 0;
+        for (; _at != _end && isDigit(*_at); ++_at, ++digits) {
+            if (digits < 3)
+                *milliseconds = *milliseconds * 10 + (_at->unicode() - '0');
+        }
+        for (int i = digits; i < 3; ++i)
+            *milliseconds *= 10;
+        return digits > 0;
+    }
+
+    bool isoOffset(int* minutes)
+    {
+        const bool east = character('+');
+        if (!east && !character('-'))
+            return false;
+        int hours, rest;
+        if (!number(2, 2, &hours) || !character(':') || !number(2, 2, &rest))
+            return false;
+        *minutes = (east ? 1 : -1) * (hours * 60 + rest);
+        return true;
+    }
+
+    bool zone(int* minutes)
+    {
+        const QChar* start = _at;
+        if (character('+') || character('-')) {
+            int value;
+            if (!number(4, 4, &value) || _at != _end)
+                return false;
+            const int offset = value / 100 * 60 + value % 100;
+            *minutes = *start == QLatin1Char('-') ? -offset : offset;
+            return true;
+        }
+        return letters() > 0 && _at == _end && zoneOffset(QString(start, int(_at - start)), minutes);
+    }
+
+    const QChar* _at;
+    const QChar* _end;
+};
 
 } // namespace
 
@@ -61,6 +204,9 @@ QDateTime parse(const QString& text)
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
         return QDateTime();
+    QDateTime direct;
+    if (DateScanner(trimmed).iso8601(&direct) || DateScanner(trimmed).rfc822(&direct))
+        return direct;
     const QDateTime iso = parseIso8601(trimmed);
     return iso.isValid() ? iso : parseRfc822(trimmed);
 }

@@ -1,53 +1,25 @@
-(: RSS 0.90 and 1.0 (root <rdf:RDF>) to the common form of one channel. :)
+(: RSS 0.90 and 1.0 (root <rdf:RDF>) to the common form of one channel. Items pass with their
+   RSS elements taken out of the RSS namespace and extension elements as they are: the
+   converter reads what it knows of them. :)
 declare namespace rdf = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
+declare namespace dc = "http://purl.org/dc/elements/1.1/";
 declare variable $inputDocument external;
 
-(: The same elements the namespace plug-ins make of Media RSS, Dublin Core, the content
-   module and the feed-proxy extension, in one pass over an element's children. Namespaces
-   are compared one by one: comparing with a global sequence leaks memory in Qt's engine. :)
-declare function local:media($parent as element(), $name as xs:string) as element()*
+declare function local:isRss($element as element()) as xs:boolean
 {
-    $parent/*[local-name() eq $name and (namespace-uri() eq "http://search.yahoo.com/mrss/"
-                                         or namespace-uri() eq "http://search.yahoo.com/mrss")]
+    namespace-uri($element) eq "http://purl.org/rss/1.0/"
+    or namespace-uri($element) eq "http://my.netscape.com/rdf/simple/0.9/"
 };
 
-declare function local:mediaContent($content as element()) as element()
+declare function local:rss($parent as element()?, $name as xs:string) as element()*
 {
-    <enclosure url="{ $content/@url }" type="{ $content/@type }" size="{ $content/@fileSize }"
-               isDefault="{ $content/@isDefault }" sourcenamespaceuri="http://search.yahoo.com/mrss/">{
-        for $thumbnail in local:media($content, "thumbnail")
-        return <enclosurethumbnail url="{ $thumbnail/@url }"/>
-    }</enclosure>
+    $parent/*[local-name() eq $name and local:isRss(.)]
 };
 
-declare function local:extensions($item as element()) as element()*
+declare function local:plain($element as element()) as element()
 {
-    for $child in $item/*[namespace-uri() ne ""]
-    let $namespace := namespace-uri($child)
-    let $name := local-name($child)
-    return
-        if ($namespace eq "http://search.yahoo.com/mrss/" or $namespace eq "http://search.yahoo.com/mrss") then
-            if ($name eq "content") then local:mediaContent($child)
-            else if ($name eq "group") then
-                <enclosuregroup>{ for $content in local:media($child, "content") return local:mediaContent($content) }</enclosuregroup>
-            else ()
-        else if ($namespace eq "http://purl.org/dc/elements/1.1/") then
-            if ($name eq "date") then
-                <pubDate sourcenamespaceuri="http://purl.org/dc/elements/1.1/">{ string($child) }</pubDate>
-            else if ($name eq "description") then
-                <description sourcenamespaceuri="http://purl.org/dc/elements/1.1/">{ string($child) }</description>
-            else ()
-        else if ($namespace eq "http://purl.org/rss/1.0/modules/content/") then
-            if ($name eq "encoded") then
-                <description sourcenamespaceuri="http://purl.org/rss/1.0/modules/content/">{ string($child) }</description>
-            else ()
-        else if ($namespace eq "http://rssnamespace.org/feedburner/ext/1.0") then
-            if ($name eq "origLink") then
-                <link sourcenamespaceuri="http://rssnamespace.org/feedburner/ext/1.0">{ string($child) }</link>
-            else if ($name eq "origEnclosureLink") then
-                <originalenclosurelink sourcenamespaceuri="http://rssnamespace.org/feedburner/ext/1.0">{ string($child) }</originalenclosurelink>
-            else ()
-        else ()
+    if (local:isRss($element)) then element { local-name($element) } { $element/@*, $element/node() }
+    else $element
 };
 
 declare function local:bases($element as element()) as element()*
@@ -55,18 +27,12 @@ declare function local:bases($element as element()) as element()*
     for $base in $element/ancestor-or-self::*/@xml:base return <base>{ string($base) }</base>
 };
 
-
-declare function local:rss($parent as element(), $name as xs:string) as element()*
-{
-    $parent/*[local-name() eq $name and (namespace-uri() eq "http://purl.org/rss/1.0/"
-                                         or namespace-uri() eq "http://my.netscape.com/rdf/simple/0.9/")]
-};
-
 for $rdf in doc($inputDocument)/rdf:RDF
 let $channel := local:rss($rdf, "channel")[1]
 return
 <channel>{
     <title>{ string(local:rss($channel, "title")[1]) }</title>,
+    $channel/dc:title[1],
     <link>{ string(local:rss($channel, "link")[1]) }</link>,
     <description>{ string(local:rss($channel, "description")[1]) }</description>,
     for $image in local:rss($rdf, "image")[1]
@@ -75,11 +41,8 @@ return
     for $item in local:rss($rdf, "item")
     return
     <item>{
-        for $title in local:rss($item, "title")[1] return <title>{ string($title) }</title>,
-        for $link in local:rss($item, "link")[1] return <link>{ string($link) }</link>,
-        for $about in $item/@rdf:about return <guid permalink="true">{ string($about) }</guid>,
-        for $description in local:rss($item, "description")[1] return <description>{ string($description) }</description>,
-        local:bases($item),
-        local:extensions($item)
+        $item/@xml:base,
+        for $about in $item/@rdf:about return <guid isPermaLink="true">{ string($about) }</guid>,
+        for $child in $item/*[namespace-uri() ne ""] return local:plain($child)
     }</item>
 }</channel>

@@ -1,25 +1,24 @@
 #include "tamsil.h"
 
+#include "feedbody.h"
+#include "feedqueryfile.h"
 #include "feedxmlconverter.h"
+#include "feedxmlreceiver.h"
 
 #include <virelonpaths.h>
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
-#include <QTextCodec>
 #include <QUrl>
 #include <QXmlQuery>
-#include <QXmlSerializer>
-#include <QXmlStreamReader>
 
 namespace {
 
 const QString FeedAccept = QStringLiteral("application/rss+xml,application/atom+xml,application/xml,text/xml,*/*");
 const QString EnclosureAccept = QStringLiteral("*/*");
-const QString RssQuery = QStringLiteral("rss.xql");
-const QString AtomQuery = QStringLiteral("atom.xql");
-const QString Rss10Query = QStringLiteral("rss1_0.xql");
+// Far deeper than any feed, far shallower than what exhausts the stack.
+constexpr int MaximumFeedDepth = 1024;
 
 qint64 maximumFeedSize()
 {
@@ -28,12 +27,28 @@ qint64 maximumFeedSize()
     return ok && value > 0 ? value : Tamsil::DefaultMaximumFeedSize;
 }
 
+int feedTimeout()
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue("VIRELON_TAMSIL_FEED_TIMEOUT_MS", &ok);
+    return ok && value > 0 ? value : Tamsil::DefaultFeedTimeout;
+}
+
+int stallTimeout()
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue("VIRELON_TAMSIL_STALL_TIMEOUT_MS", &ok);
+    return ok && value > 0 ? value : Tamsil::DefaultStallTimeout;
+}
+
 } // namespace
 
 Tamsil::Tamsil()
     : FeedPluginInterface(nullptr)
     , _maximumFeedSize(maximumFeedSize())
+    , _feedTimeout(feedTimeout())
 {
+    _downloadManager.setStallTimeout(stallTimeout());
     connect(&_downloadManager, SIGNAL(finished(QNetworkReply*)), this,
             SLOT(downloadFinished(QNetworkReply*)));
     connect(&_downloadManager, SIGNAL(progress(qint64,qint64)), this,
@@ -60,6 +75,7 @@ void Tamsil::downloadFeeds(const FeedChannel& channel)
     _downloadManager.setAcceptHeader(FeedAccept);
     _downloadManager.setRawHeader("If-Modified-Since", channel.lastModifiedTime().toLatin1());
     _downloadManager.setMaximumSize(_maximumFeedSize);
+    _downloadManager.setDeadline(_feedTimeout);
     _downloadManager.start(url, &_feedBuffer);
 }
 
@@ -265,90 +281,66 @@ void Tamsil::updateLastModifiedTime(QNetworkReply* reply)
 QString Tamsil::queryFileName(const QString& contentType)
 {
     qDebug() << "feed mime type from http hdr: " << contentType;
-    if (contentType.contains(QLatin1String("application/rss+xml")))
-        return markerText().contains("</rdf:RDF>") ? Rss10Query : RssQuery;
-    if (contentType.contains(QLatin1String("application/atom+xml")))
-        return AtomQuery;
-    qDebug() << "Content type returned is unknown. Check if it is Rss/Atom feed,  Content-type : "
-             << contentType;
-    const QByteArray body = markerText();
-    if (body.contains("</rdf:RDF>"))
-        return Rss10Query;
-    if (body.contains("</rss>"))
-        return RssQuery;
-    if (body.contains("</feed>"))
-        return AtomQuery;
-    return QString();
-}
-
-// The markers are ASCII; a UTF-16 body (it starts with its byte-order mark) is searched as text.
-QByteArray Tamsil::markerText() const
-{
-    if (_feedData.startsWith("\xff\xfe") || _feedData.startsWith("\xfe\xff"))
-        return QTextCodec::codecForName("UTF-16")->toUnicode(_feedData).toUtf8();
-    return _feedData;
-}
-
-// Feeds have no use for entity declarations; refusing them keeps expansion bombs and
-// external entities out of the query engine. Only the prolog is read.
-bool Tamsil::declaresEntities() const
-{
-    QXmlStreamReader reader(_feedData);
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::DTD)
-            return reader.text().contains(QLatin1String("<!ENTITY"));
-        if (token == QXmlStreamReader::StartElement || token == QXmlStreamReader::Invalid)
-            return false;
-    }
-    return false;
+    return FeedQueryFile::forFeed(contentType, FeedBody(_feedData).rootName());
 }
 
 bool Tamsil::convertFeed(const QString& queryFile)
 {
-    if (declaresEntities()) {
-        qDebug() << "Feed declares entities, refusing it: " << _channel.link();
+    QXmlQuery* query = preparedQuery(queryFile);
+    if (!query)
         return false;
-    }
-    _queryInput.close();
-    _queryInput.setData(_feedData);
-    _queryInput.open(QIODevice::ReadOnly);
-    QDir directory(QCoreApplication::applicationDirPath());
-    if (!directory.cd(VirelonPaths::tamsilDataDir())) {
-        qDebug() << "Unable to find the directory with XQuery files!!";
-        return false;
-    }
-    if (!directory.exists(queryFile)) {
-        qDebug() << "Unable to find the XQuery file" << queryFile;
-        return false;
-    }
-    QXmlQuery* query = compiledQuery(directory.absoluteFilePath(queryFile));
     qDebug() << "Converting feed to common xml";
-    QString commonForm;
-    const bool evaluated = query && evaluate(*query, &commonForm);
+    FeedXmlConverter converter;
+    converter.setDocumentUrl(_feedUrl.toString());
+    FeedXmlReceiver receiver(&converter, query->namePool());
+    const bool evaluated = query->evaluateTo(&receiver);
     _queryInput.close();
     if (!evaluated) {
         qDebug() << " Failed to evaluate query for feed url: " << _channel.link();
         return false;
     }
-    if (commonForm.isEmpty()) {
+    if (!receiver.hasOutput()) {
         qDebug() << "No feed data available for feed url: " << _channel.link();
         return false;
     }
-    return convertToChannel(commonForm);
+    return convertToChannel(converter);
 }
 
-// The common form without the indenting that evaluation into a string adds: indenting costs
-// time, and a deeply nested feed would make it grow with the square of its depth.
-bool Tamsil::evaluate(const QXmlQuery& query, QString* commonForm)
+// The compiled query of the file with the feed bound as its input; null when the feed or the
+// file cannot be used.
+QXmlQuery* Tamsil::preparedQuery(const QString& queryFile)
 {
-    QBuffer output;
-    output.open(QIODevice::WriteOnly);
-    QXmlSerializer serializer(query, &output);
-    if (!query.evaluateTo(&serializer))
-        return false;
-    *commonForm = QString::fromUtf8(output.data());
-    return true;
+    // Feeds have no use for entity declarations; refusing them keeps expansion bombs and
+    // external entities out of the query engine.
+    const FeedBody body(_feedData);
+    if (body.declaresEntities()) {
+        qDebug() << "Feed declares entities, refusing it: " << _channel.link();
+        return nullptr;
+    }
+    // The query engine copies and writes out trees with a call per level.
+    const int depth = body.depth();
+    if (depth > MaximumFeedDepth) {
+        qDebug() << "Feed nests" << depth << "elements deep, refusing it: " << _channel.link();
+        return nullptr;
+    }
+    QDir directory(QCoreApplication::applicationDirPath());
+    if (!directory.cd(VirelonPaths::tamsilDataDir())) {
+        qDebug() << "Unable to find the directory with XQuery files!!";
+        return nullptr;
+    }
+    if (!directory.exists(queryFile)) {
+        qDebug() << "Unable to find the XQuery file" << queryFile;
+        return nullptr;
+    }
+    _queryInput.close();
+    _queryInput.setData(body.forQuery());
+    _queryInput.open(QIODevice::ReadOnly);
+    QXmlQuery* query = compiledQuery(directory.absoluteFilePath(queryFile));
+    if (!query) {
+        qDebug() << " Failed to evaluate query for feed url: " << _channel.link();
+        _queryInput.close();
+    }
+    return query;
 }
 
 // Compiling takes longer than converting a small feed, so a compiled query is kept; binding
@@ -368,11 +360,8 @@ QXmlQuery* Tamsil::compiledQuery(const QString& path)
     return _queries.emplace(path, std::move(query)).first->second.get();
 }
 
-bool Tamsil::convertToChannel(const QString& commonForm)
+bool Tamsil::convertToChannel(const FeedXmlConverter& converter)
 {
-    FeedXmlConverter converter;
-    converter.setDocumentUrl(_feedUrl.toString());
-    converter.setSourceFeed(commonForm);
     if (!converter.isValid()) {
         qDebug() << "Converter cannot read the common form:" << converter.errorString();
         _channel = _requestChannel;

@@ -17,6 +17,8 @@
 #include <map>
 #include <memory>
 
+class FeedXmlConverter;
+
 // The fetching plug-in: downloads feeds and turns them into channels through the XQuery
 // files, and downloads enclosures with pause and resume. Every request ends with exactly one
 // Finished or Failed signal.
@@ -27,6 +29,11 @@ class Tamsil : public FeedPluginInterface
 public:
     // Feed bodies are held whole in memory; larger ones fail.
     static constexpr qint64 DefaultMaximumFeedSize = 64 * 1024 * 1024;
+    // A transfer that receives nothing this long fails with 401: well before the daemon would
+    // take the plug-in for hung (30000 ms) and restart it.
+    static constexpr int DefaultStallTimeout = 20000;
+    // A feed that has not come whole in this long fails with 401, however it trickles.
+    static constexpr int DefaultFeedTimeout = 120000;
 
     Tamsil();
 
@@ -52,12 +59,10 @@ private:
     int feedErrorCode(QNetworkReply::NetworkError error);
     void updateLastModifiedTime(QNetworkReply* reply);
     QString queryFileName(const QString& contentType);
-    QByteArray markerText() const;
     bool convertFeed(const QString& queryFile);
-    bool convertToChannel(const QString& commonForm);
-    bool declaresEntities() const;
+    bool convertToChannel(const FeedXmlConverter& converter);
+    QXmlQuery* preparedQuery(const QString& queryFile);
     QXmlQuery* compiledQuery(const QString& path);
-    static bool evaluate(const QXmlQuery& query, QString* commonForm);
 
     int _state = Idle;
     FeedDownloadManager _downloadManager;
@@ -69,6 +74,7 @@ private:
     // Where the feed came from after redirects: the base of its relative links.
     QUrl _feedUrl;
     qint64 _maximumFeedSize;
+    int _feedTimeout;
     // Compiled once per query file; each feed is bound to the same input device anew.
     QBuffer _queryInput;
     // Never copied: a copy of a query keeps reading the first feed bound to it.

@@ -1,19 +1,22 @@
-// One refresh of the README's run command, the way the daemon makes it: a feed served on
-// 127.0.0.1 is subscribed in the store, fetched and converted by the tamsil plug-in process,
-// formatted, written to the store and read back.
+// One refresh of the README's run command, made the way a client makes it: a feed served on
+// 127.0.0.1 is subscribed through the daemon's D-Bus interface, the daemon has it fetched by
+// the tamsil plug-in process, formatted and stored; once it reports the refresh complete, the
+// channel and its messages are read back from the store.
 
-#include "feedformatter.h"
-#include "feedpluginmanager.h"
 #include "feedtrackersparql.h"
 #include "httpfixture.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QEventLoop>
 #include <QFile>
 #include <QTextStream>
 #include <QTimer>
 
 namespace {
+
+const QString Service = QStringLiteral("com.vorlane.Virelon");
 
 QTextStream& out()
 {
@@ -27,25 +30,41 @@ int fail(const QString& why)
     return 1;
 }
 
-// Waits for the plug-in's answer; 0 when the feed was fetched, else the error code.
-int fetch(FeedPluginManager* plugins, const FeedChannel& channel)
+// The end of one refresh as the daemon reports it on the bus.
+class RefreshWatch : public QObject
 {
-    QEventLoop loop;
-    int result = -1;
-    QObject::connect(plugins, &FeedPluginManager::downloadFeedsFinished, &loop, [&] {
-        result = 0;
-        loop.quit();
-    });
-    QObject::connect(plugins, &FeedPluginManager::downloadFeedsFailed, &loop, [&](int code) {
-        result = code;
-        loop.quit();
-    });
-    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-    plugins->downloadFeeds(channel);
-    if (result < 0)
-        loop.exec();
-    return result;
-}
+    Q_OBJECT
+
+public:
+    RefreshWatch()
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        bus.connect(Service, QStringLiteral("/"), Service, QStringLiteral("refreshCompleted"), this,
+                    SLOT(completed(QString)));
+        bus.connect(Service, QStringLiteral("/"), Service, QStringLiteral("refreshError"), this,
+                    SLOT(failed(QString,int)));
+    }
+
+    QString uri;
+    int error = -1;
+
+signals:
+    void ended();
+
+private slots:
+    void completed(const QString& channelUri)
+    {
+        uri = channelUri;
+        error = 0;
+        emit ended();
+    }
+    void failed(const QString& channelUri, int errorCode)
+    {
+        uri = channelUri;
+        error = errorCode;
+        emit ended();
+    }
+};
 
 void print(const FeedChannel& channel, const QList<FeedMessage>& messages)
 {
@@ -74,28 +93,31 @@ int main(int argc, char** argv)
         return fail(QStringLiteral("cannot read ") + file.fileName());
 
     HttpFixture server;
+    const QString link = server.url(QStringLiteral("/feed.xml")).toString();
     server.serve(QStringLiteral("/feed.xml"), file.readAll(), "application/rss+xml");
 
+    RefreshWatch watch;
+    QEventLoop loop;
+    QObject::connect(&watch, &RefreshWatch::ended, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    QDBusMessage subscribe = QDBusMessage::createMethodCall(Service, QStringLiteral("/"), Service,
+                                                            QStringLiteral("subscribe"));
+    subscribe.setArguments({QStringList{link}, QStringLiteral("tamsil")});
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(subscribe);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return fail(QStringLiteral("subscribe failed: ") + reply.errorMessage());
+    out() << "Subscribed " << link << " through the daemon\n";
+    if (watch.error < 0)
+        loop.exec();
+    if (watch.error < 0)
+        return fail(QStringLiteral("the daemon reported no end of the refresh"));
+    if (watch.error != 0)
+        return fail(QStringLiteral("refresh of %1 failed with code %2").arg(watch.uri).arg(watch.error));
+    out() << "Refresh completed\n";
+
     FeedTrackerSparql* store = FeedTrackerSparql::instance();
-    FeedChannel subscription;
-    subscription.setLink(server.url(QStringLiteral("/feed.xml")).toString());
-    subscription.setType(QStringLiteral("tamsil"));
-    const QString uri = store->addChannel(subscription);
-    if (uri.isEmpty())
-        return fail(QStringLiteral("the store refused the subscription"));
-    out() << "Subscribed " << subscription.link() << '\n';
-
-    FeedPluginManager* plugins = FeedPluginManager::instance();
-    const int error = fetch(plugins, store->channelForUri(uri));
-    if (error != 0)
-        return fail(QStringLiteral("fetch failed with code %1").arg(error));
-    const FeedChannel fetched = plugins->channel();
-    plugins->unloadPlugins();
-
-    if (!store->updateChannel(fetched))
-        return fail(QStringLiteral("the store refused the channel"));
-    if (!store->addMessages(FeedFormatter().formatMessages(fetched.messages()), uri))
-        return fail(QStringLiteral("the store refused the messages"));
-    print(store->channelForUri(uri), store->messagesForChannel(uri));
+    print(store->channelForUri(watch.uri), store->messagesForChannel(watch.uri));
     return 0;
 }
+
+#include "feedrun.moc"

@@ -11,6 +11,7 @@ private slots:
     void initTestCase();
     void loadAndChange_data();
     void loadAndChange();
+    void heldValues();
 
 private:
     QTemporaryDir _folder;
@@ -72,7 +73,16 @@ void tst_FeedSettingsManager::loadAndChange_data()
     row("interval above range clamped", none, Interval, 5000, true, "0 1440 0 0 0");
     row("interval clamped to the held value", {{Interval, 10}}, Interval, 5, false, "0 10 0 0 0");
     row("interval not a number", none, Interval, "soon", false, "0 180 0 0 0");
+    row("interval far below range clamped", none, Interval, -1, true, "0 10 0 0 0");
+    row("interval as bytes", none, Interval, QByteArray("45"), false, "0 180 0 0 0");
     row("key in other case", none, "refresh/automatic", true, false, "0 180 0 0 0");
+    // Regression: QVariant::toBool() read any text but "false" and "0", and any bytes, as true.
+    row("flag from other text", none, Automatic, "no", false, "0 180 0 0 0");
+    row("flag from bytes", none, OnlyWifi, QByteArray("true"), false, "0 180 0 0 0");
+    row("flag from a number other than 0 and 1", none, EnclosureAutomatic, -1, false, "0 180 0 0 0");
+    row("flag from 1", none, OnlyWifi, 1, true, "0 180 1 0 0");
+    row("flag from text in capitals", none, EnclosureAutomatic, "TRUE", true, "0 180 0 1 0");
+    row("flag off from text 0", {{EnclosureOnlyWifi, true}}, EnclosureOnlyWifi, "0", true, "0 180 0 0 0");
     row("enclosure automatic on", none, EnclosureAutomatic, true, true, "0 180 0 1 0");
     row("enclosure only wifi already on", {{EnclosureOnlyWifi, true}}, EnclosureOnlyWifi, "true", false,
         "0 180 0 0 1");
@@ -101,6 +111,21 @@ void tst_FeedSettingsManager::loadAndChange()
         QVERIFY(!(enclosure ? refreshChanged : enclosureChanged));
     }
     QCOMPARE(cached(), expected);
+}
+
+// What setConf stores: the value in use, in its own type.
+void tst_FeedSettingsManager::heldValues()
+{
+    QSettings settings(_folder.path() + QStringLiteral("/settings.conf"), QSettings::IniFormat);
+    settings.clear();
+    settings.setValue(Interval, 2000);
+    settings.setValue(Automatic, QStringLiteral("true"));
+    FeedSettingsManager* manager = FeedSettingsManager::instance();
+    manager->loadSettings(&settings);
+    QCOMPARE(manager->value(Interval), QVariant(1440));
+    QCOMPARE(manager->value(Automatic), QVariant(true));
+    QCOMPARE(manager->value(EnclosureOnlyWifi), QVariant(false));
+    QVERIFY(!manager->value(QStringLiteral("Cache/posts")).isValid());
 }
 
 VIRELON_TEST_MAIN(tst_FeedSettingsManager)

@@ -419,16 +419,32 @@ void tst_Virelon::setConf_data()
     QTest::newRow("value already held") << QVariantMap{{automatic, false}} << QStringList{refused} << QVariantMap();
     QTest::newRow("unknown key") << QVariantMap{{QStringLiteral("Refresh/auto"), true}}
                                  << QStringList{QStringLiteral("Not found key: \"Refresh/auto\"")} << QVariantMap();
-    QTest::newRow("interval out of range is kept as sent")
-        << QVariantMap{{interval, 0}} << QStringList() << QVariantMap{{interval, 0}};
+    // Regression: the value was stored as sent while the checked one was in use.
+    QTest::newRow("interval below range is stored as used")
+        << QVariantMap{{interval, -1}} << QStringList() << QVariantMap{{interval, 10}};
+    QTest::newRow("interval far above range is stored as used")
+        << QVariantMap{{interval, 99999999}} << QStringList() << QVariantMap{{interval, 1440}};
+    const QString refusedAutomatic = QStringLiteral("Refused value for key: \"Refresh/automatic\"");
+    QTest::newRow("flag from other text") << QVariantMap{{automatic, QStringLiteral("no")}}
+                                          << QStringList{refusedAutomatic} << QVariantMap();
+    QTest::newRow("flag from a number other than 0 and 1") << QVariantMap{{automatic, -1}}
+                                                           << QStringList{refusedAutomatic} << QVariantMap();
+    QTest::newRow("flag from bytes") << QVariantMap{{enclosure, QByteArray("\x01\xfftrue")}}
+                                     << QStringList{QStringLiteral("Refused value for key: \"Enclosure/automatic\"")}
+                                     << QVariantMap();
+    QTest::newRow("flag text in capitals") << QVariantMap{{automatic, QStringLiteral("TRUE")}} << QStringList()
+                                           << QVariantMap{{automatic, true}};
     QTest::newRow("enclosure automatic as text")
         << QVariantMap{{enclosure, QStringLiteral("true")}} << QStringList() << QVariantMap{{enclosure, true}};
     QTest::newRow("enclosure value already held")
         << QVariantMap{{QStringLiteral("Enclosure/onlywifi"), false}}
         << QStringList{QStringLiteral("No Change in settings!!!")} << QVariantMap();
-    QTest::newRow("cache limit not yet held")
-        << QVariantMap{{QStringLiteral("Cache/posts"), 200}}
-        << QStringList{QStringLiteral("Cache settings are not changed")} << QVariantMap();
+    const QString posts = QStringLiteral("Cache/posts");
+    QTest::newRow("cache limit") << QVariantMap{{posts, 200}} << QStringList() << QVariantMap{{posts, 200}};
+    // Regression: a limit that is no number read as 0 and trimmed every channel to the floor.
+    QTest::newRow("cache limit not a number")
+        << QVariantMap{{posts, QStringLiteral("abc")}} << QStringList{QStringLiteral("Cache settings are not changed")}
+        << QVariantMap();
     QTest::newRow("key of no holder") << QVariantMap{{QStringLiteral("Display/colour"), QStringLiteral("red")}}
                                       << QStringList() << QVariantMap();
     // Regression: values a settings file cannot hold were stored; it gives an empty list back as no value.
@@ -461,10 +477,14 @@ void tst_Virelon::setConf()
         QCOMPARE(call(QStringLiteral("setConf"), {change}).type(), QDBusMessage::ReplyMessage);
         QCOMPARE(messages(settledLog(daemon).mid(mark), QLatin1Char('W')), warnings);
     }
+    // The file holds what is in use, as text.
+    const QVariantMap expected = withText(withText(ShippedDefaults, {{QStringLiteral("Display/colour"), "blue"}}), stored);
+    QSettings file(userFile(), QSettings::IniFormat);
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        QCOMPARE(file.value(it.key()).toString(), it.value().toString());
     Daemon restarted;
     QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
-    const QVariantMap expected = withText(ShippedDefaults, {{QStringLiteral("Display/colour"), "blue"}});
-    QCOMPARE(describe(conf()), describe(withText(expected, stored)));
+    QCOMPARE(describe(conf()), describe(expected));
 }
 
 // Regression: a change reached the disk only from the event loop, so a daemon killed right after

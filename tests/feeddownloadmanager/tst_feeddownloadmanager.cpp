@@ -19,6 +19,9 @@ private slots:
     void partialAnswers();
     void failures_data();
     void failures();
+    void compressedBodies_data();
+    void compressedBodies();
+    void gzipBombStopsAtTheLimit();
 
 private:
     QNetworkReply* takeReply();
@@ -161,39 +164,133 @@ void tst_FeedDownloadManager::partialAnswers()
     QTRY_COMPARE(_finished->count(), 1);
     QCOMPARE(takeReply()->error(), kept ? QNetworkReply::NoError : QNetworkReply::ProtocolFailure);
     QCOMPARE(_http->requests().first().hasHeader("Range"), !held.isNull());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), kept ? QByteArray("whole") : held);
+    // The rest of a file cannot be inflated without its start.
+    QCOMPARE(_http->requests().first().header("Accept-Encoding"),
+             QByteArray(held.isNull() ? "gzip, deflate" : "identity"));
+    // Regression: the target was created before the answer said whether it had a body.
+    QCOMPARE(file.exists(), kept || !held.isNull());
+    if (file.exists()) {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), kept ? QByteArray("whole") : held);
+    }
 }
 
 void tst_FeedDownloadManager::failures_data()
 {
     QTest::addColumn<QString>("path"); // a full URL, or a path on the fixture
+    QTest::addColumn<int>("deadline");
     QTest::addColumn<int>("error");
-    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<QByteArray>("received"); // null: the target is never created
     QTest::addColumn<QString>("text");
-    QTest::newRow("refused scheme") << "file:///etc/hostname" << int(QNetworkReply::ProtocolUnknownError)
+    QTest::newRow("refused scheme") << "file:///etc/hostname" << 0 << int(QNetworkReply::ProtocolUnknownError)
                                     << QByteArray() << "";
-    QTest::newRow("404 keeps its text") << "/missing" << int(QNetworkReply::ContentNotFoundError) << QByteArray()
+    QTest::newRow("404 keeps its text") << "/missing" << 0 << int(QNetworkReply::ContentNotFoundError) << QByteArray()
                                         << "Not Found";
     // Qt's own transfer time-out would end as a cancel, which the daemon reads as a user's stop.
-    QTest::newRow("stall times out") << "/stall" << int(QNetworkReply::TimeoutError) << QByteArray(100, 's') << "";
+    QTest::newRow("stall times out") << "/stall" << 0 << int(QNetworkReply::TimeoutError) << QByteArray(100, 's')
+                                     << "";
+    // Regression: every byte started the stall time-out again, and a drip never ended.
+    QTest::newRow("a drip is a stall") << "/drip" << 0 << int(QNetworkReply::TimeoutError) << QByteArray("d")
+                                       << "Less than 1024 bytes";
+    QTest::newRow("the deadline ends what goes on") << "/flood" << 400 << int(QNetworkReply::TimeoutError)
+                                                    << QByteArray("f") << "Not done within 400 ms";
 }
 
 void tst_FeedDownloadManager::failures()
 {
     QFETCH(QString, path);
+    QFETCH(int, deadline);
     QFETCH(int, error);
     QFETCH(QByteArray, received);
     QFETCH(QString, text);
     _http->setReply(QStringLiteral("/stall"), stalled(5000));
+    HttpFixture::Reply drip;
+    drip.body = "d";
+    drip.delivery = HttpFixture::Drip;
+    drip.chunkSize = 1;
+    drip.chunkInterval = 10;
+    _http->setReply(QStringLiteral("/drip"), drip);
+    drip.body = QByteArray(2048, 'f');
+    drip.chunkSize = 2048;
+    _http->setReply(QStringLiteral("/flood"), drip);
     _manager->setStallTimeout(200);
-    _manager->start(path.startsWith(QLatin1Char('/')) ? _http->url(path) : QUrl(path), &_buffer);
+    _manager->setDeadline(deadline);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("target")));
+    _manager->start(path.startsWith(QLatin1Char('/')) ? _http->url(path) : QUrl(path), &file);
     QCOMPARE(_finished->count(), 0); // never before start() returns
-    QTRY_COMPARE(_finished->count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(_finished->count(), 1, 10000);
     QNetworkReply* reply = takeReply();
     QCOMPARE(int(reply->error()), error);
     QVERIFY2(reply->errorString().contains(text), qPrintable(reply->errorString()));
-    QCOMPARE(_buffer.data(), received);
+    QCOMPARE(file.exists(), !received.isNull());
+    if (file.exists()) {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray data = file.readAll();
+        QVERIFY2(data.startsWith(received), data.left(20).constData());
+    }
+    // A deadline holds for one request only.
+    _http->serve(QStringLiteral("/after"), "after", "text/plain");
+    _manager->start(_http->url(QStringLiteral("/after")), &_buffer);
+    QTRY_COMPARE(_finished->count(), 1);
+    QCOMPARE(takeReply()->error(), QNetworkReply::NoError);
+}
+
+void tst_FeedDownloadManager::compressedBodies_data()
+{
+    QTest::addColumn<QByteArray>("encoding");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QByteArray>("received");
+    const QByteArray text = QByteArray("<rss>").append(QByteArray("words and more words ").repeated(5000));
+    const QByteArray zlibWrapped = qCompress(text).mid(4);
+    QTest::newRow("gzip") << QByteArray("gzip") << HttpFixture::gzip(text) << 0 << text;
+    QTest::newRow("two gzip members") << QByteArray("x-gzip") << HttpFixture::gzip("one ") + HttpFixture::gzip("two")
+                                      << 0 << QByteArray("one two");
+    QTest::newRow("deflate") << QByteArray("deflate") << zlibWrapped << 0 << text;
+    QTest::newRow("deflate without its wrapping") << QByteArray("Deflate") << zlibWrapped.mid(2).chopped(4) << 0
+                                                  << text;
+    QTest::newRow("none") << QByteArray("identity") << text << 0 << text;
+    QTest::newRow("corrupt") << QByteArray("gzip") << QByteArray("\x1f\x8b not gzip at all") << int(QNetworkReply::ProtocolFailure)
+                             << QByteArray();
+    QTest::newRow("cut short") << QByteArray("gzip") << HttpFixture::gzip(text).chopped(100)
+                               << int(QNetworkReply::ProtocolFailure) << QByteArray();
+    QTest::newRow("unknown encoding") << QByteArray("br") << text << int(QNetworkReply::UnknownContentError)
+                                      << QByteArray();
+}
+
+// A compressed body is inflated here, whatever the encoding a server chose of those asked for.
+void tst_FeedDownloadManager::compressedBodies()
+{
+    QFETCH(QByteArray, encoding);
+    QFETCH(QByteArray, body);
+    QFETCH(int, error);
+    QFETCH(QByteArray, received);
+    HttpFixture::Reply reply;
+    reply.body = body;
+    reply.addHeader("Content-Encoding", encoding);
+    _http->setReply(QStringLiteral("/z"), reply);
+    _manager->start(_http->url(QStringLiteral("/z")), &_buffer);
+    QTRY_COMPARE(_finished->count(), 1);
+    QNetworkReply* result = takeReply();
+    QCOMPARE(int(result->error()), error);
+    QCOMPARE(_http->requests().first().header("Accept-Encoding"), QByteArray("gzip, deflate"));
+    if (error == 0)
+        QCOMPARE(_buffer.data(), received);
+}
+
+// Regression: the whole inflated body was read before its size was checked. Inflated piece by
+// piece, it stops at the limit.
+void tst_FeedDownloadManager::gzipBombStopsAtTheLimit()
+{
+    _http->setReply(QStringLiteral("/bomb"), HttpFixture::gzipBomb(qint64(256) * 1024 * 1024, "text/xml"));
+    const qint64 limit = 1024 * 1024;
+    _manager->setMaximumSize(limit);
+    _manager->start(_http->url(QStringLiteral("/bomb")), &_buffer);
+    QTRY_COMPARE(_finished->count(), 1);
+    QNetworkReply* reply = takeReply();
+    QCOMPARE(reply->error(), QNetworkReply::UnknownContentError);
+    QVERIFY(_buffer.data().size() <= limit);
 }
 
 VIRELON_TEST_MAIN(tst_FeedDownloadManager)

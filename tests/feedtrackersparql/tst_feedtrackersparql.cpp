@@ -9,6 +9,7 @@
 #include <qsparqlquery.h>
 #include <qsparqlresult.h>
 #include <qsparqlresultrow.h>
+#include <virelonpaths.h>
 
 namespace {
 
@@ -135,6 +136,8 @@ private slots:
     void emptyRows();
     void queriesOfMissingNodes_data();
     void queriesOfMissingNodes();
+    void messageStored_data();
+    void messageStored();
 
     void enclosuresStoredExactly_data();
     void enclosuresStoredExactly();
@@ -157,6 +160,7 @@ private slots:
 
     void deleteChannelLeavesNothingBehind();
     void iconFileKeptWhileAnotherChannelShowsIt();
+    void iconFileOutsideEnclosureDirKept();
     void deleteMessageOfSharedAndLinklessMessages();
     void feedLinkNodeSurvivesMessageDeletion();
     void deleteEnclosuresByUri();
@@ -236,9 +240,11 @@ QString tst_FeedTrackerSparql::addDatedMessage(const QString& channelUri, const 
     return uri;
 }
 
+// A file where the store may remove one: in the enclosure directory.
 QString tst_FeedTrackerSparql::file(const QString& name)
 {
-    const QString path = _dir.filePath(name);
+    QDir().mkpath(VirelonPaths::enclosureDir());
+    const QString path = VirelonPaths::enclosureDir() + QLatin1Char('/') + name;
     QFile file(path);
     file.open(QIODevice::WriteOnly);
     return path;
@@ -356,6 +362,34 @@ void tst_FeedTrackerSparql::queriesOfMissingNodes()
     QVERIFY(store()->deletableMessages(uri, 3).isEmpty());
     QCOMPARE(store()->deletableMessageCount(uri), 0);
     QCOMPARE(store()->allChannelUrls(), QStringList{channel});
+}
+
+void tst_FeedTrackerSparql::messageStored_data()
+{
+    QTest::addColumn<QString>("uri");
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("message") << QString() << true;
+    QTest::newRow("channel") << QString() << false;
+    QTest::newRow("no node") << QStringLiteral("urn:nothing") << false;
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("plain word") << QStringLiteral("word") << false;
+    QTest::newRow("hostile") << QStringLiteral("urn:x> } DELETE { ?s ?p ?o } WHERE { ?s ?p ?o") << false;
+}
+
+void tst_FeedTrackerSparql::messageStored()
+{
+    QFETCH(QString, uri);
+    QFETCH(bool, stored);
+    const QString channel = subscribe(QStringLiteral("http://example.com/kept"));
+    const QString message = addMessageNode(channel);
+    if (QByteArray(QTest::currentDataTag()) == "message")
+        uri = message;
+    if (QByteArray(QTest::currentDataTag()) == "channel")
+        uri = channel;
+    bool ok = false;
+    QCOMPARE(store()->isMessageStored(uri, &ok), stored);
+    QVERIFY(ok);
+    QCOMPARE(count("mfo:FeedMessage"), 1);
 }
 
 void tst_FeedTrackerSparql::enclosuresStoredExactly_data()
@@ -762,7 +796,9 @@ void tst_FeedTrackerSparql::deleteChannelLeavesNothingBehind()
     QVERIFY(store()->deleteMessages(QStringLiteral("urn:uuid:none")));
     QCOMPARE(count("mfo:FeedMessage"), 2);
     store()->deleteAllChannels();
-    QVERIFY(store()->allChannelUrls().isEmpty());
+    bool ok = false;
+    QVERIFY(store()->allChannelUrls(&ok).isEmpty());
+    QVERIFY(ok);
     QCOMPARE(count("mfo:FeedMessage"), 0);
 }
 
@@ -790,6 +826,30 @@ void tst_FeedTrackerSparql::iconFileKeptWhileAnotherChannelShowsIt()
     QVERIFY(QFile::exists(iconPath));
     store()->deleteChannel(second);
     QVERIFY(!QFile::exists(iconPath));
+}
+
+// A stored local link is any text: the icon removal never reaches a file outside the enclosure
+// directory, whichever way the path gets there.
+void tst_FeedTrackerSparql::iconFileOutsideEnclosureDirKept()
+{
+    file(QStringLiteral("inside.png"));
+    const QStringList outside = {_dir.filePath(QStringLiteral("document.odt")),
+                                 VirelonPaths::enclosureDir() + QStringLiteral("/../kept.odt")};
+    for (const QString& path : outside) {
+        QFile document(path);
+        QVERIFY(document.open(QIODevice::WriteOnly));
+    }
+    for (int i = 0; i < outside.size(); ++i) {
+        FeedChannel channel;
+        channel.setLink(QStringLiteral("http://example.com/%1").arg(i));
+        channel.setIcon(enclosure(QStringLiteral("http://example.com/icon%1.png").arg(i), outside.at(i)));
+        store()->deleteChannelImage(store()->addChannel(channel));
+    }
+    store()->deleteAllChannels();
+    QVERIFY(store()->allChannelUrls().isEmpty());
+    for (const QString& path : outside)
+        QVERIFY2(QFile::exists(path), qPrintable(path));
+    QVERIFY(QFile::exists(VirelonPaths::enclosureDir() + QStringLiteral("/inside.png")));
 }
 
 // The cache trims the oldest messages first, among them linkless ones and ones that another
@@ -962,7 +1022,9 @@ void tst_FeedTrackerSparql::missingStoreService()
     qputenv("VIRELON_STORE_SERVICE", service);
     QVERIFY(absent);
     const QString uri = QStringLiteral("urn:x");
-    QVERIFY(absent->allChannelUrls().isEmpty());
+    bool ok = true;
+    QVERIFY(absent->allChannelUrls(&ok).isEmpty());
+    QVERIFY(!ok);
     QVERIFY(absent->allChannels().isEmpty());
     QVERIFY(absent->channelForUri(uri).uri().isEmpty());
     QVERIFY(absent->enclosuresForMessage(uri).isEmpty());

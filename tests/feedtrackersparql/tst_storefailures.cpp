@@ -7,10 +7,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <functional>
 #include <memory>
 #include <qsparqlconnection.h>
 #include <qsparqlquery.h>
 #include <qsparqlresult.h>
+#include <virelonpaths.h>
 
 // A store that answers queries but refuses every update: the test runs a bus of its own
 // whose policy, reloaded after the data is written, denies the store's update calls.
@@ -83,7 +85,8 @@ void tst_StoreFailures::initTestCase()
 
     connect(store(), SIGNAL(enclosuresToBeDeleted(QList<FeedEnclosure>&)), this,
             SLOT(handleEnclosureDeletion(QList<FeedEnclosure>&)));
-    _iconPath = _dir.filePath(QStringLiteral("icon.png"));
+    QVERIFY(QDir().mkpath(VirelonPaths::enclosureDir()));
+    _iconPath = VirelonPaths::enclosureDir() + QStringLiteral("/icon.png");
     QFile icon(_iconPath);
     QVERIFY(icon.open(QIODevice::WriteOnly));
     FeedChannel channel;
@@ -143,7 +146,8 @@ void tst_StoreFailures::refusedDeletionsAnnounceNothing()
     QVERIFY(QFile::exists(_iconPath));
 }
 
-// A look-up that fails leaves nothing to write; the caller must not take that for stored.
+// A look-up that fails leaves nothing to write, and tells no message absent: the caller must not
+// take either for an answer.
 void tst_StoreFailures::refusedLookupFailsTheWrite()
 {
     QVERIFY(writeBusConfig(true, true));
@@ -152,6 +156,21 @@ void tst_StoreFailures::refusedLookupFailsTheWrite()
     enclosure.setRemoteUrl(QStringLiteral("http://example.com/new.mp3"));
     enclosure.setLocalUrl(QStringLiteral("/x/new.mp3"));
     QVERIFY(!store()->addEnclosures({enclosure}, _channel));
+    bool ok = true;
+    QVERIFY(!store()->isMessageStored(_channel, &ok));
+    QVERIFY(!ok);
+    const QList<std::function<void(bool*)>> reads = {
+        [this](bool* ok) { store()->messageLinksOfChannel(_channel, ok); },
+        [this](bool* ok) { store()->messageTextsOfChannel(_channel, ok); },
+        [this](bool* ok) { store()->latestPostPublishedTime(_channel, ok); },
+        [this](bool* ok) { store()->deletableMessageCount(_channel, ok); },
+        [this](bool* ok) { store()->deletableMessages(_channel, 5, ok); },
+    };
+    for (const auto& read : reads) {
+        ok = true;
+        read(&ok);
+        QVERIFY(!ok);
+    }
 }
 
 VIRELON_TEST_MAIN(tst_StoreFailures)

@@ -61,6 +61,7 @@ private slots:
     void silentPluginIsReplaced();
     void communicationFileIsGuarded_data();
     void communicationFileIsGuarded();
+    void communicationFolderIsTheUsers();
 
 private:
     void setCallTimeout(int milliseconds)
@@ -334,6 +335,27 @@ void tst_FeedPluginManager::communicationFileIsGuarded()
         QCOMPARE(::stat(file.constData(), &status) == 0 ? int(status.st_mode & 0777) : -1, 0600);
     QDir(path).removeRecursively();
     QFile::remove(path);
+}
+
+// Regression: the file had a fixed name in a shared folder, so any local user who planted it
+// there blocked fetching for good. Where the session has a runtime folder, a folder of the
+// user's own in it holds the file.
+void tst_FeedPluginManager::communicationFolderIsTheUsers()
+{
+    QTemporaryDir runtime;
+    QVERIFY(QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QByteArray configured = qgetenv("VIRELON_COMM_DIR");
+    qunsetenv("VIRELON_COMM_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    _manager->downloadFeeds(channelOf("good"));
+    qputenv("VIRELON_COMM_DIR", configured);
+    QTRY_COMPARE(_events, Fetched);
+    const QString folder = runtime.path() + QStringLiteral("/virelon");
+    struct stat status;
+    QCOMPARE(::stat(QFile::encodeName(folder).constData(), &status), 0);
+    QCOMPARE(int(status.st_mode & 0777), 0700);
+    QVERIFY(QFile::exists(folder + QStringLiteral("/good.data")));
+    QVERIFY(!QFile::exists(communicationPath("good")));
 }
 
 VIRELON_TEST_MAIN(tst_FeedPluginManager)

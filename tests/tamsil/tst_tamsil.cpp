@@ -56,6 +56,7 @@ void tst_Tamsil::initTestCase()
     qputenv("VIRELON_TAMSIL_DATA_DIR", TAMSIL_QUERY_DIR);
     qputenv("VIRELON_TAMSIL_STALL_TIMEOUT_MS", "400");
     qputenv("VIRELON_TAMSIL_MAX_FEED_SIZE", "65536");
+    qputenv("VIRELON_TAMSIL_FEED_TIMEOUT_MS", "1500");
 }
 
 void tst_Tamsil::init()
@@ -165,8 +166,20 @@ void tst_Tamsil::feedOutcome_data()
     reply = trickle("<rss>" + bodyOf(100000), 8192);
     reply.contentLength = false;
     QTest::newRow("cap without trusting the length") << reply << QString() << 499;
+    reply = rss;
+    reply.body = HttpFixture::gzip(Rss);
+    reply.addHeader("Content-Encoding", "gzip");
+    QTest::newRow("compressed") << reply << QString() << 0;
+    // Regression: an inflated body was read whole before the size check, past 2 GB.
+    QTest::newRow("gzip bomb") << HttpFixture::gzipBomb(qint64(256) * 1024 * 1024, "application/rss+xml")
+                               << QString() << 499;
     reply = stalled(bodyOf(10000));
     QTest::newRow("stalled server") << reply << QString() << 401;
+    // Regression: each byte started the stall time-out again, and such a feed never ended.
+    reply.delivery = HttpFixture::Drip;
+    reply.chunkSize = 512;
+    reply.chunkInterval = 50;
+    QTest::newRow("dripping server, ended by the deadline") << reply << QString() << 401;
     reply.delivery = HttpFixture::Drop;
     QTest::newRow("dropped connection") << reply << QString() << 402;
     QTest::newRow("redirect") << rss << QStringLiteral("/moved") << 0;
@@ -259,28 +272,49 @@ void tst_Tamsil::enclosureOutcome_data()
 {
     QTest::addColumn<int>("status");
     QTest::addColumn<bool>("contentLength");
+    QTest::addColumn<int>("delivery");
+    QTest::addColumn<QString>("scheme");
     QTest::addColumn<int>("code");
-    QTest::newRow("200") << 200 << true << 0;
-    QTest::newRow("200 without length") << 200 << false << 0;
-    QTest::newRow("404") << 404 << true << 103;
-    QTest::newRow("204 is no file") << 204 << false << 499;
-    QTest::newRow("500") << 500 << true << 499;
+    const int whole = HttpFixture::Whole;
+    const QString web = QStringLiteral("http");
+    QTest::newRow("200") << 200 << true << whole << web << 0;
+    QTest::newRow("200 without length") << 200 << false << whole << web << 0;
+    QTest::newRow("404") << 404 << true << whole << web << 103;
+    QTest::newRow("204 is no file") << 204 << false << whole << web << 499;
+    QTest::newRow("500") << 500 << true << whole << web << 499;
+    QTest::newRow("refused scheme") << 200 << true << whole << QStringLiteral("ftp") << 104;
+    // Regression: each byte started the stall time-out again, and a drip never ended.
+    QTest::newRow("a drip is a stall") << 200 << false << int(HttpFixture::Drip) << web << 401;
 }
 
+// A failed download leaves no file behind: the target is made only once the answer has begun
+// with success.
 void tst_Tamsil::enclosureOutcome()
 {
     QFETCH(int, status);
     QFETCH(bool, contentLength);
+    QFETCH(int, delivery);
+    QFETCH(QString, scheme);
     QFETCH(int, code);
     HttpFixture::Reply reply;
     reply.status = status;
     reply.body = bodyOf(5000);
     reply.contentLength = contentLength;
+    reply.delivery = HttpFixture::Delivery(delivery);
+    reply.chunkSize = 1;
+    reply.chunkInterval = 20;
     reply.addHeader("Content-Type", "audio/ogg");
     _http->setReply(QStringLiteral("/e.ogg"), reply);
-    const FeedEnclosure enclosure = enclosureAt(QStringLiteral("/e.ogg"));
+    FeedEnclosure enclosure = enclosureAt(QStringLiteral("/e.ogg"));
+    QUrl remote(enclosure.remoteUrl());
+    remote.setScheme(scheme);
+    enclosure.setRemoteUrl(remote.toString());
+    QFile::remove(enclosure.localUrl());
     _tamsil->downloadEnclosure(enclosure);
     expectResults({code ? QStringLiteral("enclosure failed %1").arg(code) : QStringLiteral("enclosure finished")});
+    // Regression: a refused or failed download left a file of 0 bytes.
+    if (code != 0 && delivery == HttpFixture::Whole)
+        QVERIFY(!QFile::exists(enclosure.localUrl()));
     if (code != 0)
         return;
     QCOMPARE(_finished.value(QStringLiteral("mimeType")).toString(), QStringLiteral("audio/ogg"));

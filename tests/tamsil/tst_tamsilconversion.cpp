@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTextCodec>
 
 // Golden files: each feed in feeds/ is converted and dumped, and the dump must equal the
 // feed's .expected file. VIRELON_UPDATE_GOLDEN=1 rewrites the .expected files instead.
@@ -16,12 +17,16 @@ private slots:
     void initTestCase();
     void golden_data();
     void golden();
+    void receiverAsText_data();
+    void receiverAsText();
     void queryFileName_data();
     void queryFileName();
     void requestFieldsWin();
     void missingQueryFile();
     void compiledQueryReadsEachFeed();
     void deepMarkupStaysBounded();
+    void deepNestingIsRefused_data();
+    void deepNestingIsRefused();
 
 private:
     static QString contentTypeFor(const QString& fileName);
@@ -85,6 +90,36 @@ void tst_TamsilConversion::golden()
         QCOMPARE(got.value(i), want.value(i));
 }
 
+void tst_TamsilConversion::receiverAsText_data()
+{
+    golden_data();
+}
+
+// The query's output read as events must give what the same output gives as text.
+void tst_TamsilConversion::receiverAsText()
+{
+    QFETCH(QString, feed);
+    QFile file(feed);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray body = file.readAll();
+    const QString contentType = contentTypeFor(QFileInfo(feed).fileName());
+    Tamsil events;
+    Tamsil text;
+    const bool convertedFromEvents = TamsilConversion::convert(events, body, contentType, request());
+    const bool convertedFromText = TamsilConversion::convertThroughText(text, body, contentType, request());
+    QCOMPARE(convertedFromEvents, convertedFromText);
+    QCOMPARE(FeedDump::channel(events.channel()), FeedDump::channel(text.channel()));
+}
+
+namespace {
+
+QByteArray encoded(const char* codec, const QString& text)
+{
+    return QTextCodec::codecForName(codec)->fromUnicode(text);
+}
+
+} // namespace
+
 void tst_TamsilConversion::queryFileName_data()
 {
     QTest::addColumn<QString>("contentType");
@@ -96,17 +131,34 @@ void tst_TamsilConversion::queryFileName_data()
     QTest::newRow("rss type with charset") << "application/rss+xml; charset=UTF-8" << rss << "rss.xql";
     QTest::newRow("rss type, rdf body") << "application/rss+xml" << rdf << "rss1_0.xql";
     QTest::newRow("rss type, unknown body") << "application/rss+xml" << QByteArray("<html/>") << "rss.xql";
+    QTest::newRow("rss type, rdf only inside") << "application/rss+xml"
+                                               << QByteArray("<rss><![CDATA[</rdf:RDF>]]></rss>") << "rss.xql";
     QTest::newRow("capitals fall through to the body") << "APPLICATION/RSS+XML" << atom << "atom.xql";
     QTest::newRow("atom type, rss body") << "application/atom+xml" << rss << "atom.xql";
     QTest::newRow("text/xml, both markers") << "text/xml" << QByteArray("<rss><!-- </feed> --></rss>") << "rss.xql";
-    QTest::newRow("application/xml, rdf anywhere") << "application/xml"
-                                                   << QByteArray("<rss><![CDATA[</rdf:RDF>]]></rss>") << "rss1_0.xql";
+    QTest::newRow("application/xml, rdf only inside")
+        << "application/xml" << QByteArray("<rss><![CDATA[</rdf:RDF>]]></rss>") << "rss.xql";
+    QTest::newRow("atom embedding rdf")
+        << "text/xml"
+        << QByteArray("<feed xmlns=\"http://www.w3.org/2005/Atom\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/"
+                      "02/22-rdf-syntax-ns#\"/></feed>") << "atom.xql";
+    QTest::newRow("root after the prolog")
+        << "text/xml"
+        << QByteArray("<?xml version=\"1.0\"?>\n<!-- <rss> </rss> --><?style href=\"a.xsl\"?>\n"
+                      "<!DOCTYPE feed [ <!ELEMENT feed ANY> ]>\n<!-- <rdf:RDF/> --><feed/>") << "atom.xql";
     QTest::newRow("no type, atom body") << "" << atom << "atom.xql";
     QTest::newRow("html") << "text/html" << QByteArray("<html><body/></html>") << "";
+    QTest::newRow("html mentioning rss") << "text/html" << QByteArray("<html><!-- </rss> --></html>") << "";
+    QTest::newRow("broken before the root") << "text/xml" << QByteArray("<?xml version=\"1.0\"?><<rss/>") << "";
     QTest::newRow("empty body") << "text/xml" << QByteArray() << "";
-    const QByteArray utf16 = QByteArray("\xff\xfe", 2)
-                             + QByteArray(reinterpret_cast<const char*>(QStringLiteral("<feed></feed>").utf16()), 26);
-    QTest::newRow("utf-16 body") << "text/xml" << utf16 << "atom.xql";
+    const QString declared = QStringLiteral("<?xml version=\"1.0\" encoding=\"%1\"?><feed></feed>");
+    QTest::newRow("utf-16 with mark") << "text/xml" << encoded("UTF-16", QStringLiteral("<feed></feed>")) << "atom.xql";
+    QTest::newRow("utf-16le without mark") << "text/xml" << encoded("UTF-16LE", declared.arg("UTF-16")) << "atom.xql";
+    QTest::newRow("utf-16be without mark") << "text/xml" << encoded("UTF-16BE", declared.arg("UTF-16")) << "atom.xql";
+    QTest::newRow("utf-16be, no declaration") << "text/xml" << encoded("UTF-16BE", QStringLiteral("<rss/>")) << "rss.xql";
+    QTest::newRow("utf-32le without mark") << "text/xml" << encoded("UTF-32LE", declared.arg("UTF-32")) << "atom.xql";
+    QTest::newRow("utf-32be without mark") << "text/xml" << encoded("UTF-32BE", declared.arg("UTF-32")) << "atom.xql";
+    QTest::newRow("utf-32 with mark") << "text/xml" << encoded("UTF-32", declared.arg("UTF-32")) << "atom.xql";
 }
 
 void tst_TamsilConversion::queryFileName()
@@ -164,7 +216,7 @@ void tst_TamsilConversion::compiledQueryReadsEachFeed()
 // square of the depth.
 void tst_TamsilConversion::deepMarkupStaysBounded()
 {
-    const int depth = 100000;
+    const int depth = 1000;
     const QByteArray body = "<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><title>deep</title>"
                             "<content type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">"
                             + QByteArray("<i>").repeated(depth) + "end" + QByteArray("</i>").repeated(depth)
@@ -175,6 +227,29 @@ void tst_TamsilConversion::deepMarkupStaysBounded()
     QVERIFY(description.startsWith(QLatin1String("<i><i>")));
     QVERIFY(description.contains(QLatin1String("end")));
     QVERIFY2(description.size() < 4096, qPrintable(QString::number(description.size())));
+}
+
+void tst_TamsilConversion::deepNestingIsRefused_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("rss item") << QByteArray("<rss><channel><item><description>")
+                              << QByteArray("</description></item></channel></rss>");
+    QTest::newRow("rss channel title") << QByteArray("<rss><channel><title>") << QByteArray("</title></channel></rss>");
+    QTest::newRow("atom extension") << QByteArray("<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><x:y xmlns:x=\"urn:x\">")
+                                    << QByteArray("</x:y></entry></feed>");
+}
+
+// Copying a tree this deep exhausted the stack and killed the plug-in.
+void tst_TamsilConversion::deepNestingIsRefused()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    const int depth = 100000;
+    const QByteArray body = before + QByteArray("<i>").repeated(depth) + "end" + QByteArray("</i>").repeated(depth) + after;
+    Tamsil tamsil;
+    QVERIFY(!TamsilConversion::convert(tamsil, body, QStringLiteral("text/xml"), request()));
+    QCOMPARE(tamsil.channel().uri(), request().uri());
 }
 
 VIRELON_TEST_MAIN(tst_TamsilConversion)

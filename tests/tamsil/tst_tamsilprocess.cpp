@@ -16,9 +16,12 @@ class tst_TamsilProcess : public QObject
 
 private slots:
     void initTestCase();
+    void cleanup();
     void drivenOverTheProtocol();
+    void gzipBombEndsInAFailure();
 
 private:
+    void start(const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
     void send(const QByteArray& name, const QByteArray& returnType, const FeedArgument& argument = FeedArgument());
     void readRecords();
     FeedMethod record(const QByteArray& name) const;
@@ -36,6 +39,44 @@ void tst_TamsilProcess::initTestCase()
     TestEnvironment::failOnConnectWarnings();
     FeedTypes::registerTypes();
     FeedMethod::registerTypes();
+}
+
+namespace {
+
+// The "VmHWM" line of /proc/<pid>/status, in kB; 0 when it cannot be read.
+qint64 peakResidentKilobytes(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
+
+} // namespace
+
+// A test that failed half-way leaves no plug-in behind for the next one.
+void tst_TamsilProcess::cleanup()
+{
+    if (_process.state() == QProcess::NotRunning)
+        return;
+    _process.kill();
+    _process.waitForFinished(5000);
+}
+
+void tst_TamsilProcess::start(const QProcessEnvironment& environment)
+{
+    QProcessEnvironment withQueries = environment;
+    withQueries.insert(QStringLiteral("VIRELON_TAMSIL_DATA_DIR"), QStringLiteral(TAMSIL_QUERY_DIR));
+    _process.setProcessEnvironment(withQueries);
+    _process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    connect(&_process, &QProcess::readyReadStandardOutput, this, &tst_TamsilProcess::readRecords,
+            Qt::UniqueConnection);
+    _process.start(QStringLiteral(TAMSIL_PROGRAM), {_dir.filePath(QStringLiteral("tamsil.data"))});
+    QVERIFY(_process.waitForStarted());
 }
 
 void tst_TamsilProcess::send(const QByteArray& name, const QByteArray& returnType, const FeedArgument& argument)
@@ -96,13 +137,7 @@ void tst_TamsilProcess::drivenOverTheProtocol()
                "</channel></rss>",
                "application/rss+xml");
     http.serve(QStringLiteral("/a.mp3"), QByteArray(20000, 'z'), "audio/mpeg");
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("VIRELON_TAMSIL_DATA_DIR"), QStringLiteral(TAMSIL_QUERY_DIR));
-    _process.setProcessEnvironment(environment);
-    _process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    connect(&_process, &QProcess::readyReadStandardOutput, this, &tst_TamsilProcess::readRecords);
-    _process.start(QStringLiteral(TAMSIL_PROGRAM), {_dir.filePath(QStringLiteral("tamsil.data"))});
-    QVERIFY(_process.waitForStarted());
+    start();
 
     send("version", "QString");
     QCOMPARE(answer().toString(), QStringLiteral("0.1"));
@@ -134,6 +169,32 @@ void tst_TamsilProcess::drivenOverTheProtocol()
     _process.closeWriteChannel();
     QVERIFY(_process.waitForFinished(5000));
     QCOMPARE(_process.exitStatus(), QProcess::NormalExit);
+}
+
+// Regression: the whole inflated body was read before its size was checked, and the plug-in
+// grew past 2 GB. It ends with the size failure while its memory stays within about twice the
+// feed size limit (64 MiB by default).
+void tst_TamsilProcess::gzipBombEndsInAFailure()
+{
+    HttpFixture http;
+    http.setReply(QStringLiteral("/bomb"),
+                  HttpFixture::gzipBomb(qint64(2) * 1024 * 1024 * 1024, "application/rss+xml"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("VIRELON_TAMSIL_MAX_FEED_SIZE"));
+    start(environment);
+    FeedChannel channel;
+    channel.setLink(http.url(QStringLiteral("/bomb")).toString());
+    send("downloadFeeds", QByteArray(), FeedArgument::fromValue(channel));
+    QTRY_COMPARE_WITH_TIMEOUT(record("downloadFeedsFailed").sequence(), _sequence, 60000);
+    QCOMPARE(record("downloadFeedsFailed").actualArguments().value(0).toVariant().toInt(), 499);
+    const qint64 peak = peakResidentKilobytes(_process.processId());
+    qInfo() << "Peak resident memory of tamsil:" << peak / 1024 << "MB";
+#ifndef __SANITIZE_ADDRESS__
+    // The address sanitizer holds freed memory back on purpose: its peak says nothing here.
+    QVERIFY2(peak > 0 && peak < 400 * 1024, qPrintable(QString::number(peak)));
+#endif
+    _process.closeWriteChannel();
+    QVERIFY(_process.waitForFinished(5000));
 }
 
 VIRELON_TEST_MAIN(tst_TamsilProcess)

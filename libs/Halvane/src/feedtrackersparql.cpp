@@ -1,8 +1,8 @@
 #include "feedtrackersparql.h"
 
+#include "feedenclosurefiles.h"
 #include "feedlog.h"
 
-#include <QFile>
 #include <QHash>
 #include <QSet>
 #include <qsparqlbinding.h>
@@ -206,6 +206,14 @@ QString enclosureDeleteText(const QString& node)
                 {{QStringLiteral("%enclosureUri"), node}});
 }
 
+// Whether a read got its answer, for callers that must not take a failure for "nothing".
+template <typename Result>
+void answered(const Result& result, bool* ok)
+{
+    if (ok)
+        *ok = bool(result);
+}
+
 } // namespace
 
 void FeedTrackerSparql::ResultRelease::operator()(QSparqlResult* result) const
@@ -246,6 +254,11 @@ FeedTrackerSparql::~FeedTrackerSparql()
     _connection->deleteLater();
 }
 
+bool FeedTrackerSparql::isValid() const
+{
+    return _connection->isValid();
+}
+
 FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, const CallSite& site,
                                                      const char* noResultWords, const char* errorWords,
                                                      FailureDetail detail, bool* reached) const
@@ -270,10 +283,12 @@ FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, 
 
 // Channel queries
 
-QStringList FeedTrackerSparql::allChannelUrls() const
+QStringList FeedTrackerSparql::allChannelUrls(bool* ok) const
 {
     const QSparqlQuery query(QStringLiteral("select ?u { ?u a mfo:FeedChannel . }"));
     const Result result = execute(query, HERE, "Query Execution Failed", "Executing query failed: returning empty list");
+    if (ok)
+        *ok = bool(result);
     QStringList uris;
     if (!result)
         return uris;
@@ -679,20 +694,37 @@ QStringList FeedTrackerSparql::allMessageUrls(const QString& channelUri) const
     return uris;
 }
 
-QStringList FeedTrackerSparql::messageLinksOfChannel(const QString& channelUri) const
+QStringList FeedTrackerSparql::messageLinksOfChannel(const QString& channelUri, bool* ok) const
 {
     QSparqlQuery query(QStringLiteral("SELECT ?links WHERE {?u a mfo:FeedMessage. ?u nie:isLogicalPartOf ?:channelUri.  "
                                       "OPTIONAL {?u nie:links ?links .} }"));
     query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
     const Result result =
         execute(query, HERE, "Query Execution failed", "Executing query failed: returning empty list ");
+    answered(result, ok);
     QStringList links;
     while (result && result->next())
         links.append(linkText(result->value(0)));
     return links;
 }
 
-QDateTime FeedTrackerSparql::latestPostPublishedTime(const QString& channelUri)
+QList<QPair<QString, QString>> FeedTrackerSparql::messageTextsOfChannel(const QString& channelUri, bool* ok) const
+{
+    // Optional, so that every stored message gives a row: a message without them is still one.
+    QSparqlQuery query(QStringLiteral("SELECT ?title ?description WHERE {?u a mfo:FeedMessage; nie:isLogicalPartOf "
+                                      "?:channelUri . OPTIONAL {?u nie:title ?title .} OPTIONAL {?u nie:description "
+                                      "?description .} }"));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    const Result result =
+        execute(query, HERE, "Query Execution failed", "Executing query failed: returning empty list ");
+    answered(result, ok);
+    QList<QPair<QString, QString>> texts;
+    while (result && result->next())
+        texts.append({result->value(0).toString(), result->value(1).toString()});
+    return texts;
+}
+
+QDateTime FeedTrackerSparql::latestPostPublishedTime(const QString& channelUri, bool* ok)
 {
     QSparqlQuery query(QStringLiteral("SELECT ?pubDate WHERE {?u a mfo:FeedMessage. ?u nie:isLogicalPartOf "
                                       "?:channelUri.  OPTIONAL {?u nie:contentCreated ?pubDate .} }ORDER BY "
@@ -700,12 +732,13 @@ QDateTime FeedTrackerSparql::latestPostPublishedTime(const QString& channelUri)
     query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
     const Result result =
         execute(query, HERE, "Query Execution failed", "Executing query failed: returning empty enclosure");
+    answered(result, ok);
     if (!result || !result->next())
         return QDateTime();
     return localTime(result->value(0));
 }
 
-int FeedTrackerSparql::deletableMessageCount(const QString& channelUri) const
+int FeedTrackerSparql::deletableMessageCount(const QString& channelUri, bool* ok) const
 {
     QSparqlQuery query(QStringLiteral("SELECT COUNT(?u) WHERE {?u a mfo:FeedMessage. ?u nie:isLogicalPartOf "
                                       "?:channelUri.  OPTIONAL {?u nao:hasTag ?tag . FILTER((?tag = "
@@ -713,6 +746,7 @@ int FeedTrackerSparql::deletableMessageCount(const QString& channelUri) const
     query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
     const Result result =
         execute(query, HERE, "Query Execution Failed", "Executing query failed: returning empty enclosure");
+    answered(result, ok);
     if (!result || !result->next())
         return 0;
     const int count = result->value(0).toInt();
@@ -720,8 +754,10 @@ int FeedTrackerSparql::deletableMessageCount(const QString& channelUri) const
     return count;
 }
 
-QStringList FeedTrackerSparql::deletableMessages(const QString& channelUri, int limit)
+QStringList FeedTrackerSparql::deletableMessages(const QString& channelUri, int limit, bool* ok)
 {
+    if (ok)
+        *ok = true;
     // The store refuses a negative LIMIT; nothing is asked for anyway.
     if (limit < 0) {
         FEED_LOG(warning, "Tracker") << "Negative limit, no deletable messages:" << limit;
@@ -736,10 +772,27 @@ QStringList FeedTrackerSparql::deletableMessages(const QString& channelUri, int 
     query.bindValue(QStringLiteral("limit"), limit);
     const Result result =
         execute(query, HERE, "Query Execution failed", "Executing query failed: returning empty enclosure");
+    answered(result, ok);
     QStringList uris;
     while (result && result->next())
         uris.append(result->value(0).toString());
     return uris;
+}
+
+bool FeedTrackerSparql::isMessageStored(const QString& messageUri, bool* ok) const
+{
+    const QString node = term(nodeUrl(messageUri));
+    if (ok)
+        *ok = true;
+    // A text that makes no IRI names no node.
+    if (node.isEmpty())
+        return false;
+    const QSparqlQuery query(fill(QStringLiteral("SELECT ?u WHERE { ?u a mfo:FeedMessage . FILTER (?u = %messageUri) }"),
+                                  {{QStringLiteral("%messageUri"), node}}));
+    const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
+    if (ok)
+        *ok = bool(result);
+    return result && result->next();
 }
 
 // Deleting channels and messages
@@ -807,14 +860,14 @@ void FeedTrackerSparql::deleteChannelImageIfNotInUse(const QString& channelUri, 
     users.bindValue(QStringLiteral("image"), image);
     const Result result = execute(users, HERE, "Query Execution failed", "Query Execution Failed");
     if (result && !result->next() && !localLink.isEmpty())
-        QFile::remove(localLink);
+        FeedEnclosureFiles::remove(localLink);
 }
 
 void FeedTrackerSparql::deleteChannelImage(const QString& channelUri) const
 {
     QString localLink;
     if (channelIconFile(channelUri, &localLink, HERE) && !localLink.isEmpty())
-        QFile::remove(localLink);
+        FeedEnclosureFiles::remove(localLink);
 }
 
 bool FeedTrackerSparql::deleteMessages(const QString& channelUri)
@@ -1210,6 +1263,31 @@ FeedEnclosure FeedTrackerSparql::enclosureForUri(const QString& uri) const
     const FeedEnclosure enclosure = extractEnclosure(result->current());
     FEED_LOG(critical, "Tracker") << enclosure.uri();
     return enclosure;
+}
+
+QHash<QString, QString> FeedTrackerSparql::enclosureUrisForRemoteUrls(const QStringList& remoteUrls) const
+{
+    QHash<QString, QString> remoteOfTerm;
+    for (const QString& remote : remoteUrls) {
+        if (!remote.isEmpty())
+            remoteOfTerm.insert(term(linkUrl(remote)), remote);
+    }
+    QHash<QString, QString> uris;
+    for (const QString& slice : valueSlices(remoteOfTerm.keys())) {
+        const QSparqlQuery lookup(fill(QStringLiteral("SELECT ?enclosureUri ?remLink WHERE { ?enclosureUri a "
+                                                      "mfo:Enclosure; mfo:remoteLink ?remLink . VALUES ?remLink { "
+                                                      "%remLinks } } "),
+                                       {{QStringLiteral("%remLinks"), slice}}));
+        const Result result = execute(lookup, HERE, "Query Execution failed", "Query Execution Failed");
+        if (!result)
+            return QHash<QString, QString>();
+        while (result->next()) {
+            const QString remote = remoteOfTerm.value(iriTerm(result->value(1)));
+            if (!remote.isEmpty() && !uris.contains(remote))
+                uris.insert(remote, result->value(0).toString());
+        }
+    }
+    return uris;
 }
 
 bool FeedTrackerSparql::updateEnclosure(const FeedEnclosure& enclosure) const

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -39,7 +40,11 @@ public:
     static QString TitleKey;
     static QString LastModifiedTimeKey;
 
-    QStringList allChannelUrls() const;
+    // False when the store service could not be reached: every operation would fail.
+    bool isValid() const;
+
+    // Empty also when the query failed; *ok tells the two apart.
+    QStringList allChannelUrls(bool* ok = nullptr) const;
     QList<FeedChannel> allChannels() const;
     FeedChannel channelForUri(const QString& uri) const;
     QString channelType(const QString& uri) const;
@@ -53,10 +58,16 @@ public:
 
     QList<FeedMessage> messagesForChannel(const QString& channelUri) const;
     QStringList allMessageUrls(const QString& channelUri) const;
-    QStringList messageLinksOfChannel(const QString& channelUri) const;
-    QDateTime latestPostPublishedTime(const QString& channelUri);
-    int deletableMessageCount(const QString& channelUri) const;
-    QStringList deletableMessages(const QString& channelUri, int limit);
+    // The reads below set *ok to false when the store could not answer, which their empty
+    // answers alone do not tell apart from a channel without messages.
+    QStringList messageLinksOfChannel(const QString& channelUri, bool* ok = nullptr) const;
+    // The title and description of each stored message of the channel, as stored.
+    QList<QPair<QString, QString>> messageTextsOfChannel(const QString& channelUri, bool* ok = nullptr) const;
+    QDateTime latestPostPublishedTime(const QString& channelUri, bool* ok = nullptr);
+    int deletableMessageCount(const QString& channelUri, bool* ok = nullptr) const;
+    QStringList deletableMessages(const QString& channelUri, int limit, bool* ok = nullptr);
+    // Whether a message node of that URI is stored; *ok is false when the store could not tell.
+    bool isMessageStored(const QString& messageUri, bool* ok = nullptr) const;
 
     void deleteChannel(const QString& channelUri);
     void deleteAllChannels();
@@ -76,6 +87,9 @@ public:
     bool addEnclosures(const QList<FeedEnclosure>& enclosures, const QString& parentUri) const;
     QList<FeedEnclosure> enclosuresForMessage(const QString& messageUri) const;
     FeedEnclosure enclosureForUri(const QString& uri) const;
+    // The URI of the stored enclosure of each remote URL the store holds, by remote URL; one
+    // query for the list. Empty when the query fails.
+    QHash<QString, QString> enclosureUrisForRemoteUrls(const QStringList& remoteUrls) const;
     bool updateEnclosure(const FeedEnclosure& enclosure) const;
 
 signals:

@@ -1,0 +1,229 @@
+#include "daemonfixture.h"
+#include "feedtrackersparql.h"
+#include "httpfixture.h"
+#include "storeendpoint.h"
+#include "testenvironment.h"
+
+#include <QDBusReply>
+#include <qsparqlconnection.h>
+#include <qsparqlquery.h>
+#include <qsparqlresult.h>
+
+#include <memory>
+
+namespace {
+
+using namespace DaemonFixture;
+
+const QByteArray Feed = R"(<?xml version="1.0" encoding="UTF-8"?>
+<rss version="2.0">
+  <channel>
+    <title>Harbour Notes</title>
+    <link>http://harbour.example/</link>
+    <description>Small news from a small harbour.</description>
+    <item>
+      <title>Ferry timetable changes for winter</title>
+      <link>http://harbour.example/notes/ferry-winter</link>
+      <description>From Monday the first ferry leaves at 07:10.</description>
+    </item>
+    <item>
+      <title>Lighthouse open day</title>
+      <link>http://harbour.example/notes/lighthouse</link>
+      <description>The lighthouse opens its doors on Saturday.</description>
+    </item>
+  </channel>
+</rss>
+)";
+
+QVariantMap channelStatus(const QStringList& uris)
+{
+    return QDBusReply<QVariantMap>(call(QStringLiteral("channelStatus"), {uris})).value();
+}
+
+} // namespace
+
+// The daemon as clients meet it, on a bus of the test's own with its own store, fetching with
+// the real tamsil from feeds served on 127.0.0.1.
+class tst_ChannelRequests : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void subscribeRefreshUnsubscribe();
+    void crashingPluginIsGivenUp();
+    void statusMaps();
+
+private:
+    // Subscribes one feed and waits for the first refresh to end; the new channel's URI.
+    QString subscribe(const QString& path, const QString& plugin, const QString& endSignal);
+    QString storedChannel(const QString& uri) const;
+
+    QTemporaryDir _dir;
+    QProcess _bus;
+    std::unique_ptr<StoreEndpoint> _endpoint;
+    HttpFixture _http;
+    std::unique_ptr<Daemon> _daemon;
+    std::unique_ptr<SignalRecorder> _signals;
+};
+
+void tst_ChannelRequests::initTestCase()
+{
+    TestEnvironment::failOnConnectWarnings();
+    QVERIFY(_dir.isValid());
+    QVERIFY(StoreEndpoint::startBus(&_bus, QStringLiteral(PRIVATE_BUS_CONFIG)));
+    _endpoint.reset(new StoreEndpoint(_dir.filePath(QStringLiteral("store"))));
+    QVERIFY(_endpoint->start());
+
+    const QString plugins = _dir.filePath(QStringLiteral("plugins"));
+    QVERIFY(QDir().mkpath(plugins));
+    QVERIFY(QFile::link(QStringLiteral(TAMSIL_PROGRAM), plugins + QStringLiteral("/tamsil")));
+    QVERIFY(QFile::link(QStringLiteral(FAKE_PLUGIN), plugins + QStringLiteral("/crash")));
+    qputenv("VIRELON_PLUGIN_DIR", QFile::encodeName(plugins));
+    qputenv("VIRELON_TAMSIL_DATA_DIR", TAMSIL_DATA_DIR);
+    qputenv("VIRELON_COMM_DIR", QFile::encodeName(_dir.path()));
+    qputenv("VIRELON_CONFIG_DIR", QFile::encodeName(_dir.filePath(QStringLiteral("etc/virelon"))));
+
+    for (const char* path : {"/feed.xml", "/other.xml", "/third.xml", "/fourth.xml"})
+        _http.serve(QString::fromLatin1(path), Feed, "application/rss+xml");
+    HttpFixture::Reply stalled;
+    stalled.body = Feed;
+    stalled.delivery = HttpFixture::Stall;
+    stalled.chunkSize = 16;
+    stalled.addHeader("Content-Type", "application/rss+xml");
+    _http.setReply(QStringLiteral("/stalled.xml"), stalled);
+    HttpFixture::Reply missing;
+    missing.status = 404;
+    _http.setReply(QStringLiteral("/missing.xml"), missing);
+}
+
+void tst_ChannelRequests::cleanupTestCase()
+{
+    FeedTrackerSparql::releaseInstance();
+    _endpoint.reset();
+    _bus.terminate();
+    _bus.waitForFinished(timeout());
+}
+
+void tst_ChannelRequests::init()
+{
+    _daemon.reset(new Daemon);
+    QVERIFY(_daemon->waitForService());
+    _signals.reset(new SignalRecorder);
+}
+
+void tst_ChannelRequests::cleanup()
+{
+    if (QTest::currentTestFailed())
+        qInfo().noquote() << _daemon->log();
+    _signals.reset();
+    _daemon.reset();
+}
+
+QString tst_ChannelRequests::subscribe(const QString& path, const QString& plugin, const QString& endSignal)
+{
+    const int started = _signals->count(QStringLiteral("refreshStarted"));
+    const int ended = _signals->count(endSignal);
+    const QDBusMessage reply =
+        call(QStringLiteral("subscribe"), {QStringList{_http.url(path).toString()}, plugin});
+    if (reply.type() != QDBusMessage::ReplyMessage || !_signals->waitFor(endSignal, ended + 1))
+        return QString();
+    const QString uri = _signals->arguments(endSignal).last().value(0).toString();
+    const QVariantList firstStart = _signals->arguments(QStringLiteral("refreshStarted")).value(started);
+    return firstStart.value(0).toString() == uri ? uri : QString();
+}
+
+// The title the store holds for the channel, empty when it holds no such channel.
+QString tst_ChannelRequests::storedChannel(const QString& uri) const
+{
+    return FeedTrackerSparql::instance()->channelForUri(uri).title();
+}
+
+void tst_ChannelRequests::subscribeRefreshUnsubscribe()
+{
+    const QString uri = subscribe(QStringLiteral("/feed.xml"), QStringLiteral("tamsil"), QStringLiteral("refreshCompleted"));
+    QVERIFY(!uri.isEmpty());
+    QCOMPARE(_signals->count(QStringLiteral("refreshError")), 0);
+    QCOMPARE(storedChannel(uri), QStringLiteral("Harbour Notes"));
+    QCOMPARE(FeedTrackerSparql::instance()->messagesForChannel(uri).size(), 2);
+    QCOMPARE(channelStatus({uri}), QVariantMap({{uri, 0}}));
+
+    QCOMPARE(call(QStringLiteral("refresh"), {QStringList{uri}}).type(), QDBusMessage::ReplyMessage);
+    QVERIFY(_signals->waitFor(QStringLiteral("refreshCompleted"), 2));
+    QCOMPARE(_signals->count(QStringLiteral("refreshStarted")), 2);
+    QCOMPARE(_signals->arguments(QStringLiteral("refreshCompleted")).last(), QVariantList{uri});
+    QCOMPARE(FeedTrackerSparql::instance()->messagesForChannel(uri).size(), 2);
+
+    QCOMPARE(call(QStringLiteral("unsubscribe"), {uri}).type(), QDBusMessage::ReplyMessage);
+    QVERIFY(storedChannel(uri).isEmpty());
+    QVERIFY(FeedTrackerSparql::instance()->messagesForChannel(uri).isEmpty());
+    QCOMPARE(channelStatus({uri}), QVariantMap());
+    QVERIFY(!channelStatus({}).contains(uri));
+    QCOMPARE(_signals->count(QStringLiteral("refreshError")), 0);
+}
+
+void tst_ChannelRequests::crashingPluginIsGivenUp()
+{
+    const QString uri = subscribe(QStringLiteral("/other.xml"), QStringLiteral("crash"), QStringLiteral("refreshError"));
+    QVERIFY(!uri.isEmpty());
+    QCOMPARE(_signals->arguments(QStringLiteral("refreshError")), QList<QVariantList>({{uri, 202}}));
+    QCOMPARE(_signals->count(QStringLiteral("refreshStarted")), 3);
+    QCOMPARE(channelStatus({uri}), QVariantMap({{uri, 202}}));
+
+    const QString next = subscribe(QStringLiteral("/third.xml"), QStringLiteral("tamsil"), QStringLiteral("refreshCompleted"));
+    QVERIFY(!next.isEmpty());
+    QCOMPARE(storedChannel(next), QStringLiteral("Harbour Notes"));
+}
+
+// A stored code answers for a URI asked for, also while it waits; asked for everything, waiting
+// wins. A URI holding "/" is stored under its escaped key and answered as it is.
+void tst_ChannelRequests::statusMaps()
+{
+    const QString fetched = subscribe(QStringLiteral("/fourth.xml"), QStringLiteral("tamsil"),
+                                      QStringLiteral("refreshCompleted"));
+    QVERIFY(!fetched.isEmpty());
+    const QString failed = subscribe(QStringLiteral("/missing.xml"), QStringLiteral("tamsil"),
+                                     QStringLiteral("refreshError"));
+    QVERIFY(!failed.isEmpty());
+    const int notFound = _signals->arguments(QStringLiteral("refreshError")).last().value(1).toInt();
+    QVERIFY(notFound != 0 && notFound != 201);
+
+    const QString slashed = QStringLiteral("http://127.0.0.1/channels/a");
+    QSparqlConnection store(QStringLiteral("QTRACKER_DIRECT"));
+    QSparqlQuery insert(QStringLiteral("INSERT { ?:uri a mfo:FeedChannel ; nie:characterSet \"nosuchplugin\" }"),
+                        QSparqlQuery::InsertStatement);
+    insert.bindValue(QStringLiteral("uri"), QUrl(slashed));
+    std::unique_ptr<QSparqlResult> inserted(store.exec(insert));
+    QVERIFY(inserted && !inserted->hasError());
+    QCOMPARE(call(QStringLiteral("refresh"), {QStringList{slashed}}).type(), QDBusMessage::ReplyMessage);
+    QVERIFY(_signals->waitFor(QStringLiteral("refreshError"), 2));
+    QCOMPARE(_signals->arguments(QStringLiteral("refreshError")).last(), QVariantList({slashed, 202}));
+
+    const int started = _signals->count(QStringLiteral("refreshStarted"));
+    const QString waiting = subscribe(QStringLiteral("/stalled.xml"), QStringLiteral("tamsil"),
+                                      QStringLiteral("refreshStarted"));
+    QVERIFY(!waiting.isEmpty());
+    QCOMPARE(_signals->count(QStringLiteral("refreshStarted")), started + 1);
+    QCOMPARE(call(QStringLiteral("refresh"), {QStringList{fetched}}).type(), QDBusMessage::ReplyMessage);
+
+    const QVariantMap asked = channelStatus({fetched, failed, slashed, waiting, QStringLiteral("urn:uuid:none")});
+    QCOMPARE(asked, QVariantMap({{fetched, 0}, {failed, notFound}, {slashed, 202}, {waiting, 1}}));
+    const QVariantMap everything = channelStatus({});
+    QCOMPARE(everything.value(fetched), QVariant(1));
+    QCOMPARE(everything.value(waiting), QVariant(1));
+    QCOMPARE(everything.value(failed).toInt(), notFound);
+    QCOMPARE(everything.value(slashed).toInt(), 202);
+
+    QCOMPARE(call(QStringLiteral("cancelRefresh"), {QStringList{waiting}}).type(), QDBusMessage::ReplyMessage);
+    QVERIFY(_signals->waitFor(QStringLiteral("refreshCompleted"), 2));
+    QCOMPARE(_signals->arguments(QStringLiteral("refreshError")).last(), QVariantList({waiting, 201}));
+    QCOMPARE(_signals->arguments(QStringLiteral("refreshCompleted")).last(), QVariantList{fetched});
+    QCOMPARE(channelStatus({waiting}), QVariantMap());
+}
+
+VIRELON_TEST_MAIN(tst_ChannelRequests)
+#include "tst_channelrequests.moc"

@@ -1,0 +1,313 @@
+#include "daemonfixture.h"
+#include "feedtrackersparql.h"
+#include "httpfixture.h"
+#include "storeendpoint.h"
+#include "testenvironment.h"
+
+#include <QDBusReply>
+#include <QRegularExpression>
+#include <qsparqlconnection.h>
+#include <qsparqlquery.h>
+#include <qsparqlresult.h>
+#include <virelonpaths.h>
+
+#include <memory>
+
+namespace {
+
+using namespace DaemonFixture;
+
+const QString Posts = QStringLiteral("Cache/posts");
+
+// Optional enclosures are taken automatically, so that the daemon hands every one it picks to
+// the scheduler.
+const QByteArray Defaults = "[Cache]\nposts=100\n[Enclosure]\nautomatic=true\nonlywifi=false\n"
+                            "[Refresh]\nautomatic=false\ninterval=180\nonlywifi=false\n";
+
+enum ItemForm { Linked, Bare };
+
+// Items numbered from 0, newest first, each with an enclosure of its own; linked ones carry a
+// date, bare ones have neither link nor date.
+QByteArray feed(int count, ItemForm form)
+{
+    QByteArray items;
+    const QDateTime newest(QDate(2024, 3, 1), QTime(12, 0), Qt::UTC);
+    for (int i = 0; i < count; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        items += "<item><title>Item " + n + "</title><description>Text of item " + n + ".</description>"
+                 + "<enclosure url=\"http://harbour.example/media/" + n + ".mp3\" type=\"audio/mpeg\" length=\"1\"/>";
+        if (form == Linked)
+            items += "<link>http://harbour.example/items/" + n + "</link><pubDate>"
+                     + newest.addSecs(-60 * i).toString(Qt::RFC2822Date).toLatin1() + "</pubDate>";
+        items += "</item>\n";
+    }
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Harbour</title>"
+           "<link>http://harbour.example/</link><description>News</description>\n"
+           + items + "</channel></rss>\n";
+}
+
+QVariantMap conf()
+{
+    return QDBusReply<QVariantMap>(call(QStringLiteral("conf"))).value();
+}
+
+} // namespace
+
+// The message cache as the running daemon uses it, with the real store and tamsil, feeds served
+// on 127.0.0.1.
+class tst_MessageCache : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void lowerLimitTrimsStoredChannels();
+    void limitCutsAFetch();
+    void bareItemsAreStoredOnce();
+    void orphanFilesAtFirstState();
+
+private:
+    bool startDaemon();
+    // Subscribes the feed and waits for its first refresh; the channel's URI.
+    QString subscribe(const QString& path);
+    bool refresh(const QString& uri);
+    QStringList storedTitles(const QString& uri) const;
+    int deletable(const QString& uri) const;
+    QStringList query(const QString& text) const;
+    // The enclosure counts that the daemon handed to the scheduler, in order.
+    QList<int> handedEnclosureCounts();
+
+    QTemporaryDir _dir;
+    QProcess _bus;
+    std::unique_ptr<StoreEndpoint> _endpoint;
+    std::unique_ptr<QSparqlConnection> _raw;
+    HttpFixture _http;
+    std::unique_ptr<Daemon> _daemon;
+    std::unique_ptr<SignalRecorder> _signals;
+};
+
+void tst_MessageCache::initTestCase()
+{
+    TestEnvironment::failOnConnectWarnings();
+    QVERIFY(_dir.isValid());
+    QVERIFY(StoreEndpoint::startBus(&_bus, QStringLiteral(PRIVATE_BUS_CONFIG)));
+    _endpoint.reset(new StoreEndpoint(_dir.filePath(QStringLiteral("store"))));
+    QVERIFY(_endpoint->start());
+    _raw.reset(new QSparqlConnection(QStringLiteral("QTRACKER_DIRECT")));
+    QVERIFY(_raw->isValid());
+
+    const QString plugins = _dir.filePath(QStringLiteral("plugins"));
+    QVERIFY(QDir().mkpath(plugins));
+    QVERIFY(QFile::link(QStringLiteral(TAMSIL_PROGRAM), plugins + QStringLiteral("/tamsil")));
+    qputenv("VIRELON_PLUGIN_DIR", QFile::encodeName(plugins));
+    qputenv("VIRELON_TAMSIL_DATA_DIR", TAMSIL_DATA_DIR);
+    qputenv("VIRELON_COMM_DIR", QFile::encodeName(_dir.path()));
+    const QString config = _dir.filePath(QStringLiteral("etc/virelon"));
+    qputenv("VIRELON_CONFIG_DIR", QFile::encodeName(config));
+    QVERIFY(QDir().mkpath(config));
+    QFile defaults(config + QStringLiteral("/settings.conf"));
+    QVERIFY(defaults.open(QIODevice::WriteOnly));
+    QCOMPARE(defaults.write(Defaults), qint64(Defaults.size()));
+}
+
+void tst_MessageCache::cleanupTestCase()
+{
+    FeedTrackerSparql::releaseInstance();
+    _raw.reset();
+    _endpoint.reset();
+    _bus.terminate();
+    _bus.waitForFinished(timeout());
+}
+
+// Every test starts from an empty store, the shipped settings and no files.
+void tst_MessageCache::init()
+{
+    for (const char* type : {"mfo:FeedChannel", "mfo:FeedMessage", "mfo:Enclosure"}) {
+        std::unique_ptr<QSparqlResult> result(_raw->exec(QSparqlQuery(
+            QStringLiteral("DELETE { ?x a rdfs:Resource } WHERE { ?x a %1 }").arg(QLatin1String(type)),
+            QSparqlQuery::DeleteStatement)));
+        QVERIFY(result && !result->hasError());
+    }
+    QVERIFY(QDir(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/virelon")).removeRecursively());
+    QVERIFY(QDir(VirelonPaths::enclosureDir()).removeRecursively());
+    QVERIFY(QDir().mkpath(VirelonPaths::enclosureDir()));
+}
+
+void tst_MessageCache::cleanup()
+{
+    if (QTest::currentTestFailed() && _daemon)
+        qInfo().noquote() << _daemon->log();
+    _signals.reset();
+    _daemon.reset();
+}
+
+bool tst_MessageCache::startDaemon()
+{
+    _daemon.reset(new Daemon);
+    _signals.reset(new SignalRecorder);
+    return _daemon->waitForService();
+}
+
+QString tst_MessageCache::subscribe(const QString& path)
+{
+    const int ended = _signals->count(QStringLiteral("refreshCompleted"));
+    const QDBusMessage reply =
+        call(QStringLiteral("subscribe"), {QStringList{_http.url(path).toString()}, QStringLiteral("tamsil")});
+    if (reply.type() != QDBusMessage::ReplyMessage || !_signals->waitFor(QStringLiteral("refreshCompleted"), ended + 1))
+        return QString();
+    return _signals->arguments(QStringLiteral("refreshCompleted")).last().value(0).toString();
+}
+
+bool tst_MessageCache::refresh(const QString& uri)
+{
+    const int ended = _signals->count(QStringLiteral("refreshCompleted"));
+    return call(QStringLiteral("refresh"), {QStringList{uri}}).type() == QDBusMessage::ReplyMessage
+        && _signals->waitFor(QStringLiteral("refreshCompleted"), ended + 1)
+        && _signals->count(QStringLiteral("refreshError")) == 0;
+}
+
+// Read directly: the store's own message list leaves out messages without a link.
+QStringList tst_MessageCache::storedTitles(const QString& uri) const
+{
+    return query(
+        QStringLiteral("SELECT ?t WHERE { ?m a mfo:FeedMessage; nie:isLogicalPartOf <%1>; nie:title ?t }").arg(uri));
+}
+
+int tst_MessageCache::deletable(const QString& uri) const
+{
+    bool ok = false;
+    const int count = FeedTrackerSparql::instance()->deletableMessageCount(uri, &ok);
+    return ok ? count : -1;
+}
+
+QStringList tst_MessageCache::query(const QString& text) const
+{
+    std::unique_ptr<QSparqlResult> result(_raw->exec(QSparqlQuery(text)));
+    QStringList values;
+    while (result && !result->hasError() && result->next())
+        values.append(result->value(0).toString());
+    values.sort();
+    return values;
+}
+
+QList<int> tst_MessageCache::handedEnclosureCounts()
+{
+    static const QRegularExpression count(QStringLiteral("Enclosure count:\\s+(\\d+)"));
+    QList<int> counts;
+    for (auto it = count.globalMatch(QString::fromUtf8(_daemon->log())); it.hasNext();)
+        counts.append(it.next().captured(1).toInt());
+    return counts;
+}
+
+void tst_MessageCache::lowerLimitTrimsStoredChannels()
+{
+    _http.serve(QStringLiteral("/hundred-twenty.xml"), feed(120, Linked), "application/rss+xml");
+    QVERIFY(startDaemon());
+    QCOMPARE(call(QStringLiteral("setConf"), {QVariantMap{{Posts, 200}}}).type(), QDBusMessage::ReplyMessage);
+    const QString uri = subscribe(QStringLiteral("/hundred-twenty.xml"));
+    QVERIFY(!uri.isEmpty());
+    QCOMPARE(deletable(uri), 120);
+    // The oldest item, the first to go were it not a favourite.
+    std::unique_ptr<QSparqlResult> tagged(_raw->exec(QSparqlQuery(
+        QStringLiteral("INSERT { ?m nao:hasTag nao:predefined-tag-favorite } WHERE { ?m a mfo:FeedMessage; "
+                       "nie:isLogicalPartOf <%1>; nie:title 'Item 119' }")
+            .arg(uri),
+        QSparqlQuery::InsertStatement)));
+    QVERIFY(tagged && !tagged->hasError());
+    QCOMPARE(deletable(uri), 119);
+
+    QCOMPARE(call(QStringLiteral("setConf"), {QVariantMap{{Posts, 50}}}).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(deletable(uri), 50);
+    QStringList kept = {QStringLiteral("Item 119")};
+    for (int i = 0; i < 50; ++i)
+        kept.append(QStringLiteral("Item %1").arg(i));
+    kept.sort();
+    QCOMPARE(storedTitles(uri), kept);
+    QCOMPARE(conf().value(Posts).toString(), QStringLiteral("50"));
+
+    // Regression: text that is no number read as 0, the floor of 50, and trimmed every channel.
+    QCOMPARE(call(QStringLiteral("setConf"), {QVariantMap{{Posts, QStringLiteral("abc")}}}).type(),
+             QDBusMessage::ReplyMessage);
+    QCOMPARE(conf().value(Posts).toString(), QStringLiteral("50"));
+    QCOMPARE(storedTitles(uri), kept);
+}
+
+// Enclosure downloads are not run yet: what shows that no file of a left-out item can appear is
+// that the daemon hands the scheduler the enclosures of the stored items alone, each with its record.
+void tst_MessageCache::limitCutsAFetch()
+{
+    _http.serve(QStringLiteral("/hundred-fifty.xml"), feed(150, Linked), "application/rss+xml");
+    QVERIFY(startDaemon());
+    const QString uri = subscribe(QStringLiteral("/hundred-fifty.xml"));
+    QVERIFY(!uri.isEmpty());
+    QCOMPARE(deletable(uri), 100);
+    QStringList first;
+    QStringList media;
+    for (int i = 0; i < 100; ++i) {
+        first.append(QStringLiteral("Item %1").arg(i));
+        media.append(QStringLiteral("http://harbour.example/media/%1.mp3").arg(i));
+    }
+    first.sort();
+    media.sort();
+    QCOMPARE(storedTitles(uri), first);
+    QCOMPARE(query(QStringLiteral("SELECT ?r WHERE { ?e a mfo:Enclosure; mfo:remoteLink ?r }")), media);
+    // Regression: the enclosures of all 150 items were handed over, 50 of them with no record.
+    QTRY_COMPARE_WITH_TIMEOUT(handedEnclosureCounts().size(), 2, timeout());
+    QCOMPARE(handedEnclosureCounts(), QList<int>({0, 100}));
+}
+
+// Regression: items with neither link nor date were new at every refresh.
+void tst_MessageCache::bareItemsAreStoredOnce()
+{
+    _http.serve(QStringLiteral("/bare.xml"), feed(10, Bare), "application/rss+xml");
+    QVERIFY(startDaemon());
+    const QString uri = subscribe(QStringLiteral("/bare.xml"));
+    QVERIFY(!uri.isEmpty());
+    QVERIFY(refresh(uri));
+    QVERIFY(refresh(uri));
+    QCOMPARE(storedTitles(uri).size(), 10);
+
+    _http.serve(QStringLiteral("/bare.xml"), feed(11, Bare), "application/rss+xml");
+    QVERIFY(refresh(uri));
+    QCOMPARE(storedTitles(uri).size(), 11);
+    QVERIFY(storedTitles(uri).contains(QStringLiteral("Item 10")));
+    // Each refresh hands over no essential enclosure, then the optional ones of its new items.
+    QTRY_COMPARE_WITH_TIMEOUT(handedEnclosureCounts().size(), 6, timeout());
+    QCOMPARE(handedEnclosureCounts(), QList<int>({0, 10, 0, 0, 0, 1}));
+}
+
+// Regression: the file at any stored local path was removed, a user's own file too, and the
+// unfinished download of one inside the enclosure directory stayed.
+void tst_MessageCache::orphanFilesAtFirstState()
+{
+    const QString outside = _dir.filePath(QStringLiteral("mine.mp3"));
+    const QString inside = VirelonPaths::enclosureDir() + QStringLiteral("/left.mp3");
+    for (const QString& path : {outside, inside, inside + QStringLiteral(".part")}) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QList<FeedEnclosure> orphans;
+    for (const QString& path : {outside, inside}) {
+        FeedEnclosure enclosure;
+        enclosure.setRemoteUrl(QStringLiteral("http://harbour.example/") + QFileInfo(path).fileName());
+        enclosure.setLocalUrl(path);
+        orphans.append(enclosure);
+    }
+    QVERIFY(FeedTrackerSparql::instance()->addEnclosures(orphans, QStringLiteral("urn:uuid:gone")));
+    const QString enclosures = QStringLiteral("SELECT ?e WHERE { ?e a mfo:Enclosure }");
+    QCOMPARE(query(enclosures).size(), 2);
+
+    QVERIFY(startDaemon());
+    QCOMPARE(QDBusReply<int>(call(QStringLiteral("state"))).value(), 0);
+    QCOMPARE(query(enclosures), QStringList());
+    QVERIFY(QFile::exists(outside));
+    QVERIFY(!QFile::exists(inside));
+    QVERIFY(!QFile::exists(inside + QStringLiteral(".part")));
+}
+
+VIRELON_TEST_MAIN(tst_MessageCache)
+#include "tst_messagecache.moc"

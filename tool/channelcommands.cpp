@@ -1,0 +1,136 @@
+#include "channelcommands.h"
+
+#include "daemonrequest.h"
+#include "feedtrackersparql.h"
+#include "keywords.h"
+#include "toolstore.h"
+#include "virelonservice.h"
+
+int handleChannelOperations()
+{
+    trace("void handleChannelOperations()");
+    const QString operation = word(2);
+    NORVIX_DIAGNOSTIC << "Operation :" << operation;
+    if (operation == Keyword::Insert || operation == Keyword::Subscribe)
+        return modifyChannelSubscription(Element::Channel::Add);
+    if (operation == Keyword::Delete || operation == Keyword::Unsubscribe)
+        return modifyChannelSubscription(Element::Channel::Remove);
+    if (operation == Keyword::DeleteAll)
+        return deleteAllChannels();
+    if (operation == Keyword::List)
+        return listChannelInfo();
+    if (operation == Keyword::ListAll)
+        return listAllChannelInfo();
+    if (operation == Keyword::Refresh)
+        return refreshChannels();
+    if (operation == Keyword::Cancel)
+        return cancelChannelDownload();
+    if (operation == Keyword::SetTitle)
+        return setChannelTitle();
+    if (operation == Keyword::Edit)
+        return editChannelInfo();
+    printUsage();
+    return Misused;
+}
+
+int modifyChannelSubscription(Element::Channel::SubscriptionAction action)
+{
+    trace("void modifyChannelSubscription(Element::Channel::SubscriptionAction)");
+    const QString link = lastAttribute(Keyword::Link, false);
+    const QString pluginType = lastAttribute(Keyword::Type, false);
+    NORVIX_DIAGNOSTIC << "link =" << link;
+    NORVIX_DIAGNOSTIC << "pluginType =" << pluginType;
+    if (link.isEmpty() || pluginType.isEmpty())
+        return Misused;
+    if (action == Element::Channel::Add)
+        return NORVIX_REQUEST_DAEMON([&](VirelonService* engine) { engine->subscribe({QUrl(link)}, pluginType); });
+    return NORVIX_REQUEST_DAEMON([&](VirelonService* engine) { engine->unsubscribe(QUrl(link)); });
+}
+
+int deleteAllChannels()
+{
+    FeedTrackerSparql* store = NORVIX_OPEN_STORE;
+    if (!store)
+        return Failed;
+    store->deleteAllChannels();
+    return Done;
+}
+
+int listChannelInfo()
+{
+    trace("void listChannelInfo()");
+    const QStringList links = attributeValues(Keyword::Link, true);
+    if (links.isEmpty())
+        return Misused;
+    FeedTrackerSparql* store = NORVIX_OPEN_STORE;
+    if (!store)
+        return Failed;
+    int status = Done;
+    for (const QString& link : links) {
+        const FeedChannel channel = store->channelForUri(link);
+        if (channel.uri().isEmpty()) {
+            output() << "Channel : " << link << " doesn't exist";
+            status = Failed;
+        } else {
+            output() << channel;
+        }
+    }
+    return status;
+}
+
+int listAllChannelInfo()
+{
+    trace("void listAllChannelInfo()");
+    FeedTrackerSparql* store = NORVIX_OPEN_STORE;
+    if (!store)
+        return Failed;
+    const QList<FeedChannel> channels = store->allChannels();
+    if (channels.isEmpty())
+        output() << "No Channels in tracker";
+    for (const FeedChannel& channel : channels)
+        output() << channel;
+    return Done;
+}
+
+int refreshChannels()
+{
+    trace("void refreshChannels()");
+    QStringList links;
+    for (const QString& link : attributeValues(Keyword::Link, true)) {
+        NORVIX_DIAGNOSTIC << "Going to refresh : " << link;
+        links.append(link);
+    }
+    return NORVIX_REQUEST_DAEMON([&](VirelonService* engine) { engine->refresh(toUrlList(links)); });
+}
+
+int cancelChannelDownload()
+{
+    trace("void cancelChannelDownload()");
+    QList<QUrl> links;
+    for (const QString& link : attributeValues(Keyword::Link, true)) {
+        NORVIX_DIAGNOSTIC << "Going to cancel download : " << link;
+        links.append(QUrl(link));
+    }
+    return NORVIX_REQUEST_DAEMON([&](VirelonService* engine) { engine->cancelRefresh(links); });
+}
+
+int setChannelTitle()
+{
+    trace("void setChannelTitle()");
+    NORVIX_DIAGNOSTIC << "Not supported :(";
+    return Failed;
+}
+
+// Judging the request is the daemon's business: it answers with its editChannelStatus signal.
+int editChannelInfo()
+{
+    const QString uri = lastAttribute(Keyword::Uri, false);
+    QMap<QString, QVariant> changes;
+    const QStringList links = attributeValues(Keyword::Link, false);
+    if (!links.isEmpty())
+        changes.insert(FeedTrackerSparql::LinkKey, links.last());
+    const QStringList titles = attributeValues(Keyword::Title, false);
+    if (!titles.isEmpty())
+        changes.insert(FeedTrackerSparql::TitleKey, titles.last());
+    return NORVIX_REQUEST_DAEMON([&](VirelonService* engine) { engine->editChannel(uri, changes); });
+}
