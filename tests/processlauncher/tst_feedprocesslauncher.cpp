@@ -1,6 +1,6 @@
 #include "feedprocesslauncher.h"
 #include "feedtaskmanager.h"
-#include "logcapture.h"
+#include "logrecorder.h"
 #include "testenvironment.h"
 
 #include <QDebug>
@@ -152,7 +152,7 @@ void tst_FeedProcessLauncher::alreadyActive()
     QCOMPARE(processNames(), QStringList({held, quick}));
     QTRY_COMPARE(processNames(), QStringList{held});
 
-    LogCapture log;
+    LogRecorder log;
     awake();
     QCOMPARE(processNames(), QStringList({held, quick}));
     QCOMPARE(log.messages(Engine, QStringLiteral("executeProcess")),
@@ -171,7 +171,7 @@ void tst_FeedProcessLauncher::exitedStartsAgain()
 {
     const QString command = QStringLiteral("/bin/sh -c \"exit 3\"");
     launcher({command});
-    LogCapture log;
+    LogRecorder log;
     awake();
     auto process = FeedProcessLauncher::instance()->findChild<QProcess*>(command);
     QVERIFY(process);
@@ -223,7 +223,7 @@ void tst_FeedProcessLauncher::failedStartTriedAgain()
     QFETCH(QString, command);
 
     launcher({command});
-    LogCapture log;
+    LogRecorder log;
     awake();
     QTRY_VERIFY(processes().isEmpty());
     QCOMPARE(log.messages(Engine, QtCriticalMsg).size(), 1);
@@ -238,7 +238,7 @@ void tst_FeedProcessLauncher::failedStartTriedAgain()
 void tst_FeedProcessLauncher::endWithoutProcess()
 {
     launcher({QStringLiteral("/bin/true")});
-    LogCapture log;
+    LogRecorder log;
     QVERIFY(QMetaObject::invokeMethod(FeedProcessLauncher::instance(), "terminateProcess", Q_ARG(int, 0)));
     QCOMPARE(log.messages(Engine, QtCriticalMsg), QStringList{QStringLiteral("Failed type conversion. Returning...")});
 }

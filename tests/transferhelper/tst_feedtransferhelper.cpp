@@ -2,7 +2,7 @@
 #include "feeddevicestatemanager.h"
 #include "feedtaskmanager.h"
 #include "feedtransferhelper.h"
-#include "logcapture.h"
+#include "logrecorder.h"
 #include "soldrin.h"
 #include "testenvironment.h"
 
@@ -144,7 +144,7 @@ void tst_FeedTransferHelper::firstQueueLoads()
 {
     FeedTransferHelper::instance();
     QVERIFY(!libraryLoaded());
-    LogCapture log;
+    LogRecorder log;
     emit FeedTaskManager::instance()->feedDownloadQueued({uri("A"), uri("B")});
     QCOMPARE(log.messages(TransferUi),
              QStringList({"Got feed download queued signal", "Successfully loaded the library"}));
@@ -157,7 +157,7 @@ void tst_FeedTransferHelper::firstQueueLoads()
 void tst_FeedTransferHelper::alreadyLoaded()
 {
     FeedTransferHelper::instance();
-    LogCapture log;
+    LogRecorder log;
     applyAll({"queued A", "wanted B x", "completed A"});
     QCOMPARE(log.messages(TransferUi),
              QStringList({"Got feed download queued signal", "Successfully loaded the library",
@@ -225,7 +225,7 @@ void tst_FeedTransferHelper::reachesTheList()
 
     FeedTransferHelper::instance();
     apply(events.takeFirst());
-    LogCapture log;
+    LogRecorder log;
     applyAll(events);
     QCOMPARE(log.functions(List), calls);
     QCOMPARE(::details(id), details);
@@ -235,7 +235,7 @@ void tst_FeedTransferHelper::missingLibrary()
 {
     qputenv("VIRELON_SOLDRIN_LIBRARY", QFile::encodeName(QDir::tempPath() + QStringLiteral("/no-such/libSoldrin.so")));
     FeedTransferHelper::instance();
-    LogCapture log;
+    LogRecorder log;
     applyAll({"queued A", "wanted A x", "started A x", "progress x 10", "downloaded A x", "sleep"});
     QCOMPARE(log.messages(TransferUi),
              QStringList({"Got feed download queued signal", "Failed to load the transfer library. Returning!!",
@@ -250,7 +250,7 @@ void tst_FeedTransferHelper::sleepWithActiveDownload()
 {
     FeedTransferHelper::instance();
     applyAll({"queued A", "started A x"});
-    LogCapture log;
+    LogRecorder log;
     apply(QStringLiteral("sleep"));
     QCOMPARE(log.messages(TransferUi),
              QStringList{"There are still some pending transfers. Cannot unload library"});
@@ -271,7 +271,7 @@ void tst_FeedTransferHelper::reloadConnectsTheNewList()
     apply(QStringLiteral("sleep"));
     QVERIFY(first.isNull());
 
-    LogCapture log;
+    LogRecorder log;
     applyAll({"queued B", "completed B"});
     QCOMPARE(log.functions(List), QStringList({"updateTransferOnSubscription", "updateTransferOnFeedDownloadComplete"}));
     QCOMPARE(details("B"), QStringLiteral("2=done 4=refresh 8=0 10=0"));
@@ -288,7 +288,7 @@ void tst_FeedTransferHelper::unloadRefused()
     applyAll({"queued A", "sleep"});
     QVERIFY(libraryLoaded());
 
-    LogCapture log;
+    LogRecorder log;
     applyAll({"started A x", "progress x 10", "downloaded A x", "sleep"});
     QCOMPARE(details("A"), QString());
     QVERIFY(log.functions(List).isEmpty());
