@@ -21,6 +21,7 @@ public:
     LogRecorder();
     ~LogRecorder();
 
+    const QList<Line>& lines() const { return _lines; }
     // The messages of a level that contain the text.
     int count(QtMsgType type, const QString& text) const;
     // The messages of a category, in order; only those of one function when it is given.

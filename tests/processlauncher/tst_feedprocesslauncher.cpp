@@ -1,6 +1,8 @@
 #include "feedprocesslauncher.h"
 #include "feedtaskmanager.h"
+#include "feedtrackersparql.h"
 #include "logrecorder.h"
+#include "storeendpoint.h"
 #include "testenvironment.h"
 
 #include <QDebug>
@@ -12,6 +14,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <memory>
 
 namespace {
 
@@ -39,8 +43,10 @@ class tst_FeedProcessLauncher : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
+    void madeWithTheScheduler();
     void launchList_data();
     void launchList();
     void alreadyActive();
@@ -52,7 +58,7 @@ private slots:
     void endWithoutProcess();
 
 private:
-    // Writes the launch list (or none) and makes a launcher that reads it.
+    // Writes the launch list (or none) and makes a scheduler, whose launcher reads it.
     FeedProcessLauncher* launcher(const QStringList& lines, bool file = true);
     QList<QProcess*> processes() const;
     QStringList processNames() const;
@@ -61,6 +67,8 @@ private:
 
     QTemporaryDir _dir;
     QString _configDir;
+    std::unique_ptr<StoreEndpoint> _endpoint;
+    FeedProcessLauncher* _launcher = nullptr;
 };
 
 void tst_FeedProcessLauncher::initTestCase()
@@ -70,6 +78,14 @@ void tst_FeedProcessLauncher::initTestCase()
     _configDir = qEnvironmentVariable("XDG_CONFIG_DIRS") + QStringLiteral("/virelon");
     QVERIFY(QDir().mkpath(_configDir));
     qputenv("VIRELON_CONFIG_DIR", QFile::encodeName(_configDir));
+    _endpoint.reset(new StoreEndpoint(_dir.filePath(QStringLiteral("store"))));
+    QVERIFY(_endpoint->start());
+}
+
+void tst_FeedProcessLauncher::cleanupTestCase()
+{
+    FeedTrackerSparql::releaseInstance();
+    _endpoint.reset();
 }
 
 void tst_FeedProcessLauncher::init()
@@ -80,14 +96,35 @@ void tst_FeedProcessLauncher::init()
 // Every companion has ended before the launcher goes.
 void tst_FeedProcessLauncher::cleanup()
 {
-    const bool ended = QTest::qWaitFor([this] { return processes().isEmpty(); }, 10000);
-    FeedProcessLauncher::releaseInstance();
+    const bool ended = !_launcher || QTest::qWaitFor([this] { return processes().isEmpty(); }, 10000);
+    FeedTaskManager::releaseInstance();
+    _launcher = nullptr;
     QVERIFY(ended);
+}
+
+// The scheduler makes its launcher before the transfer bridge, and lets it go last.
+void tst_FeedProcessLauncher::madeWithTheScheduler()
+{
+    // The singletons the scheduler takes exist already.
+    FeedTaskManager::instance();
+    FeedTaskManager::releaseInstance();
+    LogRecorder log;
+    FeedTaskManager::instance();
+    FeedTaskManager::releaseInstance();
+    QStringList order;
+    for (const LogRecorder::Line& line : log.lines()) {
+        const bool own = QStringList({"TaskManager", "Engine", "TransferUi"}).contains(line.category);
+        if (own && line.message.startsWith(QLatin1String("object ")))
+            order << line.category + ' ' + line.message;
+    }
+    QCOMPARE(order, QStringList({"TaskManager object init", "Engine object init", "TransferUi object init",
+                                 "TaskManager object de-init", "TransferUi object de-init",
+                                 "Engine object de-init"}));
 }
 
 FeedProcessLauncher* tst_FeedProcessLauncher::launcher(const QStringList& lines, bool file)
 {
-    FeedProcessLauncher::releaseInstance();
+    FeedTaskManager::releaseInstance();
     QFile list(_configDir + QStringLiteral("/launch.conf"));
     list.remove();
     if (file) {
@@ -96,12 +133,14 @@ FeedProcessLauncher* tst_FeedProcessLauncher::launcher(const QStringList& lines,
         list.write(lines.join(QLatin1Char('\n')).toUtf8() + '\n');
         list.close();
     }
-    return FeedProcessLauncher::instance();
+    FeedTaskManager::instance();
+    _launcher = FeedProcessLauncher::instance();
+    return _launcher;
 }
 
 QList<QProcess*> tst_FeedProcessLauncher::processes() const
 {
-    return FeedProcessLauncher::instance()->findChildren<QProcess*>(QString(), Qt::FindDirectChildrenOnly);
+    return _launcher->findChildren<QProcess*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 QStringList tst_FeedProcessLauncher::processNames() const
@@ -173,7 +212,7 @@ void tst_FeedProcessLauncher::exitedStartsAgain()
     launcher({command});
     LogRecorder log;
     awake();
-    auto process = FeedProcessLauncher::instance()->findChild<QProcess*>(command);
+    auto process = _launcher->findChild<QProcess*>(command);
     QVERIFY(process);
     QSignalSpy finished(process, SIGNAL(finished(int,QProcess::ExitStatus)));
     QVERIFY(finished.wait(10000));
@@ -239,7 +278,7 @@ void tst_FeedProcessLauncher::endWithoutProcess()
 {
     launcher({QStringLiteral("/bin/true")});
     LogRecorder log;
-    QVERIFY(QMetaObject::invokeMethod(FeedProcessLauncher::instance(), "terminateProcess", Q_ARG(int, 0)));
+    QVERIFY(QMetaObject::invokeMethod(_launcher, "terminateProcess", Q_ARG(int, 0)));
     QCOMPARE(log.messages(Engine, QtCriticalMsg), QStringList{QStringLiteral("Failed type conversion. Returning...")});
 }
 
