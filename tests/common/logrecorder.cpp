@@ -63,6 +63,8 @@ void LogRecorder::record(QtMsgType type, const QMessageLogContext& context, cons
         _current->_lines.append({type, text, parts.at(0), parts.at(4), parts.mid(5).join(QLatin1Char('\n'))});
     else
         _current->_lines.append({type, text, QString(), QString(), text});
+    if (_current->_listener)
+        _current->_listener(_current->_lines.last());
     if (_current->_previous)
         _current->_previous(type, context, text);
 }

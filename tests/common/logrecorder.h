@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <functional>
+
 // Records what the process logs while it lives, passing every message on as before. A line of
 // the log macro is kept split into its category, function and message. One at a time.
 class LogRecorder
@@ -31,6 +33,8 @@ public:
     // The functions of a category that logged, in order, once per line.
     QStringList functions(const QString& category) const;
     void clear() { _lines.clear(); }
+    // Called with each line once recorded, inside the call that logs it.
+    void setListener(std::function<void(const Line&)> listener) { _listener = std::move(listener); }
 
 private:
     Q_DISABLE_COPY(LogRecorder)
@@ -40,6 +44,7 @@ private:
     static LogRecorder* _current;
     QtMessageHandler _previous;
     QList<Line> _lines;
+    std::function<void(const Line&)> _listener;
 };
 
 #endif
