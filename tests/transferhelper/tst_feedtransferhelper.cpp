@@ -23,11 +23,10 @@ const QString List = QStringLiteral("Soldrin");
 const QStringList Fields = {QStringLiteral("2"), QStringLiteral("4"), QStringLiteral("8"), QStringLiteral("10")};
 
 // Channels by name, stored for each test with the fake plug-in "good": A is fetched well, B runs
-// until cancelled, F fails with 404. Enclosures by name, by what the plug-in (also the fake one,
-// as "tamsil") does with them:
-// x finishes (its ".part" is there, so it is resumed and reports no progress), w and v run until
-// cancelled, o runs until paused the first time and finishes the next (writing no file, and
-// reporting progress 5 of 10).
+// until cancelled, F fails with 404. Enclosures by name, by what the plug-in (the fake one again,
+// as "tamsil") does with them: x finishes (its ".part" is there, so it is resumed and reports no
+// progress), w and v run until cancelled, o runs until paused the first time and finishes the
+// next (writing no file, and reporting progress 5 of 10).
 const QStringList ChannelLinks = {"A ok", "B wait", "F fail-404"};
 const QStringList EnclosureUrls = {"o once", "v wait", "w wait", "x ok"};
 
@@ -70,8 +69,8 @@ private:
     //   "device <state> <change>"
     // Requests of the list: "list-cancel-refresh A", "list-cancel A x", "list-download A x";
     // the bridge's list form: "cancel A x y". Real work of the scheduler: "refresh A",
-    // "download A x", "optional A x", "pauseEnclosures", "resumeEnclosures"; and "until <heard>" waits for a
-    // signal of the scheduler: "fetching A", "started x" or "sleep".
+    // "download A x", "optional A x", "pauseEnclosures", "resumeEnclosures"; and "until <heard>"
+    // waits for a signal of the scheduler: "fetching A", "started x" or "sleep".
     void apply(const QString& event);
     void applyAll(const QStringList& events);
     void hear(const QString& heard);
