@@ -222,7 +222,9 @@ bool FeedDownloadManager::beginBody()
         fail(QNetworkReply::ProtocolFailure, tr("The rest of a file came compressed"));
         return false;
     }
-    if (!_device->open(QIODevice::WriteOnly | (_offset > 0 ? QIODevice::Append : QIODevice::Truncate))) {
+    // Written through: a process killed mid-transfer leaves every byte it reported, to resume from.
+    if (!_device->open(QIODevice::WriteOnly | QIODevice::Unbuffered
+                       | (_offset > 0 ? QIODevice::Append : QIODevice::Truncate))) {
         fail(QNetworkReply::ContentAccessDenied, _device->errorString());
         return false;
     }

@@ -52,7 +52,7 @@ public:
     void setDeadline(int milliseconds);
 
     // GET into the device, which must be closed; it is opened truncated once the answer has
-    // begun with success, and closed at the end.
+    // begun with success, and closed at the end. What progress() reports is in the device.
     void start(const QUrl& url, QIODevice* device);
     // Continues a download whose first part the device already holds (asks for the rest
     // with a Range header; a server that ignores it sends the whole body again).

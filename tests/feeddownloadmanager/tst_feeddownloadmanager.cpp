@@ -3,6 +3,7 @@
 #include "testenvironment.h"
 
 #include <QBuffer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 class tst_FeedDownloadManager : public QObject
@@ -22,6 +23,7 @@ private slots:
     void compressedBodies_data();
     void compressedBodies();
     void gzipBombStopsAtTheLimit();
+    void reportedBytesAreInTheFile();
 
 private:
     QNetworkReply* takeReply();
@@ -291,6 +293,29 @@ void tst_FeedDownloadManager::gzipBombStopsAtTheLimit()
     QNetworkReply* reply = takeReply();
     QCOMPARE(reply->error(), QNetworkReply::UnknownContentError);
     QVERIFY(_buffer.data().size() <= limit);
+}
+
+// A process killed mid-transfer leaves a file that holds every byte progress reported.
+void tst_FeedDownloadManager::reportedBytesAreInTheFile()
+{
+    HttpFixture::Reply held;
+    held.body = QByteArray(5000, 'h');
+    held.delivery = HttpFixture::Hold;
+    held.chunkSize = 1000;
+    _http->setReply(QStringLiteral("/held"), held);
+    QSignalSpy progress(_manager.data(), &FeedDownloadManager::progress);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("held.part")));
+    // A failure leaves the transfer running into the file: it must not outlive it.
+    const auto stop = qScopeGuard([this] { _manager.reset(); });
+    _manager->start(_http->url(QStringLiteral("/held")), &file);
+    QTRY_VERIFY(!progress.isEmpty() && progress.last().first().toLongLong() == 1000);
+    QCOMPARE(QFileInfo(file.fileName()).size(), 1000);
+    _http->release(QStringLiteral("/held"));
+    QTRY_COMPARE(_finished->count(), 1);
+    QCOMPARE(takeReply()->error(), QNetworkReply::NoError);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), held.body);
 }
 
 VIRELON_TEST_MAIN(tst_FeedDownloadManager)
