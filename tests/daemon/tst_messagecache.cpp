@@ -335,13 +335,13 @@ void tst_MessageCache::orphanFilesAtFirstState()
 // ".part" goes, and nothing it received is made final afterwards.
 void tst_MessageCache::deletedWhileDownloading()
 {
-    HttpFixture::Reply slow;
-    slow.body = QByteArray(1024 * 1024, 'o');
-    slow.delivery = HttpFixture::Trickle;
-    slow.chunkSize = 16 * 1024;
-    slow.chunkInterval = 20;
+    // The running download stays running: its first bytes come, the rest never.
+    HttpFixture::Reply held;
+    held.body = QByteArray(1024 * 1024, 'o');
+    held.delivery = HttpFixture::Hold;
+    held.chunkSize = 16 * 1024;
     const QString oldest = media(server(), 59);
-    _http.setReply(QUrl(oldest).path(), slow);
+    _http.setReply(QUrl(oldest).path(), held);
     _http.serve(QUrl(media(server(), 0)).path(), "newest", "audio/mpeg");
     _http.serve(QStringLiteral("/sixty.xml"), feed(60, Linked, server()), "application/rss+xml");
     QVERIFY(startDaemon());
