@@ -270,6 +270,8 @@ void tst_EnclosurePauses::networkLostMidDownload()
     _http.release(QStringLiteral("/lost.ogg"));
     QVERIFY(setEthernet(QStringLiteral("Active")));
     QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadCompleted")));
+    // The last manual download is told ended after its completion.
+    QVERIFY(_signals->waitFor(QStringLiteral("refreshState"), 3));
     QCOMPARE(refreshStates(), QList<int>({409, 410, 2}));
     QCOMPARE(lastRange("/lost.ogg"), "bytes=" + QByteArray::number(first) + '-');
     QCOMPARE(fileContent(enclosure.localUrl()), body);
@@ -337,6 +339,7 @@ void tst_EnclosurePauses::bothHoldTheDownload()
 
     QVERIFY(setEthernet(QStringLiteral("Active")));
     QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadCompleted")));
+    QVERIFY(_signals->waitFor(QStringLiteral("refreshState"), 5));
     QCOMPARE(refreshStates(), QList<int>({409, 204, 205, 410, 2}));
     QCOMPARE(lastRange("/both.ogg"), "bytes=" + QByteArray::number(first) + '-');
     QCOMPARE(fileContent(enclosure.localUrl()), body);

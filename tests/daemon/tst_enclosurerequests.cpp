@@ -342,6 +342,8 @@ void tst_EnclosureRequests::manualDownload()
     QCOMPARE(_signals->arguments(QStringLiteral("enclosureDownloadStarted")), QList<QVariantList>{{enclosure.uri()}});
     QCOMPARE(_signals->arguments(QStringLiteral("enclosureDownloadCompleted")),
              QList<QVariantList>({{enclosure.uri(), 0LL}}));
+    // The last manual download is told ended after its completion.
+    QVERIFY(waitForSignal(QStringLiteral("refreshState"), 1));
     QCOMPARE(_signals->arguments(QStringLiteral("refreshState")), QList<QVariantList>{{2}});
     const QList<QVariantList> progress = _signals->arguments(QStringLiteral("enclosureDownloadProgress"));
     QVERIFY(progress.size() >= 2);
