@@ -626,12 +626,33 @@ void tst_Norvix::callOutlastsStoppedDaemon()
 {
     fillStore();
     const int logMark = settledLog().size();
+    // A monitor of the bus shows the request on its way to the daemon, which cannot answer.
+    QProcess monitor;
+    monitor.setProcessChannelMode(QProcess::MergedChannels);
+    monitor.start(QStringLiteral("dbus-monitor"),
+                  {QStringLiteral("--monitor"),
+                   QStringLiteral("type='method_call',interface='%1',member='refresh'").arg(DaemonFixture::Interface)});
+    const auto stopMonitor = qScopeGuard([&] {
+        monitor.kill();
+        monitor.waitForFinished(DaemonFixture::timeout());
+    });
+    QByteArray monitored;
+    const auto monitorShows = [&](const QByteArray& text) {
+        return QTest::qWaitFor(
+            [&] {
+                monitored += monitor.readAll();
+                return monitored.contains(text);
+            },
+            DaemonFixture::timeout());
+    };
+    QVERIFY2(monitorShows("member=NameLost"), monitored.constData()); // a monitor from then on
     StoppedProcess stopped(_daemon->process().processId());
     QProcess tool;
     tool.start(QStringLiteral(NORVIX_BINARY),
                {QStringLiteral("channel"), QStringLiteral("refresh"), QStringLiteral("link:") + _values["C"]});
     QVERIFY(tool.waitForStarted(DaemonFixture::timeout()));
-    QVERIFY(!tool.waitForFinished(2000));
+    QVERIFY2(monitorShows("member=refresh"), monitored.constData());
+    QCOMPARE(tool.state(), QProcess::Running);
     stopped.resume();
     QVERIFY(tool.waitForFinished(DaemonFixture::timeout()));
     QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
