@@ -183,7 +183,8 @@ void tst_FeedTransferHelper::cleanup()
 
 QString tst_FeedTransferHelper::uri(const QString& name) const
 {
-    return name.at(0).isUpper() ? _channels.value(name) : _enclosures.value(name).uri();
+    // Events without a name ("sleep", "pauseEnclosures") name nothing.
+    return !name.isEmpty() && name.at(0).isUpper() ? _channels.value(name) : _enclosures.value(name).uri();
 }
 
 void tst_FeedTransferHelper::apply(const QString& event)
