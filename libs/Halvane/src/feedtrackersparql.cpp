@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <QUuid>
 #include <qsparqlbinding.h>
 #include <qsparqlconnection.h>
 #include <qsparqlquery.h>
@@ -95,13 +96,28 @@ QString iriTerm(const QVariant& value)
 }
 
 const int SliceSize = 500;
+// The store looks a short VALUES list up by scanning every stored value once per entry (a few
+// milliseconds each on a store of some thousand messages); from about 80 entries on it uses its
+// index. Short lists are filled up with a term that names nothing.
+const int ShortestSlice = 100;
+
+QString fillerTerm()
+{
+    static const QString filler = QLatin1Char('<') + QStringLiteral("urn:uuid:")
+        + QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char('>');
+    return filler;
+}
 
 // Terms joined into VALUES lists of a bounded length.
 QStringList valueSlices(const QStringList& terms)
 {
     QStringList slices;
-    for (int i = 0; i < terms.size(); i += SliceSize)
-        slices.append(terms.mid(i, SliceSize).join(QLatin1Char(' ')));
+    for (int i = 0; i < terms.size(); i += SliceSize) {
+        QStringList slice = terms.mid(i, SliceSize);
+        while (slice.size() < ShortestSlice)
+            slice.append(fillerTerm());
+        slices.append(slice.join(QLatin1Char(' ')));
+    }
     return slices;
 }
 
@@ -204,6 +220,20 @@ QString enclosureDeleteText(const QString& node)
                                "mfo:localLink ?locLink } DELETE {%enclosureUri a rdfs:Resource } WHERE {%enclosureUri "
                                "a mfo:Enclosure }"),
                 {{QStringLiteral("%enclosureUri"), node}});
+}
+
+const int ChannelColumns = 7;
+
+// The row of extractChannel() with the link node's columns in place and the others unbound.
+QSparqlResultRow channelRow(const QString& uri, const QSparqlResultRow& link)
+{
+    QSparqlResultRow row;
+    for (int column = 0; column < ChannelColumns; ++column)
+        row.append(QSparqlBinding());
+    row.set(0, QSparqlBinding(QStringLiteral("u"), uri));
+    row.set(2, link.binding(0));
+    row.set(5, link.binding(1));
+    return row;
 }
 
 // Whether a read got its answer, for callers that must not take a failure for "nothing".
@@ -317,22 +347,45 @@ FeedChannel FeedTrackerSparql::channelForUri(const QString& uri) const
         FEED_LOG(critical, "Tracker") << "Empty uri: returning empty channel";
         return FeedChannel();
     }
-    QSparqlQuery query(QStringLiteral(
-        "select ?u ?t ?l ?n ?c ?v ?b where {?u a mfo:FeedChannel. OPTIONAL{?u nie:title ?t.}. OPTIONAL { ?u nie:links "
-        "?l . }. OPTIONAL{?u nie:characterSet ?n . }. OPTIONAL {?u nie:comment ?c . }. OPTIONAL {?l nie:created ?v . "
-        "}. OPTIONAL {?u nie:contentLastModified ?b . } FILTER ((?u = ?:channel_uri)) }"));
+    // One node's properties are read in two look-ups: joining several properties of one node,
+    // the store reads those of every stored message.
+    QSparqlQuery query(QStringLiteral("select ?l ?v where { ?:channel_uri a mfo:FeedChannel OPTIONAL { ?:channel_uri "
+                                      "nie:links ?l OPTIONAL { ?l nie:created ?v } } }"));
     query.bindValue(QStringLiteral("channel_uri"), nodeUrl(uri));
     FEED_LOG(debug, "Tracker") << "Prepared Query: " << query.preparedQueryText();
-    const Result result = execute(query, HERE, "Query Execution Failed", "Result not retrieved: returning empty channel");
-    if (!result)
-        return FeedChannel();
-    if (!result->next()) {
-        FEED_LOG(critical, "Tracker") << "Result not retrieved: returning empty channel";
-        return FeedChannel();
+    QSparqlResultRow row;
+    {
+        const Result result =
+            execute(query, HERE, "Query Execution Failed", "Result not retrieved: returning empty channel");
+        if (!result)
+            return FeedChannel();
+        if (!result->next()) {
+            FEED_LOG(critical, "Tracker") << "Result not retrieved: returning empty channel";
+            return FeedChannel();
+        }
+        row = channelRow(uri, result->current());
     }
-    const FeedChannel channel = extractChannel(result->current());
+    if (!readChannelProperties(uri, &row))
+        return FeedChannel();
+    const FeedChannel channel = extractChannel(row);
     FEED_LOG(debug, "Tracker") << "channel = " << channel;
     return channel;
+}
+
+bool FeedTrackerSparql::readChannelProperties(const QString& uri, QSparqlResultRow* row) const
+{
+    // Each property comes as its column in the channel row.
+    QSparqlQuery query(QStringLiteral(
+        "SELECT ?k ?o WHERE { ?:channel_uri ?p ?o FILTER (?p IN (nie:title, nie:characterSet, nie:comment, "
+        "nie:contentLastModified)) BIND(IF(?p = nie:title, 1, IF(?p = nie:characterSet, 3, IF(?p = nie:comment, 4, "
+        "6))) AS ?k) }"));
+    query.bindValue(QStringLiteral("channel_uri"), nodeUrl(uri));
+    const Result result = execute(query, HERE, "Query Execution Failed", "Result not retrieved: returning empty channel");
+    if (!result)
+        return false;
+    while (result->next())
+        row->set(result->value(0).toInt(), result->binding(1));
+    return true;
 }
 
 QString FeedTrackerSparql::channelType(const QString& uri) const
