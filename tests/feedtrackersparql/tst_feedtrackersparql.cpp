@@ -429,6 +429,10 @@ void tst_FeedTrackerSparql::enclosuresStoredExactly()
     const FeedEnclosure stored = read.at(0).remoteUrl() == remote ? read.at(0) : read.at(1);
     QCOMPARE(fields(stored), fields(written));
     QCOMPARE(fields(store()->enclosureForUri(stored.uri())), fields(written));
+    // A path stored as a relative IRI makes the store warn.
+    QVERIFY(select(_raw.get(), QStringLiteral("SELECT ?l WHERE { <%1> mfo:localLink ?l }").arg(stored.uri()))
+                .value(0)
+                .startsWith(QLatin1String("file:///")));
 }
 
 // The first record of a remote link stays as written; later ones, in the same call too, only

@@ -89,6 +89,19 @@ QUrl linkUrl(const QString& text)
     return QUrl::fromEncoded(text.toUtf8().toPercentEncoding(), QUrl::StrictMode);
 }
 
+// A local link that is a file path goes in as its file URL: the store takes a path as a relative
+// IRI, but warns of every one. It reads back as the path.
+QUrl localLinkUrl(const QString& text)
+{
+    return text.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(text) : linkUrl(text);
+}
+
+QString localLinkText(const QVariant& value)
+{
+    const QString text = value.toString();
+    return text.startsWith(QLatin1String("file:///")) ? QUrl(text).toLocalFile() : linkText(value);
+}
+
 // An IRI read from the store as it stands in a query text.
 QString iriTerm(const QVariant& value)
 {
@@ -146,7 +159,7 @@ QString newEnclosureText(const FeedEnclosure& enclosure, const QString& uri, con
                                "nie:isLogicalPartOf %messageUri } "),
                 {{QStringLiteral("%enclosureUri"), uri},
                  {QStringLiteral("%remLink"), term(linkUrl(enclosure.remoteUrl()))},
-                 {QStringLiteral("%locLink"), term(linkUrl(enclosure.localUrl()))},
+                 {QStringLiteral("%locLink"), term(localLinkUrl(enclosure.localUrl()))},
                  {QStringLiteral("%optional"), term(enclosure.type() != FeedEnclosure::Essential)},
                  {QStringLiteral("%size"), term(enclosure.length())},
                  {QStringLiteral("%type"), term(enclosure.mimeType())},
@@ -209,7 +222,7 @@ FeedEnclosure announced(const QSparqlResultRow& row)
     FeedEnclosure enclosure;
     enclosure.setUri(row.value(0).toString());
     enclosure.setRemoteUrl(linkText(row.value(1)));
-    enclosure.setLocalUrl(linkText(row.value(2)));
+    enclosure.setLocalUrl(localLinkText(row.value(2)));
     return enclosure;
 }
 
@@ -900,7 +913,7 @@ bool FeedTrackerSparql::channelIconFile(const QString& channelUri, QString* loca
     if (!result)
         return false;
     if (result->next())
-        *localLink = linkText(result->value(0));
+        *localLink = localLinkText(result->value(0));
     return true;
 }
 
@@ -1400,7 +1413,7 @@ FeedEnclosure extractEnclosure(const QSparqlResultRow& row)
     }
     enclosure.setUri(row.value(0).toString());
     enclosure.setRemoteUrl(linkText(row.value(1)));
-    enclosure.setLocalUrl(linkText(row.value(2)));
+    enclosure.setLocalUrl(localLinkText(row.value(2)));
     enclosure.setGroupId(unsignedNumber(row.value(3)));
     enclosure.setLength(unsignedNumber(row.value(4)));
     enclosure.setDefault(row.value(5).toString() == QLatin1String("true"));
