@@ -3,6 +3,7 @@
 #include "feedchannel.h"
 #include "feedenclosurefiles.h"
 #include "feedlog.h"
+#include "feedtaskmanager.h"
 #include "feedtrackersparql.h"
 
 #include <QDateTime>
@@ -275,10 +276,7 @@ void FeedCacheManager::handleEnclosureDeletion(QList<FeedEnclosure>& enclosureLi
     FeedEnclosureFiles::remove(enclosureList);
 }
 
-// Seam: FeedTaskManager::instance()->cancelDownloadEnclosure(enclosures) goes here once the
-// scheduler downloads enclosures; until then no download of these can be running.
 void FeedCacheManager::cancelDownloads(const QList<FeedEnclosure>& enclosures)
 {
-    FEED_LOG(debug, "CacheManager") << "Enclosure downloads not available yet, none to cancel for"
-                                    << enclosures.size() << "enclosures";
+    FeedTaskManager::instance()->cancelDownloadEnclosure(enclosures);
 }

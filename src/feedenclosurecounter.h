@@ -17,6 +17,8 @@ public:
     bool decrease(const QString& channelUri);
     // The channel's refresh no longer counts (cancelled, unsubscribed).
     void remove(const QString& channelUri);
+    // No refresh counts any more (all work cancelled).
+    void clear() { _counts.clear(); }
     int count(const QString& channelUri) const { return _counts.value(channelUri); }
 
 private:

@@ -1,14 +1,25 @@
 #include "feedenclosuretask.h"
 
+#include "feedenclosuretarget.h"
 #include "feedlog.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
 QString tempPath(const FeedEnclosure& enclosure)
 {
-    return enclosure.localUrl() + QStringLiteral(".part");
+    return FeedEnclosureTarget::partPath(enclosure.localUrl());
+}
+
+bool isAcceptable(const FeedEnclosure& enclosure)
+{
+    QString reason;
+    if (FeedEnclosureTarget::isAcceptable(enclosure.localUrl(), &reason))
+        return true;
+    FEED_LOG(critical, "TaskManager") << "Enclosure files left alone," << reason << ":" << enclosure.localUrl();
+    return false;
 }
 
 } // namespace
@@ -38,18 +49,21 @@ FeedEnclosure FeedEnclosureTask::tempFileEnclosure(const FeedEnclosure& enclosur
     return target;
 }
 
+// QFile::rename never replaces an existing file.
 bool FeedEnclosureTask::renameTempFile(const FeedEnclosure& enclosure)
 {
-    const QString finalPath = enclosure.localUrl();
-    if (finalPath.isEmpty())
+    if (!isAcceptable(enclosure))
         return false;
-    // QFile::rename refuses to replace an existing file.
-    QFile::rename(tempPath(enclosure), finalPath);
-    return QFile::exists(finalPath);
+    if (QFileInfo::exists(enclosure.localUrl())) {
+        QFile::remove(tempPath(enclosure));
+        return true;
+    }
+    return QFile::rename(tempPath(enclosure), enclosure.localUrl());
 }
 
 void FeedEnclosureTask::deleteTempFile(const FeedEnclosure& enclosure)
 {
     FEED_LOG(critical, "TaskManager") << "Removing the local file created for enclosure ";
-    QFile::remove(tempPath(enclosure));
+    if (isAcceptable(enclosure))
+        QFile::remove(tempPath(enclosure));
 }

@@ -20,9 +20,11 @@ public:
 
     // A copy whose local path is the download target: the final path plus ".part".
     static FeedEnclosure tempFileEnclosure(const FeedEnclosure& enclosure);
-    // Turns the ".part" file into the final file, never replacing an existing one. True when
-    // the final file exists afterwards.
+    // Turns the ".part" file into the final file. A final file that appeared meanwhile is kept
+    // and the ".part" goes. True when the final file is there afterwards; false, and nothing
+    // touched, for a path FeedEnclosureTarget refuses.
     static bool renameTempFile(const FeedEnclosure& enclosure);
+    // Removes the ".part" file, unless FeedEnclosureTarget refuses the path.
     static void deleteTempFile(const FeedEnclosure& enclosure);
 
 private:

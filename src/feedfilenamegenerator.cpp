@@ -9,8 +9,9 @@
 namespace {
 
 const QString separator = QStringLiteral("_");
-// The file system counts a name in bytes, not in characters.
-const int maximumNameBytes = 255;
+// The file system counts a name in bytes, not in characters, and takes at most 255; a
+// download is written under the name plus ".part", which must fit as well.
+const int maximumNameBytes = 255 - 5;
 const int hashLength = 6;
 
 int utf8Size(uint code)

@@ -136,23 +136,35 @@ bool FeedQueueManager::enqueueEnclosureTask(FeedTask* task, EnqueueType enqueueT
         return false;
     }
     FEED_LOG(debug, "QueueManager") << "Going to add new enclosure task: " << remoteUrl;
-    const FeedTask::Priority priority = task->priority();
-    switch (priority) {
-    case FeedTask::EssentialEnclosurePriority:
-        if (containsEnclosure(_essentialEnclosureTasks, task))
-            return false;
-        break;
-    case FeedTask::ManualEnclosurePriority:
-    case FeedTask::OptionalEnclosurePriority:
-        if (containsEnclosure(_optionalEnclosureTasks, task)
-            || containsEnclosure(_manualEnclosureTasks, task))
-            return false;
-        break;
+    QList<FeedTask*>* tasks = enclosureList(task->priority());
+    if (!tasks || containsEnclosureTask(task))
+        return false;
+    insert(*tasks, task, enqueueType);
+    return true;
+}
+
+// A manual and an automatic download of one enclosure are one download.
+bool FeedQueueManager::containsEnclosureTask(FeedTask* task)
+{
+    if (task->priority() == FeedTask::EssentialEnclosurePriority)
+        return containsEnclosure(_essentialEnclosureTasks, task);
+    return containsEnclosure(_optionalEnclosureTasks, task) || containsEnclosure(_manualEnclosureTasks, task);
+}
+
+bool FeedQueueManager::contains(FeedTask* task)
+{
+    switch (task ? task->type() : 0) {
+    case FeedTask::ChannelTaskType: {
+        const QString uri = static_cast<FeedChannelTask*>(task)->url();
+        if (task->priority() == FeedTask::SubscribePriority)
+            return containsChannel(_subscriptionTasks, uri);
+        return containsChannel(_refreshTasks, uri);
+    }
+    case FeedTask::EnclosureTaskType:
+        return containsEnclosureTask(task);
     default:
         return false;
     }
-    insert(*enclosureList(priority), task, enqueueType);
-    return true;
 }
 
 bool FeedQueueManager::enqueueTask(QList<FeedTask*> tasks)
@@ -234,13 +246,13 @@ QList<FeedTask*>* FeedQueueManager::enclosureList(FeedTask::Priority priority)
     }
 }
 
-bool FeedQueueManager::removeTask(FeedTask* probe)
+bool FeedQueueManager::removeTask(FeedTask* probe, QStringList* essentialChannels)
 {
     switch (probe ? probe->type() : 0) {
     case FeedTask::ChannelTaskType:
         return removeChannelTask(probe);
     case FeedTask::EnclosureTaskType:
-        return removeEnclosureTask(probe);
+        return removeEnclosureTask(probe, essentialChannels);
     default:
         return false;
     }
@@ -266,16 +278,19 @@ bool FeedQueueManager::removeChannelTask(FeedTask* probe)
     }
 }
 
-bool FeedQueueManager::removeEnclosureTask(FeedTask* probe)
+bool FeedQueueManager::removeEnclosureTask(FeedTask* probe, QStringList* essentialChannels)
 {
     const QString channel = static_cast<FeedEnclosureTask*>(probe)->channel();
-    if (QList<FeedTask*>* tasks = enclosureList(probe->priority())) {
-        return removeMatching(*tasks, [&](FeedTask* task) {
-            return static_cast<FeedEnclosureTask*>(task)->channel() == channel
-                   && sameEnclosure(task, probe);
-        }, true);
-    }
-    auto matches = [probe](FeedTask* task) { return sameEnclosure(task, probe); };
+    const bool anyChannel = !enclosureList(probe->priority());
+    auto matches = [&](FeedTask* task) {
+        const bool equal = (anyChannel || static_cast<FeedEnclosureTask*>(task)->channel() == channel)
+                           && sameEnclosure(task, probe);
+        if (equal && essentialChannels && task->priority() == FeedTask::EssentialEnclosurePriority)
+            essentialChannels->append(static_cast<FeedEnclosureTask*>(task)->channel());
+        return equal;
+    };
+    if (!anyChannel)
+        return removeMatching(*enclosureList(probe->priority()), matches, true);
     const bool essential = removeMatching(_essentialEnclosureTasks, matches, false);
     const bool manual = removeMatching(_manualEnclosureTasks, matches, false);
     const bool optional = removeMatching(_optionalEnclosureTasks, matches, false);

@@ -4,6 +4,7 @@
 #include "feedtask.h"
 
 #include <QList>
+#include <QStringList>
 #include <QObject>
 
 // The tasks waiting to run, one list per priority band, without duplicates. The queue owns
@@ -23,8 +24,11 @@ public:
     bool enqueueTask(QList<FeedTask*> tasks);
     FeedTask* dequeueTask(FeedTask::Type type);
     bool isEmpty(FeedTask::Type type, FeedTask::Priority priority);
-    // Deletes the waiting tasks that the probe describes; the probe stays the caller's.
-    bool removeTask(FeedTask* probe);
+    // Deletes the waiting tasks that the probe describes; the probe stays the caller's. The
+    // channel of each essential enclosure task removed goes into essentialChannels.
+    bool removeTask(FeedTask* probe, QStringList* essentialChannels = nullptr);
+    // Whether a task equal to this one waits: the queue would refuse it.
+    bool contains(FeedTask* task);
     void clearChannel(const QString& uri, bool onlyEssential);
     void clearAll();
     bool isChannelQueueEmpty();
@@ -47,13 +51,14 @@ private:
     bool enqueueEnclosureTask(FeedTask* task, EnqueueType enqueueType);
     bool containsChannel(const QList<FeedTask*>& tasks, const QString& uri);
     bool containsEnclosure(const QList<FeedTask*>& tasks, FeedTask* task);
+    bool containsEnclosureTask(FeedTask* task);
     // A list may name one task twice; the second must neither delete a queued task nor touch
     // a deleted one.
     bool holds(FeedTask* task) const;
     bool isEnclosureQueueEmpty(FeedTask::Priority priority);
     QList<FeedTask*>* enclosureList(FeedTask::Priority priority);
     bool removeChannelTask(FeedTask* probe);
-    bool removeEnclosureTask(FeedTask* probe);
+    bool removeEnclosureTask(FeedTask* probe, QStringList* essentialChannels);
 
     static FeedQueueManager* _instance;
 

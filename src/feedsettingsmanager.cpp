@@ -1,6 +1,7 @@
 #include "feedsettingsmanager.h"
 
 #include "feedlog.h"
+#include "feedupdatemanager.h"
 
 #include <QMutex>
 #include <QSettings>
@@ -177,14 +178,13 @@ FeedSettingsManager::Change FeedSettingsManager::changeRefreshInterval(const QVa
     return Changed;
 }
 
-// Seam: the heartbeat manager (FeedUpdateManager::instance()) is created here once it exists.
+// Creating the heartbeat manager arms its first wait from the values just loaded.
 void FeedSettingsManager::createHeartbeat()
 {
-    FEED_LOG(debug, "Engine") << "Heartbeat manager not available yet: automatic refresh is not armed";
+    FeedUpdateManager::instance();
 }
 
-// Seam: FeedUpdateManager::instance()->forceRestartTimer() goes here once it exists.
 void FeedSettingsManager::rearmHeartbeat()
 {
-    FEED_LOG(debug, "Engine") << "Heartbeat manager not available yet: refresh wait not re-armed";
+    FeedUpdateManager::instance()->forceRestartTimer();
 }

@@ -2,22 +2,23 @@
 
 #include "feedchanneltask.h"
 #include "feeddevicestatemanager.h"
+#include "feedenclosurecompletion.h"
+#include "feedenclosurelist.h"
 #include "feedenclosuretask.h"
 #include "feedlog.h"
-#include "feednetworkmanager.h"
 #include "feedpluginmanager.h"
 #include "feedqueuemanager.h"
 #include "feedsettingsmanager.h"
 #include "feedtrackersparql.h"
+#include "feedupdatemanager.h"
 #include "virelon.h"
 #include "virelonpaths.h"
 
 #include <QDir>
 #include <QMutex>
-#include <QScopedValueRollback>
 #include <QSet>
 #include <QSettings>
-#include <QTimer>
+
 
 namespace {
 
@@ -27,21 +28,10 @@ FeedTaskManager* single = nullptr;
 // its own caller holds.
 bool constructing = false;
 
-// The third time the plug-in process ends under one task, the task is given up.
-constexpr int MaximumPluginExits = 3;
-constexpr int DefaultRetryInterval = 5000;
-
-int retryInterval()
-{
-    bool ok = false;
-    const int interval = qEnvironmentVariableIntValue("VIRELON_TEST_RETRY_MS", &ok);
-    return ok && interval > 0 ? interval : DefaultRetryInterval;
-}
-
-const char* flagText(bool flag)
-{
-    return flag ? "true" : "false";
-}
+// Feed error codes that the scheduler's requests send themselves.
+constexpr int CancelledCode = 201;
+constexpr int NoConnectionCode = 409;
+constexpr int ListNoConnectionCode = 400;
 
 } // namespace
 
@@ -88,22 +78,19 @@ FeedTaskManager::FeedTaskManager()
     , _tracker(nullptr)
     , _pluginManager(nullptr)
     , _queueManager(nullptr)
-    , _paused(false)
-    , _enclosurePausedByUser(false)
-    , _enclosurePausedByDevice(false)
-    , _sleeping(true)
     , _virelon(nullptr)
-    , _looping(false)
-    , _loopAgain(false)
-    , _retry(new QTimer(this))
+    , _completion(nullptr)
+    , _runner(nullptr)
+    , _currentTask(nullptr)
 {
     _queueManager = FeedQueueManager::instance();
     _pluginManager = FeedPluginManager::instance();
     _tracker = FeedTrackerSparql::instance();
     _deviceStateManager = FeedDeviceStateManager::instance();
     _virelon = Virelon::instance();
-    _retry->setSingleShot(true);
-    _retry->setInterval(retryInterval());
+    _completion = new FeedEnclosureCompletion(_queueManager, this);
+    _runner = new FeedTaskRunner(_queueManager, _pluginManager, _tracker, _completion, &_pauses, this);
+    _currentTask = &_runner->currentTask();
     makeConnections();
     createEnclosureDir();
     removeStaleChannelErrors();
@@ -114,14 +101,17 @@ FeedTaskManager::~FeedTaskManager()
     FEED_LOG(debug, "TaskManager") << "clear task manager";
 }
 
-// Seam: the plug-in manager's enclosure results and the device state are connected here once
-// the scheduler handles them.
 void FeedTaskManager::makeConnections()
 {
-    connect(_queueManager, SIGNAL(taskAdded()), this, SLOT(startNextDownload()));
-    connect(_pluginManager, SIGNAL(downloadFeedsFinished()), this, SLOT(feedsDownloaded()));
-    connect(_pluginManager, SIGNAL(downloadFeedsFailed(int)), this, SLOT(feedsDownloadFailed(int)));
-    connect(_pluginManager, SIGNAL(pluginExited(QString)), this, SLOT(pluginExited(QString)));
+    connect(_queueManager, SIGNAL(taskAdded()), _runner, SLOT(startNextDownload()));
+    connect(_pluginManager, SIGNAL(downloadFeedsFinished()), _runner, SLOT(feedsDownloaded()));
+    connect(_pluginManager, SIGNAL(downloadFeedsFailed(int)), _runner, SLOT(feedsDownloadFailed(int)));
+    connect(_pluginManager, SIGNAL(downloadEnclosureFailed(int)), _runner, SLOT(enclosureDownloadFailed(int)));
+    connect(_pluginManager, SIGNAL(downloadEnclosureFinished(QVariantMap)), _runner,
+            SLOT(enclosureDownloaded(QVariantMap)));
+    connect(_pluginManager, SIGNAL(pluginExited(QString)), _runner, SLOT(pluginExited(QString)));
+    connect(_deviceStateManager, SIGNAL(deviceStateChanged(FeedDeviceState::State,FeedDeviceState::Change)), this,
+            SLOT(handleDeviceStateChange(FeedDeviceState::State,FeedDeviceState::Change)));
     connect(this, SIGNAL(feedDownloadStarted(QString)), _virelon, SIGNAL(refreshStarted(QString)));
     connect(this, SIGNAL(feedsDownloaded(FeedChannel)), _virelon, SLOT(feedsDownloaded(FeedChannel)));
     connect(this, SIGNAL(feedsDownloadFailed(QString,int)), _virelon, SLOT(feedsDownloadFailed(QString,int)));
@@ -138,7 +128,19 @@ void FeedTaskManager::makeConnections()
     connect(this, SIGNAL(refreshState(int)), _virelon, SIGNAL(refreshState(int)));
     connect(this, SIGNAL(sleep()), _virelon, SLOT(hibernate()));
     connect(this, SIGNAL(refreshCompleted(QString)), _virelon, SIGNAL(refreshCompleted(QString)));
-    connect(_retry, SIGNAL(timeout()), this, SLOT(startNextDownload()));
+    relay(_runner, {SIGNAL(awake()), SIGNAL(sleep()), SIGNAL(feedsDownloaded(FeedChannel)),
+                    SIGNAL(feedDownloadStarted(QString)), SIGNAL(feedsDownloadFailed(QString,int)),
+                    SIGNAL(enclosureDownloadStarted(FeedChannel,FeedEnclosure)),
+                    SIGNAL(enclosureDownloadProgress(FeedEnclosure,qlonglong,qlonglong,qlonglong))});
+    relay(_completion, {SIGNAL(refreshCompleted(QString)), SIGNAL(enclosureDownloaded(QString,FeedEnclosure,qlonglong)),
+                        SIGNAL(enclosureDownloadFailed(QString,FeedEnclosure,int,qlonglong)), SIGNAL(refreshState(int))});
+}
+
+// Signals of the scheduler's own parts go out as the scheduler's, unchanged.
+void FeedTaskManager::relay(QObject* part, std::initializer_list<const char*> signatures)
+{
+    for (const char* signature : signatures)
+        connect(part, signature, this, signature);
 }
 
 void FeedTaskManager::createEnclosureDir()
@@ -172,138 +174,15 @@ void FeedTaskManager::removeStaleChannelErrors()
     }
 }
 
-// The loop ---------------------------------------------------------------------------------
-
-void FeedTaskManager::startNextDownload()
-{
-    if (_looping) {
-        _loopAgain = true;
-        return;
-    }
-    _looping = true;
-    do {
-        _loopAgain = false;
-        runNextTask();
-    } while (_loopAgain);
-    _looping = false;
-}
-
-void FeedTaskManager::runNextTask()
-{
-    if (!canStartNextDownload()) {
-        FEED_LOG(debug, "TaskManager") << "Returning !";
-        return;
-    }
-    if (_queueManager->isEmpty(FeedTask::AnyTaskType, FeedTask::AnyPriority)) {
-        FEED_LOG(debug, "TaskManager") << "feed transfer done";
-        _sleeping = true;
-        _pluginManager->unloadPlugins();
-        emit sleep();
-        return;
-    }
-    FEED_LOG(debug, "TaskManager") << "Starting download....";
-    if (_sleeping) {
-        emit awake();
-        _sleeping = false;
-    }
-    FEED_LOG(debug, "TaskManager") << "_enclosurePausedByUser: " << flagText(_enclosurePausedByUser);
-    FEED_LOG(debug, "TaskManager") << "_enclosurePausedByDevice: " << flagText(_enclosurePausedByDevice);
-    FeedTask* task = _queueManager->dequeueTask(FeedTask::AnyTaskType);
-    if (!task)
-        return;
-    _currentTask.start(task);
-    processTask(task);
-}
-
-bool FeedTaskManager::canStartNextDownload()
-{
-    if (FeedTask* task = _currentTask.task()) {
-        FEED_LOG(debug, "TaskManager") << "Already processing _currentTask priority: " << task->priority();
-        FEED_LOG(debug, "TaskManager") << "Current task type: " << task->type();
-        return false;
-    }
-    if (_pluginManager->isBusy()) {
-        FEED_LOG(debug, "TaskManager") << "Returning: Plugin manager is busy !";
-        retryLater();
-        return false;
-    }
-    if (FeedNetworkManager::instance()->isConnected()) {
-        if (!_paused && !_enclosurePausedByDevice)
-            return true;
-        FEED_LOG(debug, "TaskManager") << "User paused downloads";
-        return false;
-    }
-    FEED_LOG(debug, "TaskManager") << "Returning: No network !";
-    _pluginManager->unloadPlugins();
-    retryLater();
-    return false;
-}
-
-// Nothing else would wake the loop for the tasks that wait.
-void FeedTaskManager::retryLater()
-{
-    if (!_retry->isActive() && !_queueManager->isEmpty(FeedTask::AnyTaskType, FeedTask::AnyPriority))
-        _retry->start();
-}
-
-void FeedTaskManager::processTask(FeedTask* task)
-{
-    switch (task->type()) {
-    case FeedTask::ChannelTaskType:
-        FEED_LOG(debug, "TaskManager") << "Treating channel task....";
-        processTask(static_cast<FeedChannelTask*>(task));
-        break;
-    case FeedTask::EnclosureTaskType:
-        FEED_LOG(debug, "TaskManager") << "Treating enclosure task....";
-        processTask(static_cast<FeedEnclosureTask*>(task));
-        break;
-    default:
-        FEED_LOG(critical, "TaskManager") << "Could not find correct task type !";
-    }
-}
-
-void FeedTaskManager::processTask(FeedChannelTask* task)
-{
-    FEED_LOG(debug, "TaskManager") << "Processing channel task...";
-    const FeedChannel channel = _tracker->channelForUri(task->url());
-    if (channel.uri().isEmpty()) {
-        FEED_LOG(critical, "TaskManager") << "No channels are in the list";
-        _currentTask.finish();
-        startNextDownload();
-        return;
-    }
-    if (task->priority() == FeedTask::AutoRefreshPriority && FeedSettingsManager::instance()->refreshOnlyWifi()
-        && !FeedNetworkManager::instance()->isUsingWLAN()) {
-        FEED_LOG(debug, "TaskManager") << "Auto feed refresh skipped, not on wifi.";
-        const quint64 ticket = _currentTask.ticket();
-        emit feedsDownloadFailed(channel.uri(), 411);
-        if (_currentTask.isCurrent(ticket))
-            _currentTask.finish();
-        startNextDownload();
-        return;
-    }
-    emit feedDownloadStarted(channel.uri());
-    _pluginManager->downloadFeeds(channel);
-}
-
-// Seam: enclosure downloads are not available yet; such a task ends unrun.
-void FeedTaskManager::processTask(FeedEnclosureTask* task)
-{
-    FEED_LOG(debug, "TaskManager") << "Enclosure downloads not available yet, task dropped:"
-                                   << task->enclosure().remoteUrl();
-    _currentTask.finish();
-    startNextDownload();
-}
-
 // A task that is being stopped or dropped is no copy of the request: that one is queued.
 void FeedTaskManager::removeCurrentTask(QList<FeedTask*>& tasks)
 {
-    FeedTask* current = _currentTask.task();
+    FeedTask* current = _currentTask->task();
     if (!current || tasks.isEmpty()) {
         FEED_LOG(debug, "TaskManager") << "No current task OR taskList empty !";
         return;
     }
-    if (_currentTask.isDropped() || _currentTask.stopReason() == FeedCurrentTask::Cancel)
+    if (_currentTask->isDropped() || _currentTask->stopReason() == FeedCurrentTask::Cancel)
         return;
     const QList<FeedTask*> snapshot = tasks;
     for (FeedTask* task : snapshot) {
@@ -320,130 +199,6 @@ void FeedTaskManager::removeCurrentTask(QList<FeedTask*>& tasks)
         if (equal && tasks.removeOne(task))
             delete task;
     }
-}
-
-// Ends the run the ticket names, if it still runs, and frees the plug-in for the next task.
-void FeedTaskManager::endCurrentTask(quint64 ticket)
-{
-    if (_currentTask.isCurrent(ticket))
-        _currentTask.finish();
-    _pluginManager->resetActivePlugin();
-}
-
-// The task goes back into the queue while it is still current, so that the loop the queue wakes
-// leaves it alone. An equal task that already waits takes its place.
-void FeedTaskManager::handBackCurrentTask(EnqueueType enqueueType)
-{
-    if (_queueManager->enqueueTask(_currentTask.task(), enqueueType)) {
-        _currentTask.release();
-        return;
-    }
-    FEED_LOG(debug, "TaskManager") << "An equal task waits already, dropping the handed back one";
-    _currentTask.finish();
-}
-
-// Feed results ------------------------------------------------------------------------------
-//
-// A result slot ends its task as a turn of the loop: whatever its signals set off (a request
-// that queues a task) waits until the task is gone and the plug-in is free, then the loop runs.
-
-void FeedTaskManager::feedsDownloaded()
-{
-    {
-        const QScopedValueRollback<bool> turn(_looping, true);
-        const FeedChannelTask* task = _currentTask.channelTask();
-        if (!task) {
-            FEED_LOG(critical, "TaskManager") << "Feed result without a running channel task, ignored";
-            return;
-        }
-        const quint64 ticket = _currentTask.ticket();
-        const QString url = task->url();
-        reportFeed(url, _pluginManager->channel(), ticket);
-        endCurrentTask(ticket);
-    }
-    startNextDownload();
-}
-
-// Only the channel that was asked for, fetched and not cancelled meanwhile, is a success.
-void FeedTaskManager::reportFeed(const QString& url, const FeedChannel& channel, quint64 ticket)
-{
-    if (!_currentTask.isCurrent(ticket)) {
-        FEED_LOG(critical, "TaskManager") << "Channel task ended while its result was read: " << url;
-        return;
-    }
-    const bool cancelled = _currentTask.stopReason() == FeedCurrentTask::Cancel;
-    if (_currentTask.isDropped()) {
-        FEED_LOG(debug, "TaskManager") << "Feed of a dropped channel downloaded, nothing reported: " << url;
-    } else if (channel.uri() == url && !cancelled) {
-        FEED_LOG(debug, "TaskManager") << "Feed" << url << "downloaded successfully.";
-        emit feedsDownloaded(channel);
-    } else if (cancelled) {
-        FEED_LOG(debug, "TaskManager") << "Feed downloaded but also already cancelled, signalling cancel instead of success";
-        emit feedsDownloadFailed(url, 201);
-    } else {
-        FEED_LOG(critical, "TaskManager") << "Feed downloaded but the plugin gave back another channel: "
-                                          << channel.uri();
-        emit feedsDownloadFailed(url, FeedPluginManager::NotSentError);
-    }
-}
-
-void FeedTaskManager::feedsDownloadFailed(int errorCode)
-{
-    {
-        const QScopedValueRollback<bool> turn(_looping, true);
-        FEED_LOG(debug, "TaskManager") << "feed downloaded failed with erroCode:" << errorCode;
-        if (!_currentTask.channelTask()) {
-            FEED_LOG(critical, "TaskManager") << "Feed failure without a running channel task, ignored";
-            return;
-        }
-        endFeedTask(errorCode);
-        _pluginManager->resetActivePlugin();
-    }
-    startNextDownload();
-}
-
-// The task leaves before anything is reported, by the mark the scheduler gave it.
-void FeedTaskManager::endFeedTask(int errorCode)
-{
-    const QString url = _currentTask.channelTask()->url();
-    if (_currentTask.isDropped()) {
-        FEED_LOG(debug, "TaskManager") << "Feed of a dropped channel failed, nothing reported: " << url;
-        _currentTask.finish();
-    } else if (_currentTask.stopReason() == FeedCurrentTask::SchedulerPause) {
-        FEED_LOG(debug, "TaskManager") << "Enqueuing paused task";
-        handBackCurrentTask(EnqueuePrepend);
-        emit feedsDownloadFailed(url, 409);
-    } else {
-        FEED_LOG(debug, "TaskManager") << "Resetting current task to NULL";
-        const bool cancelled = _currentTask.stopReason() == FeedCurrentTask::Cancel;
-        _currentTask.finish();
-        emit feedsDownloadFailed(url, cancelled ? 201 : errorCode);
-    }
-}
-
-// A task whose process ended runs again, behind the tasks of its list, unless it was stopped,
-// dropped, or has ended its plug-in too often: then it ends as a failed download.
-void FeedTaskManager::pluginExited(const QString& type)
-{
-    {
-        const QScopedValueRollback<bool> turn(_looping, true);
-        FEED_LOG(critical, "TaskManager") << "Plugin exited: " << type;
-        FeedTask* task = _currentTask.task();
-        if (!task)
-            return;
-        const bool stopped = _currentTask.isDropped() || _currentTask.stopReason() != FeedCurrentTask::NotStopped;
-        if (task->countExit() < MaximumPluginExits && !stopped) {
-            handBackCurrentTask(EnqueueAppend);
-        } else if (_currentTask.channelTask()) {
-            FEED_LOG(critical, "TaskManager") << "Task not run again after its plugin exited " << task->exitCount()
-                                              << " times";
-            endFeedTask(FeedPluginManager::NotSentError);
-        } else {
-            // Seam: an enclosure task ends through the enclosure failure handling once it exists.
-            _currentTask.finish();
-        }
-    }
-    startNextDownload();
 }
 
 // Channel requests --------------------------------------------------------------------------
@@ -552,22 +307,20 @@ void FeedTaskManager::startAutoRefresh()
     autoRefresh(channels);
 }
 
-// Seam, shared with the service's hibernate(): FeedUpdateManager::instance()->restartTimer()
-// once the heartbeat manager exists.
 void FeedTaskManager::rearmHeartbeat()
 {
-    FEED_LOG(debug, "Engine") << "Heartbeat manager not available yet: refresh wait not re-armed";
+    FeedUpdateManager::instance()->restartTimer();
 }
 
 void FeedTaskManager::cancel(const QString& channelUri)
 {
     FEED_LOG(debug, "TaskManager") << "Cancel called for uri = " << channelUri;
     _queueManager->clearChannel(channelUri, true);
-    _enclosureCount.remove(channelUri);
-    FeedChannelTask* task = _currentTask.channelTask();
+    _completion->forget(channelUri);
+    FeedChannelTask* task = _currentTask->channelTask();
     if (task && task->matchesChannel(channelUri)) {
         FEED_LOG(critical, "TaskManager") << "Going to cancel current ongoing feed download: " << channelUri;
-        _currentTask.markStopped(FeedCurrentTask::Cancel);
+        _currentTask->markStopped(FeedCurrentTask::Cancel);
         _pluginManager->cancelDownload(false);
         return;
     }
@@ -586,15 +339,15 @@ void FeedTaskManager::unsubscribe(const QString& channelUri)
 {
     FEED_LOG(debug, "TaskManager") << "Unsubscribe called for uri = " << channelUri;
     _queueManager->clearChannel(channelUri, false);
-    FeedTask* task = _currentTask.task();
-    if (task && task->matchesChannel(channelUri) && !_currentTask.isDropped()) {
-        _currentTask.markDropped();
-        _currentTask.markStopped(FeedCurrentTask::Cancel);
+    FeedTask* task = _currentTask->task();
+    if (task && task->matchesChannel(channelUri) && !_currentTask->isDropped()) {
+        _currentTask->markDropped();
+        _currentTask->markStopped(FeedCurrentTask::Cancel);
         emit feedsDownloadFailed(channelUri, 201);
         FEED_LOG(critical, "TaskManager") << "Going to cancel current ongoing download: " << channelUri;
         _pluginManager->cancelDownload(false);
     }
-    _enclosureCount.remove(channelUri);
+    _completion->forget(channelUri);
     emit feedsUnsubscribed(QStringList{channelUri});
 }
 
@@ -605,8 +358,8 @@ QStringList FeedTaskManager::queuedFeeds()
         for (FeedTask* task : *tasks)
             uris.append(static_cast<FeedChannelTask*>(task)->url());
     }
-    if (const FeedChannelTask* task = _currentTask.channelTask()) {
-        if (!_currentTask.isDropped())
+    if (const FeedChannelTask* task = _currentTask->channelTask()) {
+        if (!_currentTask->isDropped())
             uris.append(task->url());
     }
     return uris;
@@ -614,18 +367,108 @@ QStringList FeedTaskManager::queuedFeeds()
 
 // Enclosure requests ------------------------------------------------------------------------
 
-// Seam: only the road's part is built: a channel without essential enclosures is complete at once;
-// any other list waits for the enclosure downloads.
+void FeedTaskManager::downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure)
+{
+    FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "\n Enclosure uri: " << enclosure.uri();
+    if (enclosure.remoteUrl().isEmpty()) {
+        FEED_LOG(debug, "TaskManager") << "Not downloading, not a valid enclosure";
+        return;
+    }
+    const FeedChannel channel = _tracker->channelForUri(channelUri);
+    if (channel.uri().isEmpty()) {
+        FEED_LOG(debug, "TaskManager") << "Channel is not available";
+        return;
+    }
+    queueManualDownload(channel, enclosure, _deviceStateManager->createConnection(false));
+}
+
+// A download being stopped for good is no copy of the request: that one is queued.
+void FeedTaskManager::queueManualDownload(const FeedChannel& channel, const FeedEnclosure& enclosure, bool connected)
+{
+    if (!connected) {
+        FEED_LOG(debug, "Engine") << "Can not create network connection...";
+        emit enclosureDownloadFailed(channel.uri(), enclosure, NoConnectionCode, 0);
+        return;
+    }
+    if (isRunning(channel.uri(), enclosure) && !_currentTask->isDropped()
+        && _currentTask->stopReason() <= FeedCurrentTask::SchedulerPause) {
+        FEED_LOG(debug, "TaskManager") << "Task already in queue. Skipping: " << enclosure;
+        return;
+    }
+    emit manualEnclosureDownloadQueued(channel, enclosure);
+    auto* task = new FeedEnclosureTask(FeedTask::ManualEnclosurePriority, channel.uri(), enclosure);
+    if (!_queueManager->enqueueTask(task, EnqueueAppend))
+        delete task;
+}
+
+// A refresh counts only the downloads the queue takes, so that each of them ends its count; one
+// with nothing left to download is complete at once, unless earlier downloads of it still run.
 void FeedTaskManager::downloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                                         FeedTask::Priority priority)
 {
     FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "\n Enclosure count: " << enclosures.size();
-    if (enclosures.isEmpty() && priority == FeedTask::EssentialEnclosurePriority) {
-        emit refreshCompleted(channelUri);
+    const bool essential = priority == FeedTask::EssentialEnclosurePriority;
+    if (enclosures.isEmpty() && essential) {
+        _completion->complete(channelUri);
         return;
     }
-    FEED_LOG(debug, "TaskManager") << "Enclosure downloads not available yet, nothing queued for" << channelUri
-                                   << "at priority" << priority;
+    if (_pauses.enclosurePausedByUser)
+        return;
+    const QList<FeedEnclosure> requested = FeedEnclosureList::withStoreUris(enclosures, *_tracker);
+    if (priority == FeedTask::ManualEnclosurePriority) {
+        queueManualDownloads(channelUri, requested);
+        return;
+    }
+    if (!_deviceStateManager->createConnection(false)) {
+        FEED_LOG(debug, "Engine") << "Can not create network connection...";
+        emit enclosureDownloadError(FeedEnclosureList::uris(requested), ListNoConnectionCode, 0);
+        return;
+    }
+    QList<FeedTask*> tasks = FeedEnclosureList::newTasks(channelUri, requested, priority, *_queueManager);
+    removeCurrentTask(tasks);
+    if (tasks.isEmpty()) {
+        if (essential && !_completion->isWaitingFor(channelUri))
+            _completion->complete(channelUri);
+        return;
+    }
+    if (essential)
+        _completion->expect(channelUri, tasks.size());
+    _queueManager->enqueueTask(tasks);
+    if (priority != FeedTask::OptionalEnclosurePriority)
+        return;
+    const FeedChannel channel = _tracker->channelForUri(channelUri);
+    if (!channel.uri().isEmpty())
+        emit autoEnclosureDownloadQueued(channel, enclosures);
+}
+
+// One connection for the whole list.
+void FeedTaskManager::queueManualDownloads(const QString& channelUri, const QList<FeedEnclosure>& enclosures)
+{
+    const FeedChannel channel = _tracker->channelForUri(channelUri);
+    if (channel.uri().isEmpty()) {
+        FEED_LOG(debug, "TaskManager") << "Channel is not available";
+        return;
+    }
+    const bool connected = _deviceStateManager->createConnection(false);
+    for (const FeedEnclosure& enclosure : enclosures) {
+        FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "\n Enclosure uri: " << enclosure.uri();
+        if (enclosure.remoteUrl().isEmpty())
+            FEED_LOG(debug, "TaskManager") << "Not downloading, not a valid enclosure";
+        else
+            queueManualDownload(channel, enclosure, connected);
+    }
+}
+
+void FeedTaskManager::resumeEnclosureList(const QString& channelUri, const QList<FeedEnclosure>& enclosureList)
+{
+    _pauses.enclosurePausedByUser = false;
+    downloadEnclosure(channelUri, enclosureList, FeedTask::EssentialEnclosurePriority);
+}
+
+bool FeedTaskManager::isRunning(const QString& channelUri, const FeedEnclosure& enclosure) const
+{
+    FeedEnclosureTask* task = _currentTask->enclosureTask();
+    return task && task->matchesChannel(channelUri) && task->enclosure() == enclosure;
 }
 
 QStringList FeedTaskManager::queuedOptionalEnclosures()
@@ -636,21 +479,172 @@ QStringList FeedTaskManager::queuedOptionalEnclosures()
         for (FeedTask* task : *tasks)
             uris.append(static_cast<FeedEnclosureTask*>(task)->enclosure().uri());
     }
-    if (const FeedEnclosureTask* task = _currentTask.enclosureTask())
+    if (const FeedEnclosureTask* task = _currentTask->enclosureTask())
         uris.append(task->enclosure().uri());
     return uris;
+}
+
+// Cancelling and pausing enclosure downloads ------------------------------------------------
+//
+// A running download is only marked and asked to stop: its end comes back from the plug-in, and
+// the mark tells the failure handling what to keep.
+
+void FeedTaskManager::stopEnclosure(FeedCurrentTask::StopReason reason)
+{
+    _currentTask->markStopped(reason);
+    _pluginManager->cancelDownload(reason != FeedCurrentTask::Cancel);
+}
+
+// Cancelled once, whatever else pauses the scheduler; a waiting download's ".part" goes with a
+// cancel, never with a pause.
+void FeedTaskManager::cancelDownloadEnclosure(const QString& channelUri, const FeedEnclosure& enc, bool pause)
+{
+    FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "Enclosure uri: " << enc.uri();
+    if (isRunning(channelUri, enc)) {
+        stopEnclosure(pause ? FeedCurrentTask::UserPause : FeedCurrentTask::Cancel);
+        return;
+    }
+    FeedEnclosureTask probe(FeedTask::ManualEnclosurePriority, channelUri, enc);
+    _queueManager->removeTask(&probe);
+    if (!pause) {
+        FEED_LOG(debug, "TaskManager") << "Deleting enclosure file...";
+        FeedEnclosureTask::deleteTempFile(enc);
+    }
+    emit enclosureDownloadFailed(channelUri, enc, CancelledCode, 0);
+}
+
+void FeedTaskManager::pauseEnclosure(const QString& channelUri, const FeedEnclosure& enclosure)
+{
+    cancelDownloadEnclosure(channelUri, enclosure, true);
+}
+
+void FeedTaskManager::cancelDownloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
+                                              bool pause)
+{
+    _pauses.enclosurePausedByUser = false;
+    for (const FeedEnclosure& enclosure : enclosures) {
+        FeedEnclosureTask probe(FeedTask::OptionalEnclosurePriority, channelUri, enclosure);
+        _queueManager->removeTask(&probe);
+    }
+    const FeedEnclosureTask* task = _currentTask->enclosureTask();
+    if (task && isRunning(channelUri, task->enclosure()) && enclosures.contains(task->enclosure()))
+        stopEnclosure(pause ? FeedCurrentTask::UserPause : FeedCurrentTask::Cancel);
+}
+
+// Essential downloads taken out unrun end their channels' counts like any other end.
+void FeedTaskManager::cancelDownloadEnclosure(const QList<FeedEnclosure>& enclosureList)
+{
+    if (enclosureList.isEmpty()) {
+        FEED_LOG(critical, "TaskManager") << "Invalid input";
+        return;
+    }
+    if (!_queueManager->isEmpty(FeedTask::EnclosureTaskType, FeedTask::AnyPriority)) {
+        QStringList essentialChannels;
+        for (const FeedEnclosure& enclosure : enclosureList) {
+            FeedEnclosureTask probe(FeedTask::AnyPriority, QString(), enclosure);
+            if (_queueManager->removeTask(&probe, &essentialChannels))
+                emit enclosureDownloadFailed(QString(), enclosure, CancelledCode, 0);
+        }
+        _completion->endedUnrun(essentialChannels);
+    }
+    const FeedEnclosureTask* task = _currentTask->enclosureTask();
+    if (task && enclosureList.contains(task->enclosure()))
+        stopEnclosure(FeedCurrentTask::Cancel);
+}
+
+// Pause, resume and device state ------------------------------------------------------------
+
+void FeedTaskManager::handleDeviceStateChange(FeedDeviceState::State state, FeedDeviceState::Change change)
+{
+    FEED_LOG(debug, "TaskManager") << "Device state:" << int(state);
+    if (change == FeedDeviceState::NetworkChange)
+        connectionStateChanged(state);
+    else if (change == FeedDeviceState::UsbChange)
+        usbStateChanged(state);
+    else
+        FEED_LOG(debug, "TaskManager") << "Unknown kind of device state change:" << int(change);
+}
+
+void FeedTaskManager::connectionStateChanged(const FeedDeviceState::State& state)
+{
+    FEED_LOG(debug, "TaskManager") << "Connection state:" << int(state);
+    if (state & FeedDeviceState::NetworkDisconnected) {
+        emit refreshState(409);
+        pause();
+    } else {
+        emit refreshState(410);
+        resume();
+    }
+}
+
+void FeedTaskManager::usbStateChanged(const FeedDeviceState::State& state)
+{
+    if (state & FeedDeviceState::MassStorageMode) {
+        FEED_LOG(debug, "TaskManager") << "Entered Mass storage mode:";
+        emit refreshState(204);
+        pauseEnclosures(false);
+    } else {
+        FEED_LOG(debug, "TaskManager") << "Came out of Mass storage mode:";
+        emit refreshState(205);
+        resumeEnclosures(false);
+    }
+}
+
+// A feed is fetched again later; an enclosure keeps its ".part" and runs again first.
+void FeedTaskManager::pause()
+{
+    if (_pauses.paused) {
+        FEED_LOG(debug, "TaskManager") << "Not pausing, Already paused";
+        return;
+    }
+    _pauses.paused = true;
+    if (!_currentTask->isSet())
+        return;
+    _currentTask->markStopped(FeedCurrentTask::SchedulerPause);
+    const bool enclosure = _currentTask->enclosureTask();
+    FEED_LOG(debug, "TaskManager") << (enclosure ? "Pausing enclosure download" : "Canceling feed download");
+    _pluginManager->cancelDownload(enclosure);
+}
+
+void FeedTaskManager::resume()
+{
+    FEED_LOG(debug, "TaskManager") << "Resuming task...";
+    _pauses.paused = false;
+    _runner->startNextDownload();
+}
+
+// Only a download into the enclosure folder stops: a feed being fetched goes on.
+void FeedTaskManager::pauseEnclosures(bool userInitiated)
+{
+    if (userInitiated)
+        _pauses.enclosurePausedByUser = true;
+    else
+        _pauses.enclosurePausedByDevice = true;
+    if (_currentTask->enclosureTask())
+        stopEnclosure(userInitiated ? FeedCurrentTask::UserPause : FeedCurrentTask::SchedulerPause);
+}
+
+void FeedTaskManager::resumeEnclosures(bool userInitiated)
+{
+    FEED_LOG(debug, "TaskManager") << "Resuming enclosure downloads ...";
+    if (userInitiated)
+        _pauses.enclosurePausedByUser = false;
+    else
+        _pauses.enclosurePausedByDevice = false;
+    _runner->startNextDownload();
 }
 
 // Everything else ---------------------------------------------------------------------------
 
 // The running task ends when the plug-in reports its stop; marked, so that a result already on
-// its way counts as cancelled.
+// its way counts as cancelled. No refresh waits for its enclosures any more.
 void FeedTaskManager::cancelAll()
 {
-    if (_currentTask.isSet())
-        _currentTask.markStopped(FeedCurrentTask::Cancel);
+    if (_currentTask->isSet())
+        _currentTask->markStopped(FeedCurrentTask::Cancel);
     _pluginManager->cancelDownload(false);
     _queueManager->clearAll();
+    _completion->forgetAll();
 }
 
 FeedDeviceStateManager* FeedTaskManager::deviceStateManager()

@@ -3,30 +3,26 @@
 
 #include "feedchannel.h"
 #include "feedcurrenttask.h"
+#include "feeddevicestate.h"
 #include "feedenclosure.h"
-#include "feedenclosurecounter.h"
 #include "feedtask.h"
+#include "feedtaskrunner.h"
 
 #include <QList>
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
 
-class FeedChannelTask;
 class FeedDeviceStateManager;
-class FeedEnclosureTask;
+class FeedEnclosureCompletion;
 class FeedPluginManager;
 class FeedQueueManager;
 class FeedTrackerSparql;
-class QTimer;
 class Virelon;
 
 // The daemon's one download scheduler: requests become tasks in the queue, and one task at a
-// time runs through the plug-in process manager; what happens is reported through the signals
-// below, which the service object relays.
-//
-// The loop never nests: a task that ends without the plug-in makes the running loop go round
-// again instead of starting a loop of its own, so a backlog of any length runs in constant stack.
+// time runs through the plug-in process manager (its FeedTaskRunner); what happens is reported
+// through the signals below, which the service object relays.
 class FeedTaskManager : public QObject
 {
     Q_OBJECT
@@ -64,41 +60,47 @@ public slots:
     void cancel(const QString& channelUri);
     void unsubscribe(const QString& channelUri);
     void cancelRefresh(const QStringList& uriList);
+    void downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure);
     void downloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                            FeedTask::Priority priority = FeedTask::EssentialEnclosurePriority);
+    void cancelDownloadEnclosure(const QString& channelUri, const FeedEnclosure& enc, bool pause = false);
+    void cancelDownloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
+                                 bool pause = false);
     void cancelAll();
+    void pause();
+    void resume();
+    void pauseEnclosures(bool userInitiated = false);
+    void resumeEnclosures(bool userInitiated);
+    void pauseEnclosure(const QString& channelUri, const FeedEnclosure& enclosure);
+    void resumeEnclosureList(const QString& channelUri, const QList<FeedEnclosure>& enclosureList);
     QStringList queuedOptionalEnclosures();
     QStringList queuedFeeds();
     FeedDeviceStateManager* deviceStateManager();
     void startAutoRefresh();
     QVariantMap transferDetails(const QString& transferId, const QStringList& fields);
+    void cancelDownloadEnclosure(const QList<FeedEnclosure>& enclosureList);
 
 private slots:
-    void startNextDownload();
-    void feedsDownloaded();
-    void feedsDownloadFailed(int errorCode);
-    void pluginExited(const QString& type);
+    void handleDeviceStateChange(FeedDeviceState::State state, FeedDeviceState::Change change);
 
 private:
     FeedTaskManager();
     Q_DISABLE_COPY(FeedTaskManager)
 
     void makeConnections();
+    void relay(QObject* part, std::initializer_list<const char*> signatures);
     void createEnclosureDir();
     void removeStaleChannelErrors();
 
-    void runNextTask();
-    bool canStartNextDownload();
-    void retryLater();
-    void processTask(FeedTask* task);
-    void processTask(FeedChannelTask* task);
-    void processTask(FeedEnclosureTask* task);
     void removeCurrentTask(QList<FeedTask*>& tasks);
-    void endCurrentTask(quint64 ticket);
-    void reportFeed(const QString& url, const FeedChannel& channel, quint64 ticket);
-    void endFeedTask(int errorCode);
-    void handBackCurrentTask(EnqueueType enqueueType);
     void rearmHeartbeat();
+
+    void queueManualDownload(const FeedChannel& channel, const FeedEnclosure& enclosure, bool connected);
+    void queueManualDownloads(const QString& channelUri, const QList<FeedEnclosure>& enclosures);
+    bool isRunning(const QString& channelUri, const FeedEnclosure& enclosure) const;
+    void stopEnclosure(FeedCurrentTask::StopReason reason);
+    void connectionStateChanged(const FeedDeviceState::State& state);
+    void usbStateChanged(const FeedDeviceState::State& state);
 
     static QStringList channelsForUris(const QStringList& uris);
 
@@ -106,19 +108,13 @@ private:
     FeedTrackerSparql* _tracker;
     FeedPluginManager* _pluginManager;
     FeedQueueManager* _queueManager;
-    bool _paused;
-    bool _enclosurePausedByUser;
-    bool _enclosurePausedByDevice;
-    bool _sleeping;
-    FeedCurrentTask _currentTask;
+    FeedPauses _pauses;
     Virelon* _virelon;
-    FeedEnclosureCounter _enclosureCount;
-
-    // The loop runs, and a task that ended inside it wants it to go round once more.
-    bool _looping;
-    bool _loopAgain;
-    // One later try while tasks wait behind a busy plug-in or a missing network.
-    QTimer* _retry;
+    // The ends of enclosure downloads, and the refreshes that wait for them.
+    FeedEnclosureCompletion* _completion;
+    FeedTaskRunner* _runner;
+    // The runner's running task.
+    FeedCurrentTask* _currentTask;
 };
 
 #endif

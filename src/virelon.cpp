@@ -1,5 +1,6 @@
 #include "virelon.h"
 
+#include "contentinfo.h"
 #include "feedcachemanager.h"
 #include "feeddevicestatemanager.h"
 #include "feedfilenamegenerator.h"
@@ -8,6 +9,7 @@
 #include "feedsettingsmanager.h"
 #include "feedtaskmanager.h"
 #include "feedtrackersparql.h"
+#include "feedupdatemanager.h"
 #include "virelonadaptor.h"
 #include "virelonpaths.h"
 
@@ -21,6 +23,7 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -299,31 +302,55 @@ void Virelon::cancelAll()
     emit refreshState(201);
 }
 
-// Seam: the enclosure requests below are only logged until the scheduler downloads enclosures;
-// none of them may look as if it had been done.
+// Enclosure requests ------------------------------------------------------------------------
+//
+// Each enclosure URI is read from the store and handed on as it is: the scheduler refuses a
+// record without a remote URL, or of a channel it does not hold.
 
 void Virelon::downloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure requests not available yet, nothing done for" << channelUri
-                              << enclosureUriList;
+    QList<FeedEnclosure> enclosures;
+    for (const QString& uri : enclosureUriList) {
+        FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
+        enclosures.append(FeedTrackerSparql::instance()->enclosureForUri(uri));
+        removeEnclosureError(uri);
+    }
+    if (!enclosures.isEmpty())
+        FeedTaskManager::instance()->downloadEnclosure(channelUri, enclosures, FeedTask::ManualEnclosurePriority);
 }
 
 void Virelon::cancelDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure requests not available yet, nothing done for" << channelUri
-                              << enclosureUriList;
+    for (const QString& uri : enclosureUriList) {
+        FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
+        FeedTaskManager::instance()->cancelDownloadEnclosure(
+            channelUri, FeedTrackerSparql::instance()->enclosureForUri(uri), false);
+    }
 }
 
 void Virelon::pauseDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure requests not available yet, nothing done for" << channelUri
-                              << enclosureUriList;
+    for (const QString& uri : enclosureUriList) {
+        FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
+        FeedTaskManager::instance()->cancelDownloadEnclosure(
+            channelUri, FeedTrackerSparql::instance()->enclosureForUri(uri), true);
+    }
 }
 
 void Virelon::resumeDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure requests not available yet, nothing done for" << channelUri
-                              << enclosureUriList;
+    for (const QString& uri : enclosureUriList) {
+        FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
+        FeedTaskManager::instance()->downloadEnclosure(channelUri,
+                                                       FeedTrackerSparql::instance()->enclosureForUri(uri));
+    }
+}
+
+// No entry is ever kept under an empty key: it would stand for no enclosure at all.
+void Virelon::removeEnclosureError(const QString& enclosureUri)
+{
+    if (!enclosureUri.isEmpty())
+        _enclosureErrors->remove(escapeSettingsKey(enclosureUri));
 }
 
 // Status queries ----------------------------------------------------------------------------
@@ -558,35 +585,74 @@ bool Virelon::downloadOptional()
     return false;
 }
 
-// Seam: the enclosure results below are only logged until the scheduler downloads enclosures.
+// Enclosure results -------------------------------------------------------------------------
+//
+// A client hears how every download it heard start ends. An enclosure without a URI has no
+// name on the bus and no entry in the error store.
 
 void Virelon::enclosureDownloadStarted(const FeedChannel& channel, const FeedEnclosure& enclosure)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure results not available yet, ignored:" << channel.uri() << enclosure.uri();
+    FEED_LOG(debug, "Engine") << "Download started:" << channel.uri() << enclosure.uri();
+    if (!hasUri(enclosure))
+        return;
+    _announcedEnclosures.insert(enclosure.uri());
+    emit enclosureDownloadStarted(enclosure.uri());
 }
 
 void Virelon::enclosureDownloaded(const QString& channelUri, const FeedEnclosure& enclosure, qlonglong timeElapsed)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure results not available yet, ignored:" << channelUri << enclosure.uri()
-                              << timeElapsed;
+    FEED_LOG(debug, "Engine") << "Download completed:" << channelUri << enclosure.uri();
+    const bool announced = _announcedEnclosures.remove(enclosure.uri());
+    if (!hasUri(enclosure) || (enclosure.type() != FeedEnclosure::Optional && !announced))
+        return;
+    removeEnclosureError(enclosure.uri());
+    emit enclosureDownloadCompleted(enclosure.uri(), timeElapsed);
 }
 
 void Virelon::enclosureDownloadFailed(const QString& channelUri, const FeedEnclosure& enclosure, int errorCode,
                                       qlonglong timeElapsed)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure results not available yet, ignored:" << channelUri << enclosure.uri()
-                              << errorCode << timeElapsed;
+    FEED_LOG(debug, "Engine") << "Download failed:" << channelUri << enclosure.uri() << errorCode;
+    _announcedEnclosures.remove(enclosure.uri());
+    if (!hasUri(enclosure))
+        return;
+    if (errorCode == 201)
+        removeEnclosureError(enclosure.uri());
+    else
+        _enclosureErrors->setValue(escapeSettingsKey(enclosure.uri()), errorCode);
+    emit enclosureDownloadError(QStringList{enclosure.uri()}, errorCode, timeElapsed);
 }
 
+// The store learns a download's size once, from the first report that knows it: an unknown total
+// (-1), or one no stored size can hold, leaves the stored size as it is.
 void Virelon::enclosureDownloadProgress(const FeedEnclosure& enclosure, qlonglong bytesTotal,
                                         qlonglong bytesReceived, qlonglong timeRemaining)
 {
-    FEED_LOG(debug, "Engine") << "Enclosure results not available yet, ignored:" << enclosure.uri() << bytesTotal
-                              << bytesReceived << timeRemaining;
+    const bool storable = bytesTotal > 0 && bytesTotal <= std::numeric_limits<unsigned int>::max();
+    if (storable && enclosure.remoteUrl() != _sizedEnclosure.remoteUrl()) {
+        FEED_LOG(debug, "Engine") << "Updating actual size for enclosure " << enclosure;
+        _sizedEnclosure = enclosure;
+        const ContentInfo content = ContentInfo::forFile(QUrl::fromLocalFile(enclosure.localUrl()));
+        if (content.isValid()) {
+            _sizedEnclosure.setMimeType(content.mimeType());
+            _sizedEnclosure.setTypeIcon(content.typeIcon());
+        }
+        FeedTrackerSparql::instance()->updateEnclosure(_sizedEnclosure);
+    }
+    if (hasUri(enclosure))
+        emit enclosureDownloadProgress(enclosure.uri(), bytesTotal, bytesReceived, timeRemaining);
 }
 
-// Seam: FeedUpdateManager::instance()->restartTimer() goes here once the heartbeat manager exists.
+bool Virelon::hasUri(const FeedEnclosure& enclosure)
+{
+    if (!enclosure.uri().isEmpty())
+        return true;
+    FEED_LOG(warning, "Engine") << "Enclosure without a URI, not reported:" << enclosure.remoteUrl();
+    return false;
+}
+
+// The queue ran empty: the next automatic refresh is waited for, unless a wait is pending.
 void Virelon::hibernate()
 {
-    FEED_LOG(debug, "Engine") << "Heartbeat manager not available yet: refresh wait not re-armed";
+    FeedUpdateManager::instance()->restartTimer();
 }

@@ -5,6 +5,7 @@
 #include "feedenclosure.h"
 
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -94,9 +95,16 @@ private:
     void localizeChannelIcon(FeedChannel& channel);
     FeedEnclosure channelIconToDownload(const FeedChannel& channel);
 
+    void removeEnclosureError(const QString& enclosureUri);
+    static bool hasUri(const FeedEnclosure& enclosure);
+
     QSettings* _settings;
     QSettings* _errors;
     QSettings* _enclosureErrors;
+    // Downloads whose start went out on the bus and whose end has not.
+    QSet<QString> _announcedEnclosures;
+    // The last enclosure whose size and type went into the store.
+    FeedEnclosure _sizedEnclosure;
 };
 
 #endif

@@ -1,7 +1,10 @@
 #include "channelcommands.h"
 #include "enclosurecommands.h"
+#include "enginecommands.h"
 #include "keywords.h"
 #include "messagecommands.h"
+#include "settingscommands.h"
+#include "signalcommands.h"
 #include "toolframe.h"
 
 #include <QCoreApplication>
@@ -21,6 +24,11 @@ const QList<QPair<QString, Handler>>& handlers()
         {Keyword::Channel, handleChannelOperations},
         {Keyword::Message, handleMessageOperations},
         {Keyword::Enclosure, handleEnclosureOperations},
+        {Keyword::Settings, handleSettingsOperations},
+        {Keyword::Error, handleErrorOperations},
+        {Keyword::Signal, handleSignalOperations},
+        {Keyword::State, printEngineState},
+        {Keyword::Transfer, handleTransferOperations},
     };
     return table;
 }

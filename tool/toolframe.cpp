@@ -49,8 +49,6 @@ const QString Usage = QStringLiteral(
     " State:\n"
     " norvix state all");
 
-const int FirstAttribute = 3;
-
 } // namespace
 
 // A logger without a source file: the tool's lines are told from the store's by that.

@@ -35,6 +35,9 @@ QDebug diagnostic(int line);
 
 void printUsage();
 
+// Program, object word, operation word, then the attributes.
+const int FirstAttribute = 3;
+
 // The argument at a position of the command line, empty past its end.
 QString argument(int position);
 // The argument at a position, lower-cased: object and operation words.

@@ -8,13 +8,6 @@
 
 namespace {
 
-int environmentStallTimeout()
-{
-    bool ok = false;
-    const int value = qEnvironmentVariableIntValue("VIRELON_TAMSIL_STALL_TIMEOUT_MS", &ok);
-    return ok && value > 0 ? value : FeedDownloadManager::DefaultStallTimeout;
-}
-
 int statusOf(const QNetworkReply& reply)
 {
     return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -46,7 +39,7 @@ FeedDownloadManager::FeedDownloadManager(QObject* parent)
     : QObject(parent)
 {
     _stallTimer.setSingleShot(true);
-    _stallTimer.setInterval(environmentStallTimeout());
+    _stallTimer.setInterval(DefaultStallTimeout);
     connect(&_stallTimer, &QTimer::timeout, this, &FeedDownloadManager::handleStall);
     _deadlineTimer.setSingleShot(true);
     connect(&_deadlineTimer, &QTimer::timeout, this, [this] {
@@ -153,7 +146,9 @@ void FeedDownloadManager::request(const QUrl& url, QIODevice* device, qint64 off
     _bodyBegun = false;
     _decoder.start(QByteArray());
     _storeFailure = Failure();
-    _reply = _network.get(request);
+    if (!_network)
+        _network = new QNetworkAccessManager(this);
+    _reply = _network->get(request);
     _reply->setReadBufferSize(ReadBufferSize);
     connect(_reply, &QNetworkReply::metaDataChanged, this, &FeedDownloadManager::handleMetaData);
     connect(_reply, &QNetworkReply::readyRead, this, &FeedDownloadManager::handleData);

@@ -85,7 +85,9 @@ private:
     void discard();
     bool accepted() const;
 
-    QNetworkAccessManager _network;
+    // Made at the first request: the plug-in builds this object before its application exists,
+    // and Qt's network set-up needs the application.
+    QNetworkAccessManager* _network = nullptr;
     QTimer _stallTimer;
     QTimer _deadlineTimer;
     QByteArray _accept;

@@ -1,9 +1,10 @@
 #include "virelonservice.h"
 
 #include "daemoncall.h"
+#include "daemonsignalwatch.h"
 
-#include <QDBusConnection>
 #include <QDBusReply>
+#include <QMetaMethod>
 
 namespace {
 
@@ -18,25 +19,44 @@ QStringList texts(const QList<QUrl>& urls)
 } // namespace
 
 VirelonService::VirelonService(QObject* parent)
-    : QObject(parent)
+    : QObject(parent), _watch(nullptr)
 {
-    // The daemon's signals by name, with the interface's types; the bus follows the service
-    // name, so a daemon that starts later is heard too.
-    const char* const relays[][2] = {
-        {"refreshStarted", SIGNAL(refreshStarted(QString))},
-        {"refreshCompleted", SIGNAL(refreshCompleted(QString))},
-        {"refreshError", SIGNAL(refreshError(QString,int))},
-        {"refreshState", SIGNAL(refreshState(int))},
-        {"editChannelStatus", SIGNAL(editChannelStatus(QString,int))},
-        {"enclosureDownloadStarted", SIGNAL(enclosureDownloadStarted(QString))},
-        {"enclosureDownloadCompleted", SIGNAL(enclosureDownloadCompleted(QString,qlonglong))},
-        {"enclosureDownloadError", SIGNAL(enclosureDownloadError(QStringList,int,qlonglong))},
-        {"enclosureDownloadProgress", SIGNAL(enclosureDownloadProgress(QString,qlonglong,qlonglong,qlonglong))},
+}
+
+// The daemon's signals are listened to from the first connection to one of them on.
+void VirelonService::connectNotify(const QMetaMethod& signal)
+{
+    if (_watch || signal.enclosingMetaObject() != &staticMetaObject)
+        return;
+    _watch = new DaemonSignalWatch(this);
+    connect(_watch, &DaemonSignalWatch::received, this, &VirelonService::relay);
+    _lastError = _watch->start();
+}
+
+// Each signal of the daemon under its own name, when its arguments are the interface's.
+void VirelonService::relay(const QString& member, const QString& signature, const QVariantList& arguments)
+{
+    static const char* const relays[][3] = {
+        {"refreshStarted", "s", "refreshStarted(QString)"},
+        {"refreshCompleted", "s", "refreshCompleted(QString)"},
+        {"refreshError", "si", "refreshError(QString,int)"},
+        {"refreshState", "i", "refreshState(int)"},
+        {"editChannelStatus", "si", "editChannelStatus(QString,int)"},
+        {"enclosureDownloadStarted", "s", "enclosureDownloadStarted(QString)"},
+        {"enclosureDownloadCompleted", "sx", "enclosureDownloadCompleted(QString,qlonglong)"},
+        {"enclosureDownloadError", "asix", "enclosureDownloadError(QStringList,int,qlonglong)"},
+        {"enclosureDownloadProgress", "sxxx", "enclosureDownloadProgress(QString,qlonglong,qlonglong,qlonglong)"},
     };
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    for (const auto& relay : relays)
-        bus.connect(DaemonCall::Service, DaemonCall::Path, DaemonCall::Interface, QLatin1String(relay[0]), this,
-                    relay[1]);
+    for (const auto& entry : relays) {
+        if (member != QLatin1String(entry[0]) || signature != QLatin1String(entry[1]))
+            continue;
+        QGenericArgument values[4];
+        for (int i = 0; i < arguments.size(); ++i)
+            values[i] = QGenericArgument(arguments.at(i).typeName(), arguments.at(i).constData());
+        metaObject()->method(metaObject()->indexOfSignal(entry[2]))
+            .invoke(this, Qt::DirectConnection, values[0], values[1], values[2], values[3]);
+        return;
+    }
 }
 
 void VirelonService::subscribe(const QList<QUrl>& links, const QString& pluginType)

@@ -10,9 +10,13 @@
 #include <QUrl>
 #include <QVariant>
 
+class DaemonSignalWatch;
+
 // The daemon's requests over D-Bus, one method call each, and its signals re-emitted under the
 // same names while an event loop runs. Every call waits for the daemon's reply; lastError()
-// tells whether the last one failed, and a failed call's result is a default value.
+// tells whether the last one failed, and a failed call's result is a default value. The first
+// connection to a signal starts listening; until the next call, lastError() then tells whether
+// the bus was reached, so whether any signal can come.
 class VirelonService : public QObject
 {
     Q_OBJECT
@@ -49,12 +53,17 @@ signals:
     void enclosureDownloadProgress(const QString& enclosureUri, qlonglong totalSize, qlonglong downloadedSize,
                                    qlonglong timeRemaining);
 
+protected:
+    void connectNotify(const QMetaMethod& signal) override;
+
 private:
+    void relay(const QString& member, const QString& signature, const QVariantList& arguments);
     void send(const QString& method, const QVariantList& arguments);
     void sendEnclosures(const QString& method, const QUrl& channelUri, const QList<QUrl>& enclosureUris);
     QMap<QString, QVariant> askMap(const QString& method, const QVariantList& arguments);
 
     QDBusError _lastError;
+    DaemonSignalWatch* _watch;
 };
 
 #endif

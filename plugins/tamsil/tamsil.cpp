@@ -34,6 +34,13 @@ int feedTimeout()
     return ok && value > 0 ? value : Tamsil::DefaultFeedTimeout;
 }
 
+int stallTimeout()
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue("VIRELON_TAMSIL_STALL_TIMEOUT_MS", &ok);
+    return ok && value > 0 ? value : Tamsil::DefaultStallTimeout;
+}
+
 } // namespace
 
 Tamsil::Tamsil()
@@ -41,6 +48,7 @@ Tamsil::Tamsil()
     , _maximumFeedSize(maximumFeedSize())
     , _feedTimeout(feedTimeout())
 {
+    _downloadManager.setStallTimeout(stallTimeout());
     connect(&_downloadManager, SIGNAL(finished(QNetworkReply*)), this,
             SLOT(downloadFinished(QNetworkReply*)));
     connect(&_downloadManager, SIGNAL(progress(qint64,qint64)), this,

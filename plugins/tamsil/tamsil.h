@@ -29,6 +29,9 @@ class Tamsil : public FeedPluginInterface
 public:
     // Feed bodies are held whole in memory; larger ones fail.
     static constexpr qint64 DefaultMaximumFeedSize = 64 * 1024 * 1024;
+    // A transfer that receives nothing this long fails with 401: well before the daemon would
+    // take the plug-in for hung (30000 ms) and restart it.
+    static constexpr int DefaultStallTimeout = 20000;
     // A feed that has not come whole in this long fails with 401, however it trickles.
     static constexpr int DefaultFeedTimeout = 120000;
 

@@ -33,6 +33,11 @@ TestEnvironment::TestEnvironment()
     const QString runtime = path(QStringLiteral("run"));
     QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    // Whatever the host's interfaces, no bearer knows a network configuration (neither Qt's
+    // generic one nor those on the system bus): the daemon uses the host's network without a
+    // session. Tests of the network bring the test bearer.
+    qputenv("QT_EXCLUDE_GENERIC_BEARER", "1");
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") + root + "/no-system-bus"));
 }
 
 QString TestEnvironment::path(const QString& relative) const

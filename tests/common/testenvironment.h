@@ -6,7 +6,8 @@
 #include <QtTest>
 
 // Gives a test program its own HOME and XDG folders, so that settings, stores and files
-// never touch the user's; the folders go away with the program.
+// never touch the user's; the folders go away with the program. No bearer answers for the
+// host's network interfaces.
 class TestEnvironment
 {
 public:

@@ -105,9 +105,10 @@ void tst_FeedFilenameGenerator::longNames()
     const QByteArray bytes = QFile::encodeName(name);
     // Counted in the file system's unit, and never half a character.
     QCOMPARE(QString::fromUtf8(bytes), name);
-    QVERIFY2(fillsTheLimit ? bytes.size() == 255 : bytes.size() > 250 && bytes.size() <= 255, bytes);
+    QVERIFY2(fillsTheLimit ? bytes.size() == 250 : bytes.size() > 245 && bytes.size() <= 250, bytes);
     QVERIFY(name.endsWith(extension));
-    QFile file(path);
+    // Fault guarded: a name of 255 bytes left no room for the download's ".part" name.
+    QFile file(path + ".part");
     QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(file.errorString()));
     file.remove();
 }

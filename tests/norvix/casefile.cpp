@@ -40,6 +40,8 @@ bool apply(NorvixCase* current, const QString& key, const QString& value)
         current->run = value;
     else if (key == QLatin1String("status"))
         current->status = value.toInt();
+    else if (key == QLatin1String("before"))
+        current->before.append(value);
     else if (key == QLatin1String("out"))
         current->out.append(value);
     else if (key == QLatin1String("check"))

@@ -12,6 +12,7 @@
 //   case:   the case's name
 //   store:  "filled" (default) or "empty"
 //   env:    "daemon" (default), "nodaemon" (a bus without the daemon) or "nobus"
+//   before: a condition (see the test) met before the run, such as a tool run or a signal
 //   run:    the tool's arguments, split as a shell would (double quotes keep blanks)
 //   status: the expected exit status
 //   out:    a pattern of the tool's next line, whole; "..." stands for any number of lines
@@ -24,6 +25,7 @@ struct NorvixCase
     QString env = QStringLiteral("daemon");
     QString run;
     int status = -1;
+    QStringList before;
     QStringList out;
     QStringList checks;
     int line = 0;

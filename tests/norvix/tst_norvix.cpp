@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QtTest>
 #include <memory>
 #include <qsparqlconnection.h>
@@ -84,17 +85,21 @@ private slots:
     void cases();
     void usageText();
     void callOutlastsStoppedDaemon();
+    void watchHearsLaterDaemon();
 
 private:
     Run runTool(const QStringList& arguments, const QString& env = QStringLiteral("daemon"));
     void fillStore();
     void emptyStore();
+    void resetSettings();
+    bool restartDaemon();
     QStringList column(const QString& query);
     QStringList snapshot();
     QByteArray settledLog();
     bool check(const QString& condition, const Run& run, int logMark, QString* failure);
     bool checkStore(const QStringList& words, QString* failure);
     bool checkDaemon(const QStringList& words, const QString& condition, int logMark, QString* failure);
+    bool checkTool(const QStringList& words, const Run& run, QString* failure);
     QString messageUri(const QString& channel, const QString& link);
     QString makeFile(const QString& path);
 
@@ -184,6 +189,24 @@ QString tst_Norvix::makeFile(const QString& path)
     if (!file.open(QIODevice::WriteOnly) || file.write("data") != 4)
         QTest::qFail(qPrintable(QStringLiteral("cannot write ") + path), __FILE__, __LINE__);
     return path;
+}
+
+// Every case starts from the default settings, whatever an earlier one set.
+void tst_Norvix::resetSettings()
+{
+    QSettings defaults(QStringLiteral(CONFIG_DIR "/settings.conf"), QSettings::IniFormat);
+    QVariantMap settings;
+    for (const QString& key : defaults.allKeys())
+        settings.insert(key, defaults.value(key));
+    QVERIFY(!settings.isEmpty());
+    QCOMPARE(DaemonFixture::call(QStringLiteral("setConf"), {settings}).type(), QDBusMessage::ReplyMessage);
+}
+
+bool tst_Norvix::restartDaemon()
+{
+    _daemon.reset();
+    _daemon.reset(new Daemon);
+    return _daemon->waitForService();
 }
 
 QStringList tst_Norvix::column(const QString& query)
@@ -299,6 +322,9 @@ QStringList tst_Norvix::snapshot()
     while (files.hasNext())
         state.append(files.next());
     state.append(QFile::exists(_values.value("OUTSIDE")) ? "outside kept" : "outside gone");
+    const QVariantMap settings = DaemonFixture::call(QStringLiteral("conf")).arguments().value(0).toMap();
+    for (auto it = settings.cbegin(); it != settings.cend(); ++it)
+        state.append(QStringLiteral("setting %1=%2").arg(it.key(), it.value().toString()));
     return state;
 }
 
@@ -336,6 +362,13 @@ void tst_Norvix::cases()
         emptyStore();
     else
         fillStore();
+    resetSettings();
+    _recorder->clear();
+    for (const QString& condition : testCase.before) {
+        QString failure;
+        QVERIFY2(check(CaseFile::fill(condition, _values, false), Run(), 0, &failure),
+                 qPrintable(where + QStringLiteral(": before: ") + condition + QStringLiteral(": ") + failure));
+    }
     _before = testCase.checks.contains(QStringLiteral("unchanged")) ? snapshot() : QStringList();
     _recorder->clear();
     const int logMark = settledLog().size();
@@ -376,8 +409,14 @@ bool tst_Norvix::check(const QString& condition, const Run& run, int logMark, QS
         *failure = run.output;
         return pattern.match(run.output).hasMatch();
     }
-    if (kind == QLatin1String("daemon") || kind == QLatin1String("nodaemon") || kind == QLatin1String("signal"))
+    if (kind == QLatin1String("daemon") || kind == QLatin1String("warned") || kind == QLatin1String("nodaemon")
+        || kind == QLatin1String("signal"))
         return checkDaemon(words, condition, logMark, failure);
+    if (kind == QLatin1String("restart"))
+        return restartDaemon();
+    if (kind == QLatin1String("tool") || kind == QLatin1String("listed") || kind == QLatin1String("state")
+        || kind == QLatin1String("transfer"))
+        return checkTool(words, run, failure);
     return checkStore(words, failure);
 }
 
@@ -414,25 +453,29 @@ bool tst_Norvix::checkStore(const QStringList& words, QString* failure)
     return false;
 }
 
-// daemon <slot> <pattern>: the daemon logged the slot, at any level, with a message matching the pattern.
+// daemon <slot> <pattern>: the daemon logged the slot ("*": any function), at any level, with a
+// message matching the pattern; warned <slot> <pattern>: the same as a warning or critical line.
 // nodaemon <slot>: it did not. signal <name> <pattern>: the signal came, its arguments joined
 // by blanks matching the pattern.
 bool tst_Norvix::checkDaemon(const QStringList& words, const QString& condition, int logMark, QString* failure)
 {
     const QString kind = words.value(0);
+    const QString function = words.value(1) == QLatin1String("*") ? QString() : words.value(1);
     const QRegularExpression pattern(QRegularExpression::anchoredPattern(condition.section(QLatin1Char(' '), 2)));
     if (kind == QLatin1String("nodaemon")) {
-        const QStringList logged =
-            DaemonFixture::messages(settledLog().mid(logMark), QLatin1Char('D'), words.value(1));
+        const QStringList logged = DaemonFixture::messages(settledLog().mid(logMark), QLatin1Char('D'), function);
         *failure = logged.join(QLatin1Char('\n'));
         return logged.isEmpty();
     }
-    if (kind == QLatin1String("daemon")) {
+    if (kind == QLatin1String("daemon") || kind == QLatin1String("warned")) {
+        const QList<QChar> levels = kind == QLatin1String("daemon")
+            ? QList<QChar>{QLatin1Char('D'), QLatin1Char('W'), QLatin1Char('C')}
+            : QList<QChar>{QLatin1Char('W'), QLatin1Char('C')};
         const auto found = [&] {
             const QByteArray log = _daemon->log().mid(logMark);
             QStringList logged;
-            for (const QChar level : {QLatin1Char('D'), QLatin1Char('W'), QLatin1Char('C')})
-                logged += DaemonFixture::messages(log, level, words.value(1));
+            for (const QChar level : levels)
+                logged += DaemonFixture::messages(log, level, function);
             *failure = logged.join(QLatin1Char('\n'));
             return !logged.filter(pattern).isEmpty();
         };
@@ -449,6 +492,35 @@ bool tst_Norvix::checkDaemon(const QStringList& words, const QString& condition,
         return false;
     };
     return QTest::qWaitFor(arrived, DaemonFixture::timeout());
+}
+
+// tool <arguments>: the tool ran them with status 0. listed <key> <text>: "settings list" shows
+// the setting with that text. state: the run printed the daemon's state as its method answers it.
+// transfer <id>: the run's last line is the daemon's map of the transfer, as Qt writes it.
+bool tst_Norvix::checkTool(const QStringList& words, const Run& run, QString* failure)
+{
+    const QString kind = words.value(0);
+    if (kind == QLatin1String("tool") || kind == QLatin1String("listed")) {
+        const Run listing = kind == QLatin1String("tool") ? runTool(words.mid(1))
+                                                          : runTool({QStringLiteral("settings"), QStringLiteral("list")});
+        *failure = listing.output;
+        const QString line = QStringLiteral("\"%1\" : \"%2\"").arg(words.value(1), words.mid(2).join(QLatin1Char(' ')));
+        return listing.status == 0 && (kind == QLatin1String("tool") || listing.lines.contains(line));
+    }
+    QString answer;
+    if (kind == QLatin1String("state")) {
+        answer = QStringLiteral("Engine State :  %1")
+                     .arg(DaemonFixture::call(QStringLiteral("state")).arguments().value(0).toInt());
+    } else {
+        const QStringList fields = {"4", "1", "2", "7", "8", "9", "10", "11"};
+        QDebug(&answer) << DaemonFixture::call(QStringLiteral("transferDetails"), {words.value(1), fields})
+                               .arguments()
+                               .value(0)
+                               .toMap();
+        answer = answer.trimmed();
+    }
+    *failure = answer;
+    return run.lines.value(run.lines.size() - 1) == answer;
 }
 
 // The usage text is one message of 41 lines, whatever the reason for showing it.
@@ -491,6 +563,93 @@ void tst_Norvix::callOutlastsStoppedDaemon()
                          QStringLiteral("daemon refresh .*") + QRegularExpression::escape(_values["C"]) + ".*", logMark,
                          &failure),
              qPrintable(failure));
+}
+
+// "norvix signal all" started before the daemon hears it once it runs: each signal as the group
+// of lines of its kind, in the order the daemon sent them.
+void tst_Norvix::watchHearsLaterDaemon()
+{
+    fillStore();
+    _daemon.reset();
+    QProcess watcher;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    environment.insert(QStringLiteral("QT_MESSAGE_PATTERN"), MessagePattern);
+    watcher.setProcessEnvironment(environment);
+    watcher.start(QStringLiteral(NORVIX_BINARY), {QStringLiteral("signal"), QStringLiteral("all")});
+    const auto killWatcher = qScopeGuard([&] {
+        watcher.kill();
+        watcher.waitForFinished(DaemonFixture::timeout());
+    });
+    QByteArray output;
+    const auto read = [&] { output += watcher.readAllStandardError(); };
+    const auto heard = [&](const QByteArray& text) {
+        read();
+        return output.contains(text);
+    };
+    QVERIFY(QTest::qWaitFor([&] { return heard("|Connecting all signals of virelon:\n"); }, DaemonFixture::timeout()));
+    QVERIFY(restartDaemon());
+
+    // The watcher may still be setting up: a signal it can ignore, until it shows one.
+    const QByteArray probe = "urn:watch:probe";
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            DaemonFixture::call(QStringLiteral("editChannel"), {QString::fromLatin1(probe), QVariantMap()});
+            return QTest::qWaitFor([&] { return heard(probe); }, 500);
+        },
+        DaemonFixture::timeout()));
+
+    const QString channel = _values["C"];
+    const QString missing = _values["C2"]; // its feed is not served: "not found", 103
+    const QList<QPair<QStringList, QString>> steps = {
+        {{"channel", "refresh", "link:" + channel}, "refreshCompleted"},
+        {{"channel", "refresh", "link:" + missing}, "refreshError"},
+        {{"channel", "edit", "uri:" + channel, "title:T"}, "editChannelStatus"},
+        {{"channel", "cancel", "link:" + channel, "link:urn:none"}, "refreshState"},
+    };
+    _recorder->clear();
+    for (const auto& step : steps) {
+        QCOMPARE(runTool(step.first).status, 0);
+        QVERIFY2(_recorder->waitFor(step.second), qPrintable(step.first.join(' ')));
+    }
+
+    const QString signature = QStringLiteral("void FeedSignalCatcher::%1");
+    const auto quoted = [](const QString& uri) { return QRegularExpression::escape(" : \"" + uri + "\""); };
+    const QList<QStringList> expected = {
+        {signature.arg("refreshStarted\\(const QString&\\)") + quoted(channel)},
+        {signature.arg("refreshCompleted\\(const QString&\\)") + quoted(channel)},
+        {signature.arg("refreshStarted\\(const QString&\\)") + quoted(missing)},
+        {signature.arg("refreshError\\(const QString&, int\\)") + quoted(missing), "Error:  103"},
+        {signature.arg("editChannelStatus\\(const QString&, int\\)") + quoted(channel), "Error:  0"},
+        {signature.arg("refreshError\\(const QString&, int\\)") + quoted(channel), "Error:  201"},
+        {signature.arg("refreshError\\(const QString&, int\\)") + quoted("urn:none"), "Error:  201"},
+        {signature.arg("refreshState\\(int\\)"), "Error:  201"},
+    };
+    QStringList groups;
+    const auto watched = [&] {
+        read();
+        groups.clear();
+        QStringList group;
+        for (const QString& line : QString::fromUtf8(output).split(QLatin1Char('\n'))) {
+            if (!line.startsWith(ToolLine))
+                continue;
+            group.append(line.mid(ToolLine.size()));
+            if (group.last() == QLatin1String("************************")) {
+                if (!group.join(QLatin1Char(' ')).contains(QString::fromLatin1(probe)))
+                    groups.append(group.join(QLatin1Char('\n')));
+                group.clear();
+            }
+        }
+        return groups.size() >= expected.size();
+    };
+    QVERIFY2(QTest::qWaitFor(watched, DaemonFixture::timeout()), output.constData());
+    QVERIFY2(groups.size() == expected.size(), qPrintable(groups.join("\n")));
+    for (int i = 0; i < expected.size(); ++i) {
+        const QStringList patterns = expected.at(i) + QStringList{"QTime\\(\"\\d\\d:\\d\\d:\\d\\d\"\\)", "\\*{24}"};
+        QVERIFY2(CaseFile::linesMatch(groups.at(i).split(QLatin1Char('\n')), patterns),
+                 qPrintable(groups.at(i) + "\n--- patterns:\n" + patterns.join('\n')));
+    }
+    QCOMPARE(watcher.state(), QProcess::Running);
 }
 
 VIRELON_TEST_MAIN(tst_Norvix)

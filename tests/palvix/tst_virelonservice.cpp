@@ -30,7 +30,9 @@ private slots:
     void signalsReemitted_data();
     void signalsReemitted();
     void othersSignalsIgnored();
+    void foreignArgumentsIgnored();
     void callWithoutDaemonFails();
+    void laterOwnerHeard();
 
 private:
     QProcess _bus;
@@ -116,6 +118,23 @@ void tst_VirelonService::othersSignalsIgnored()
     QDBusConnection::disconnectFromBus(QStringLiteral("other"));
 }
 
+// A signal of the daemon's name with arguments of other types is not passed on as its own.
+void tst_VirelonService::foreignArgumentsIgnored()
+{
+    const std::unique_ptr<Palvix> client(Palvix::instance());
+    QSignalSpy errors(client->engine(), SIGNAL(refreshError(QString,int)));
+    QSignalSpy started(client->engine(), SIGNAL(refreshStarted(QString)));
+    QDBusConnection daemon(QStringLiteral("daemon"));
+    QDBusMessage foreign = QDBusMessage::createSignal(QStringLiteral("/"), Interface, QStringLiteral("refreshError"));
+    foreign.setArguments({QStringLiteral("urn:uuid:1"), QStringLiteral("404")});
+    QVERIFY(daemon.send(foreign));
+    QDBusMessage after = QDBusMessage::createSignal(QStringLiteral("/"), Interface, QStringLiteral("refreshStarted"));
+    after.setArguments({QStringLiteral("urn:uuid:1")});
+    QVERIFY(daemon.send(after));
+    QVERIFY(started.wait(StoreEndpoint::timeoutMs()));
+    QCOMPARE(errors.count(), 0);
+}
+
 // No made-up answer: the error of the bus, and the default value.
 void tst_VirelonService::callWithoutDaemonFails()
 {
@@ -129,6 +148,24 @@ void tst_VirelonService::callWithoutDaemonFails()
     QVERIFY(client->engine()->lastError().isValid());
     QVERIFY(client->engine()->channelStatus({}).isEmpty());
     QVERIFY(client->engine()->lastError().isValid());
+}
+
+// The bus follows the service name: a daemon that takes it after the client listens is heard.
+void tst_VirelonService::laterOwnerHeard()
+{
+    QVERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(Service));
+    const std::unique_ptr<Palvix> client(Palvix::instance());
+    QSignalSpy spy(client->engine(), SIGNAL(refreshState(int)));
+    QVERIFY(!client->engine()->lastError().isValid());
+    QDBusConnection later =
+        QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("later"));
+    QVERIFY(later.registerService(Service));
+    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/"), Interface, QStringLiteral("refreshState"));
+    signal.setArguments({201});
+    QVERIFY(later.send(signal));
+    QVERIFY(spy.wait(StoreEndpoint::timeoutMs()));
+    QCOMPARE(spy.at(0).at(0).toInt(), 201);
+    QDBusConnection::disconnectFromBus(QStringLiteral("later"));
 }
 
 VIRELON_TEST_MAIN(tst_VirelonService)

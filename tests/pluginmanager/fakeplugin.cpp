@@ -4,7 +4,13 @@
 //                 paused, and with "wait-progress" each "channel" answer is preceded by progress.
 //                 By the scheme of the link: "wait-finish" finishes when cancelled, "fail-<code>"
 //                 fails with that code, "other-uri" is answered with a channel of another URI and
-//                 "with-message" with a channel holding one message
+//                 "with-message" with a channel holding one message, "with-enclosures" with one
+//                 message holding the enclosures of FAKE_PLUGIN_ENCLOSURES ("<remote> <local>"
+//                 pairs, ";" between them; essential, the last optional).
+//                 Enclosures, by the scheme of the remote URL: "wait" runs until cancelled or paused,
+//                 "once" does so the first time it is asked for and finishes later, "late" answers
+//                 either with 203, a moment later; "203" pauses on its own and "fail-<code>"
+//                 fails with that code; any other finishes (writing no file)
 //   stubborn      answers well and ignores SIGTERM
 //   wrongversion  reports interface version "0.2"
 //   mute          never answers anything
@@ -26,6 +32,7 @@
 #include "feedplugininterface.h"
 
 #include <QFileInfo>
+#include <QSet>
 #include <QTimer>
 
 #include <cerrno>
@@ -83,29 +90,18 @@ public slots:
             fetch(channel);
     }
 
-    void downloadEnclosure(const FeedEnclosure& enclosure) override
-    {
-        _waiting = WaitingEnclosure;
-        if (enclosure.remoteUrl() == "wait")
-            return;
-        emit enclosureDownloadProgress(5, 10);
-        finishEnclosure(enclosure, "new");
-    }
+    void downloadEnclosure(const FeedEnclosure& enclosure) override { startEnclosure(enclosure, "new"); }
 
-    void resumeDownloadEnclosure(const FeedEnclosure& enclosure) override
-    {
-        _waiting = WaitingEnclosure;
-        finishEnclosure(enclosure, "resumed");
-    }
+    void resumeDownloadEnclosure(const FeedEnclosure& enclosure) override { startEnclosure(enclosure, "resumed"); }
 
     void cancelDownload() override
     {
         if (_waiting == WaitingFeed && kind() == "wait-finish")
             finishFeed();
         else
-            stop(201);
+            stopEnclosureOr(201);
     }
-    void pauseDownloadEnclosure() override { stop(203); }
+    void pauseDownloadEnclosure() override { stopEnclosureOr(203); }
 
     FeedChannel channel() override
     {
@@ -118,10 +114,12 @@ public slots:
         answer.setTitle(QStringLiteral("answer %1").arg(_channelCalls));
         if (kind() == "other-uri")
             answer.setUri(_channel.uri() + "-other");
-        if (kind() == "with-message") {
+        if (kind() == "with-message" || kind() == "with-enclosures") {
             FeedMessage message;
             message.setTitle(QStringLiteral("A message"));
             message.setLink(QStringLiteral("http://127.0.0.1/message/") + _channel.link().section(':', 1));
+            if (kind() == "with-enclosures")
+                message.setEnclosures(enclosuresFromEnvironment());
             QList<FeedMessage> messages{message};
             answer.setMessages(messages);
         }
@@ -132,6 +130,20 @@ private:
     enum Waiting { Idle, WaitingFeed, WaitingEnclosure };
 
     QString kind() const { return _request.link().section(':', 0, 0); }
+
+    static QList<FeedEnclosure> enclosuresFromEnvironment()
+    {
+        QList<FeedEnclosure> enclosures;
+        const QStringList entries = qEnvironmentVariable("FAKE_PLUGIN_ENCLOSURES").split(';', Qt::SkipEmptyParts);
+        for (const QString& entry : entries) {
+            FeedEnclosure enclosure;
+            enclosure.setRemoteUrl(entry.section(' ', 0, 0));
+            enclosure.setLocalUrl(entry.section(' ', 1));
+            enclosure.setType(&entry == &entries.last() ? FeedEnclosure::Optional : FeedEnclosure::Essential);
+            enclosures.append(enclosure);
+        }
+        return enclosures;
+    }
 
     void fetch(const FeedChannel& channel)
     {
@@ -153,6 +165,37 @@ private:
         emit downloadFeedsFinished();
     }
 
+    void startEnclosure(const FeedEnclosure& enclosure, const QString& how)
+    {
+        _waiting = WaitingEnclosure;
+        _enclosureKind = enclosure.remoteUrl().section(':', 0, 0);
+        if (_enclosureKind == "wait" || _enclosureKind == "late")
+            return;
+        if (_enclosureKind == "once" && !_askedOnce.contains(enclosure.remoteUrl())) {
+            _askedOnce.insert(enclosure.remoteUrl());
+            return;
+        }
+        if (_enclosureKind == "203" || _enclosureKind.startsWith("fail-")) {
+            stop(_enclosureKind == "203" ? 203 : _enclosureKind.mid(5).toInt());
+            return;
+        }
+        if (how == "new")
+            emit enclosureDownloadProgress(5, 10);
+        finishEnclosure(enclosure, how);
+    }
+
+    void stopEnclosureOr(int code)
+    {
+        if (_waiting != WaitingEnclosure || _enclosureKind != "late") {
+            stop(code);
+            return;
+        }
+        if (_lateStop)
+            return;
+        _lateStop = true;
+        QTimer::singleShot(200, this, [this] { stop(203); });
+    }
+
     void finishEnclosure(const FeedEnclosure& enclosure, const QString& how)
     {
         _waiting = Idle;
@@ -163,6 +206,7 @@ private:
     {
         const Waiting waiting = _waiting;
         _waiting = Idle;
+        _lateStop = false;
         if (waiting == WaitingFeed)
             emit downloadFeedsFailed(code);
         else if (waiting == WaitingEnclosure)
@@ -222,6 +266,9 @@ private:
     FeedChannel _request;
     FeedChannel _channel;
     Waiting _waiting = Idle;
+    QString _enclosureKind;
+    QSet<QString> _askedOnce;
+    bool _lateStop = false;
     int _channelCalls = 0;
     quint32 _previousJob = 0;
 };

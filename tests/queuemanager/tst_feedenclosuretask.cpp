@@ -1,6 +1,8 @@
 #include "feedenclosuretask.h"
 #include "testenvironment.h"
+#include "virelonpaths.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -42,36 +44,52 @@ void tst_FeedEnclosureTask::matchesOnlyItsChannel()
 
 void tst_FeedEnclosureTask::tempFile_data()
 {
-    // The files there before ("part", "final") and the content of each after ("-" when gone).
+    // Where the files are ("inside" the enclosure folder, "outside" it, or inside with the
+    // ".part" a "link" to a file outside), the files there before ("part", "final") and the
+    // content of each after ("-" when gone).
+    QTest::addColumn<QString>("where");
     QTest::addColumn<bool>("rename");
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("after");
     QTest::addColumn<bool>("result");
-    QTest::newRow("rename") << true << "part" << "new -" << true;
-    QTest::newRow("rename over an existing file") << true << "part final" << "old new" << true;
-    QTest::newRow("rename without either file") << true << "" << "- -" << false;
-    QTest::newRow("rename without part") << true << "final" << "old -" << true;
-    QTest::newRow("delete") << false << "part final" << "old -" << true;
-    QTest::newRow("delete without part") << false << "final" << "old -" << true;
+    QTest::newRow("rename") << "inside" << true << "part" << "new -" << true;
+    // Fault guarded: with a final file there already the ".part" stayed behind.
+    QTest::newRow("rename, the final file appeared meanwhile") << "inside" << true << "part final" << "old -" << true;
+    QTest::newRow("rename without either file") << "inside" << true << "" << "- -" << false;
+    QTest::newRow("rename without part") << "inside" << true << "final" << "old -" << true;
+    QTest::newRow("delete") << "inside" << false << "part final" << "old -" << true;
+    QTest::newRow("delete without part") << "inside" << false << "final" << "old -" << true;
+    // Fault guarded: a stored local path anywhere was renamed and deleted there.
+    QTest::newRow("rename outside") << "outside" << true << "part" << "- new" << false;
+    QTest::newRow("delete outside") << "outside" << false << "part final" << "old new" << true;
+    QTest::newRow("rename of a linked part") << "link" << true << "part" << "- new" << false;
+    QTest::newRow("delete of a linked part") << "link" << false << "part" << "- new" << true;
 }
 
-// Fault guarded: renameTempFile did not say whether the final file exists afterwards.
 void tst_FeedEnclosureTask::tempFile()
 {
+    QFETCH(QString, where);
     QFETCH(bool, rename);
     QFETCH(QString, before);
     QFETCH(QString, after);
     QFETCH(bool, result);
-    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(VirelonPaths::enclosureDir()));
+    QTemporaryDir inside(VirelonPaths::enclosureDir() + "/XXXXXX");
+    QTemporaryDir outside;
     FeedEnclosure enclosure;
-    enclosure.setLocalUrl(dir.path() + "/file.mp3");
-    const QStringList paths = {enclosure.localUrl(), dir.path() + "/file.mp3.part"};
-    QCOMPARE(FeedEnclosureTask::tempFileEnclosure(enclosure).localUrl(), paths.at(1));
+    enclosure.setLocalUrl((where == "outside" ? outside.path() : inside.path()) + "/file.mp3");
+    const QString partPath = where == "link" ? outside.path() + "/elsewhere" : enclosure.localUrl() + ".part";
+    const QStringList paths = {enclosure.localUrl(), partPath};
+    QCOMPARE(FeedEnclosureTask::tempFileEnclosure(enclosure).localUrl(), enclosure.localUrl() + ".part");
+    if (where == "link")
+        QVERIFY(QFile::link(partPath, enclosure.localUrl() + ".part"));
     for (int i = 0; i < 2; ++i) {
         QFile file(paths.at(i));
         if (before.contains(i ? "part" : "final"))
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(i ? "new" : "old") == 3);
     }
+    if (where != "inside")
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("Enclosure files left alone"));
     if (rename) {
         QCOMPARE(FeedEnclosureTask::renameTempFile(enclosure), result);
     } else {

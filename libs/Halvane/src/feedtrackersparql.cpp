@@ -1331,6 +1331,31 @@ FeedEnclosure FeedTrackerSparql::enclosureForUri(const QString& uri) const
     return enclosure;
 }
 
+QHash<QString, QString> FeedTrackerSparql::enclosureUrisForRemoteUrls(const QStringList& remoteUrls) const
+{
+    QHash<QString, QString> remoteOfTerm;
+    for (const QString& remote : remoteUrls) {
+        if (!remote.isEmpty())
+            remoteOfTerm.insert(term(linkUrl(remote)), remote);
+    }
+    QHash<QString, QString> uris;
+    for (const QString& slice : valueSlices(remoteOfTerm.keys())) {
+        const QSparqlQuery lookup(fill(QStringLiteral("SELECT ?enclosureUri ?remLink WHERE { ?enclosureUri a "
+                                                      "mfo:Enclosure; mfo:remoteLink ?remLink . VALUES ?remLink { "
+                                                      "%remLinks } } "),
+                                       {{QStringLiteral("%remLinks"), slice}}));
+        const Result result = execute(lookup, HERE, "Query Execution failed", "Query Execution Failed");
+        if (!result)
+            return QHash<QString, QString>();
+        while (result->next()) {
+            const QString remote = remoteOfTerm.value(iriTerm(result->value(1)));
+            if (!remote.isEmpty() && !uris.contains(remote))
+                uris.insert(remote, result->value(0).toString());
+        }
+    }
+    return uris;
+}
+
 bool FeedTrackerSparql::updateEnclosure(const FeedEnclosure& enclosure) const
 {
     if (enclosure.remoteUrl().isEmpty()) {

@@ -87,6 +87,9 @@ public:
     bool addEnclosures(const QList<FeedEnclosure>& enclosures, const QString& parentUri) const;
     QList<FeedEnclosure> enclosuresForMessage(const QString& messageUri) const;
     FeedEnclosure enclosureForUri(const QString& uri) const;
+    // The URI of the stored enclosure of each remote URL the store holds, by remote URL; one
+    // query for the list. Empty when the query fails.
+    QHash<QString, QString> enclosureUrisForRemoteUrls(const QStringList& remoteUrls) const;
     bool updateEnclosure(const FeedEnclosure& enclosure) const;
 
 signals:

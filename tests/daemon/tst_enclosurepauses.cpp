@@ -1,0 +1,360 @@
+#include "daemonfixture.h"
+#include "feedtrackersparql.h"
+#include "httpfixture.h"
+#include "storeendpoint.h"
+#include "testbearer.h"
+#include "testenvironment.h"
+
+#include <QDBusReply>
+
+#include <memory>
+
+namespace {
+
+using namespace DaemonFixture;
+
+QByteArray content(int size, int seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 13 + seed) % 251);
+    return bytes;
+}
+
+QByteArray fileContent(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+QByteArray feed(const QString& items)
+{
+    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel>"
+                          "<title>Valley Sounds</title><link>http://valley.example/</link>"
+                          "<description>Sounds of the valley.</description>%1</channel></rss>\n")
+        .arg(items)
+        .toUtf8();
+}
+
+QString item(const QString& name, const QString& description, const QString& enclosure = QString())
+{
+    return QStringLiteral("<item><title>%1</title><link>http://valley.example/%1</link><description>%2</description>"
+                          "%3</item>")
+        .arg(name, description,
+             enclosure.isEmpty() ? QString()
+                                 : QStringLiteral("<enclosure url=\"%1\" length=\"1\" type=\"audio/ogg\"/>").arg(enclosure));
+}
+
+HttpFixture::Reply trickled(const QByteArray& body, int chunkSize, int interval)
+{
+    HttpFixture::Reply reply;
+    reply.body = body;
+    reply.delivery = HttpFixture::Trickle;
+    reply.chunkSize = chunkSize;
+    reply.chunkInterval = interval;
+    return reply;
+}
+
+QDBusMessage platform(const QString& method, const QVariantList& arguments = QVariantList())
+{
+    return call(QStringLiteral("/korvel2"), QStringLiteral("com.vorlane.Virelon.Korvel2"), method, arguments);
+}
+
+QDBusMessage bearer(const QString& method, const QVariantList& arguments = QVariantList())
+{
+    return call(QStringLiteral("/testbearer"), QStringLiteral("com.vorlane.Virelon.TestBearer"), method, arguments);
+}
+
+bool setEthernet(const QString& configurationState)
+{
+    return QDBusReply<bool>(bearer(QStringLiteral("setConfiguration"),
+                                   {QStringLiteral("eth0"), QStringLiteral("Ethernet"), configurationState}))
+        .value();
+}
+
+bool setUsbMode(int mode)
+{
+    return platform(QStringLiteral("setUsbMode"), {mode}).type() == QDBusMessage::ReplyMessage;
+}
+
+int state()
+{
+    return QDBusReply<int>(call(QStringLiteral("state"))).value();
+}
+
+enum UsbMode { Idle = 2, MassStorage = 3 };
+
+} // namespace
+
+// Enclosure downloads while the network comes and goes and the device lends its file system to
+// a USB host: the daemon with the platform stand-in under test control and the test bearer, the
+// real store and tamsil, files served on 127.0.0.1.
+class tst_EnclosurePauses : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void networkLostMidDownload();
+    void massStorageDuringFeedFetch();
+    void bothHoldTheDownload();
+    void manualListWithoutNetwork();
+
+private:
+    QString subscribe(const QString& path, const QByteArray& body, bool wait = true);
+    FeedEnclosure enclosureOf(const QString& channelUri, const QString& path) const;
+    // The daemon's log once it has written everything up to this call.
+    QByteArray settledLog();
+    QByteArray logSince(int mark) { return settledLog().mid(mark); }
+    QByteArray lastRange(const QString& path) const;
+    int requestsFor(const QString& path) const;
+    QList<int> refreshStates() const;
+
+    QTemporaryDir _dir;
+    QProcess _bus;
+    std::unique_ptr<StoreEndpoint> _endpoint;
+    HttpFixture _http;
+    std::unique_ptr<Daemon> _daemon;
+    std::unique_ptr<SignalRecorder> _signals;
+};
+
+void tst_EnclosurePauses::initTestCase()
+{
+    TestEnvironment::failOnConnectWarnings();
+    QVERIFY(_dir.isValid());
+    QVERIFY(StoreEndpoint::startBus(&_bus, QStringLiteral(PRIVATE_BUS_CONFIG)));
+    _endpoint.reset(new StoreEndpoint(_dir.filePath(QStringLiteral("store"))));
+    QVERIFY(_endpoint->start());
+    const QString plugins = _dir.filePath(QStringLiteral("plugins"));
+    QVERIFY(QDir().mkpath(plugins));
+    QVERIFY(QFile::link(QStringLiteral(TAMSIL_PROGRAM), plugins + QStringLiteral("/tamsil")));
+    qputenv("VIRELON_PLUGIN_DIR", QFile::encodeName(plugins));
+    qputenv("VIRELON_TAMSIL_DATA_DIR", TAMSIL_DATA_DIR);
+    qputenv("VIRELON_COMM_DIR", QFile::encodeName(_dir.path()));
+    qputenv("VIRELON_CONFIG_DIR", QFile::encodeName(_dir.filePath(QStringLiteral("etc/virelon"))));
+}
+
+void tst_EnclosurePauses::cleanupTestCase()
+{
+    FeedTrackerSparql::releaseInstance();
+    _endpoint.reset();
+    _bus.terminate();
+    _bus.waitForFinished(timeout());
+}
+
+// A daemon on the test bearer, connected over ethernet.
+void tst_EnclosurePauses::init()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VIRELON_PLATFORM_CONTROL"), QStringLiteral("1"));
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"})
+        environment.remove(QString::fromLatin1(name));
+    TestBearer::addTo(environment);
+    _daemon.reset(new Daemon(environment));
+    QVERIFY(_daemon->waitForService());
+    _signals.reset(new SignalRecorder);
+    QCOMPARE(state(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(bearer(QStringLiteral("openedConfigurations")).type(), QDBusMessage::ReplyMessage,
+                              timeout());
+    QCOMPARE(bearer(QStringLiteral("setDefault"), {QStringLiteral("eth0")}).type(), QDBusMessage::ReplyMessage);
+    QVERIFY(setEthernet(QStringLiteral("Active")));
+    QTRY_COMPARE_WITH_TIMEOUT(QDBusReply<QStringList>(bearer(QStringLiteral("openedConfigurations"))).value(),
+                              QStringList{"eth0"}, timeout());
+    QTRY_COMPARE_WITH_TIMEOUT(state(), 0, timeout());
+    _signals->clear();
+}
+
+void tst_EnclosurePauses::cleanup()
+{
+    if (QTest::currentTestFailed() || qEnvironmentVariableIsSet("VIRELON_TEST_SHOW_LOG"))
+        qInfo().noquote() << _daemon->log();
+    _signals.reset();
+    _daemon.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(!serving(), timeout());
+}
+
+QString tst_EnclosurePauses::subscribe(const QString& path, const QByteArray& body, bool wait)
+{
+    if (!body.isEmpty())
+        _http.serve(path, body, "application/rss+xml");
+    const int started = _signals->count(QStringLiteral("refreshStarted"));
+    if (call(QStringLiteral("subscribe"), {QStringList{_http.url(path).toString()}, QStringLiteral("tamsil")}).type()
+            != QDBusMessage::ReplyMessage
+        || !_signals->waitFor(QStringLiteral("refreshStarted"), started + 1))
+        return QString();
+    const QString uri = _signals->arguments(QStringLiteral("refreshStarted")).last().value(0).toString();
+    if (!wait)
+        return uri;
+    const int completed = _signals->count(QStringLiteral("refreshCompleted"));
+    return _signals->waitFor(QStringLiteral("refreshCompleted"), completed + 1) ? uri : QString();
+}
+
+FeedEnclosure tst_EnclosurePauses::enclosureOf(const QString& channelUri, const QString& path) const
+{
+    FeedTrackerSparql* store = FeedTrackerSparql::instance();
+    for (const QString& message : store->allMessageUrls(channelUri)) {
+        for (const FeedEnclosure& enclosure : store->enclosuresForMessage(message)) {
+            if (QUrl(enclosure.remoteUrl()).path() == path)
+                return enclosure;
+        }
+    }
+    return FeedEnclosure();
+}
+
+QByteArray tst_EnclosurePauses::settledLog()
+{
+    const auto marks = [this] {
+        return messages(_daemon->log(), QLatin1Char('D'), QStringLiteral("conf"))
+            .filter(QStringLiteral("Returning settings:"))
+            .size();
+    };
+    const int before = marks();
+    call(QStringLiteral("conf"));
+    if (!QTest::qWaitFor([&] { return marks() > before; }, timeout()))
+        QTest::qFail("The daemon's log did not settle", __FILE__, __LINE__);
+    return _daemon->log();
+}
+
+QByteArray tst_EnclosurePauses::lastRange(const QString& path) const
+{
+    QByteArray range = "(none)";
+    for (const HttpFixture::Request& request : _http.requests()) {
+        if (request.path == path.toUtf8())
+            range = request.header("Range");
+    }
+    return range;
+}
+
+int tst_EnclosurePauses::requestsFor(const QString& path) const
+{
+    const QList<HttpFixture::Request> requests = _http.requests();
+    return int(std::count_if(requests.cbegin(), requests.cend(),
+                             [&](const HttpFixture::Request& request) { return request.path == path.toUtf8(); }));
+}
+
+QList<int> tst_EnclosurePauses::refreshStates() const
+{
+    QList<int> states;
+    for (const QVariantList& arguments : _signals->arguments(QStringLiteral("refreshState")))
+        states << arguments.value(0).toInt();
+    return states;
+}
+
+// The running download is paused with the network and goes on from its ".part" when it is back.
+void tst_EnclosurePauses::networkLostMidDownload()
+{
+    const QByteArray body = content(1024 * 1024, 1);
+    _http.setReply(QStringLiteral("/lost.ogg"), trickled(body, 16 * 1024, 20));
+    const QString channel = subscribe(QStringLiteral("/lost.xml"), feed(item("Lost", "Sound", _http.url("/lost.ogg").toString())));
+    QVERIFY(!channel.isEmpty());
+    const FeedEnclosure enclosure = enclosureOf(channel, QStringLiteral("/lost.ogg"));
+    call(QStringLiteral("downloadEnclosure"), {channel, QStringList{enclosure.uri()}});
+    QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadProgress")));
+
+    QVERIFY(setEthernet(QStringLiteral("Discovered")));
+    QVERIFY(_signals->waitFor(QStringLiteral("refreshState")));
+    QTRY_VERIFY_WITH_TIMEOUT(_daemon->log().contains("Paused, prepending task"), timeout());
+    const qint64 kept = QFileInfo(enclosure.localUrl() + ".part").size();
+    QVERIFY(kept > 0 && kept < body.size());
+    QCOMPARE(state(), 2);
+
+    QVERIFY(setEthernet(QStringLiteral("Active")));
+    QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadCompleted")));
+    QCOMPARE(refreshStates(), QList<int>({409, 410, 2}));
+    QCOMPARE(lastRange("/lost.ogg"), "bytes=" + QByteArray::number(kept) + '-');
+    QCOMPARE(fileContent(enclosure.localUrl()), body);
+    QCOMPARE(_signals->count(QStringLiteral("enclosureDownloadError")), 0);
+}
+
+// A feed being fetched when mass-storage mode begins is fetched and stored; its images wait
+// until the file system is back.
+void tst_EnclosurePauses::massStorageDuringFeedFetch()
+{
+    const QString image = QStringLiteral("/usb.png");
+    _http.serve(image, content(4096, 2), "image/png");
+    QString items = item("Picture", QStringLiteral("&lt;img src=\"%1\"/&gt;").arg(_http.url(image).toString()));
+    for (int i = 0; i < 20; ++i)
+        items += item(QStringLiteral("Padding%1").arg(i), QStringLiteral("Text to fetch slowly."));
+    HttpFixture::Reply slow = trickled(feed(items), 128, 20);
+    slow.addHeader("Content-Type", "application/rss+xml");
+    _http.setReply(QStringLiteral("/usb.xml"), slow);
+    const QString channel = subscribe(QStringLiteral("/usb.xml"), QByteArray(), false);
+    QVERIFY(!channel.isEmpty());
+    QVERIFY(setUsbMode(MassStorage));
+    QCOMPARE(state(), 1);
+
+    QTRY_COMPARE_WITH_TIMEOUT(FeedTrackerSparql::instance()->allMessageUrls(channel).size(), 21, timeout());
+    const QByteArray log = logSince(0);
+    QVERIFY(log.indexOf("Entered Mass storage mode") < log.indexOf("downloaded successfully"));
+    QVERIFY(log.contains("User paused downloads"));
+    QCOMPARE(requestsFor(image), 0);
+    QCOMPARE(_signals->count(QStringLiteral("refreshCompleted")), 0);
+    QCOMPARE(_signals->count(QStringLiteral("refreshError")), 0);
+
+    QVERIFY(setUsbMode(Idle));
+    QVERIFY(_signals->waitFor(QStringLiteral("refreshCompleted")));
+    QCOMPARE(refreshStates(), QList<int>({204, 205}));
+    QCOMPARE(requestsFor(image), 1);
+    QCOMPARE(fileContent(enclosureOf(channel, image).localUrl()), content(4096, 2));
+}
+
+// With the network lost and the file system lent out, the download goes on only once both are
+// back, in either order.
+void tst_EnclosurePauses::bothHoldTheDownload()
+{
+    const QByteArray body = content(1024 * 1024, 3);
+    _http.setReply(QStringLiteral("/both.ogg"), trickled(body, 16 * 1024, 20));
+    const QString channel = subscribe(QStringLiteral("/both.xml"), feed(item("Both", "Sound", _http.url("/both.ogg").toString())));
+    QVERIFY(!channel.isEmpty());
+    const FeedEnclosure enclosure = enclosureOf(channel, QStringLiteral("/both.ogg"));
+    call(QStringLiteral("downloadEnclosure"), {channel, QStringList{enclosure.uri()}});
+    QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadProgress")));
+
+    QVERIFY(setEthernet(QStringLiteral("Discovered")));
+    QTRY_VERIFY_WITH_TIMEOUT(_daemon->log().contains("Paused, prepending task"), timeout());
+    QVERIFY(setUsbMode(MassStorage));
+    QCOMPARE(state(), 3);
+    const int mark = settledLog().size();
+    QVERIFY(setUsbMode(Idle));
+    QCOMPARE(state(), 2);
+    QCOMPARE(refreshStates(), QList<int>({409, 204, 205}));
+    QVERIFY(!logSince(mark).contains("Processing enclosure task"));
+    QCOMPARE(requestsFor("/both.ogg"), 1);
+
+    QVERIFY(setEthernet(QStringLiteral("Active")));
+    QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadCompleted")));
+    QCOMPARE(refreshStates(), QList<int>({409, 204, 205, 410, 2}));
+    QVERIFY(lastRange("/both.ogg").startsWith("bytes="));
+    QCOMPARE(fileContent(enclosure.localUrl()), body);
+}
+
+// Fault guarded: each enclosure of a manual list asked for a connection of its own, the user
+// being asked again for each.
+void tst_EnclosurePauses::manualListWithoutNetwork()
+{
+    _http.serve(QStringLiteral("/a.ogg"), content(1024, 4), "audio/ogg");
+    _http.serve(QStringLiteral("/b.ogg"), content(1024, 5), "audio/ogg");
+    const QString channel = subscribe(QStringLiteral("/offline.xml"),
+                                      feed(item("A", "Sound", _http.url("/a.ogg").toString())
+                                           + item("B", "Sound", _http.url("/b.ogg").toString())));
+    QVERIFY(!channel.isEmpty());
+    const QStringList uris = {enclosureOf(channel, "/a.ogg").uri(), enclosureOf(channel, "/b.ogg").uri()};
+    QVERIFY(setEthernet(QStringLiteral("Discovered")));
+    QTRY_COMPARE_WITH_TIMEOUT(state(), 2, timeout());
+    QCOMPARE(bearer(QStringLiteral("setSessionOutcome"), {QStringLiteral("fails")}).type(), QDBusMessage::ReplyMessage);
+
+    const int mark = settledLog().size();
+    QCOMPARE(call(QStringLiteral("downloadEnclosure"), {channel, uris}).type(), QDBusMessage::ReplyMessage);
+    QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadError"), 2));
+    QCOMPARE(_signals->arguments(QStringLiteral("enclosureDownloadError")),
+             QList<QVariantList>({{QStringList{uris.at(0)}, 409, 0LL}, {QStringList{uris.at(1)}, 409, 0LL}}));
+    QCOMPARE(messages(logSince(mark), QLatin1Char('D'), QStringLiteral("createConnection")).filter("Trying to connect").size(), 1);
+    QCOMPARE(requestsFor("/a.ogg") + requestsFor("/b.ogg"), 0);
+}
+
+VIRELON_TEST_MAIN(tst_EnclosurePauses)
+#include "tst_enclosurepauses.moc"
