@@ -2,6 +2,7 @@
 #include "storeendpoint.h"
 #include "testenvironment.h"
 
+#include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -162,6 +163,10 @@ private slots:
     void iconFileKeptWhileAnotherChannelShowsIt();
     void iconFileOutsideEnclosureDirKept();
     void deleteMessageOfSharedAndLinklessMessages();
+    void trimmingKeepsWhatOthersHold_data();
+    void listsAcrossSlices_data();
+    void listsAcrossSlices();
+    void trimmingKeepsWhatOthersHold();
     void feedLinkNodeSurvivesMessageDeletion();
     void deleteEnclosuresByUri();
     void orphansOfHalfFinishedWork();
@@ -884,6 +889,109 @@ void tst_FeedTrackerSparql::deleteMessageOfSharedAndLinklessMessages()
 
     store()->deleteMessage(shared, b);
     QVERIFY(nodeGone(shared));
+}
+
+void tst_FeedTrackerSparql::trimmingKeepsWhatOthersHold_data()
+{
+    QTest::addColumn<bool>("batched");
+    QTest::newRow("one by one") << false;
+    QTest::newRow("in one call") << true;
+}
+
+// The list form keeps what deleting one message at a time keeps: a message another channel
+// holds only leaves this one, an enclosure another message holds stays, and so does the link
+// node of a feed whose URL is a message's link.
+void tst_FeedTrackerSparql::trimmingKeepsWhatOthersHold()
+{
+    QFETCH(bool, batched);
+    DeletionListener listener(store());
+    const QString a = subscribe(QStringLiteral("http://example.com/a"));
+    const QString b = subscribe(QStringLiteral("http://example.com/b"));
+    const QDateTime subscribed = store()->channelForUri(b).subscribedTime();
+    const FeedEnclosure both = enclosure(QStringLiteral("http://example.com/both.mp3"));
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/own"),
+                                       {enclosure(QStringLiteral("http://example.com/own.mp3")), both}),
+                                  post(QStringLiteral("http://example.com/shared")), post(QStringLiteral("http://example.com/b")),
+                                  post(QString(), {enclosure(QStringLiteral("http://example.com/l.mp3"))})},
+                                 a));
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/other"), {both}),
+                                  post(QStringLiteral("http://example.com/shared"))},
+                                 b));
+    const QString shared = messageUri(a, QStringLiteral("http://example.com/shared"));
+    const QString other = messageUri(b, QStringLiteral("http://example.com/other"));
+    const QStringList ofA = store()->allMessageUrls(a);
+    QCOMPARE(ofA.size(), 4);
+
+    const QStringList doomed = ofA + QStringList{QStringLiteral("urn:uuid:not-stored")};
+    if (batched) {
+        QVERIFY(store()->deleteMessagesOfChannel(doomed, a));
+    } else {
+        for (const QString& uri : doomed)
+            store()->deleteMessage(uri, a);
+    }
+    QVERIFY(store()->allMessageUrls(a).isEmpty());
+    const QStringList ofB = store()->allMessageUrls(b);
+    QCOMPARE(QSet<QString>(ofB.cbegin(), ofB.cend()), (QSet<QString>{shared, other}));
+    QCOMPARE(count("mfo:FeedMessage"), 2);
+    QVERIFY(nodeGone(QStringLiteral("http://example.com/own")));
+    QStringList announced;
+    for (const QList<FeedEnclosure>& list : qAsConst(listener.announcements)) {
+        for (const FeedEnclosure& record : list)
+            announced << record.remoteUrl();
+    }
+    announced.sort();
+    QCOMPARE(announced, (QStringList{QStringLiteral("http://example.com/l.mp3"), QStringLiteral("http://example.com/own.mp3")}));
+    QCOMPARE(store()->enclosuresForMessage(other).size(), 1);
+    QCOMPARE(store()->channelForUri(b).subscribedTime(), subscribed);
+    QCOMPARE(store()->channelForUri(b).link(), QStringLiteral("http://example.com/b"));
+}
+
+void tst_FeedTrackerSparql::listsAcrossSlices_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("one full slice") << 500;
+    QTest::newRow("a slice and one") << 501;
+}
+
+// The store is asked about long lists a slice at a time; no item may fall between two slices.
+void tst_FeedTrackerSparql::listsAcrossSlices()
+{
+    QFETCH(int, size);
+    DeletionListener listener(store());
+    const QString a = subscribe(QStringLiteral("http://example.com/a"));
+    const QString b = subscribe(QStringLiteral("http://example.com/b"));
+    QList<FeedMessage> messages;
+    QList<FeedEnclosure> enclosures;
+    for (int i = 0; i < size; ++i) {
+        enclosures << enclosure(QStringLiteral("http://example.com/%1.mp3").arg(i));
+        messages << post(QStringLiteral("http://example.com/post/%1").arg(i), {enclosures.last()});
+    }
+    QVERIFY(store()->addMessages(messages, a));
+    // Known messages and their known enclosures gain a parent, nothing more.
+    QVERIFY(store()->addMessages(messages, b));
+    QCOMPARE(count("mfo:FeedMessage"), size);
+    QCOMPARE(count("mfo:Enclosure"), size);
+    QCOMPARE(store()->allMessageUrls(b).size(), size);
+    const QString parent = addMessageNode(b);
+    QVERIFY(store()->addEnclosures(enclosures, parent));
+    QCOMPARE(count("mfo:Enclosure"), size);
+    QCOMPARE(store()->enclosuresForMessage(parent).size(), size);
+
+    // Each message is still held by b: it only leaves a.
+    QVERIFY(store()->deleteMessagesOfChannel(store()->allMessageUrls(a), a));
+    QVERIFY(store()->allMessageUrls(a).isEmpty());
+    QCOMPARE(store()->allMessageUrls(b).size(), size + 1);
+
+    store()->deleteMessages(QList<QUrl>{QUrl(parent)});
+    QVERIFY(listener.announcements.isEmpty());
+    QList<QUrl> all;
+    for (const QString& uri : store()->allMessageUrls(b))
+        all << QUrl(uri);
+    store()->deleteMessages(all);
+    QCOMPARE(count("mfo:FeedMessage"), 0);
+    QCOMPARE(count("mfo:Enclosure"), 0);
+    QCOMPARE(listener.announcements.size(), 1);
+    QCOMPARE(listener.announcements.at(0).size(), size);
 }
 
 // A message link equal to a feed URL shares the feed's link node, which keeps the

@@ -1069,6 +1069,73 @@ void FeedTrackerSparql::deleteMessage(const QString& messageUri, const QString& 
     execute(remove, HERE, "Query Execution failed", "Query Execution failed");
 }
 
+// What deleteMessage() does for each message, in one look-up per slice of messages and one
+// delete: trimming a channel one message at a time took seconds.
+bool FeedTrackerSparql::deleteMessagesOfChannel(const QStringList& messageUris, const QString& channelUri)
+{
+    const QString channel = term(nodeUrl(channelUri));
+    if (channel.isEmpty()) {
+        FEED_LOG(critical, "Tracker") << "Invalid channel uri, no message deleted:" << channelUri;
+        return false;
+    }
+    QStringList messages;
+    for (const QString& uri : messageUris) {
+        const QString node = term(nodeUrl(uri));
+        if (node.isEmpty())
+            FEED_LOG(critical, "Tracker") << "Invalid message uri, not deleted:" << uri;
+        else if (!messages.contains(node))
+            messages.append(node);
+    }
+    QHash<QString, bool> shared;
+    if (!messagesHeldElsewhere(messages, channel, &shared))
+        return false;
+    QString batch;
+    QList<QUrl> deleted;
+    for (const QString& node : qAsConst(messages)) {
+        if (!shared.contains(node)) {
+            FEED_LOG(critical, "Tracker") << "Message not found" << node;
+            continue;
+        }
+        if (shared.value(node)) {
+            batch += fill(QStringLiteral("DELETE { %messageUri nie:isLogicalPartOf %channelUri } WHERE { %messageUri "
+                                         "nie:isLogicalPartOf %channelUri } "),
+                          {{QStringLiteral("%messageUri"), node}, {QStringLiteral("%channelUri"), channel}});
+            continue;
+        }
+        // The link resource goes with the message, unless it is a channel's feed link.
+        batch += fill(QStringLiteral("DELETE { ?l a rdfs:Resource } WHERE { %messageUri nie:links ?l . FILTER NOT EXISTS "
+                                     "{ ?ch a mfo:FeedChannel; nie:links ?l } } DELETE { %messageUri a rdfs:Resource } "
+                                     "WHERE { %messageUri a mfo:FeedMessage } "),
+                      {{QStringLiteral("%messageUri"), node}});
+        deleted.append(QUrl(node.mid(1, node.size() - 2)));
+    }
+    if (!execute(QSparqlQuery(batch, QSparqlQuery::DeleteStatement), HERE, "Query Execution failed",
+                 "Delete Query Failed", FailureDetail::StoreError))
+        return false;
+    if (!deleted.isEmpty())
+        deleteEnclosuresOfDeletedMessages(deleted);
+    return true;
+}
+
+bool FeedTrackerSparql::messagesHeldElsewhere(const QStringList& messages, const QString& channel,
+                                              QHash<QString, bool>* shared) const
+{
+    for (const QString& slice : valueSlices(messages)) {
+        const QSparqlQuery query(fill(QStringLiteral("SELECT ?u ?c WHERE { VALUES ?u { %messageUris } ?u a "
+                                                     "mfo:FeedMessage . OPTIONAL { ?u nie:isLogicalPartOf ?c . ?c a "
+                                                     "mfo:FeedChannel . FILTER (?c != %channelUri) } }"),
+                                      {{QStringLiteral("%messageUris"), slice}, {QStringLiteral("%channelUri"), channel}}));
+        const Result result = execute(query, HERE, "Query Execution failed", "query execution failed");
+        if (!result)
+            return false;
+        while (result->next()) {
+            const QString node = iriTerm(result->value(0));
+            (*shared)[node] = shared->value(node) || result->binding(1).isValid();
+        }
+    }
+    return true;
+}
+
 // Deleting enclosures and orphans
 
 void FeedTrackerSparql::deleteOrphans()

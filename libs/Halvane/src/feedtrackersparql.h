@@ -76,6 +76,9 @@ public:
     bool deleteMessages(const QString& channelUri);
     void deleteMessages(QList<QUrl> messageUris);
     void deleteMessage(const QString& messageUri, const QString& channelUri);
+    // deleteMessage() for each message, in one delete: a message that another channel also
+    // holds only leaves this one. False when the store could not be asked or refused it.
+    bool deleteMessagesOfChannel(const QStringList& messageUris, const QString& channelUri);
 
     void deleteEnclosures(QList<QUrl> enclosureUris);
     void deleteEnclosures(const QString& messageUri);
@@ -136,6 +139,8 @@ private:
     // The local link of the channel's icon enclosure; false when the query failed.
     bool channelIconFile(const QString& channelUri, QString* localLink, const CallSite& site) const;
     bool deleteMessageList(const QList<QUrl>& messageUris);
+    // For each stored message IRI, whether another existing channel holds it too.
+    bool messagesHeldElsewhere(const QStringList& messages, const QString& channel, QHash<QString, bool>* shared) const;
     void deleteEnclosuresOfDeletedMessages(const QList<QUrl>& messageUris);
     // Runs the texts as one update; when that fails, one by one, leaving out those that fail.
     bool runBatch(const QStringList& texts) const;
