@@ -1069,7 +1069,7 @@ void FeedTrackerSparql::deleteMessage(const QString& messageUri, const QString& 
     execute(remove, HERE, "Query Execution failed", "Query Execution failed");
 }
 
-// What deleteMessage() does for each message, in one look-up per slice of messages and one
+// What deleteMessage() does for each message, in a few look-ups per slice of messages and one
 // delete: trimming a channel one message at a time took seconds.
 bool FeedTrackerSparql::deleteMessagesOfChannel(const QStringList& messageUris, const QString& channelUri)
 {
@@ -1086,26 +1086,31 @@ bool FeedTrackerSparql::deleteMessagesOfChannel(const QStringList& messageUris, 
         else if (!messages.contains(node))
             messages.append(node);
     }
-    QHash<QString, bool> shared;
-    if (!messagesHeldElsewhere(messages, channel, &shared))
+    QHash<QString, StoredMessage> stored;
+    QSet<QString> feeds;
+    if (!storedMessages(messages, channel, &stored) || !feedLinks(stored, &feeds))
         return false;
     QString batch;
     QList<QUrl> deleted;
     for (const QString& node : qAsConst(messages)) {
-        if (!shared.contains(node)) {
+        if (!stored.contains(node)) {
             FEED_LOG(critical, "Tracker") << "Message not found" << node;
             continue;
         }
-        if (shared.value(node)) {
+        const StoredMessage& message = stored[node];
+        if (message.shared) {
             batch += fill(QStringLiteral("DELETE { %messageUri nie:isLogicalPartOf %channelUri } WHERE { %messageUri "
                                          "nie:isLogicalPartOf %channelUri } "),
                           {{QStringLiteral("%messageUri"), node}, {QStringLiteral("%channelUri"), channel}});
             continue;
         }
         // The link resource goes with the message, unless it is a channel's feed link.
-        batch += fill(QStringLiteral("DELETE { ?l a rdfs:Resource } WHERE { %messageUri nie:links ?l . FILTER NOT EXISTS "
-                                     "{ ?ch a mfo:FeedChannel; nie:links ?l } } DELETE { %messageUri a rdfs:Resource } "
-                                     "WHERE { %messageUri a mfo:FeedMessage } "),
+        for (const QString& link : message.links) {
+            if (!feeds.contains(link))
+                batch += fill(QStringLiteral("DELETE { %link a rdfs:Resource } WHERE { %messageUri nie:links %link } "),
+                              {{QStringLiteral("%link"), link}, {QStringLiteral("%messageUri"), node}});
+        }
+        batch += fill(QStringLiteral("DELETE { %messageUri a rdfs:Resource } WHERE { %messageUri a mfo:FeedMessage } "),
                       {{QStringLiteral("%messageUri"), node}});
         deleted.append(QUrl(node.mid(1, node.size() - 2)));
     }
@@ -1117,21 +1122,45 @@ bool FeedTrackerSparql::deleteMessagesOfChannel(const QStringList& messageUris, 
     return true;
 }
 
-bool FeedTrackerSparql::messagesHeldElsewhere(const QStringList& messages, const QString& channel,
-                                              QHash<QString, bool>* shared) const
+bool FeedTrackerSparql::storedMessages(const QStringList& messages, const QString& channel,
+                                       QHash<QString, StoredMessage>* stored) const
 {
     for (const QString& slice : valueSlices(messages)) {
-        const QSparqlQuery query(fill(QStringLiteral("SELECT ?u ?c WHERE { VALUES ?u { %messageUris } ?u a "
+        const QSparqlQuery query(fill(QStringLiteral("SELECT ?u ?c ?l WHERE { VALUES ?u { %messageUris } ?u a "
                                                      "mfo:FeedMessage . OPTIONAL { ?u nie:isLogicalPartOf ?c . ?c a "
-                                                     "mfo:FeedChannel . FILTER (?c != %channelUri) } }"),
+                                                     "mfo:FeedChannel . FILTER (?c != %channelUri) } OPTIONAL { ?u "
+                                                     "nie:links ?l } }"),
                                       {{QStringLiteral("%messageUris"), slice}, {QStringLiteral("%channelUri"), channel}}));
         const Result result = execute(query, HERE, "Query Execution failed", "query execution failed");
         if (!result)
             return false;
         while (result->next()) {
-            const QString node = iriTerm(result->value(0));
-            (*shared)[node] = shared->value(node) || result->binding(1).isValid();
+            StoredMessage& message = (*stored)[iriTerm(result->value(0))];
+            message.shared = message.shared || result->binding(1).isValid();
+            const QString link = result->binding(2).isValid() ? iriTerm(result->value(2)) : QString();
+            if (!link.isEmpty() && !message.links.contains(link))
+                message.links.append(link);
         }
+    }
+    return true;
+}
+
+bool FeedTrackerSparql::feedLinks(const QHash<QString, StoredMessage>& stored, QSet<QString>* feeds) const
+{
+    QStringList links;
+    for (const StoredMessage& message : stored) {
+        if (!message.shared)
+            links += message.links;
+    }
+    for (const QString& slice : valueSlices(links)) {
+        const QSparqlQuery query(fill(QStringLiteral("SELECT ?l WHERE { VALUES ?l { %links } ?ch a mfo:FeedChannel ; "
+                                                     "nie:links ?l }"),
+                                      {{QStringLiteral("%links"), slice}}));
+        const Result result = execute(query, HERE, "Query Execution failed", "query execution failed");
+        if (!result)
+            return false;
+        while (result->next())
+            feeds->insert(iriTerm(result->value(0)));
     }
     return true;
 }

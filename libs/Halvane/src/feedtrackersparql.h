@@ -10,6 +10,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -139,8 +140,15 @@ private:
     // The local link of the channel's icon enclosure; false when the query failed.
     bool channelIconFile(const QString& channelUri, QString* localLink, const CallSite& site) const;
     bool deleteMessageList(const QList<QUrl>& messageUris);
-    // For each stored message IRI, whether another existing channel holds it too.
-    bool messagesHeldElsewhere(const QStringList& messages, const QString& channel, QHash<QString, bool>* shared) const;
+    // A stored message: whether another existing channel holds it too, and its link IRIs.
+    struct StoredMessage {
+        bool shared = false;
+        QStringList links;
+    };
+    bool storedMessages(const QStringList& messages, const QString& channel,
+                        QHash<QString, StoredMessage>* stored) const;
+    // The links of the messages that no other channel holds which are a channel's feed link.
+    bool feedLinks(const QHash<QString, StoredMessage>& stored, QSet<QString>* feeds) const;
     void deleteEnclosuresOfDeletedMessages(const QList<QUrl>& messageUris);
     // Runs the texts as one update; when that fails, one by one, leaving out those that fail.
     bool runBatch(const QStringList& texts) const;
