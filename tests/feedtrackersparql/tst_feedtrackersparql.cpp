@@ -161,6 +161,8 @@ private slots:
 
     void deleteChannelLeavesNothingBehind();
     void iconFileKeptWhileAnotherChannelShowsIt();
+    void deletingEveryChannel_data();
+    void deletingEveryChannel();
     void iconFileOutsideEnclosureDirKept();
     void deleteMessageOfSharedAndLinklessMessages();
     void trimmingKeepsWhatOthersHold_data();
@@ -835,6 +837,54 @@ void tst_FeedTrackerSparql::iconFileKeptWhileAnotherChannelShowsIt()
     QVERIFY(QFile::exists(iconPath));
     store()->deleteChannel(second);
     QVERIFY(!QFile::exists(iconPath));
+}
+
+void tst_FeedTrackerSparql::deletingEveryChannel_data()
+{
+    QTest::addColumn<bool>("batched");
+    QTest::newRow("one by one") << false;
+    QTest::newRow("in one call") << true;
+}
+
+// Deleting every channel at once leaves what deleting them one by one leaves: nothing of
+// theirs, the files of their enclosures and of their icons gone, a file no channel made kept.
+void tst_FeedTrackerSparql::deletingEveryChannel()
+{
+    QFETCH(bool, batched);
+    DeletionListener listener(store());
+    const QString iconPath = file(QStringLiteral("icon.png"));
+    const QString kept = file(QStringLiteral("kept.png"));
+    FeedChannel channel;
+    channel.setIcon(enclosure(QStringLiteral("http://example.com/icon.png"), iconPath));
+    QStringList channels;
+    for (const char* link : {"http://example.com/one", "http://example.com/two", "http://example.com/three"}) {
+        channel.setLink(QLatin1String(link));
+        channels << store()->addChannel(channel);
+    }
+    const FeedEnclosure both = enclosure(QStringLiteral("http://example.com/both.mp3"));
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m1"), {both}),
+                                  post(QStringLiteral("http://example.com/two"))}, channels.at(0)));
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/m1")),
+                                  post(QStringLiteral("http://example.com/m2"), {both})}, channels.at(1)));
+    if (batched) {
+        store()->deleteAllChannels();
+    } else {
+        for (const QString& uri : channels)
+            store()->deleteChannel(uri);
+    }
+    QCOMPARE(count("mfo:FeedChannel"), 0);
+    QCOMPARE(count("mfo:FeedMessage"), 0);
+    QCOMPARE(count("nie:DataObject"), 0);
+    QVERIFY(!QFile::exists(iconPath));
+    QVERIFY(QFile::exists(kept));
+    QStringList announced;
+    for (const QList<FeedEnclosure>& list : qAsConst(listener.announcements)) {
+        for (const FeedEnclosure& record : list)
+            announced << record.remoteUrl();
+    }
+    QCOMPARE(announced, QStringList{both.remoteUrl()});
+    store()->deleteOrphans();
+    QCOMPARE(count("mfo:Enclosure"), 0);
 }
 
 // A stored local link is any text: the icon removal never reaches a file outside the enclosure

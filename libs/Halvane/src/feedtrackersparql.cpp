@@ -898,10 +898,72 @@ void FeedTrackerSparql::deleteChannel(const QString& channelUri)
     deleteMessages(channelUri);
 }
 
+// What deleteChannel() does for every channel, in a few statements: the messages that no
+// channel holds any longer are sought once, not once a channel (each search reads every stored
+// message), and the channels, their link nodes and their icon files go a slice at a time.
 void FeedTrackerSparql::deleteAllChannels()
 {
-    for (const QString& uri : allChannelUrls())
-        deleteChannel(uri);
+    const QSparqlQuery query(QStringLiteral("SELECT ?c ?i ?l WHERE { ?c a mfo:FeedChannel OPTIONAL { ?c mfo:image ?i } "
+                                            "OPTIONAL { ?c nie:links ?l . ?l a nie:DataObject } }"));
+    QStringList channels;
+    QHash<QString, QString> images;
+    QStringList links;
+    {
+        const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
+        if (!result)
+            return;
+        while (result->next()) {
+            const QString channel = iriTerm(result->value(0));
+            if (!channels.contains(channel))
+                channels.append(channel);
+            images.insert(channel, result->value(1).toString());
+            if (result->binding(2).isValid() && !links.contains(iriTerm(result->value(2))))
+                links.append(iriTerm(result->value(2)));
+        }
+    }
+    if (channels.isEmpty())
+        return;
+    // Every channel goes, so every link node of theirs goes too.
+    QString batch;
+    for (const QString& slice : valueSlices(links))
+        batch += fill(QStringLiteral("DELETE { ?l a rdfs:Resource } WHERE { VALUES ?l { %links } ?l a nie:DataObject } "),
+                      {{QStringLiteral("%links"), slice}});
+    for (const QString& slice : valueSlices(channels))
+        batch += fill(QStringLiteral("DELETE { ?c a rdfs:Resource } WHERE { VALUES ?c { %channelUris } ?c a "
+                                     "mfo:FeedChannel } "),
+                      {{QStringLiteral("%channelUris"), slice}});
+    if (!execute(QSparqlQuery(batch, QSparqlQuery::DeleteStatement), HERE, "Query Execution failed",
+                 "Query Execution Failed "))
+        return;
+    deleteIconFilesOfDeletedChannels(channels, images);
+    const QString last = channels.last();
+    deleteMessages(last.mid(1, last.size() - 2));
+}
+
+// What deleteChannelImageIfNotInUse() does for each deleted channel, with one look-up of their
+// icon files.
+void FeedTrackerSparql::deleteIconFilesOfDeletedChannels(const QStringList& channels,
+                                                        const QHash<QString, QString>& images) const
+{
+    QHash<QString, QString> files;
+    for (const QString& slice : valueSlices(channels)) {
+        const QSparqlQuery query(fill(QStringLiteral("SELECT ?c ?localLink WHERE { VALUES ?c { %channelUris } ?uri a "
+                                                     "mfo:Enclosure ; nie:isLogicalPartOf ?c ; mfo:localLink ?localLink }"),
+                                      {{QStringLiteral("%channelUris"), slice}}));
+        const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
+        if (!result)
+            return;
+        while (result->next())
+            files.insert(iriTerm(result->value(0)), localLinkText(result->value(1)));
+    }
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        QSparqlQuery users(
+            QStringLiteral("select ?u ?i where {?u a mfo:FeedChannel. ?u mfo:image ?i FILTER ((?i = ?:image)) }"));
+        users.bindValue(QStringLiteral("image"), images.value(it.key()));
+        const Result result = execute(users, HERE, "Query Execution failed", "Query Execution Failed");
+        if (result && !result->next() && !it.value().isEmpty())
+            FeedEnclosureFiles::remove(it.value());
+    }
 }
 
 bool FeedTrackerSparql::channelIconFile(const QString& channelUri, QString* localLink, const CallSite& site) const
@@ -920,12 +982,13 @@ bool FeedTrackerSparql::channelIconFile(const QString& channelUri, QString* loca
 void FeedTrackerSparql::deleteChannelImageIfNotInUse(const QString& channelUri, const QString& image) const
 {
     QString localLink;
-    if (!channelIconFile(channelUri, &localLink, HERE))
+    // Without an icon file there is nothing to keep or remove.
+    if (!channelIconFile(channelUri, &localLink, HERE) || localLink.isEmpty())
         return;
     QSparqlQuery users(QStringLiteral("select ?u ?i where {?u a mfo:FeedChannel. ?u mfo:image ?i FILTER ((?i = ?:image)) }"));
     users.bindValue(QStringLiteral("image"), image);
     const Result result = execute(users, HERE, "Query Execution failed", "Query Execution Failed");
-    if (result && !result->next() && !localLink.isEmpty())
+    if (result && !result->next())
         FeedEnclosureFiles::remove(localLink);
 }
 
@@ -969,15 +1032,21 @@ bool FeedTrackerSparql::deleteMessageList(const QList<QUrl>& messageUris)
         FEED_LOG(critical, "Tracker") << "Nothing to delete";
         return true;
     }
-    QString batch;
+    QStringList nodes;
     for (const QUrl& uri : messageUris) {
-        if (term(uri).isEmpty()) {
+        if (term(uri).isEmpty())
             FEED_LOG(critical, "Tracker") << "Invalid message uri, not deleted:" << uri;
-            continue;
-        }
-        batch += fill(QStringLiteral("DELETE {%messageUri nie:links ?l } WHERE {%messageUri a mfo:FeedMessage; nie:links "
-                                     "?l } DELETE {%messageUri a rdfs:Resource } WHERE {%messageUri a mfo:FeedMessage }"),
-                      {{QStringLiteral("%messageUri"), term(uri)}});
+        else
+            nodes.append(term(uri));
+    }
+    // A statement a slice, not two a message: the store takes about as long for each statement
+    // as for a slice of them.
+    QString batch;
+    for (const QString& slice : valueSlices(nodes)) {
+        batch += fill(QStringLiteral("DELETE { ?m nie:links ?l } WHERE { VALUES ?m { %messageUris } ?m a mfo:FeedMessage; "
+                                     "nie:links ?l } DELETE { ?m a rdfs:Resource } WHERE { VALUES ?m { %messageUris } ?m "
+                                     "a mfo:FeedMessage } "),
+                      {{QStringLiteral("%messageUris"), slice}});
     }
     const QSparqlQuery remove(batch, QSparqlQuery::DeleteStatement);
     if (!execute(remove, HERE, "Query Execution failed", "Delete Query Failed", FailureDetail::StoreError))
@@ -1285,15 +1354,23 @@ void FeedTrackerSparql::deleteEnclosures(QList<QUrl> enclosureUris)
             found[iriTerm(result->value(0))].append(announced(result->current()));
     }
     QList<FeedEnclosure> records;
-    QString batch;
+    QStringList nodes;
     for (const QUrl& uri : qAsConst(enclosureUris)) {
         const QString node = term(uri);
         const QList<FeedEnclosure> ofNode = found.value(node);
         if (ofNode.isEmpty())
             continue;
         records += ofNode;
-        for (int i = 0; i < ofNode.size(); ++i)
-            batch += enclosureDeleteText(node) + QLatin1Char(' ');
+        if (!nodes.contains(node))
+            nodes.append(node);
+    }
+    QString batch;
+    for (const QString& slice : valueSlices(nodes)) {
+        batch += fill(QStringLiteral("DELETE { ?e mfo:remoteLink ?remLink } WHERE { VALUES ?e { %enclosureUris } ?e "
+                                     "mfo:remoteLink ?remLink } DELETE { ?e mfo:localLink ?locLink } WHERE { VALUES ?e { "
+                                     "%enclosureUris } ?e mfo:localLink ?locLink } DELETE { ?e a rdfs:Resource } WHERE { "
+                                     "VALUES ?e { %enclosureUris } ?e a mfo:Enclosure } "),
+                      {{QStringLiteral("%enclosureUris"), slice}});
     }
     if (records.isEmpty()) {
         FEED_LOG(debug, "Tracker") << "No enclosures found";

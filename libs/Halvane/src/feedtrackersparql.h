@@ -140,6 +140,8 @@ private:
     // The local link of the channel's icon enclosure; false when the query failed.
     bool channelIconFile(const QString& channelUri, QString* localLink, const CallSite& site) const;
     bool deleteMessageList(const QList<QUrl>& messageUris);
+    // The icon files of deleted channels (by IRI, with their image texts) that no channel shows.
+    void deleteIconFilesOfDeletedChannels(const QStringList& channels, const QHash<QString, QString>& images) const;
     // A stored message: whether another existing channel holds it too, and its link IRIs.
     struct StoredMessage {
         bool shared = false;
