@@ -272,6 +272,30 @@ void benchDeleteChannel(FeedTrackerSparql* store, Raw* raw)
     report("deleteChannel, 1000 messages with 2 enclosures each", layer, direct, 2.0);
 }
 
+// Reading a channel on a store of 200 channels with 20 messages each (two look-ups of its own
+// node), against a raw look-up of one of its properties.
+void benchChannelForUri(FeedTrackerSparql* store, Raw* raw)
+{
+    QStringList channels;
+    for (int i = 0; i < 200; ++i) {
+        FeedChannel channel;
+        channel.setLink(QStringLiteral("http://example.com/read/%1").arg(i));
+        channel.setTitle(QStringLiteral("Channel %1").arg(i));
+        channels << store->addChannel(channel);
+        store->addMessages(messages(QStringLiteral("read-%1").arg(i), 20), channels.last());
+    }
+    const double layer = bestMs([](int) {}, [&](int) {
+        for (const QString& uri : channels.mid(0, 100))
+            store->channelForUri(uri);
+    });
+    const double direct = bestMs([](int) {}, [&](int) {
+        for (const QString& uri : channels.mid(0, 100))
+            raw->select("SELECT ?t WHERE { <" + uri.toUtf8() + "> nie:title ?t }");
+    });
+    report("channelForUri, 100 calls among 200 channels and 4000 messages", layer, direct, 3.0);
+    store->deleteAllChannels();
+}
+
 // Unsubscribing everything: 200 channels of 20 messages each, against raw deletes of every
 // channel, message and enclosure node.
 void benchDeleteAllChannels(FeedTrackerSparql* store, Raw* raw)
@@ -300,7 +324,7 @@ void benchDeleteAllChannels(FeedTrackerSparql* store, Raw* raw)
 } // namespace
 
 // Arguments name the benchmarks to run (addEnclosures, enclosureForUri, addMessages, deleteChannel,
-// deleteAllChannels); none runs all.
+// channelForUri, deleteAllChannels); none runs all.
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -322,6 +346,7 @@ int main(int argc, char** argv)
         {QStringLiteral("addEnclosures"), benchAddEnclosures},
         {QStringLiteral("addMessages"), benchAddMessages},
         {QStringLiteral("deleteChannel"), benchDeleteChannel},
+        {QStringLiteral("channelForUri"), benchChannelForUri},
         {QStringLiteral("deleteAllChannels"), benchDeleteAllChannels}};
     for (const auto& benchmark : benchmarks) {
         if (chosen.isEmpty() || chosen.contains(benchmark.first))
