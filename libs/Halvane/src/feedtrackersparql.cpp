@@ -236,16 +236,16 @@ QString enclosureDeleteText(const QString& node)
 }
 
 const int ChannelColumns = 7;
+const int LinkColumn = 2;
+const int SubscribedColumn = 5;
 
-// The row of extractChannel() with the link node's columns in place and the others unbound.
-QSparqlResultRow channelRow(const QString& uri, const QSparqlResultRow& link)
+// The row of extractChannel() with the channel's URI and every other column unbound.
+QSparqlResultRow emptyChannelRow(const QString& uri)
 {
     QSparqlResultRow row;
-    for (int column = 0; column < ChannelColumns; ++column)
+    row.append(QSparqlBinding(QStringLiteral("u"), uri));
+    for (int column = 1; column < ChannelColumns; ++column)
         row.append(QSparqlBinding());
-    row.set(0, QSparqlBinding(QStringLiteral("u"), uri));
-    row.set(2, link.binding(0));
-    row.set(5, link.binding(1));
     return row;
 }
 
@@ -360,45 +360,37 @@ FeedChannel FeedTrackerSparql::channelForUri(const QString& uri) const
         FEED_LOG(critical, "Tracker") << "Empty uri: returning empty channel";
         return FeedChannel();
     }
-    // One node's properties are read in two look-ups: joining several properties of one node,
-    // the store reads those of every stored message.
-    QSparqlQuery query(QStringLiteral("select ?l ?v where { ?:channel_uri a mfo:FeedChannel OPTIONAL { ?:channel_uri "
-                                      "nie:links ?l OPTIONAL { ?l nie:created ?v } } }"));
+    // Each property comes as a row of its own, keyed by its column in the channel row: joining
+    // several properties of one node, the store reads those of every stored message.
+    QSparqlQuery query(QStringLiteral(
+        "SELECT ?k ?o ?v WHERE { { ?:channel_uri a mfo:FeedChannel OPTIONAL { ?:channel_uri nie:links ?o OPTIONAL { ?o "
+        "nie:created ?v } } BIND(2 AS ?k) } UNION { ?:channel_uri ?p ?o FILTER (?p IN (nie:title, nie:characterSet, "
+        "nie:comment, nie:contentLastModified)) BIND(IF(?p = nie:title, 1, IF(?p = nie:characterSet, 3, IF(?p = "
+        "nie:comment, 4, 6))) AS ?k) } }"));
     query.bindValue(QStringLiteral("channel_uri"), nodeUrl(uri));
     FEED_LOG(debug, "Tracker") << "Prepared Query: " << query.preparedQueryText();
-    QSparqlResultRow row;
-    {
-        const Result result =
-            execute(query, HERE, "Query Execution Failed", "Result not retrieved: returning empty channel");
-        if (!result)
-            return FeedChannel();
-        if (!result->next()) {
-            FEED_LOG(critical, "Tracker") << "Result not retrieved: returning empty channel";
-            return FeedChannel();
-        }
-        row = channelRow(uri, result->current());
-    }
-    if (!readChannelProperties(uri, &row))
+    const Result result = execute(query, HERE, "Query Execution Failed", "Result not retrieved: returning empty channel");
+    if (!result)
         return FeedChannel();
+    QSparqlResultRow row = emptyChannelRow(uri);
+    bool found = false;
+    while (result->next()) {
+        const int column = result->value(0).toInt();
+        if (column != LinkColumn) {
+            row.set(column, result->binding(1));
+        } else if (!found) {
+            found = true;
+            row.set(LinkColumn, result->binding(1));
+            row.set(SubscribedColumn, result->binding(2));
+        }
+    }
+    if (!found) {
+        FEED_LOG(critical, "Tracker") << "Result not retrieved: returning empty channel";
+        return FeedChannel();
+    }
     const FeedChannel channel = extractChannel(row);
     FEED_LOG(debug, "Tracker") << "channel = " << channel;
     return channel;
-}
-
-bool FeedTrackerSparql::readChannelProperties(const QString& uri, QSparqlResultRow* row) const
-{
-    // Each property comes as its column in the channel row.
-    QSparqlQuery query(QStringLiteral(
-        "SELECT ?k ?o WHERE { ?:channel_uri ?p ?o FILTER (?p IN (nie:title, nie:characterSet, nie:comment, "
-        "nie:contentLastModified)) BIND(IF(?p = nie:title, 1, IF(?p = nie:characterSet, 3, IF(?p = nie:comment, 4, "
-        "6))) AS ?k) }"));
-    query.bindValue(QStringLiteral("channel_uri"), nodeUrl(uri));
-    const Result result = execute(query, HERE, "Query Execution Failed", "Result not retrieved: returning empty channel");
-    if (!result)
-        return false;
-    while (result->next())
-        row->set(result->value(0).toInt(), result->binding(1));
-    return true;
 }
 
 QString FeedTrackerSparql::channelType(const QString& uri) const

@@ -124,9 +124,6 @@ private:
     QString enclosureTexts(const QList<RemoteEnclosure>& enclosures, const QString& parent,
                            QHash<QString, QString>* nodes, QHash<QString, FeedEnclosure>* made) const;
 
-    // Title, type, last-modified text and update time of a channel into its row; false when
-    // the query failed.
-    bool readChannelProperties(const QString& uri, QSparqlResultRow* row) const;
     bool channelExists(const QString& channelUri, const CallSite& site, const char* errorWords,
                        const char* notFoundWords, bool logQuery) const;
     bool editLink(const QString& channelUri, const QString& link) const;
