@@ -182,6 +182,8 @@ struct Figures {
     double newsboatMs = 1e300;
     qint64 idleKb = 0;
     qint64 afterKb = 0;
+    qint64 idleAnonKb = 0;
+    qint64 afterAnonKb = 0;
     qint64 pluginKb = 0;
     QString newsboatArticles;
 };
@@ -238,6 +240,7 @@ bool daemonRounds(const FeedCorpus& corpus, const QString& root, Figures* figure
     if (!waitForService(daemon) || !callDaemon(QStringLiteral("conf"), {}))
         return fail(QStringLiteral("the daemon did not come up"), log);
     figures->idleKb = std::max(figures->idleKb, statusKb(daemon.processId(), "VmRSS"));
+    figures->idleAnonKb = std::max(figures->idleAnonKb, statusKb(daemon.processId(), "RssAnon"));
 
     Ends ends;
     ChildPeak plugin(daemon.processId());
@@ -257,6 +260,7 @@ bool daemonRounds(const FeedCorpus& corpus, const QString& root, Figures* figure
     plugin.sample();
     figures->pluginKb = std::max(figures->pluginKb, plugin.peakKb());
     figures->afterKb = std::max(figures->afterKb, statusKb(daemon.processId(), "VmRSS"));
+    figures->afterAnonKb = std::max(figures->afterAnonKb, statusKb(daemon.processId(), "RssAnon"));
 
     daemon.terminate();
     daemon.waitForFinished();
@@ -350,11 +354,12 @@ void report(const FeedCorpus& corpus, const Figures& figures)
     verdict(ratio <= ColdTarget);
     out() << "unchanged round: " << ms(figures.unchangedMs) << " (target <= " << ms(UnchangedTargetMs) << ")";
     verdict(figures.unchangedMs <= UnchangedTargetMs);
-    out() << "daemon resident memory idle after start: " << mb(figures.idleKb) << " (target <= " << mb(IdleTargetKb)
-          << ")";
+    // Most of it is shared libraries' pages; the daemon's own is the anonymous part.
+    out() << "daemon resident memory idle after start: " << mb(figures.idleKb) << ", its own "
+          << mb(figures.idleAnonKb) << " (target <= " << mb(IdleTargetKb) << ")";
     verdict(figures.idleKb <= IdleTargetKb);
-    out() << "daemon resident memory after the rounds: " << mb(figures.afterKb) << " (target <= "
-          << mb(AfterTargetKb) << ")";
+    out() << "daemon resident memory after the rounds: " << mb(figures.afterKb) << ", its own "
+          << mb(figures.afterAnonKb) << " (target <= " << mb(AfterTargetKb) << ")";
     verdict(figures.afterKb <= AfterTargetKb);
     out() << "plug-in peak: " << mb(figures.pluginKb) << " (target <= " << mb(PluginTargetKb) << ")";
     verdict(figures.pluginKb <= PluginTargetKb);
