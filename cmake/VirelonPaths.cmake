@@ -11,6 +11,7 @@ set(VIRELON_COMM_DIR "/tmp" CACHE PATH "Directory of the plug-in communication f
 set(VIRELON_ENCLOSURE_SUBDIR "/MyDocs/.feed/enclosures" CACHE STRING "Enclosure directory below the home directory")
 set(VIRELON_STORE_SUBDIR "/virelon/store" CACHE STRING "Store database directory below the user's data directory")
 set(VIRELON_STORE_SERVICE "com.vorlane.Virelon.Store" CACHE STRING "D-Bus name of the store endpoint")
+set(VIRELON_SOLDRIN_LIBRARY "/usr/lib/libSoldrin.so" CACHE FILEPATH "The transfer-list library, loaded by path while the daemon has work")
 get_target_property(VIRELON_QMAKE Qt5::qmake IMPORTED_LOCATION)
 execute_process(COMMAND ${VIRELON_QMAKE} -query QT_INSTALL_PLUGINS OUTPUT_VARIABLE VIRELON_QT_PLUGINS
                 OUTPUT_STRIP_TRAILING_WHITESPACE)

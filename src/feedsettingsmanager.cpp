@@ -50,6 +50,13 @@ void logRefused(const QString& key)
     FEED_LOG(warning, "Engine") << "Refused value for key:" << key;
 }
 
+// A hand-edited "no" or "off" must not switch a feature on: text that is no flag reads as off.
+bool storedFlag(QSettings* settings, const QString& key)
+{
+    bool flag = false;
+    return readFlag(settings->value(key, false), &flag) && flag;
+}
+
 } // namespace
 
 FeedSettingsManager::FeedSettingsManager()
@@ -93,11 +100,11 @@ void FeedSettingsManager::releaseInstance()
 
 void FeedSettingsManager::loadSettings(QSettings* settings)
 {
-    _refreshAutomatic = settings->value(RefreshAutomaticKey, false).toBool();
-    _refreshOnlyWifi = settings->value(RefreshOnlyWifiKey, false).toBool();
+    _refreshAutomatic = storedFlag(settings, RefreshAutomaticKey);
+    _refreshOnlyWifi = storedFlag(settings, RefreshOnlyWifiKey);
     _refreshInterval = boundedInterval(settings->value(RefreshIntervalKey, DefaultRefreshInterval).toInt());
-    _enclosureAutomatic = settings->value(EnclosureAutomaticKey, false).toBool();
-    _enclosureOnlyWifi = settings->value(EnclosureOnlyWifiKey, false).toBool();
+    _enclosureAutomatic = storedFlag(settings, EnclosureAutomaticKey);
+    _enclosureOnlyWifi = storedFlag(settings, EnclosureOnlyWifiKey);
     if (_refreshAutomatic || _refreshOnlyWifi)
         createHeartbeat();
 }

@@ -7,9 +7,12 @@
 #include "feedenclosuretask.h"
 #include "feedlog.h"
 #include "feedpluginmanager.h"
+#include "feedprocesslauncher.h"
 #include "feedqueuemanager.h"
 #include "feedsettingsmanager.h"
 #include "feedtrackersparql.h"
+#include "feedtransferhelper.h"
+#include "feedtuimanager.h"
 #include "feedupdatemanager.h"
 #include "virelon.h"
 #include "virelonpaths.h"
@@ -50,8 +53,9 @@ FeedTaskManager* FeedTaskManager::instance()
         FEED_LOG(debug, "TaskManager") << "object init";
         single = new FeedTaskManager;
         constructing = false;
-        // Seam: FeedProcessLauncher::instance() and FeedTransferHelper::instance() are made here,
-        // in this order, once they exist.
+        // Both connect to the scheduler through instance(), which now returns at once.
+        FeedProcessLauncher::instance();
+        FeedTransferHelper::instance();
     }
     instanceMutex.unlock();
     FEED_LOG(debug, "TaskManager") << "mutex unlocked";
@@ -68,6 +72,9 @@ void FeedTaskManager::releaseInstance()
         FEED_LOG(debug, "TaskManager") << "object de-init";
         delete single;
         single = nullptr;
+        FeedTUIManager::releaseInstance();
+        FeedTransferHelper::releaseInstance();
+        FeedProcessLauncher::releaseInstance();
     }
     instanceMutex.unlock();
     FEED_LOG(debug, "TaskManager") << "mutex unlocked";
@@ -652,10 +659,7 @@ FeedDeviceStateManager* FeedTaskManager::deviceStateManager()
     return _deviceStateManager;
 }
 
-// Seam: FeedTransferHelper::instance()->transferDetails() once the transfer list exists; until
-// then no transfer library is loaded, and that answer is an empty map.
 QVariantMap FeedTaskManager::transferDetails(const QString& transferId, const QStringList& fields)
 {
-    FEED_LOG(debug, "TaskManager") << "No transfer list loaded, no details for" << transferId << fields;
-    return QVariantMap();
+    return FeedTransferHelper::instance()->transferDetails(transferId, fields);
 }

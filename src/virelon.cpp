@@ -250,10 +250,13 @@ void Virelon::subscribe(const QStringList& links, const QString& pluginType)
     FeedTaskManager::instance()->subscribe(added);
 }
 
-// Queued and running work of the channel goes before its records do.
+// Queued and running work of the channel goes before its records do. The cache manager hears
+// the deleted enclosures and removes their files: a client may unsubscribe before anything else
+// has made it.
 void Virelon::unsubscribe(const QString& uri)
 {
     FEED_LOG(debug, "Engine") << "UnSubscribe Called, uri :" << uri;
+    FeedCacheManager::instance();
     FeedTaskManager::instance()->unsubscribe(uri);
     FeedTrackerSparql::instance()->deleteChannel(uri);
     removeChannelError(uri);

@@ -53,7 +53,9 @@ int deleteAllChannels()
     if (!store)
         return Failed;
     store->deleteAllChannels();
-    return Done;
+    // The store does not say whether each deletion held: what is left does.
+    bool ok = false;
+    return store->allChannelUrls(&ok).isEmpty() && ok ? Done : Failed;
 }
 
 int listChannelInfo()
@@ -84,7 +86,10 @@ int listAllChannelInfo()
     FeedTrackerSparql* store = NORVIX_OPEN_STORE;
     if (!store)
         return Failed;
-    const QList<FeedChannel> channels = store->allChannels();
+    bool ok = false;
+    const QList<FeedChannel> channels = store->allChannels(&ok);
+    if (!ok)
+        return Failed;
     if (channels.isEmpty())
         output() << "No Channels in tracker";
     for (const FeedChannel& channel : channels)

@@ -37,6 +37,7 @@ TestEnvironment::TestEnvironment()
     // generic one nor those on the system bus): the daemon uses the host's network without a
     // session. Tests of the network bring the test bearer.
     qputenv("QT_EXCLUDE_GENERIC_BEARER", "1");
+    qputenv("VIRELON_SOLDRIN_LIBRARY", SOLDRIN_LIBRARY);
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") + root + "/no-system-bus"));
 }
 

@@ -7,7 +7,7 @@
 
 // Gives a test program its own HOME and XDG folders, so that settings, stores and files
 // never touch the user's; the folders go away with the program. No bearer answers for the
-// host's network interfaces.
+// host's network interfaces. The transfer-list library is the built one.
 class TestEnvironment
 {
 public:

@@ -62,6 +62,9 @@ void tst_FeedSettingsManager::loadAndChange_data()
         {{Automatic, "true"}, {Interval, "60"}, {OnlyWifi, "true"}, {EnclosureAutomatic, "true"},
          {EnclosureOnlyWifi, "true"}},
         QString(), QVariant(), false, "1 60 1 1 1");
+    // Regression: a hand-edited "no" or "off" loaded as on.
+    row("load flags from other text", {{Automatic, "no"}, {OnlyWifi, "off"}, {EnclosureAutomatic, "1"}},
+        QString(), QVariant(), false, "0 180 0 1 0");
     row("load interval below range", {{Interval, 5}}, QString(), QVariant(), false, "0 10 0 0 0");
     row("load interval above range", {{Interval, 2000}}, QString(), QVariant(), false, "0 1440 0 0 0");
 

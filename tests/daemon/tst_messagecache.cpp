@@ -18,24 +18,30 @@ namespace {
 using namespace DaemonFixture;
 
 const QString Posts = QStringLiteral("Cache/posts");
+const QString Automatic = QStringLiteral("Enclosure/automatic");
 
 // Optional enclosures are taken automatically, so that the daemon hands every one it picks to
-// the scheduler.
+// the scheduler; the server has none unless a test serves them.
 const QByteArray Defaults = "[Cache]\nposts=100\n[Enclosure]\nautomatic=true\nonlywifi=false\n"
                             "[Refresh]\nautomatic=false\ninterval=180\nonlywifi=false\n";
 
 enum ItemForm { Linked, Bare };
 
-// Items numbered from 0, newest first, each with an enclosure of its own; linked ones carry a
-// date, bare ones have neither link nor date.
-QByteArray feed(int count, ItemForm form)
+QString media(const QString& server, int item)
+{
+    return server + QStringLiteral("/media/%1.mp3").arg(item);
+}
+
+// Items numbered from 0, newest first, each with an enclosure of its own on the server; linked
+// ones carry a date, bare ones have neither link nor date.
+QByteArray feed(int count, ItemForm form, const QString& server)
 {
     QByteArray items;
     const QDateTime newest(QDate(2024, 3, 1), QTime(12, 0), Qt::UTC);
     for (int i = 0; i < count; ++i) {
         const QByteArray n = QByteArray::number(i);
         items += "<item><title>Item " + n + "</title><description>Text of item " + n + ".</description>"
-                 + "<enclosure url=\"http://harbour.example/media/" + n + ".mp3\" type=\"audio/mpeg\" length=\"1\"/>";
+                 + "<enclosure url=\"" + media(server, i).toUtf8() + "\" type=\"audio/mpeg\" length=\"1\"/>";
         if (form == Linked)
             items += "<link>http://harbour.example/items/" + n + "</link><pubDate>"
                      + newest.addSecs(-60 * i).toString(Qt::RFC2822Date).toLatin1() + "</pubDate>";
@@ -69,8 +75,10 @@ private slots:
     void limitCutsAFetch();
     void bareItemsAreStoredOnce();
     void orphanFilesAtFirstState();
+    void deletedWhileDownloading();
 
 private:
+    QString server() const { return _http.url(QString()).toString(); }
     bool startDaemon();
     // Subscribes the feed and waits for its first refresh; the channel's URI.
     QString subscribe(const QString& path);
@@ -205,9 +213,10 @@ QList<int> tst_MessageCache::handedEnclosureCounts()
 
 void tst_MessageCache::lowerLimitTrimsStoredChannels()
 {
-    _http.serve(QStringLiteral("/hundred-twenty.xml"), feed(120, Linked), "application/rss+xml");
+    _http.serve(QStringLiteral("/hundred-twenty.xml"), feed(120, Linked, server()), "application/rss+xml");
     QVERIFY(startDaemon());
-    QCOMPARE(call(QStringLiteral("setConf"), {QVariantMap{{Posts, 200}}}).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(call(QStringLiteral("setConf"), {QVariantMap{{Posts, 200}, {Automatic, false}}}).type(),
+             QDBusMessage::ReplyMessage);
     const QString uri = subscribe(QStringLiteral("/hundred-twenty.xml"));
     QVERIFY(!uri.isEmpty());
     QCOMPARE(deletable(uri), 120);
@@ -236,34 +245,47 @@ void tst_MessageCache::lowerLimitTrimsStoredChannels()
     QCOMPARE(storedTitles(uri), kept);
 }
 
-// Enclosure downloads are not run yet: what shows that no file of a left-out item can appear is
-// that the daemon hands the scheduler the enclosures of the stored items alone, each with its record.
+// Regression: the enclosures of all 150 items were downloaded, 50 of them with no record that
+// would ever remove their files. The optional enclosures of the stored items are taken
+// automatically, all of them served.
 void tst_MessageCache::limitCutsAFetch()
 {
-    _http.serve(QStringLiteral("/hundred-fifty.xml"), feed(150, Linked), "application/rss+xml");
+    for (int i = 0; i < 150; ++i)
+        _http.serve(QUrl(media(server(), i)).path(), "sound " + QByteArray::number(i), "audio/mpeg");
+    _http.serve(QStringLiteral("/hundred-fifty.xml"), feed(150, Linked, server()), "application/rss+xml");
     QVERIFY(startDaemon());
     const QString uri = subscribe(QStringLiteral("/hundred-fifty.xml"));
     QVERIFY(!uri.isEmpty());
     QCOMPARE(deletable(uri), 100);
     QStringList first;
-    QStringList media;
+    QStringList stored;
+    QStringList files;
     for (int i = 0; i < 100; ++i) {
         first.append(QStringLiteral("Item %1").arg(i));
-        media.append(QStringLiteral("http://harbour.example/media/%1.mp3").arg(i));
+        stored.append(media(server(), i));
     }
     first.sort();
-    media.sort();
+    stored.sort();
     QCOMPARE(storedTitles(uri), first);
-    QCOMPARE(query(QStringLiteral("SELECT ?r WHERE { ?e a mfo:Enclosure; mfo:remoteLink ?r }")), media);
-    // Regression: the enclosures of all 150 items were handed over, 50 of them with no record.
-    QTRY_COMPARE_WITH_TIMEOUT(handedEnclosureCounts().size(), 2, timeout());
-    QCOMPARE(handedEnclosureCounts(), QList<int>({0, 100}));
+    QCOMPARE(query(QStringLiteral("SELECT ?r WHERE { ?e a mfo:Enclosure; mfo:remoteLink ?r }")), stored);
+
+    QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadCompleted"), 100));
+    // Nothing is left to download once the stored items' enclosures are in.
+    QTRY_COMPARE_WITH_TIMEOUT(QDBusReply<QVariantMap>(call(QStringLiteral("enclosureStatus"), {QStringList()})).value(),
+                              QVariantMap(), timeout());
+    const QStringList local = query(QStringLiteral("SELECT ?l WHERE { ?e a mfo:Enclosure; mfo:localLink ?l }"));
+    for (const QString& path : local)
+        files.append(QFileInfo(path).fileName());
+    files.sort();
+    QCOMPARE(files.size(), 100);
+    QCOMPARE(QDir(VirelonPaths::enclosureDir()).entryList(QDir::Files | QDir::Hidden, QDir::Name), files);
+    QCOMPARE(_signals->count(QStringLiteral("enclosureDownloadCompleted")), 100);
 }
 
 // Regression: items with neither link nor date were new at every refresh.
 void tst_MessageCache::bareItemsAreStoredOnce()
 {
-    _http.serve(QStringLiteral("/bare.xml"), feed(10, Bare), "application/rss+xml");
+    _http.serve(QStringLiteral("/bare.xml"), feed(10, Bare, server()), "application/rss+xml");
     QVERIFY(startDaemon());
     const QString uri = subscribe(QStringLiteral("/bare.xml"));
     QVERIFY(!uri.isEmpty());
@@ -271,7 +293,7 @@ void tst_MessageCache::bareItemsAreStoredOnce()
     QVERIFY(refresh(uri));
     QCOMPARE(storedTitles(uri).size(), 10);
 
-    _http.serve(QStringLiteral("/bare.xml"), feed(11, Bare), "application/rss+xml");
+    _http.serve(QStringLiteral("/bare.xml"), feed(11, Bare, server()), "application/rss+xml");
     QVERIFY(refresh(uri));
     QCOMPARE(storedTitles(uri).size(), 11);
     QVERIFY(storedTitles(uri).contains(QStringLiteral("Item 10")));
@@ -307,6 +329,51 @@ void tst_MessageCache::orphanFilesAtFirstState()
     QVERIFY(QFile::exists(outside));
     QVERIFY(!QFile::exists(inside));
     QVERIFY(!QFile::exists(inside + QStringLiteral(".part")));
+}
+
+// Trimming deletes the record of an enclosure whose download runs: the download is stopped, its
+// ".part" goes, and nothing it received is made final afterwards.
+void tst_MessageCache::deletedWhileDownloading()
+{
+    HttpFixture::Reply slow;
+    slow.body = QByteArray(1024 * 1024, 'o');
+    slow.delivery = HttpFixture::Trickle;
+    slow.chunkSize = 16 * 1024;
+    slow.chunkInterval = 20;
+    const QString oldest = media(server(), 59);
+    _http.setReply(QUrl(oldest).path(), slow);
+    _http.serve(QUrl(media(server(), 0)).path(), "newest", "audio/mpeg");
+    _http.serve(QStringLiteral("/sixty.xml"), feed(60, Linked, server()), "application/rss+xml");
+    QVERIFY(startDaemon());
+    QCOMPARE(call(QStringLiteral("setConf"), {QVariantMap{{Automatic, false}}}).type(), QDBusMessage::ReplyMessage);
+    const QString uri = subscribe(QStringLiteral("/sixty.xml"));
+    QVERIFY(!uri.isEmpty());
+    FeedTrackerSparql* store = FeedTrackerSparql::instance();
+    const QHash<QString, QString> enclosures = store->enclosureUrisForRemoteUrls({oldest, media(server(), 0)});
+    QCOMPARE(enclosures.size(), 2);
+    const FeedEnclosure running = store->enclosureForUri(enclosures.value(oldest));
+    const FeedEnclosure later = store->enclosureForUri(enclosures.value(media(server(), 0)));
+    QVERIFY(!running.localUrl().isEmpty() && !later.localUrl().isEmpty());
+
+    call(QStringLiteral("downloadEnclosure"), {uri, QStringList{running.uri()}});
+    QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadProgress")));
+    QVERIFY(QFile::exists(running.localUrl() + QStringLiteral(".part")));
+    QCOMPARE(call(QStringLiteral("setConf"), {QVariantMap{{Posts, 50}}}).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(deletable(uri), 50);
+    QVERIFY(store->enclosureForUri(running.uri()).uri().isEmpty());
+    QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadError")));
+    QCOMPARE(_signals->arguments(QStringLiteral("enclosureDownloadError")),
+             QList<QVariantList>({{QStringList{running.uri()}, 201, 0LL}}));
+
+    // Once a later download is done, the plug-in has long ended the stopped one.
+    call(QStringLiteral("downloadEnclosure"), {uri, QStringList{later.uri()}});
+    QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadCompleted")));
+    QCOMPARE(_signals->arguments(QStringLiteral("enclosureDownloadCompleted")).value(0).value(0).toString(),
+             later.uri());
+    QVERIFY(!QFile::exists(running.localUrl()));
+    QVERIFY(!QFile::exists(running.localUrl() + QStringLiteral(".part")));
+    QCOMPARE(QDir(VirelonPaths::enclosureDir()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QFileInfo(later.localUrl()).fileName()});
 }
 
 VIRELON_TEST_MAIN(tst_MessageCache)

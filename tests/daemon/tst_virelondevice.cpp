@@ -31,6 +31,13 @@ const QByteArray Feed = R"(<?xml version="1.0" encoding="UTF-8"?>
 </rss>
 )";
 
+// The feed with a sound of the frost as its item's enclosure.
+QByteArray feedWithEnclosure(const QUrl& enclosure)
+{
+    return QByteArray(Feed).replace("</item>", "<enclosure url=\"" + enclosure.toEncoded()
+                                                   + "\" length=\"2048\" type=\"audio/ogg\"/></item>");
+}
+
 // The platform stand-in's controls inside the daemon.
 QDBusMessage platform(const QString& method, const QVariantList& arguments = QVariantList())
 {
@@ -91,6 +98,7 @@ private slots:
 
     void automaticRefresh();
     void automaticRefreshOnlyOverWlan();
+    void enclosuresOnlyOverWlan();
     void stateWord();
     void withoutBearer();
     void throughTheProxy();
@@ -295,6 +303,46 @@ void tst_VirelonDevice::automaticRefreshOnlyOverWlan()
     QVERIFY(fireWakeUp());
     QVERIFY(_signals->waitFor(QStringLiteral("refreshCompleted"), 2));
     QCOMPARE(feedRequests("/feed.xml"), 2);
+}
+
+// A download that may go over WLAN only fails on ethernet, without a request; it goes once a
+// WLAN has come up.
+void tst_VirelonDevice::enclosuresOnlyOverWlan()
+{
+    const QByteArray sound(2048, 's');
+    _http.serve(QStringLiteral("/frost.ogg"), sound, "audio/ogg");
+    _http.serve(QStringLiteral("/frost.xml"), feedWithEnclosure(_http.url(QStringLiteral("/frost.ogg"))),
+                "application/rss+xml");
+    startDaemon("[Enclosure]\nautomatic=false\nonlywifi=true\n", {QStringLiteral("eth0 Ethernet Active")});
+    const QString uri = subscribe(_http.url(QStringLiteral("/frost.xml")));
+    QVERIFY(!uri.isEmpty());
+    FeedTrackerSparql* store = FeedTrackerSparql::instance();
+    const QStringList messages = store->allMessageUrls(uri);
+    QCOMPARE(messages.size(), 1);
+    const QList<FeedEnclosure> enclosures = store->enclosuresForMessage(messages.first());
+    QCOMPARE(enclosures.size(), 1);
+    const FeedEnclosure enclosure = enclosures.first();
+    QCOMPARE(enclosure.type(), FeedEnclosure::Optional);
+
+    const QString failed = QStringLiteral("enclosureDownloadError");
+    QCOMPARE(call(QStringLiteral("downloadEnclosure"), {uri, QStringList{enclosure.uri()}}).type(),
+             QDBusMessage::ReplyMessage);
+    QVERIFY(_signals->waitFor(failed));
+    QCOMPARE(_signals->arguments(failed), QList<QVariantList>({{QStringList{enclosure.uri()}, 411, 0LL}}));
+    QCOMPARE(feedRequests("/frost.ogg"), 0);
+    QVERIFY(!QFile::exists(enclosure.localUrl()));
+
+    QVERIFY(setConfiguration(QStringLiteral("wlan0"), QStringLiteral("WLAN"), QStringLiteral("Active")));
+    QTRY_COMPARE_WITH_TIMEOUT(QDBusReply<QStringList>(bearer(QStringLiteral("openedConfigurations"))).value(),
+                              QStringList({"eth0", "wlan0"}), timeout());
+    QCOMPARE(call(QStringLiteral("downloadEnclosure"), {uri, QStringList{enclosure.uri()}}).type(),
+             QDBusMessage::ReplyMessage);
+    QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadCompleted")));
+    QCOMPARE(_signals->count(failed), 1);
+    QCOMPARE(feedRequests("/frost.ogg"), 1);
+    QFile file(enclosure.localUrl());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), sound);
 }
 
 // The word of D-Bus method state: bit 1 USB mass storage, bit 2 no network.

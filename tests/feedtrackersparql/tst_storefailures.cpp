@@ -165,6 +165,8 @@ void tst_StoreFailures::refusedLookupFailsTheWrite()
         [this](bool* ok) { store()->latestPostPublishedTime(_channel, ok); },
         [this](bool* ok) { store()->deletableMessageCount(_channel, ok); },
         [this](bool* ok) { store()->deletableMessages(_channel, 5, ok); },
+        [this](bool* ok) { store()->allChannelUrls(ok); },
+        [this](bool* ok) { store()->allChannels(ok); },
     };
     for (const auto& read : reads) {
         ok = true;

@@ -56,6 +56,9 @@ void tst_HtmlEntities::plainText_data()
     QTest::newRow("tag that never closes stays") << "a <b c" << "a <b c";
     QTest::newRow("stray brackets") << "1 < 2 > 0" << "1 < 2 > 0";
     QTest::newRow("white space folded") << "  a\n\t b  " << "a b";
+    // Regression: words on either side of a line break ran together.
+    QTest::newRow("line breaks and blocks part words") << "A<br>B<br/>C</p><p>D<div>E</div>F<b>G</b>"
+                                                       << "A B C D E FG";
 }
 
 // The text of an HTML fragment as a page would show it.

@@ -108,6 +108,7 @@ void tst_Install::installedFile_data()
     QTest::newRow("daemon") << QStringLiteral("/usr/bin/virelon") << true;
     QTest::newRow("tool") << QStringLiteral("/usr/bin/norvix") << true;
     QTest::newRow("store library") << QStringLiteral("/usr/lib/libHalvane.so") << false;
+    QTest::newRow("transfer-list library") << QStringLiteral(SOLDRIN_LIBRARY) << false;
     QTest::newRow("fetching plug-in") << QStringLiteral(PLUGIN_DIR "/tamsil") << true;
     for (const char* query : {"rss.xql", "atom.xql", "rss1_0.xql"})
         QTest::newRow(query) << QStringLiteral(TAMSIL_DATA_DIR "/") + QLatin1String(query) << false;

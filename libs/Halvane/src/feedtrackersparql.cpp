@@ -341,13 +341,15 @@ QStringList FeedTrackerSparql::allChannelUrls(bool* ok) const
     return uris;
 }
 
-QList<FeedChannel> FeedTrackerSparql::allChannels() const
+QList<FeedChannel> FeedTrackerSparql::allChannels(bool* ok) const
 {
     const QSparqlQuery query(QStringLiteral(
         "select ?u ?t ?l ?n ?c ?v ?b where {?u a mfo:FeedChannel; . OPTIONAL{?u nie:title ?t.}. OPTIONAL { ?u "
         "nie:links ?l . }. OPTIONAL{?u nie:characterSet ?n. }. OPTIONAL {?u nie:comment ?c . }. OPTIONAL {?l "
         "nie:created ?v . }. OPTIONAL {?u nie:contentLastModified ?b . }}"));
     const Result result = execute(query, HERE, "Query Execution Failed", "Executing query failed: returning empty list");
+    if (ok)
+        *ok = bool(result);
     QList<FeedChannel> channels;
     while (result && result->next())
         channels.append(extractChannel(result->current()));

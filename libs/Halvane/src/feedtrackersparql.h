@@ -46,7 +46,8 @@ public:
 
     // Empty also when the query failed; *ok tells the two apart.
     QStringList allChannelUrls(bool* ok = nullptr) const;
-    QList<FeedChannel> allChannels() const;
+    // Empty also when the query failed; *ok tells the two apart.
+    QList<FeedChannel> allChannels(bool* ok = nullptr) const;
     FeedChannel channelForUri(const QString& uri) const;
     QString channelType(const QString& uri) const;
 
