@@ -9,13 +9,20 @@ ensure_packages() {
         [[ -z $package || $package == \#* ]] && continue
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
     done < "$top/scripts/packages"
-    if ((${#missing[@]})); then
-        echo "Installing: ${missing[*]}"
-        local sudo=
-        [[ $(id -u) -eq 0 ]] || sudo=sudo
-        $sudo apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    ((${#missing[@]})) || return 0
+    local as=()
+    if [[ $(id -u) -ne 0 ]]; then
+        if ! command -v sudo >/dev/null; then
+            echo "These Debian packages are missing: ${missing[*]}" >&2
+            echo "Installing them takes root: run this as root, or install sudo, or install them first." >&2
+            exit 1
+        fi
+        as=(sudo)
     fi
+    echo "Installing: ${missing[*]}"
+    # sudo passes no environment on: the variable goes through env.
+    "${as[@]}" apt-get update -qq
+    "${as[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 build_tree() {

@@ -238,8 +238,8 @@ bool FeedCacheManager::deleteMessages(const QString& channelUri, int count)
     FEED_LOG(debug, "CacheManager") << "noOfMessages to be Deleted from Tracker: " << count;
     bool ok = true;
     const QStringList uris = _tracker->deletableMessages(channelUri, count, &ok);
-    for (const QString& uri : uris)
-        _tracker->deleteMessage(uri, channelUri);
+    if (!uris.isEmpty())
+        _tracker->deleteMessagesOfChannel(uris, channelUri);
     return ok;
 }
 

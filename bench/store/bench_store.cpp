@@ -272,9 +272,59 @@ void benchDeleteChannel(FeedTrackerSparql* store, Raw* raw)
     report("deleteChannel, 1000 messages with 2 enclosures each", layer, direct, 2.0);
 }
 
+// Reading a channel on a store of 200 channels with 20 messages each (two look-ups of its own
+// node), against a raw look-up of one of its properties.
+void benchChannelForUri(FeedTrackerSparql* store, Raw* raw)
+{
+    QStringList channels;
+    for (int i = 0; i < 200; ++i) {
+        FeedChannel channel;
+        channel.setLink(QStringLiteral("http://example.com/read/%1").arg(i));
+        channel.setTitle(QStringLiteral("Channel %1").arg(i));
+        channels << store->addChannel(channel);
+        store->addMessages(messages(QStringLiteral("read-%1").arg(i), 20), channels.last());
+    }
+    const double layer = bestMs([](int) {}, [&](int) {
+        for (const QString& uri : channels.mid(0, 100))
+            store->channelForUri(uri);
+    });
+    const double direct = bestMs([](int) {}, [&](int) {
+        for (const QString& uri : channels.mid(0, 100))
+            raw->select("SELECT ?t WHERE { <" + uri.toUtf8() + "> nie:title ?t }");
+    });
+    report("channelForUri, 100 calls among 200 channels and 4000 messages", layer, direct, 3.0);
+    store->deleteAllChannels();
+}
+
+// Unsubscribing everything: 200 channels of 20 messages each, against raw deletes of every
+// channel, message and enclosure node.
+void benchDeleteAllChannels(FeedTrackerSparql* store, Raw* raw)
+{
+    const int channels = 200;
+    const auto fill = [&](const QString& tag) {
+        for (int i = 0; i < channels; ++i) {
+            FeedChannel channel;
+            channel.setLink(QStringLiteral("http://example.com/all/%1/%2").arg(tag).arg(i));
+            store->addMessages(messages(QStringLiteral("all-%1-%2").arg(tag).arg(i), 20), store->addChannel(channel));
+        }
+    };
+    int round = 0;
+    const double layer = bestMs([&](int) { fill(QStringLiteral("layer%1").arg(round++)); },
+                                [&](int) { store->deleteAllChannels(); });
+    // The store's quickest way: every node of each class in one statement.
+    const double direct = bestMs([&](int) { fill(QStringLiteral("raw%1").arg(round++)); },
+                                 [&](int) {
+                                     raw->update("DELETE { ?n a rdfs:Resource } WHERE { ?n a mfo:FeedChannel } "
+                                                 "DELETE { ?n a rdfs:Resource } WHERE { ?n a mfo:FeedMessage } "
+                                                 "DELETE { ?n a rdfs:Resource } WHERE { ?n a mfo:Enclosure }");
+                                 });
+    report("deleteAllChannels, 200 channels of 20 messages with 2 enclosures each", layer, direct, 2.0);
+}
+
 } // namespace
 
-// Arguments name the benchmarks to run (addEnclosures, enclosureForUri, addMessages, deleteChannel); none runs all.
+// Arguments name the benchmarks to run (addEnclosures, enclosureForUri, addMessages, deleteChannel,
+// channelForUri, deleteAllChannels); none runs all.
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -295,7 +345,9 @@ int main(int argc, char** argv)
         {QStringLiteral("enclosureForUri"), benchEnclosureForUri},
         {QStringLiteral("addEnclosures"), benchAddEnclosures},
         {QStringLiteral("addMessages"), benchAddMessages},
-        {QStringLiteral("deleteChannel"), benchDeleteChannel}};
+        {QStringLiteral("deleteChannel"), benchDeleteChannel},
+        {QStringLiteral("channelForUri"), benchChannelForUri},
+        {QStringLiteral("deleteAllChannels"), benchDeleteAllChannels}};
     for (const auto& benchmark : benchmarks) {
         if (chosen.isEmpty() || chosen.contains(benchmark.first))
             benchmark.second(store, &raw);

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QSettings>
 
@@ -9,10 +10,17 @@
 
 namespace {
 
+const QtMsgType Levels[] = {QtDebugMsg, QtInfoMsg, QtWarningMsg, QtCriticalMsg};
+
 struct LoggerState {
     QMutex mutex;
     int minimumLevel = 0;
     FILE* output = stderr;
+    // The local time of the current second, formatted: the zone is read once a second,
+    // not for every line.
+    qint64 second = -1;
+    QByteArray secondText;
+    bool enabledBefore[sizeof(Levels) / sizeof(*Levels)] = {true, true, true, true};
 };
 
 LoggerState& state()
@@ -47,6 +55,40 @@ const char* tag(QtMsgType type)
     return tags[severity(type)];
 }
 
+QByteArray timeText(LoggerState& logger)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now / 1000 != logger.second) {
+        logger.second = now / 1000;
+        logger.secondText = QDateTime::fromMSecsSinceEpoch(logger.second * 1000)
+                                .toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"))
+                                .toUtf8();
+    }
+    return logger.secondText + '.' + QByteArray::number(now % 1000 + 1000).right(3);
+}
+
+// Levels the logger drops are switched off in Qt's default category, so that a line of such
+// a level is not even built; the category's own states come back when the logger goes.
+void enableLevels(LoggerState& logger)
+{
+    QLoggingCategory* category = QLoggingCategory::defaultCategory();
+    if (!category)
+        return;
+    for (int i = 0; i < int(sizeof(Levels) / sizeof(*Levels)); ++i) {
+        logger.enabledBefore[i] = category->isEnabled(Levels[i]);
+        category->setEnabled(Levels[i], logger.enabledBefore[i] && severity(Levels[i]) >= logger.minimumLevel);
+    }
+}
+
+void restoreLevels(const LoggerState& logger)
+{
+    QLoggingCategory* category = QLoggingCategory::defaultCategory();
+    if (!category)
+        return;
+    for (int i = 0; i < int(sizeof(Levels) / sizeof(*Levels)); ++i)
+        category->setEnabled(Levels[i], logger.enabledBefore[i]);
+}
+
 } // namespace
 
 QstLogger::QstLogger(const QString& configPath)
@@ -64,6 +106,7 @@ QstLogger::QstLogger(const QString& configPath)
             std::fprintf(stderr, "QstLogger: cannot open %s, logging to standard error\n",
                          QFile::encodeName(file).constData());
     }
+    enableLevels(logger);
     _previousHandler = qInstallMessageHandler(&QstLogger::handleMessage);
 }
 
@@ -72,6 +115,7 @@ QstLogger::~QstLogger()
     qInstallMessageHandler(_previousHandler);
     LoggerState& logger = state();
     QMutexLocker locker(&logger.mutex);
+    restoreLevels(logger);
     if (logger.output != stderr)
         std::fclose(logger.output);
     logger.output = stderr;
@@ -82,7 +126,7 @@ void QstLogger::handleMessage(QtMsgType type, const QMessageLogContext&, const Q
     LoggerState& logger = state();
     QMutexLocker locker(&logger.mutex);
     if (severity(type) >= logger.minimumLevel) {
-        const QByteArray time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8();
+        const QByteArray time = timeText(logger);
         std::fprintf(logger.output, "%s %s: %s\n", time.constData(), tag(type), message.toUtf8().constData());
         std::fflush(logger.output);
     }

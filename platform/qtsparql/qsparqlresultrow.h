@@ -10,6 +10,12 @@ class QSparqlResultRow
 {
 public:
     void append(const QSparqlBinding& binding) { _bindings.append(binding); }
+    // Replaces the binding of an existing column; an index out of range changes nothing.
+    void set(int index, const QSparqlBinding& binding)
+    {
+        if (index >= 0 && index < _bindings.size())
+            _bindings[index] = binding;
+    }
 
     QSparqlBinding binding(int index) const { return _bindings.value(index); }
     QVariant value(int index) const { return binding(index).value(); }

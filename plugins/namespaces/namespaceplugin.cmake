@@ -11,5 +11,6 @@ function(virelon_add_namespace_plugin name)
     target_link_libraries(${name} PRIVATE FeedNamespacePluginInterface FeedLog)
     set_target_properties(${name} PROPERTIES
         LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/plugins/namespaces)
-    install(TARGETS ${name} LIBRARY DESTINATION lib/virelon/namespaces)
+    virelon_install_destination(destination ${VIRELON_NAMESPACE_PLUGIN_DIR})
+    install(TARGETS ${name} LIBRARY DESTINATION ${destination})
 endfunction()

@@ -3,6 +3,7 @@
 #include "testenvironment.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 class tst_FeedLog : public QObject
 {
@@ -11,6 +12,7 @@ class tst_FeedLog : public QObject
 private slots:
     void lineLayout();
     void loggerHonoursLevelAndFile();
+    void droppedLevelIsNotBuilt();
 
 public:
     int logSomething(const QString& value, const QStringList& list);
@@ -19,6 +21,13 @@ public:
 namespace {
 
 QStringList captured;
+int built = 0;
+
+QString countedValue()
+{
+    ++built;
+    return QStringLiteral("value");
+}
 
 void capture(QtMsgType, const QMessageLogContext&, const QString& message)
 {
@@ -67,8 +76,37 @@ void tst_FeedLog::loggerHonoursLevelAndFile()
     const QString text = QString::fromUtf8(log.readAll());
     QVERIFY(!text.contains(QLatin1String("filtered out")));
     QVERIFY(text.contains(QLatin1String("W: kept warning")));
+    QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} W: kept warning$"),
+                               QRegularExpression::MultilineOption)
+                .match(text)
+                .hasMatch());
     // A missing configuration means defaults, not a failure.
     QstLogger defaults(environment.root() + QStringLiteral("/missing.conf"));
+}
+
+// A level the logger drops costs no line: its values are not even asked for. Once the logger
+// is gone, debug lines are built again.
+void tst_FeedLog::droppedLevelIsNotBuilt()
+{
+    TestEnvironment environment;
+    QFile config(environment.root() + QStringLiteral("/logger.conf"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("level=warning\nfile=" + QFile::encodeName(environment.root() + QStringLiteral("/out.log")) + "\n");
+    config.close();
+    built = 0;
+    {
+        QstLogger logger(config.fileName());
+        FEED_LOG(debug, "Engine") << countedValue();
+        QCOMPARE(built, 0);
+        FEED_LOG(warning, "Engine") << countedValue();
+        QCOMPARE(built, 1);
+    }
+    QtMessageHandler previous = qInstallMessageHandler(capture);
+    captured.clear();
+    FEED_LOG(debug, "Engine") << countedValue();
+    qInstallMessageHandler(previous);
+    QCOMPARE(built, 2);
+    QCOMPARE(captured.size(), 1);
 }
 
 VIRELON_TEST_MAIN(tst_FeedLog)

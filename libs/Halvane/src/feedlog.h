@@ -2,6 +2,7 @@
 #define FEEDLOG_H
 
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QString>
 
 // One log macro for the whole system. A line carries the category word, the unit's source
@@ -10,10 +11,22 @@
 //
 //     FEED_LOG(debug, "Engine") << "Copy settings:" << copied;
 //
-// The level is debug, warning or critical. A unit whose log lines must name another path
-// than its own defines FEED_LOG_SOURCE before including this header.
+// The level is debug, warning or critical. A level that the default logging category has
+// switched off (the logger does so for levels it drops) costs one test: the line is never
+// built. A unit whose log lines must name another path than its own defines FEED_LOG_SOURCE
+// before including this header.
 
 namespace FeedLog {
+
+const QtMsgType debugType = QtDebugMsg;
+const QtMsgType warningType = QtWarningMsg;
+const QtMsgType criticalType = QtCriticalMsg;
+
+inline bool enabled(QtMsgType type)
+{
+    const QLoggingCategory* category = QLoggingCategory::defaultCategory();
+    return !category || category->isEnabled(type);
+}
 
 inline QString sourcePath(const char* file)
 {
@@ -40,6 +53,7 @@ inline QDebug begin(QDebug stream, const char* category, const QString& source, 
 #endif
 
 #define FEED_LOG(level, category)                                                                  \
+    for (bool feedLogOn = FeedLog::enabled(FeedLog::level##Type); feedLogOn; feedLogOn = false)    \
     FeedLog::begin(QMessageLogger(__FILE__, __LINE__, Q_FUNC_INFO).level(), category,              \
                    QString(FEED_LOG_SOURCE), __LINE__, Q_FUNC_INFO, __func__)
 

@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <QUuid>
 #include <qsparqlbinding.h>
 #include <qsparqlconnection.h>
 #include <qsparqlquery.h>
@@ -88,6 +89,19 @@ QUrl linkUrl(const QString& text)
     return QUrl::fromEncoded(text.toUtf8().toPercentEncoding(), QUrl::StrictMode);
 }
 
+// A local link that is a file path goes in as its file URL: the store takes a path as a relative
+// IRI, but warns of every one. It reads back as the path.
+QUrl localLinkUrl(const QString& text)
+{
+    return text.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(text) : linkUrl(text);
+}
+
+QString localLinkText(const QVariant& value)
+{
+    const QString text = value.toString();
+    return text.startsWith(QLatin1String("file:///")) ? QUrl(text).toLocalFile() : linkText(value);
+}
+
 // An IRI read from the store as it stands in a query text.
 QString iriTerm(const QVariant& value)
 {
@@ -95,13 +109,28 @@ QString iriTerm(const QVariant& value)
 }
 
 const int SliceSize = 500;
+// The store looks a short VALUES list up by scanning every stored value once per entry (a few
+// milliseconds each on a store of some thousand messages); from about 80 entries on it uses its
+// index. Short lists are filled up with a term that names nothing.
+const int ShortestSlice = 100;
+
+QString fillerTerm()
+{
+    static const QString filler = QLatin1Char('<') + QStringLiteral("urn:uuid:")
+        + QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char('>');
+    return filler;
+}
 
 // Terms joined into VALUES lists of a bounded length.
 QStringList valueSlices(const QStringList& terms)
 {
     QStringList slices;
-    for (int i = 0; i < terms.size(); i += SliceSize)
-        slices.append(terms.mid(i, SliceSize).join(QLatin1Char(' ')));
+    for (int i = 0; i < terms.size(); i += SliceSize) {
+        QStringList slice = terms.mid(i, SliceSize);
+        while (slice.size() < ShortestSlice)
+            slice.append(fillerTerm());
+        slices.append(slice.join(QLatin1Char(' ')));
+    }
     return slices;
 }
 
@@ -130,7 +159,7 @@ QString newEnclosureText(const FeedEnclosure& enclosure, const QString& uri, con
                                "nie:isLogicalPartOf %messageUri } "),
                 {{QStringLiteral("%enclosureUri"), uri},
                  {QStringLiteral("%remLink"), term(linkUrl(enclosure.remoteUrl()))},
-                 {QStringLiteral("%locLink"), term(linkUrl(enclosure.localUrl()))},
+                 {QStringLiteral("%locLink"), term(localLinkUrl(enclosure.localUrl()))},
                  {QStringLiteral("%optional"), term(enclosure.type() != FeedEnclosure::Essential)},
                  {QStringLiteral("%size"), term(enclosure.length())},
                  {QStringLiteral("%type"), term(enclosure.mimeType())},
@@ -193,7 +222,7 @@ FeedEnclosure announced(const QSparqlResultRow& row)
     FeedEnclosure enclosure;
     enclosure.setUri(row.value(0).toString());
     enclosure.setRemoteUrl(linkText(row.value(1)));
-    enclosure.setLocalUrl(linkText(row.value(2)));
+    enclosure.setLocalUrl(localLinkText(row.value(2)));
     return enclosure;
 }
 
@@ -204,6 +233,20 @@ QString enclosureDeleteText(const QString& node)
                                "mfo:localLink ?locLink } DELETE {%enclosureUri a rdfs:Resource } WHERE {%enclosureUri "
                                "a mfo:Enclosure }"),
                 {{QStringLiteral("%enclosureUri"), node}});
+}
+
+const int ChannelColumns = 7;
+const int LinkColumn = 2;
+const int SubscribedColumn = 5;
+
+// The row of extractChannel() with the channel's URI and every other column unbound.
+QSparqlResultRow emptyChannelRow(const QString& uri)
+{
+    QSparqlResultRow row;
+    row.append(QSparqlBinding(QStringLiteral("u"), uri));
+    for (int column = 1; column < ChannelColumns; ++column)
+        row.append(QSparqlBinding());
+    return row;
 }
 
 // Whether a read got its answer, for callers that must not take a failure for "nothing".
@@ -319,20 +362,35 @@ FeedChannel FeedTrackerSparql::channelForUri(const QString& uri) const
         FEED_LOG(critical, "Tracker") << "Empty uri: returning empty channel";
         return FeedChannel();
     }
+    // Each property comes as a row of its own, keyed by its column in the channel row: joining
+    // several properties of one node, the store reads those of every stored message.
     QSparqlQuery query(QStringLiteral(
-        "select ?u ?t ?l ?n ?c ?v ?b where {?u a mfo:FeedChannel. OPTIONAL{?u nie:title ?t.}. OPTIONAL { ?u nie:links "
-        "?l . }. OPTIONAL{?u nie:characterSet ?n . }. OPTIONAL {?u nie:comment ?c . }. OPTIONAL {?l nie:created ?v . "
-        "}. OPTIONAL {?u nie:contentLastModified ?b . } FILTER ((?u = ?:channel_uri)) }"));
+        "SELECT ?k ?o ?v WHERE { { ?:channel_uri a mfo:FeedChannel OPTIONAL { ?:channel_uri nie:links ?o OPTIONAL { ?o "
+        "nie:created ?v } } BIND(2 AS ?k) } UNION { ?:channel_uri ?p ?o FILTER (?p IN (nie:title, nie:characterSet, "
+        "nie:comment, nie:contentLastModified)) BIND(IF(?p = nie:title, 1, IF(?p = nie:characterSet, 3, IF(?p = "
+        "nie:comment, 4, 6))) AS ?k) } }"));
     query.bindValue(QStringLiteral("channel_uri"), nodeUrl(uri));
     FEED_LOG(debug, "Tracker") << "Prepared Query: " << query.preparedQueryText();
     const Result result = execute(query, HERE, "Query Execution Failed", "Result not retrieved: returning empty channel");
     if (!result)
         return FeedChannel();
-    if (!result->next()) {
+    QSparqlResultRow row = emptyChannelRow(uri);
+    bool found = false;
+    while (result->next()) {
+        const int column = result->value(0).toInt();
+        if (column != LinkColumn) {
+            row.set(column, result->binding(1));
+        } else if (!found) {
+            found = true;
+            row.set(LinkColumn, result->binding(1));
+            row.set(SubscribedColumn, result->binding(2));
+        }
+    }
+    if (!found) {
         FEED_LOG(critical, "Tracker") << "Result not retrieved: returning empty channel";
         return FeedChannel();
     }
-    const FeedChannel channel = extractChannel(result->current());
+    const FeedChannel channel = extractChannel(row);
     FEED_LOG(debug, "Tracker") << "channel = " << channel;
     return channel;
 }
@@ -834,10 +892,72 @@ void FeedTrackerSparql::deleteChannel(const QString& channelUri)
     deleteMessages(channelUri);
 }
 
+// What deleteChannel() does for every channel, in a few statements: the messages that no
+// channel holds any longer are sought once, not once a channel (each search reads every stored
+// message), and the channels, their link nodes and their icon files go a slice at a time.
 void FeedTrackerSparql::deleteAllChannels()
 {
-    for (const QString& uri : allChannelUrls())
-        deleteChannel(uri);
+    const QSparqlQuery query(QStringLiteral("SELECT ?c ?i ?l WHERE { ?c a mfo:FeedChannel OPTIONAL { ?c mfo:image ?i } "
+                                            "OPTIONAL { ?c nie:links ?l . ?l a nie:DataObject } }"));
+    QStringList channels;
+    QHash<QString, QString> images;
+    QStringList links;
+    {
+        const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
+        if (!result)
+            return;
+        while (result->next()) {
+            const QString channel = iriTerm(result->value(0));
+            if (!channels.contains(channel))
+                channels.append(channel);
+            images.insert(channel, result->value(1).toString());
+            if (result->binding(2).isValid() && !links.contains(iriTerm(result->value(2))))
+                links.append(iriTerm(result->value(2)));
+        }
+    }
+    if (channels.isEmpty())
+        return;
+    // Every channel goes, so every link node of theirs goes too.
+    QString batch;
+    for (const QString& slice : valueSlices(links))
+        batch += fill(QStringLiteral("DELETE { ?l a rdfs:Resource } WHERE { VALUES ?l { %links } ?l a nie:DataObject } "),
+                      {{QStringLiteral("%links"), slice}});
+    for (const QString& slice : valueSlices(channels))
+        batch += fill(QStringLiteral("DELETE { ?c a rdfs:Resource } WHERE { VALUES ?c { %channelUris } ?c a "
+                                     "mfo:FeedChannel } "),
+                      {{QStringLiteral("%channelUris"), slice}});
+    if (!execute(QSparqlQuery(batch, QSparqlQuery::DeleteStatement), HERE, "Query Execution failed",
+                 "Query Execution Failed "))
+        return;
+    deleteIconFilesOfDeletedChannels(channels, images);
+    const QString last = channels.last();
+    deleteMessages(last.mid(1, last.size() - 2));
+}
+
+// What deleteChannelImageIfNotInUse() does for each deleted channel, with one look-up of their
+// icon files.
+void FeedTrackerSparql::deleteIconFilesOfDeletedChannels(const QStringList& channels,
+                                                        const QHash<QString, QString>& images) const
+{
+    QHash<QString, QString> files;
+    for (const QString& slice : valueSlices(channels)) {
+        const QSparqlQuery query(fill(QStringLiteral("SELECT ?c ?localLink WHERE { VALUES ?c { %channelUris } ?uri a "
+                                                     "mfo:Enclosure ; nie:isLogicalPartOf ?c ; mfo:localLink ?localLink }"),
+                                      {{QStringLiteral("%channelUris"), slice}}));
+        const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
+        if (!result)
+            return;
+        while (result->next())
+            files.insert(iriTerm(result->value(0)), localLinkText(result->value(1)));
+    }
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        QSparqlQuery users(
+            QStringLiteral("select ?u ?i where {?u a mfo:FeedChannel. ?u mfo:image ?i FILTER ((?i = ?:image)) }"));
+        users.bindValue(QStringLiteral("image"), images.value(it.key()));
+        const Result result = execute(users, HERE, "Query Execution failed", "Query Execution Failed");
+        if (result && !result->next() && !it.value().isEmpty())
+            FeedEnclosureFiles::remove(it.value());
+    }
 }
 
 bool FeedTrackerSparql::channelIconFile(const QString& channelUri, QString* localLink, const CallSite& site) const
@@ -849,19 +969,20 @@ bool FeedTrackerSparql::channelIconFile(const QString& channelUri, QString* loca
     if (!result)
         return false;
     if (result->next())
-        *localLink = linkText(result->value(0));
+        *localLink = localLinkText(result->value(0));
     return true;
 }
 
 void FeedTrackerSparql::deleteChannelImageIfNotInUse(const QString& channelUri, const QString& image) const
 {
     QString localLink;
-    if (!channelIconFile(channelUri, &localLink, HERE))
+    // Without an icon file there is nothing to keep or remove.
+    if (!channelIconFile(channelUri, &localLink, HERE) || localLink.isEmpty())
         return;
     QSparqlQuery users(QStringLiteral("select ?u ?i where {?u a mfo:FeedChannel. ?u mfo:image ?i FILTER ((?i = ?:image)) }"));
     users.bindValue(QStringLiteral("image"), image);
     const Result result = execute(users, HERE, "Query Execution failed", "Query Execution Failed");
-    if (result && !result->next() && !localLink.isEmpty())
+    if (result && !result->next())
         FeedEnclosureFiles::remove(localLink);
 }
 
@@ -905,15 +1026,21 @@ bool FeedTrackerSparql::deleteMessageList(const QList<QUrl>& messageUris)
         FEED_LOG(critical, "Tracker") << "Nothing to delete";
         return true;
     }
-    QString batch;
+    QStringList nodes;
     for (const QUrl& uri : messageUris) {
-        if (term(uri).isEmpty()) {
+        if (term(uri).isEmpty())
             FEED_LOG(critical, "Tracker") << "Invalid message uri, not deleted:" << uri;
-            continue;
-        }
-        batch += fill(QStringLiteral("DELETE {%messageUri nie:links ?l } WHERE {%messageUri a mfo:FeedMessage; nie:links "
-                                     "?l } DELETE {%messageUri a rdfs:Resource } WHERE {%messageUri a mfo:FeedMessage }"),
-                      {{QStringLiteral("%messageUri"), term(uri)}});
+        else
+            nodes.append(term(uri));
+    }
+    // A statement a slice, not two a message: the store takes about as long for each statement
+    // as for a slice of them.
+    QString batch;
+    for (const QString& slice : valueSlices(nodes)) {
+        batch += fill(QStringLiteral("DELETE { ?m nie:links ?l } WHERE { VALUES ?m { %messageUris } ?m a mfo:FeedMessage; "
+                                     "nie:links ?l } DELETE { ?m a rdfs:Resource } WHERE { VALUES ?m { %messageUris } ?m "
+                                     "a mfo:FeedMessage } "),
+                      {{QStringLiteral("%messageUris"), slice}});
     }
     const QSparqlQuery remove(batch, QSparqlQuery::DeleteStatement);
     if (!execute(remove, HERE, "Query Execution failed", "Delete Query Failed", FailureDetail::StoreError))
@@ -1003,6 +1130,102 @@ void FeedTrackerSparql::deleteMessage(const QString& messageUri, const QString& 
                         QSparqlQuery::DeleteStatement);
     remove.bindValue(QStringLiteral("messageUri"), nodeUrl(messageUri));
     execute(remove, HERE, "Query Execution failed", "Query Execution failed");
+}
+
+// What deleteMessage() does for each message, in a few look-ups per slice of messages and one
+// delete: trimming a channel one message at a time took seconds.
+bool FeedTrackerSparql::deleteMessagesOfChannel(const QStringList& messageUris, const QString& channelUri)
+{
+    const QString channel = term(nodeUrl(channelUri));
+    if (channel.isEmpty()) {
+        FEED_LOG(critical, "Tracker") << "Invalid channel uri, no message deleted:" << channelUri;
+        return false;
+    }
+    QStringList messages;
+    for (const QString& uri : messageUris) {
+        const QString node = term(nodeUrl(uri));
+        if (node.isEmpty())
+            FEED_LOG(critical, "Tracker") << "Invalid message uri, not deleted:" << uri;
+        else if (!messages.contains(node))
+            messages.append(node);
+    }
+    QHash<QString, StoredMessage> stored;
+    QSet<QString> feeds;
+    if (!storedMessages(messages, channel, &stored) || !feedLinks(stored, &feeds))
+        return false;
+    QString batch;
+    QList<QUrl> deleted;
+    for (const QString& node : qAsConst(messages)) {
+        if (!stored.contains(node)) {
+            FEED_LOG(critical, "Tracker") << "Message not found" << node;
+            continue;
+        }
+        const StoredMessage& message = stored[node];
+        if (message.shared) {
+            batch += fill(QStringLiteral("DELETE { %messageUri nie:isLogicalPartOf %channelUri } WHERE { %messageUri "
+                                         "nie:isLogicalPartOf %channelUri } "),
+                          {{QStringLiteral("%messageUri"), node}, {QStringLiteral("%channelUri"), channel}});
+            continue;
+        }
+        // The link resource goes with the message, unless it is a channel's feed link.
+        for (const QString& link : message.links) {
+            if (!feeds.contains(link))
+                batch += fill(QStringLiteral("DELETE { %link a rdfs:Resource } WHERE { %messageUri nie:links %link } "),
+                              {{QStringLiteral("%link"), link}, {QStringLiteral("%messageUri"), node}});
+        }
+        batch += fill(QStringLiteral("DELETE { %messageUri a rdfs:Resource } WHERE { %messageUri a mfo:FeedMessage } "),
+                      {{QStringLiteral("%messageUri"), node}});
+        deleted.append(QUrl(node.mid(1, node.size() - 2)));
+    }
+    if (!execute(QSparqlQuery(batch, QSparqlQuery::DeleteStatement), HERE, "Query Execution failed",
+                 "Delete Query Failed", FailureDetail::StoreError))
+        return false;
+    if (!deleted.isEmpty())
+        deleteEnclosuresOfDeletedMessages(deleted);
+    return true;
+}
+
+bool FeedTrackerSparql::storedMessages(const QStringList& messages, const QString& channel,
+                                       QHash<QString, StoredMessage>* stored) const
+{
+    for (const QString& slice : valueSlices(messages)) {
+        const QSparqlQuery query(fill(QStringLiteral("SELECT ?u ?c ?l WHERE { VALUES ?u { %messageUris } ?u a "
+                                                     "mfo:FeedMessage . OPTIONAL { ?u nie:isLogicalPartOf ?c . ?c a "
+                                                     "mfo:FeedChannel . FILTER (?c != %channelUri) } OPTIONAL { ?u "
+                                                     "nie:links ?l } }"),
+                                      {{QStringLiteral("%messageUris"), slice}, {QStringLiteral("%channelUri"), channel}}));
+        const Result result = execute(query, HERE, "Query Execution failed", "query execution failed");
+        if (!result)
+            return false;
+        while (result->next()) {
+            StoredMessage& message = (*stored)[iriTerm(result->value(0))];
+            message.shared = message.shared || result->binding(1).isValid();
+            const QString link = result->binding(2).isValid() ? iriTerm(result->value(2)) : QString();
+            if (!link.isEmpty() && !message.links.contains(link))
+                message.links.append(link);
+        }
+    }
+    return true;
+}
+
+bool FeedTrackerSparql::feedLinks(const QHash<QString, StoredMessage>& stored, QSet<QString>* feeds) const
+{
+    QStringList links;
+    for (const StoredMessage& message : stored) {
+        if (!message.shared)
+            links += message.links;
+    }
+    for (const QString& slice : valueSlices(links)) {
+        const QSparqlQuery query(fill(QStringLiteral("SELECT ?l WHERE { VALUES ?l { %links } ?ch a mfo:FeedChannel ; "
+                                                     "nie:links ?l }"),
+                                      {{QStringLiteral("%links"), slice}}));
+        const Result result = execute(query, HERE, "Query Execution failed", "query execution failed");
+        if (!result)
+            return false;
+        while (result->next())
+            feeds->insert(iriTerm(result->value(0)));
+    }
+    return true;
 }
 
 // Deleting enclosures and orphans
@@ -1125,15 +1348,23 @@ void FeedTrackerSparql::deleteEnclosures(QList<QUrl> enclosureUris)
             found[iriTerm(result->value(0))].append(announced(result->current()));
     }
     QList<FeedEnclosure> records;
-    QString batch;
+    QStringList nodes;
     for (const QUrl& uri : qAsConst(enclosureUris)) {
         const QString node = term(uri);
         const QList<FeedEnclosure> ofNode = found.value(node);
         if (ofNode.isEmpty())
             continue;
         records += ofNode;
-        for (int i = 0; i < ofNode.size(); ++i)
-            batch += enclosureDeleteText(node) + QLatin1Char(' ');
+        if (!nodes.contains(node))
+            nodes.append(node);
+    }
+    QString batch;
+    for (const QString& slice : valueSlices(nodes)) {
+        batch += fill(QStringLiteral("DELETE { ?e mfo:remoteLink ?remLink } WHERE { VALUES ?e { %enclosureUris } ?e "
+                                     "mfo:remoteLink ?remLink } DELETE { ?e mfo:localLink ?locLink } WHERE { VALUES ?e { "
+                                     "%enclosureUris } ?e mfo:localLink ?locLink } DELETE { ?e a rdfs:Resource } WHERE { "
+                                     "VALUES ?e { %enclosureUris } ?e a mfo:Enclosure } "),
+                      {{QStringLiteral("%enclosureUris"), slice}});
     }
     if (records.isEmpty()) {
         FEED_LOG(debug, "Tracker") << "No enclosures found";
@@ -1374,7 +1605,7 @@ FeedEnclosure extractEnclosure(const QSparqlResultRow& row)
     }
     enclosure.setUri(row.value(0).toString());
     enclosure.setRemoteUrl(linkText(row.value(1)));
-    enclosure.setLocalUrl(linkText(row.value(2)));
+    enclosure.setLocalUrl(localLinkText(row.value(2)));
     enclosure.setGroupId(unsignedNumber(row.value(3)));
     enclosure.setLength(unsignedNumber(row.value(4)));
     enclosure.setDefault(row.value(5).toString() == QLatin1String("true"));

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -77,6 +78,9 @@ public:
     bool deleteMessages(const QString& channelUri);
     void deleteMessages(QList<QUrl> messageUris);
     void deleteMessage(const QString& messageUri, const QString& channelUri);
+    // deleteMessage() for each message, in one delete: a message that another channel also
+    // holds only leaves this one. False when the store could not be asked or refused it.
+    bool deleteMessagesOfChannel(const QStringList& messageUris, const QString& channelUri);
 
     void deleteEnclosures(QList<QUrl> enclosureUris);
     void deleteEnclosures(const QString& messageUri);
@@ -134,6 +138,17 @@ private:
     // The local link of the channel's icon enclosure; false when the query failed.
     bool channelIconFile(const QString& channelUri, QString* localLink, const CallSite& site) const;
     bool deleteMessageList(const QList<QUrl>& messageUris);
+    // The icon files of deleted channels (by IRI, with their image texts) that no channel shows.
+    void deleteIconFilesOfDeletedChannels(const QStringList& channels, const QHash<QString, QString>& images) const;
+    // A stored message: whether another existing channel holds it too, and its link IRIs.
+    struct StoredMessage {
+        bool shared = false;
+        QStringList links;
+    };
+    bool storedMessages(const QStringList& messages, const QString& channel,
+                        QHash<QString, StoredMessage>* stored) const;
+    // The links of the messages that no other channel holds which are a channel's feed link.
+    bool feedLinks(const QHash<QString, StoredMessage>& stored, QSet<QString>* feeds) const;
     void deleteEnclosuresOfDeletedMessages(const QList<QUrl>& messageUris);
     // Runs the texts as one update; when that fails, one by one, leaving out those that fail.
     bool runBatch(const QStringList& texts) const;

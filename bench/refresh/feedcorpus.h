@@ -1,0 +1,34 @@
+#ifndef FEEDCORPUS_H
+#define FEEDCORPUS_H
+
+#include <QByteArray>
+#include <QStringList>
+
+class HttpFixture;
+
+// The feeds a reader meets, made up the same way on every run: many small blogs (RSS 2.0 and
+// Atom), one busy news feed and a few podcasts with media enclosures, served on 127.0.0.1.
+// Half of them answer a conditional request with 304; the others send the same body again.
+class FeedCorpus
+{
+public:
+    static const int Feeds = 100;
+
+    explicit FeedCorpus(HttpFixture* server);
+
+    const QStringList& links() const { return _links; }
+    int items() const { return _items; }
+    qint64 bytes() const { return _bytes; }
+    // Items a reader keeping at most `limit` a feed holds after the first round.
+    int itemsKept(int limit) const;
+
+private:
+    void add(HttpFixture* server, const QByteArray& body, int items, bool conditional);
+
+    QStringList _links;
+    QList<int> _itemCounts;
+    int _items = 0;
+    qint64 _bytes = 0;
+};
+
+#endif
