@@ -5,6 +5,8 @@
 #include <QTextCodec>
 #include <QXmlStreamReader>
 
+#include <cstring>
+
 namespace {
 
 // The prolog is read a piece at a time, so a large body is not decoded whole for it.
@@ -105,8 +107,21 @@ int endOfTag(const QByteArray& data, int from, bool* empty)
 FeedBody::FeedBody(const QByteArray& data)
     : _data(data)
 {
+    dropBlanksBeforeDeclaration();
     decodeToUtf8();
     readProlog();
+}
+
+// Servers that print a blank line ahead of the XML declaration are common; the query engine
+// refuses such a body, and readers take it.
+void FeedBody::dropBlanksBeforeDeclaration()
+{
+    const int start = _data.startsWith("\xef\xbb\xbf") ? 3 : 0;
+    int at = start;
+    while (at < _data.size() && std::strchr(" \t\r\n", _data.at(at)) && _data.at(at))
+        ++at;
+    if (at > start && startsAt(_data, at, "<?xml"))
+        _data.remove(start, at - start);
 }
 
 // The codec the body is written in; null for UTF-8 (and ASCII), and for a name no codec has,

@@ -13,7 +13,7 @@ class FeedBody
 public:
     explicit FeedBody(const QByteArray& data);
 
-    // The body in UTF-8: the query engine misreads UTF-16 and UTF-32 without a byte-order
+    // The body in UTF-8, from its XML declaration on: the query engine misreads UTF-16 and UTF-32 without a byte-order
     // mark, and a body labelled Latin-1 or ASCII that holds other bytes is read as windows-1252,
     // as browsers read it.
     QByteArray forQuery() const { return _data; }
@@ -24,6 +24,7 @@ public:
     int depth() const;
 
 private:
+    void dropBlanksBeforeDeclaration();
     QTextCodec* sourceCodec() const;
     void decodeToUtf8();
     void readProlog();

@@ -64,6 +64,12 @@ void tst_FeedBody::forQuery_data()
     QTest::newRow("unknown encoding left to the engine") << unknown << unknown;
     const QByteArray belied = "<?xml version=\"1.0\" encoding=\"UTF-16\"?><rss/>";
     QTest::newRow("wide name, narrow bytes") << belied << belied;
+    QTest::newRow("blank lines before the declaration")
+        << QByteArray("\r\n \t\n") + QTextCodec::codecForName("windows-1251")->fromUnicode(declared.arg("windows-1251"))
+        << inUtf8;
+    QTest::newRow("blanks after a mark") << QByteArray("\xef\xbb\xbf\n") + inUtf8 << QByteArray("\xef\xbb\xbf") + inUtf8;
+    const QByteArray blankBeforeRoot = "\n\n" + text.toUtf8();
+    QTest::newRow("blanks before a root, no declaration") << blankBeforeRoot << blankBeforeRoot;
 }
 
 // What the query reads is UTF-8, whatever the feed was written in.
