@@ -511,9 +511,15 @@ void Virelon::feedsDownloadFailed(const QString& channelUri, int errorCode)
     emit refreshError(channelUri, errorCode);
 }
 
+// Any change writes the whole file again, synced, before the next request reaches the plug-in:
+// an entry that already says the same is left alone.
 void Virelon::storeChannelError(const QString& channelUri, int errorCode)
 {
-    _errors->setValue(escapeSettingsKey(channelUri), errorCode);
+    const QString key = escapeSettingsKey(channelUri);
+    const QVariant stored = _errors->value(key);
+    if (stored.isValid() && stored.toString() == QString::number(errorCode))
+        return;
+    _errors->setValue(key, errorCode);
 }
 
 void Virelon::removeChannelError(const QString& channelUri)
