@@ -116,8 +116,10 @@ void FeedCacheManager::applyCacheSetting()
     FEED_LOG(debug, "CacheManager") << "Max Posts Limit per feed: " << _maxPosts;
 }
 
-QList<FeedMessage> FeedCacheManager::updateFeedMessage(const FeedChannel& channel, bool* ok)
+QList<FeedMessage> FeedCacheManager::updateFeedMessage(const FeedChannel& channel, bool* ok,
+                                                       std::optional<QStringList>* storedLinks)
 {
+    std::optional<QStringList> links;
     bool read = true;
     if (!ok)
         ok = &read;
@@ -129,9 +131,11 @@ QList<FeedMessage> FeedCacheManager::updateFeedMessage(const FeedChannel& channe
         return QList<FeedMessage>();
     }
     bool firstFill = false;
-    const QList<FeedMessage> candidates = newMessages(channel, ok, &firstFill);
+    const QList<FeedMessage> candidates = newMessages(channel, ok, &firstFill, &links);
     if (*ok && !firstFill && candidates.isEmpty()) {
         FEED_LOG(critical, "CacheManager") << "No new messages to add to tracker";
+        if (storedLinks)
+            *storedLinks = links;
         return QList<FeedMessage>();
     }
     QList<FeedMessage> added;
@@ -146,13 +150,17 @@ QList<FeedMessage> FeedCacheManager::updateFeedMessage(const FeedChannel& channe
     return added;
 }
 
-QList<FeedMessage> FeedCacheManager::newMessages(const FeedChannel& channel, bool* ok, bool* firstFill)
+QList<FeedMessage> FeedCacheManager::newMessages(const FeedChannel& channel, bool* ok, bool* firstFill,
+                                                 std::optional<QStringList>* storedLinks)
 {
     const QString uri = channel.uri();
     const QList<FeedMessage> candidates = firstMessages(channel.messages());
     if (hasLink(channel.messages())) {
         const QStringList links = _tracker->messageLinksOfChannel(uri, ok);
-        return *ok ? removeDuplicateMessages(candidates, links) : QList<FeedMessage>();
+        if (!*ok)
+            return QList<FeedMessage>();
+        *storedLinks = links;
+        return removeDuplicateMessages(candidates, links);
     }
     const QDateTime latest = _tracker->latestPostPublishedTime(uri, ok);
     if (!*ok)

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class FeedChannel;
 class FeedTrackerSparql;
 class QDateTime;
@@ -34,8 +36,10 @@ public:
 
     // The messages to add as new, in the channel's order; the stored ones that they need room
     // for are already deleted. Empty when there is nothing to add or a store read failed; *ok
-    // tells the two apart.
-    QList<FeedMessage> updateFeedMessage(const FeedChannel& channel, bool* ok = nullptr);
+    // tells the two apart. When nothing is new and the store's links of the channel were read,
+    // *storedLinks gets them: nothing was added or deleted since, so they are what it holds.
+    QList<FeedMessage> updateFeedMessage(const FeedChannel& channel, bool* ok = nullptr,
+                                         std::optional<QStringList>* storedLinks = nullptr);
     bool changeCacheSetting(const QString& key, const QVariant& value);
 
     int maxPosts() const { return _maxPosts; }
@@ -51,7 +55,8 @@ private:
     void applyCacheSetting();
     // The new ones of the channel's first messages; *firstFill when the channel holds nothing
     // yet and all of them are taken without a check.
-    QList<FeedMessage> newMessages(const FeedChannel& channel, bool* ok, bool* firstFill);
+    QList<FeedMessage> newMessages(const FeedChannel& channel, bool* ok, bool* firstFill,
+                                   std::optional<QStringList>* storedLinks);
     QList<FeedMessage> firstMessages(const QList<FeedMessage>& messages) const;
     QList<FeedMessage> messagesPublishedAfter(const FeedChannel& channel, const QDateTime& time) const;
     QList<FeedMessage> removeDuplicateMessages(const QList<FeedMessage>& messages, const QStringList& links) const;

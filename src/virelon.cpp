@@ -442,13 +442,15 @@ void Virelon::feedsDownloaded(const FeedChannel& channel)
     copy.setMessages(messages);
     FeedCacheManager* cache = FeedCacheManager::instance();
     bool picked = false;
-    const QList<FeedMessage> fresh = cache ? cache->updateFeedMessage(copy, &picked) : QList<FeedMessage>();
+    std::optional<QStringList> storedLinks;
+    const QList<FeedMessage> fresh =
+        cache ? cache->updateFeedMessage(copy, &picked, &storedLinks) : QList<FeedMessage>();
     const bool stored = picked && (fresh.isEmpty() || store->addMessages(fresh, copy.uri()));
     if (picked && fresh.isEmpty())
         FEED_LOG(critical, "Engine") << "Nothing to update to tracker!!!";
     else if (!stored)
         FEED_LOG(critical, "Engine") << "Messages not stored, the channel's error entry is kept: " << copy.uri();
-    QList<FeedMessage> heldMessages = messagesHeldByStore(copy, fresh, stored);
+    QList<FeedMessage> heldMessages = messagesHeldByStore(copy, fresh, stored, storedLinks);
     FeedChannel held = copy;
     held.setMessages(heldMessages);
     FeedTaskManager* scheduler = FeedTaskManager::instance();
@@ -467,12 +469,14 @@ void Virelon::feedsDownloaded(const FeedChannel& channel)
 
 // Enclosures are fetched only for messages the store holds: the file of any other would have
 // no record, and nothing would ever remove it. A linked message is held when the store lists
-// its link; a link-less one only as one of the new messages just stored.
+// its link; a link-less one only as one of the new messages just stored. The links the cache
+// read stand when it changed nothing.
 QList<FeedMessage> Virelon::messagesHeldByStore(const FeedChannel& channel, const QList<FeedMessage>& added,
-                                                bool addedStored) const
+                                                bool addedStored, const std::optional<QStringList>& storedLinks) const
 {
-    bool read = false;
-    const QStringList links = FeedTrackerSparql::instance()->messageLinksOfChannel(channel.uri(), &read);
+    bool read = storedLinks.has_value();
+    const QStringList links =
+        read ? *storedLinks : FeedTrackerSparql::instance()->messageLinksOfChannel(channel.uri(), &read);
     const QSet<QString> stored(links.cbegin(), links.cend());
     QList<FeedMessage> held;
     int next = 0;
@@ -507,9 +511,15 @@ void Virelon::feedsDownloadFailed(const QString& channelUri, int errorCode)
     emit refreshError(channelUri, errorCode);
 }
 
+// Any change writes the whole file again, synced, before the next request reaches the plug-in:
+// an entry that already says the same is left alone.
 void Virelon::storeChannelError(const QString& channelUri, int errorCode)
 {
-    _errors->setValue(escapeSettingsKey(channelUri), errorCode);
+    const QString key = escapeSettingsKey(channelUri);
+    const QVariant stored = _errors->value(key);
+    if (stored.isValid() && stored.toString() == QString::number(errorCode))
+        return;
+    _errors->setValue(key, errorCode);
 }
 
 void Virelon::removeChannelError(const QString& channelUri)

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <optional>
+
 class QSettings;
 
 // The service object: every call of the D-Bus interface reaches one of its public slots,
@@ -88,7 +90,7 @@ private:
 
     QList<FeedMessage> formatMessages(const QList<FeedMessage>& messages);
     QList<FeedMessage> messagesHeldByStore(const FeedChannel& channel, const QList<FeedMessage>& added,
-                                           bool addedStored) const;
+                                           bool addedStored, const std::optional<QStringList>& storedLinks) const;
     QList<FeedEnclosure> essentialEnclosuresToDownload(const FeedChannel& channel);
     QList<FeedEnclosure> optionalEnclosuresToDownload(const FeedChannel& channel);
     bool downloadOptional();

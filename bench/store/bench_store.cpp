@@ -296,6 +296,37 @@ void benchChannelForUri(FeedTrackerSparql* store, Raw* raw)
     store->deleteAllChannels();
 }
 
+// Writing back 100 refreshed channels whose title and feed time did not change, against a raw
+// rewrite of the one property that does (the time of the refresh).
+void benchUpdateChannel(FeedTrackerSparql* store, Raw* raw)
+{
+    QList<FeedChannel> channels;
+    for (int i = 0; i < 100; ++i) {
+        FeedChannel channel;
+        channel.setLink(QStringLiteral("http://example.com/update/%1").arg(i));
+        channel.setTitle(QStringLiteral("Channel %1").arg(i));
+        channel.setLastModifiedTime(QStringLiteral("Sat, 01 Jun 2024 12:00:00 GMT"));
+        channel.setUri(store->addChannel(channel));
+        store->addMessages(messages(QStringLiteral("update-%1").arg(i), 20), channel.uri());
+        store->updateChannel(channel);
+        channels << channel;
+    }
+    const double layer = bestMs([](int) {}, [&](int) {
+        for (const FeedChannel& channel : qAsConst(channels))
+            store->updateChannel(channel);
+    });
+    const double direct = bestMs([](int) {}, [&](int) {
+        for (const FeedChannel& channel : qAsConst(channels)) {
+            const QByteArray node = "<" + channel.uri().toUtf8() + ">";
+            raw->update("DELETE { " + node + " nie:contentLastModified ?t } WHERE { " + node
+                        + " nie:contentLastModified ?t } INSERT { " + node + " nie:contentLastModified '"
+                        + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toUtf8() + "'^^xsd:dateTime }");
+        }
+    });
+    report("updateChannel of 100 unchanged channels", layer, direct, 2.0);
+    store->deleteAllChannels();
+}
+
 // Unsubscribing everything: 200 channels of 20 messages each, against raw deletes of every
 // channel, message and enclosure node.
 void benchDeleteAllChannels(FeedTrackerSparql* store, Raw* raw)
@@ -324,7 +355,7 @@ void benchDeleteAllChannels(FeedTrackerSparql* store, Raw* raw)
 } // namespace
 
 // Arguments name the benchmarks to run (addEnclosures, enclosureForUri, addMessages, deleteChannel,
-// channelForUri, deleteAllChannels); none runs all.
+// channelForUri, updateChannel, deleteAllChannels); none runs all.
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -347,6 +378,7 @@ int main(int argc, char** argv)
         {QStringLiteral("addMessages"), benchAddMessages},
         {QStringLiteral("deleteChannel"), benchDeleteChannel},
         {QStringLiteral("channelForUri"), benchChannelForUri},
+        {QStringLiteral("updateChannel"), benchUpdateChannel},
         {QStringLiteral("deleteAllChannels"), benchDeleteAllChannels}};
     for (const auto& benchmark : benchmarks) {
         if (chosen.isEmpty() || chosen.contains(benchmark.first))

@@ -307,8 +307,18 @@ void tst_EnclosureRequests::refreshFetchesImages()
     }
     const QStringList parts = QDir(VirelonPaths::enclosureDir()).entryList({QStringLiteral("*.part")}, QDir::Files);
     QVERIFY2(parts.isEmpty(), qPrintable(parts.join(' ')));
+    // The missing image of a message already stored comes at the next refresh, where nothing is new.
+    if (!missing.isEmpty()) {
+        const QString path = "/images" + row + missing;
+        bodies.insert(path, content(8192, 9));
+        _http.serve(path, bodies.value(path), "image/png");
+    }
     QCOMPARE(call(QStringLiteral("refresh"), {QStringList{uri}}).type(), QDBusMessage::ReplyMessage);
     QVERIFY(waitForSignal(QStringLiteral("refreshCompleted"), 2));
+    for (const char* name : {"/icon.png", "/1.png", "/2.png", "/3.png"}) {
+        const QString path = "/images" + row + name;
+        QCOMPARE(fileContent(FeedFilenameGenerator().generateFileName(_http.url(path).toString())), bodies.value(path));
+    }
     QCOMPARE(_signals->arguments(QStringLiteral("refreshCompleted")), QList<QVariantList>({{uri}, {uri}}));
     QCOMPARE(_signals->count(QStringLiteral("enclosureDownloadStarted")), 0);
     QCOMPARE(_signals->count(QStringLiteral("enclosureDownloadError")), 0);

@@ -575,6 +575,8 @@ void tst_FeedTrackerSparql::refusedChannelEdits_data()
     QTest::addColumn<bool>("known");
     QTest::addColumn<QVariantMap>("edit");
     QTest::newRow("unknown channel") << false << QVariantMap{{FeedTrackerSparql::TitleKey, QStringLiteral("x")}};
+    QTest::newRow("time of an unknown channel")
+        << false << QVariantMap{{FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("2024-06-01T12:00:00Z")}};
     QTest::newRow("nothing to edit") << true << QVariantMap();
     // The link fails first, so the title is not written either.
     QTest::newRow("link of another channel") << true << QVariantMap{{FeedTrackerSparql::LinkKey, QStringLiteral("http://example.com/one")},
@@ -599,6 +601,8 @@ void tst_FeedTrackerSparql::refusedChannelEdits()
     QVERIFY(read.subscribedTime().isValid());
     QVERIFY(!read.updatedTime().isValid());
     QCOMPARE(store()->allChannelUrls().size(), 2);
+    // Refused whole: nothing is written about a node that is no channel.
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?p WHERE { <urn:uuid:missing> ?p ?o }")).size(), 0);
 }
 
 // A missing old node must not be bound as "<>".
