@@ -1,3 +1,4 @@
+#include "storeendpoint.h"
 #include "testenvironment.h"
 
 #include <QDBusConnection>
@@ -46,8 +47,7 @@ const QString Service = QStringLiteral("com.vorlane.Virelon");
 
 int timeout()
 {
-    const int configured = qEnvironmentVariableIntValue("VIRELON_TEST_TIMEOUT_MS");
-    return configured > 0 ? configured : 10000;
+    return StoreEndpoint::timeoutMs();
 }
 
 // A path of the installed system as it lies below a root folder.
