@@ -1,6 +1,7 @@
 #include "feedsettingsmanager.h"
 
 #include "feedlog.h"
+#include "feednetworkmanager.h"
 #include "feedupdatemanager.h"
 
 #include <QMutex>
@@ -122,6 +123,11 @@ bool FeedSettingsManager::changeRefreshSetting(const QString& key, const QVarian
     if (change == Unchanged)
         FEED_LOG(warning, "Engine") << "Cannot change to required setting";
     return change == Changed;
+}
+
+bool FeedSettingsManager::isUsingWLAN() const
+{
+    return FeedNetworkManager::instance()->isUsingWLAN();
 }
 
 bool FeedSettingsManager::changeEnclosureSetting(const QString& key, const QVariant& value)

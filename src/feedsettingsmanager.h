@@ -41,6 +41,8 @@ public:
     int refreshInterval() const { return _refreshInterval; }
     bool enclosureAutomatic() const { return _enclosureAutomatic; }
     bool enclosureOnlyWifi() const { return _enclosureOnlyWifi; }
+    // Whether the network in use is a WLAN, for clients of the settings.
+    bool isUsingWLAN() const;
 
 private:
     Q_DISABLE_COPY(FeedSettingsManager)
