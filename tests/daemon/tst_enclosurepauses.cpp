@@ -45,16 +45,6 @@ QString item(const QString& name, const QString& description, const QString& enc
                                  : QStringLiteral("<enclosure url=\"%1\" length=\"1\" type=\"audio/ogg\"/>").arg(enclosure));
 }
 
-// The first bytes of the body at once, the rest only once the test releases the path.
-HttpFixture::Reply held(const QByteArray& body, int first)
-{
-    HttpFixture::Reply reply;
-    reply.body = body;
-    reply.delivery = HttpFixture::Hold;
-    reply.chunkSize = first;
-    return reply;
-}
-
 qint64 sizeOf(const QString& path)
 {
     return QFileInfo(path).size();
@@ -254,7 +244,7 @@ void tst_EnclosurePauses::networkLostMidDownload()
 {
     const QByteArray body = content(1024 * 1024, 1);
     const int first = 64 * 1024;
-    _http.setReply(QStringLiteral("/lost.ogg"), held(body, first));
+    _http.setReply(QStringLiteral("/lost.ogg"), HttpFixture::held(body, first));
     const QString channel = subscribe(QStringLiteral("/lost.xml"), feed(item("Lost", "Sound", _http.url("/lost.ogg").toString())));
     QVERIFY(!channel.isEmpty());
     const FeedEnclosure enclosure = enclosureOf(channel, QStringLiteral("/lost.ogg"));
@@ -287,7 +277,7 @@ void tst_EnclosurePauses::massStorageDuringFeedFetch()
     QString items = item("Picture", QStringLiteral("&lt;img src=\"%1\"/&gt;").arg(_http.url(image).toString()));
     for (int i = 0; i < 20; ++i)
         items += item(QStringLiteral("Padding%1").arg(i), QStringLiteral("Text to fetch slowly."));
-    HttpFixture::Reply slow = held(feed(items), 128);
+    HttpFixture::Reply slow = HttpFixture::held(feed(items), 128);
     slow.addHeader("Content-Type", "application/rss+xml");
     _http.setReply(QStringLiteral("/usb.xml"), slow);
     const QString channel = subscribe(QStringLiteral("/usb.xml"), QByteArray(), false);
@@ -318,7 +308,7 @@ void tst_EnclosurePauses::bothHoldTheDownload()
 {
     const QByteArray body = content(1024 * 1024, 3);
     const int first = 64 * 1024;
-    _http.setReply(QStringLiteral("/both.ogg"), held(body, first));
+    _http.setReply(QStringLiteral("/both.ogg"), HttpFixture::held(body, first));
     const QString channel = subscribe(QStringLiteral("/both.xml"), feed(item("Both", "Sound", _http.url("/both.ogg").toString())));
     QVERIFY(!channel.isEmpty());
     const FeedEnclosure enclosure = enclosureOf(channel, QStringLiteral("/both.ogg"));

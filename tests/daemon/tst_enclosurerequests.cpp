@@ -70,16 +70,6 @@ HttpFixture::Reply trickled(const QByteArray& body, int chunkSize, int interval)
     return reply;
 }
 
-// The first bytes of the body at once, the rest only once the test releases the path.
-HttpFixture::Reply held(const QByteArray& body, int first)
-{
-    HttpFixture::Reply reply;
-    reply.body = body;
-    reply.delivery = HttpFixture::Hold;
-    reply.chunkSize = first;
-    return reply;
-}
-
 qint64 sizeOf(const QString& path)
 {
     return QFileInfo(path).size();
@@ -380,7 +370,7 @@ void tst_EnclosureRequests::pauseResumeCancel()
     const QByteArray body = content(1024 * 1024, 5);
     const int first = 64 * 1024;
     for (const char* name : {"/pausable.bin", "/cancelled.bin"})
-        _http.setReply(QLatin1String(name), held(body, first));
+        _http.setReply(QLatin1String(name), HttpFixture::held(body, first));
     const QString channel = subscribe(QStringLiteral("/pausable.xml"),
                                       rss(mediaItem("Paused", _http.url("/pausable.bin").toString())
                                           + mediaItem("Cancelled", _http.url("/cancelled.bin").toString())));
@@ -419,7 +409,7 @@ void tst_EnclosureRequests::resumeAfterTheDaemonDied()
 {
     const QByteArray body = content(1024 * 1024, 9);
     const int first = 64 * 1024;
-    _http.setReply(QStringLiteral("/survivor.bin"), held(body, first));
+    _http.setReply(QStringLiteral("/survivor.bin"), HttpFixture::held(body, first));
     const QString channel =
         subscribe(QStringLiteral("/survivor.xml"), rss(mediaItem("Survivor", _http.url("/survivor.bin").toString())));
     QVERIFY(!channel.isEmpty());
