@@ -8,6 +8,7 @@
 #include "qsparqlquery.h"
 #include "qsparqlresult.h"
 #include "qsparqltext.h"
+#include "qsparqlwatchdog.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -18,6 +19,13 @@
 namespace {
 
 const QString DriverName = QStringLiteral("QTRACKER_DIRECT");
+constexpr int DefaultTimeoutMs = 60000;
+
+int timeoutMs()
+{
+    const int configured = qEnvironmentVariableIntValue("VIRELON_STORE_TIMEOUT_MS");
+    return configured > 0 ? configured : DefaultTimeoutMs;
+}
 
 QString takeMessage(GError* error)
 {
@@ -82,6 +90,7 @@ QSparqlConnection::QSparqlConnection(const QString& driverName, const QSparqlCon
 {
     if (driverName != DriverName)
         return;
+    _watchdog.reset(new QSparqlWatchdog(timeoutMs()));
     QString failure;
     const QString directory = options.databaseDirectory();
     _tracker = directory.isEmpty() ? openService(VirelonPaths::storeService(), &failure)
@@ -122,17 +131,17 @@ QUrl QSparqlConnection::createUrn() const
 QSparqlResult* QSparqlConnection::select(const QString& text)
 {
     GError* error = nullptr;
-    TrackerSparqlCursor* cursor = tracker_sparql_connection_query(_tracker, text.toUtf8().constData(), nullptr, &error);
-    if (error)
-        return new QSparqlResult(QSparqlError(takeMessage(error), QSparqlError::BackendError));
+    GCancellable* cancellable = _watchdog->arm();
+    TrackerSparqlCursor* cursor =
+        tracker_sparql_connection_query(_tracker, text.toUtf8().constData(), cancellable, &error);
     QVector<QSparqlResultRow> rows;
-    while (tracker_sparql_cursor_next(cursor, nullptr, &error))
-        rows.append(cursorRow(cursor));
-    tracker_sparql_cursor_close(cursor);
-    g_object_unref(cursor);
-    if (error)
-        return new QSparqlResult(QSparqlError(takeMessage(error), QSparqlError::BackendError));
-    return new QSparqlResult(rows);
+    if (cursor) {
+        while (tracker_sparql_cursor_next(cursor, cancellable, &error))
+            rows.append(cursorRow(cursor));
+        tracker_sparql_cursor_close(cursor);
+        g_object_unref(cursor);
+    }
+    return finish(error, rows);
 }
 
 QSparqlResult* QSparqlConnection::update(const QString& text)
@@ -141,8 +150,17 @@ QSparqlResult* QSparqlConnection::update(const QString& text)
     if (text.trimmed().isEmpty())
         return new QSparqlResult(QVector<QSparqlResultRow>());
     GError* error = nullptr;
-    tracker_sparql_connection_update(_tracker, text.toUtf8().constData(), nullptr, &error);
-    if (error)
-        return new QSparqlResult(QSparqlError(takeMessage(error), QSparqlError::BackendError));
-    return new QSparqlResult(QVector<QSparqlResultRow>());
+    tracker_sparql_connection_update(_tracker, text.toUtf8().constData(), _watchdog->arm(), &error);
+    return finish(error);
+}
+
+QSparqlResult* QSparqlConnection::finish(GError* error, const QVector<QSparqlResultRow>& rows)
+{
+    const bool expired = _watchdog->disarm();
+    if (!error)
+        return new QSparqlResult(rows);
+    QString message = takeMessage(error);
+    if (expired)
+        message = QStringLiteral("The store did not answer within %1 ms").arg(_watchdog->milliseconds());
+    return new QSparqlResult(QSparqlError(message, QSparqlError::BackendError));
 }

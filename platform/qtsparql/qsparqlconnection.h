@@ -3,15 +3,23 @@
 
 #include "qsparqlconnectionoptions.h"
 
+#include "qsparqlresultrow.h"
+
 #include <QObject>
 #include <QUrl>
+#include <QVector>
+
+#include <memory>
 
 class QSparqlQuery;
 class QSparqlResult;
+class QSparqlWatchdog;
+struct _GError;
 struct _TrackerSparqlConnection;
 
 // A connection to the RDF store. The driver "QTRACKER_DIRECT" reaches the store service on
-// the session bus under VirelonPaths::storeService(). Queries run synchronously.
+// the session bus under VirelonPaths::storeService(). Queries run synchronously, each for at
+// most VIRELON_STORE_TIMEOUT_MS (60 s): a call the store has not answered by then fails.
 class QSparqlConnection : public QObject
 {
     Q_OBJECT
@@ -36,8 +44,11 @@ public:
 private:
     QSparqlResult* select(const QString& text);
     QSparqlResult* update(const QString& text);
+    // The result of the call the watchdog was armed for.
+    QSparqlResult* finish(_GError* error, const QVector<QSparqlResultRow>& rows = QVector<QSparqlResultRow>());
 
     QString _driverName;
+    std::unique_ptr<QSparqlWatchdog> _watchdog;
     _TrackerSparqlConnection* _tracker = nullptr;
 };
 

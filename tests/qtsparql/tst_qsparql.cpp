@@ -1,9 +1,12 @@
+#include "storeendpoint.h"
 #include "testenvironment.h"
 
 #include <QDateTime>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
+#include <csignal>
 #include <memory>
 #include <qsparqlbinding.h>
 #include <qsparqlconnection.h>
@@ -27,6 +30,7 @@ private slots:
     void resultValueTypes();
     void underscoreVariablesAfterPredicate();
     void emptyUpdateAndStoreError();
+    void unansweredCallFails();
 
 private:
     ResultPointer exec(const QSparqlQuery& query) { return ResultPointer(_connection->exec(query)); }
@@ -192,6 +196,36 @@ void tst_QSparql::emptyUpdateAndStoreError()
     QSparqlConnection unknown(QStringLiteral("QSPARQL_NONE"));
     QVERIFY(!unknown.isValid());
     QVERIFY(!unknown.exec(QSparqlQuery(QStringLiteral("SELECT ?x WHERE { ?x a mfo:FeedChannel }"))));
+}
+
+// A store that stops answering fails the call in progress once its time is up, and the same
+// connection is served again when the store is back.
+void tst_QSparql::unansweredCallFails()
+{
+    StoreEndpoint endpoint(_dir.filePath(QStringLiteral("service")));
+    QVERIFY(endpoint.start());
+    qputenv("VIRELON_STORE_TIMEOUT_MS", "300");
+    QSparqlConnection connection(QStringLiteral("QTRACKER_DIRECT"));
+    qunsetenv("VIRELON_STORE_TIMEOUT_MS");
+    QVERIFY(connection.isValid());
+    const QSparqlQuery select(QStringLiteral("SELECT ?c WHERE { ?c a mfo:FeedChannel }"));
+    const QSparqlQuery insert(QStringLiteral("INSERT DATA { <urn:timed> a mfo:FeedChannel }"),
+                              QSparqlQuery::InsertStatement);
+    const auto run = [&connection](const QSparqlQuery& query) { return ResultPointer(connection.exec(query)); };
+    QVERIFY(run(select)->waitForFinished());
+
+    const auto resume = [&endpoint] { ::kill(pid_t(endpoint.processId()), SIGCONT); };
+    ::kill(pid_t(endpoint.processId()), SIGSTOP);
+    auto resumeOnFailure = qScopeGuard(resume);
+    for (const QSparqlQuery& query : {select, insert}) {
+        ResultPointer result = run(query);
+        QVERIFY(!result->waitForFinished());
+        QCOMPARE(result->lastError().type(), QSparqlError::BackendError);
+        QCOMPARE(result->lastError().message(), QStringLiteral("The store did not answer within 300 ms"));
+    }
+    resumeOnFailure.dismiss();
+    resume();
+    QTRY_VERIFY_WITH_TIMEOUT(run(select)->waitForFinished(), StoreEndpoint::timeoutMs());
 }
 
 VIRELON_TEST_MAIN(tst_QSparql)
