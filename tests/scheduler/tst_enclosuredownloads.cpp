@@ -69,7 +69,7 @@ private slots:
     void emptyUrisStayOffTheBus();
 
 private:
-    void addEnclosures(const QString& spec);
+    void addEnclosures(const QString& list);
     void act(const QString& action);
     QList<FeedEnclosure> enclosures(const QStringList& names) const;
     QString nameOf(const QString& uri) const { return _names.value(uri, uri.isEmpty() ? "?" : uri); }
@@ -176,10 +176,10 @@ void tst_EnclosureDownloads::recordSignals()
             [this](const QString& uri, int code) { record(QStringLiteral("failed %1 %2").arg(nameOf(uri)).arg(code)); });
 }
 
-void tst_EnclosureDownloads::addEnclosures(const QString& spec)
+void tst_EnclosureDownloads::addEnclosures(const QString& list)
 {
     QList<FeedEnclosure> stored;
-    for (const QString& entry : spec.split(QStringLiteral(", "), Qt::SkipEmptyParts)) {
+    for (const QString& entry : list.split(QStringLiteral(", "), Qt::SkipEmptyParts)) {
         const QStringList words = entry.split(' ');
         const QString name = words.at(0);
         FeedEnclosure enclosure;

@@ -98,7 +98,7 @@ private slots:
     void unreachableStore();
 
 private:
-    void addChannels(const QString& spec);
+    void addChannels(const QString& list);
     QString uriOf(const QString& name) const { return _uris.value(name); }
     QString nameOf(const QString& uri) const { return _uris.key(uri, uri); }
     QString names(const QStringList& uris) const;
@@ -217,9 +217,9 @@ void tst_FeedTaskManager::recordSignals()
     connect(s, &FeedTaskManager::refreshState, this, [this](int state) { record(QStringLiteral("state %1").arg(state)); });
 }
 
-void tst_FeedTaskManager::addChannels(const QString& spec)
+void tst_FeedTaskManager::addChannels(const QString& list)
 {
-    for (const QString& entry : spec.split(QStringLiteral(", "), Qt::SkipEmptyParts)) {
+    for (const QString& entry : list.split(QStringLiteral(", "), Qt::SkipEmptyParts)) {
         const QStringList words = entry.split(' ');
         if (words.at(1) == QLatin1String("missing")) {
             _uris.insert(words.at(0), QStringLiteral("urn:test:%1-%2").arg(_row).arg(words.at(0)));

@@ -142,11 +142,11 @@ void tst_FeedTransferHelper::init()
         QVERIFY(!uri.isEmpty());
         _channels.insert(channel.section(' ', 0, 0), uri);
     }
-    for (const QString& spec : EnclosureUrls) {
-        const QString name = spec.section(' ', 0, 0);
+    for (const QString& entry : EnclosureUrls) {
+        const QString name = entry.section(' ', 0, 0);
         FeedEnclosure enclosure;
         enclosure.setUri(QStringLiteral("urn:test:%1-%2").arg(_row).arg(name));
-        enclosure.setRemoteUrl(QStringLiteral("%1:%2-%3").arg(spec.section(' ', 1)).arg(_row).arg(name));
+        enclosure.setRemoteUrl(QStringLiteral("%1:%2-%3").arg(entry.section(' ', 1)).arg(_row).arg(name));
         enclosure.setLocalUrl(QStringLiteral("%1/%2-%3.bin").arg(VirelonPaths::enclosureDir()).arg(_row).arg(name));
         _enclosures.insert(name, enclosure);
     }
