@@ -1,7 +1,7 @@
 #include "daemonfixture.h"
+#include "daemonground.h"
 #include "feedtrackersparql.h"
 #include "httpfixture.h"
-#include "storeendpoint.h"
 #include "testenvironment.h"
 
 #include <QDBusReply>
@@ -64,8 +64,7 @@ private:
     QString storedChannel(const QString& uri) const;
 
     QTemporaryDir _dir;
-    QProcess _bus;
-    std::unique_ptr<StoreEndpoint> _endpoint;
+    DaemonGround _ground;
     HttpFixture _http;
     std::unique_ptr<Daemon> _daemon;
     std::unique_ptr<SignalRecorder> _signals;
@@ -75,18 +74,7 @@ void tst_ChannelRequests::initTestCase()
 {
     TestEnvironment::failOnConnectWarnings();
     QVERIFY(_dir.isValid());
-    QVERIFY(StoreEndpoint::startBus(&_bus, QStringLiteral(PRIVATE_BUS_CONFIG)));
-    _endpoint.reset(new StoreEndpoint(_dir.filePath(QStringLiteral("store"))));
-    QVERIFY(_endpoint->start());
-
-    const QString plugins = _dir.filePath(QStringLiteral("plugins"));
-    QVERIFY(QDir().mkpath(plugins));
-    QVERIFY(QFile::link(QStringLiteral(TAMSIL_PROGRAM), plugins + QStringLiteral("/tamsil")));
-    QVERIFY(QFile::link(QStringLiteral(FAKE_PLUGIN), plugins + QStringLiteral("/crash")));
-    qputenv("VIRELON_PLUGIN_DIR", QFile::encodeName(plugins));
-    qputenv("VIRELON_TAMSIL_DATA_DIR", TAMSIL_DATA_DIR);
-    qputenv("VIRELON_COMM_DIR", QFile::encodeName(_dir.path()));
-    qputenv("VIRELON_CONFIG_DIR", QFile::encodeName(_dir.filePath(QStringLiteral("etc/virelon"))));
+    QVERIFY(_ground.prepare(_dir.path(), {{QStringLiteral("crash"), QStringLiteral(FAKE_PLUGIN)}}));
 
     for (const char* path : {"/feed.xml", "/other.xml", "/third.xml", "/fourth.xml"})
         _http.serve(QString::fromLatin1(path), Feed, "application/rss+xml");
@@ -104,9 +92,7 @@ void tst_ChannelRequests::initTestCase()
 void tst_ChannelRequests::cleanupTestCase()
 {
     FeedTrackerSparql::releaseInstance();
-    _endpoint.reset();
-    _bus.terminate();
-    _bus.waitForFinished(timeout());
+    _ground.release();
 }
 
 void tst_ChannelRequests::init()

@@ -1,7 +1,7 @@
 #include "daemonfixture.h"
+#include "daemonground.h"
 #include "feedtrackersparql.h"
 #include "httpfixture.h"
-#include "storeendpoint.h"
 #include "testenvironment.h"
 
 #include <QDBusReply>
@@ -71,8 +71,7 @@ private:
     int sleeps() { return messages(_daemon->log(), QLatin1Char('D')).count(QStringLiteral("feed transfer done")); }
 
     QTemporaryDir _dir;
-    QProcess _bus;
-    std::unique_ptr<StoreEndpoint> _endpoint;
+    DaemonGround _ground;
     HttpFixture _http;
     std::unique_ptr<Daemon> _daemon;
     std::unique_ptr<SignalRecorder> _signals;
@@ -82,23 +81,13 @@ void tst_CompanionsAndTransfers::initTestCase()
 {
     TestEnvironment::failOnConnectWarnings();
     QVERIFY(_dir.isValid());
-    QVERIFY(StoreEndpoint::startBus(&_bus, QStringLiteral(PRIVATE_BUS_CONFIG)));
-    _endpoint.reset(new StoreEndpoint(_dir.filePath(QStringLiteral("store"))));
-    QVERIFY(_endpoint->start());
-    const QString plugins = _dir.filePath(QStringLiteral("plugins"));
-    QVERIFY(QDir().mkpath(plugins));
-    QVERIFY(QFile::link(QStringLiteral(TAMSIL_PROGRAM), plugins + QStringLiteral("/tamsil")));
-    qputenv("VIRELON_PLUGIN_DIR", QFile::encodeName(plugins));
-    qputenv("VIRELON_TAMSIL_DATA_DIR", TAMSIL_DATA_DIR);
-    qputenv("VIRELON_COMM_DIR", QFile::encodeName(_dir.path()));
+    QVERIFY(_ground.prepare(_dir.path()));
 }
 
 void tst_CompanionsAndTransfers::cleanupTestCase()
 {
     FeedTrackerSparql::releaseInstance();
-    _endpoint.reset();
-    _bus.terminate();
-    _bus.waitForFinished(timeout());
+    _ground.release();
 }
 
 void tst_CompanionsAndTransfers::cleanup()

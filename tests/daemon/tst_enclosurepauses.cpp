@@ -1,7 +1,7 @@
 #include "daemonfixture.h"
+#include "daemonground.h"
 #include "feedtrackersparql.h"
 #include "httpfixture.h"
-#include "storeendpoint.h"
 #include "testbearer.h"
 #include "testenvironment.h"
 
@@ -110,8 +110,7 @@ private:
     QList<int> refreshStates() const;
 
     QTemporaryDir _dir;
-    QProcess _bus;
-    std::unique_ptr<StoreEndpoint> _endpoint;
+    DaemonGround _ground;
     HttpFixture _http;
     std::unique_ptr<Daemon> _daemon;
     std::unique_ptr<SignalRecorder> _signals;
@@ -121,24 +120,13 @@ void tst_EnclosurePauses::initTestCase()
 {
     TestEnvironment::failOnConnectWarnings();
     QVERIFY(_dir.isValid());
-    QVERIFY(StoreEndpoint::startBus(&_bus, QStringLiteral(PRIVATE_BUS_CONFIG)));
-    _endpoint.reset(new StoreEndpoint(_dir.filePath(QStringLiteral("store"))));
-    QVERIFY(_endpoint->start());
-    const QString plugins = _dir.filePath(QStringLiteral("plugins"));
-    QVERIFY(QDir().mkpath(plugins));
-    QVERIFY(QFile::link(QStringLiteral(TAMSIL_PROGRAM), plugins + QStringLiteral("/tamsil")));
-    qputenv("VIRELON_PLUGIN_DIR", QFile::encodeName(plugins));
-    qputenv("VIRELON_TAMSIL_DATA_DIR", TAMSIL_DATA_DIR);
-    qputenv("VIRELON_COMM_DIR", QFile::encodeName(_dir.path()));
-    qputenv("VIRELON_CONFIG_DIR", QFile::encodeName(_dir.filePath(QStringLiteral("etc/virelon"))));
+    QVERIFY(_ground.prepare(_dir.path()));
 }
 
 void tst_EnclosurePauses::cleanupTestCase()
 {
     FeedTrackerSparql::releaseInstance();
-    _endpoint.reset();
-    _bus.terminate();
-    _bus.waitForFinished(timeout());
+    _ground.release();
 }
 
 // A daemon on the test bearer, connected over ethernet.

@@ -1,9 +1,9 @@
 #include "contentinfo.h"
 #include "daemonfixture.h"
+#include "daemonground.h"
 #include "feedfilenamegenerator.h"
 #include "feedtrackersparql.h"
 #include "httpfixture.h"
-#include "storeendpoint.h"
 #include "testenvironment.h"
 #include "virelonpaths.h"
 
@@ -149,8 +149,7 @@ private:
     QList<HttpFixture::Request> requestsFor(const QString& path) const;
 
     QTemporaryDir _dir;
-    QProcess _bus;
-    std::unique_ptr<StoreEndpoint> _endpoint;
+    DaemonGround _ground;
     HttpFixture _http;
     std::unique_ptr<Daemon> _daemon;
     std::unique_ptr<SignalRecorder> _signals;
@@ -160,18 +159,7 @@ void tst_EnclosureRequests::initTestCase()
 {
     TestEnvironment::failOnConnectWarnings();
     QVERIFY(_dir.isValid());
-    QVERIFY(StoreEndpoint::startBus(&_bus, QStringLiteral(PRIVATE_BUS_CONFIG)));
-    _endpoint.reset(new StoreEndpoint(_dir.filePath(QStringLiteral("store"))));
-    QVERIFY(_endpoint->start());
-
-    const QString plugins = _dir.filePath(QStringLiteral("plugins"));
-    QVERIFY(QDir().mkpath(plugins));
-    QVERIFY(QFile::link(QStringLiteral(TAMSIL_PROGRAM), plugins + QStringLiteral("/tamsil")));
-    QVERIFY(QFile::link(QStringLiteral(FAKE_PLUGIN), plugins + QStringLiteral("/good")));
-    qputenv("VIRELON_PLUGIN_DIR", QFile::encodeName(plugins));
-    qputenv("VIRELON_TAMSIL_DATA_DIR", TAMSIL_DATA_DIR);
-    qputenv("VIRELON_COMM_DIR", QFile::encodeName(_dir.path()));
-    qputenv("VIRELON_CONFIG_DIR", QFile::encodeName(_dir.filePath(QStringLiteral("etc/virelon"))));
+    QVERIFY(_ground.prepare(_dir.path(), {{QStringLiteral("good"), QStringLiteral(FAKE_PLUGIN)}}));
     QVERIFY(QDir().mkpath(VirelonPaths::enclosureDir()));
     // What the fake plug-in "good" answers for its channel's enclosures.
     QStringList named;
@@ -188,9 +176,7 @@ void tst_EnclosureRequests::initTestCase()
 void tst_EnclosureRequests::cleanupTestCase()
 {
     FeedTrackerSparql::releaseInstance();
-    _endpoint.reset();
-    _bus.terminate();
-    _bus.waitForFinished(timeout());
+    _ground.release();
 }
 
 void tst_EnclosureRequests::init()

@@ -1,7 +1,7 @@
 #include "daemonfixture.h"
+#include "daemonground.h"
 #include "feedtrackersparql.h"
 #include "httpfixture.h"
-#include "storeendpoint.h"
 #include "testenvironment.h"
 
 #include <QDBusReply>
@@ -90,8 +90,7 @@ private:
     QList<int> handedEnclosureCounts();
 
     QTemporaryDir _dir;
-    QProcess _bus;
-    std::unique_ptr<StoreEndpoint> _endpoint;
+    DaemonGround _ground;
     std::unique_ptr<QSparqlConnection> _raw;
     HttpFixture _http;
     std::unique_ptr<Daemon> _daemon;
@@ -102,20 +101,10 @@ void tst_MessageCache::initTestCase()
 {
     TestEnvironment::failOnConnectWarnings();
     QVERIFY(_dir.isValid());
-    QVERIFY(StoreEndpoint::startBus(&_bus, QStringLiteral(PRIVATE_BUS_CONFIG)));
-    _endpoint.reset(new StoreEndpoint(_dir.filePath(QStringLiteral("store"))));
-    QVERIFY(_endpoint->start());
+    QVERIFY(_ground.prepare(_dir.path()));
     _raw.reset(new QSparqlConnection(QStringLiteral("QTRACKER_DIRECT")));
     QVERIFY(_raw->isValid());
-
-    const QString plugins = _dir.filePath(QStringLiteral("plugins"));
-    QVERIFY(QDir().mkpath(plugins));
-    QVERIFY(QFile::link(QStringLiteral(TAMSIL_PROGRAM), plugins + QStringLiteral("/tamsil")));
-    qputenv("VIRELON_PLUGIN_DIR", QFile::encodeName(plugins));
-    qputenv("VIRELON_TAMSIL_DATA_DIR", TAMSIL_DATA_DIR);
-    qputenv("VIRELON_COMM_DIR", QFile::encodeName(_dir.path()));
     const QString config = _dir.filePath(QStringLiteral("etc/virelon"));
-    qputenv("VIRELON_CONFIG_DIR", QFile::encodeName(config));
     QVERIFY(QDir().mkpath(config));
     QFile defaults(config + QStringLiteral("/settings.conf"));
     QVERIFY(defaults.open(QIODevice::WriteOnly));
@@ -126,9 +115,7 @@ void tst_MessageCache::cleanupTestCase()
 {
     FeedTrackerSparql::releaseInstance();
     _raw.reset();
-    _endpoint.reset();
-    _bus.terminate();
-    _bus.waitForFinished(timeout());
+    _ground.release();
 }
 
 // Every test starts from an empty store, the shipped settings and no files.

@@ -1,7 +1,7 @@
 #include "daemonfixture.h"
+#include "daemonground.h"
 #include "feedtrackersparql.h"
 #include "httpfixture.h"
-#include "storeendpoint.h"
 #include "testbearer.h"
 #include "testenvironment.h"
 
@@ -118,8 +118,7 @@ private:
     QByteArray settledLog();
 
     QTemporaryDir _dir;
-    QProcess _bus;
-    std::unique_ptr<StoreEndpoint> _endpoint;
+    DaemonGround _ground;
     HttpFixture _http;
     std::unique_ptr<Daemon> _daemon;
     std::unique_ptr<SignalRecorder> _signals;
@@ -130,17 +129,7 @@ void tst_VirelonDevice::initTestCase()
 {
     TestEnvironment::failOnConnectWarnings();
     QVERIFY(_dir.isValid());
-    QVERIFY(StoreEndpoint::startBus(&_bus, QStringLiteral(PRIVATE_BUS_CONFIG)));
-    _endpoint.reset(new StoreEndpoint(_dir.filePath(QStringLiteral("store"))));
-    QVERIFY(_endpoint->start());
-
-    const QString plugins = _dir.filePath(QStringLiteral("plugins"));
-    QVERIFY(QDir().mkpath(plugins));
-    QVERIFY(QFile::link(QStringLiteral(TAMSIL_PROGRAM), plugins + QStringLiteral("/tamsil")));
-    qputenv("VIRELON_PLUGIN_DIR", QFile::encodeName(plugins));
-    qputenv("VIRELON_TAMSIL_DATA_DIR", TAMSIL_DATA_DIR);
-    qputenv("VIRELON_COMM_DIR", QFile::encodeName(_dir.path()));
-    qputenv("VIRELON_CONFIG_DIR", QFile::encodeName(_dir.filePath(QStringLiteral("etc/virelon"))));
+    QVERIFY(_ground.prepare(_dir.path()));
 
     _http.serve(QStringLiteral("/feed.xml"), Feed, "application/rss+xml");
     // What a proxy is asked for: the whole URL.
@@ -150,9 +139,7 @@ void tst_VirelonDevice::initTestCase()
 void tst_VirelonDevice::cleanupTestCase()
 {
     FeedTrackerSparql::releaseInstance();
-    _endpoint.reset();
-    _bus.terminate();
-    _bus.waitForFinished(timeout());
+    _ground.release();
 }
 
 void tst_VirelonDevice::init()
