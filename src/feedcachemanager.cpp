@@ -240,15 +240,13 @@ QList<FeedMessage> FeedCacheManager::messagesToBeAdded(const QList<FeedMessage>&
     return firstMessages(messages);
 }
 
-// Oldest first; false when the store could not list them, and then nothing is deleted.
+// Oldest first; false when the store could not list or delete them.
 bool FeedCacheManager::deleteMessages(const QString& channelUri, int count)
 {
     FEED_LOG(debug, "CacheManager") << "noOfMessages to be Deleted from Tracker: " << count;
     bool ok = true;
     const QStringList uris = _tracker->deletableMessages(channelUri, count, &ok);
-    if (!uris.isEmpty())
-        _tracker->deleteMessagesOfChannel(uris, channelUri);
-    return ok;
+    return ok && (uris.isEmpty() || _tracker->deleteMessagesOfChannel(uris, channelUri));
 }
 
 bool FeedCacheManager::changeCacheSetting(const QString& key, const QVariant& value)

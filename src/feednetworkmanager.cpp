@@ -95,8 +95,9 @@ bool FeedNetworkManager::isConnected() const
 
 bool FeedNetworkManager::isUsingWLAN() const
 {
-    FEED_LOG(debug, Category) << "bearerName:" << activeConfiguration().bearerTypeName();
-    return activeConfiguration().bearerType() == QNetworkConfiguration::BearerWLAN;
+    const QNetworkConfiguration active = activeConfiguration();
+    FEED_LOG(debug, Category) << "bearerName:" << active.bearerTypeName();
+    return active.bearerType() == QNetworkConfiguration::BearerWLAN;
 }
 
 bool FeedNetworkManager::createConnection(bool hidePopup)

@@ -169,9 +169,9 @@ FeedSettingsManager::Change FeedSettingsManager::changeFlag(const QString& key, 
     return Changed;
 }
 
-int FeedSettingsManager::boundedInterval(int minutes)
+int FeedSettingsManager::boundedInterval(qlonglong minutes)
 {
-    return qBound(MinimumRefreshInterval, minutes, MaximumRefreshInterval);
+    return int(qBound<qlonglong>(MinimumRefreshInterval, minutes, MaximumRefreshInterval));
 }
 
 // A changed interval is held to the range of a loaded one: a zero-length wake-up window
@@ -184,7 +184,7 @@ FeedSettingsManager::Change FeedSettingsManager::changeRefreshInterval(const QVa
         logRefused(RefreshIntervalKey);
         return Refused;
     }
-    const int minutes = int(qBound<qlonglong>(MinimumRefreshInterval, number, MaximumRefreshInterval));
+    const int minutes = boundedInterval(number);
     if (minutes == _refreshInterval)
         return Unchanged;
     _refreshInterval = minutes;

@@ -51,7 +51,7 @@ private:
 
     enum Change { Changed, Unchanged, Refused };
 
-    static int boundedInterval(int minutes);
+    static int boundedInterval(qlonglong minutes);
     static Change changeFlag(const QString& key, bool& flag, const QVariant& value);
     Change changeRefreshInterval(const QVariant& value);
     void createHeartbeat();

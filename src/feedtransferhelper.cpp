@@ -82,7 +82,6 @@ void FeedTransferHelper::handleAwake()
         return;
     }
     FEED_LOG(critical, "TransferUi") << "Successfully loaded the library";
-    _taskManager = FeedTaskManager::instance();
     _transferManager = Soldrin::instance();
     connectManager();
 }

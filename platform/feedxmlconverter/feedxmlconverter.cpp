@@ -70,22 +70,6 @@ QString decodedBase64(const QString& text)
     return state.invalidChars == 0 ? decoded : QString();
 }
 
-// Whether the text starts with a URL scheme and its colon; cheaper than parsing it.
-bool hasScheme(const QString& link)
-{
-    for (int i = 0; i < link.size(); ++i) {
-        const QChar c = link.at(i);
-        if (c == QLatin1Char(':'))
-            return i > 0;
-        const bool letter = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
-        const bool other = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('+')
-                           || c == QLatin1Char('-') || c == QLatin1Char('.');
-        if (!letter && (i == 0 || !other))
-            return false;
-    }
-    return false;
-}
-
 // A message link is opened in a browser: anything but a web page (a script, inline data, a
 // local file) is left out.
 QString webLink(const QString& link)
@@ -100,7 +84,7 @@ QString webLink(const QString& link)
 // An absolute link stays as the feed wrote it; a relative one is resolved when the base is absolute.
 QString resolved(const QUrl& base, const QString& link)
 {
-    if (link.isEmpty() || hasScheme(link) || base.isRelative())
+    if (link.isEmpty() || HtmlUrl::schemeLength(link) > 0 || base.isRelative())
         return link;
     return base.resolved(QUrl(link)).toString();
 }

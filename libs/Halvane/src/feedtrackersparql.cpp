@@ -1440,7 +1440,15 @@ QString FeedTrackerSparql::enclosureTexts(const QList<RemoteEnclosure>& enclosur
 
 QHash<QString, QString> FeedTrackerSparql::storedEnclosureNodes(const QStringList& remotes, bool* found) const
 {
-    QHash<QString, QString> nodes;
+    QHash<QString, QString> nodes = enclosureUrisOfTerms(remotes, found);
+    for (QString& node : nodes)
+        node = term(nodeUrl(node));
+    return nodes;
+}
+
+QHash<QString, QString> FeedTrackerSparql::enclosureUrisOfTerms(const QStringList& remotes, bool* found) const
+{
+    QHash<QString, QString> uris;
     *found = true;
     // Look-ups go in slices of a list: a store round trip per enclosure costs more than the write.
     for (const QString& slice : valueSlices(remotes)) {
@@ -1451,15 +1459,15 @@ QHash<QString, QString> FeedTrackerSparql::storedEnclosureNodes(const QStringLis
         const Result result = execute(lookup, HERE, "Query Execution failed", "Query Execution Failed");
         if (!result) {
             *found = false;
-            return nodes;
+            return uris;
         }
         while (result->next()) {
             const QString remote = iriTerm(result->value(1));
-            if (!nodes.contains(remote))
-                nodes.insert(remote, term(nodeUrl(result->value(0).toString())));
+            if (!uris.contains(remote))
+                uris.insert(remote, result->value(0).toString());
         }
     }
-    return nodes;
+    return uris;
 }
 
 QList<FeedEnclosure> FeedTrackerSparql::enclosuresForMessage(const QString& messageUri) const
@@ -1509,21 +1517,13 @@ QHash<QString, QString> FeedTrackerSparql::enclosureUrisForRemoteUrls(const QStr
         if (!remote.isEmpty())
             remoteOfTerm.insert(term(linkUrl(remote)), remote);
     }
+    bool found = false;
+    const QHash<QString, QString> urisOfTerms = enclosureUrisOfTerms(remoteOfTerm.keys(), &found);
     QHash<QString, QString> uris;
-    for (const QString& slice : valueSlices(remoteOfTerm.keys())) {
-        const QSparqlQuery lookup(fill(QStringLiteral("SELECT ?enclosureUri ?remLink WHERE { ?enclosureUri a "
-                                                      "mfo:Enclosure; mfo:remoteLink ?remLink . VALUES ?remLink { "
-                                                      "%remLinks } } "),
-                                       {{QStringLiteral("%remLinks"), slice}}));
-        const Result result = execute(lookup, HERE, "Query Execution failed", "Query Execution Failed");
-        if (!result)
-            return QHash<QString, QString>();
-        while (result->next()) {
-            const QString remote = remoteOfTerm.value(iriTerm(result->value(1)));
-            if (!remote.isEmpty() && !uris.contains(remote))
-                uris.insert(remote, result->value(0).toString());
-        }
-    }
+    if (!found)
+        return uris;
+    for (auto uri = urisOfTerms.cbegin(); uri != urisOfTerms.cend(); ++uri)
+        uris.insert(remoteOfTerm.value(uri.key()), uri.value());
     return uris;
 }
 

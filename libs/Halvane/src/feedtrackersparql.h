@@ -119,6 +119,8 @@ private:
 
     // Stored enclosure nodes by remote-link IRI; *found is false when the look-up failed.
     QHash<QString, QString> storedEnclosureNodes(const QStringList& remotes, bool* found) const;
+    // The stored enclosure of each remote-link term, as its plain URI.
+    QHash<QString, QString> enclosureUrisOfTerms(const QStringList& remotes, bool* found) const;
     // Insert texts of new enclosures and association texts of known ones, under the parent
     // IRI; nodes holds the known ones by remote-link IRI and gains the new ones, made the
     // records of the new ones.
