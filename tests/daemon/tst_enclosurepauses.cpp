@@ -102,11 +102,8 @@ private slots:
 private:
     QString subscribe(const QString& path, const QByteArray& body, bool wait = true);
     FeedEnclosure enclosureOf(const QString& channelUri, const QString& path) const;
-    // The daemon's log once it has written everything up to this call.
-    QByteArray settledLog();
-    QByteArray logSince(int mark) { return settledLog().mid(mark); }
+    QByteArray logSince(int mark) { return _daemon->settledLog().mid(mark); }
     QByteArray lastRange(const QString& path) const;
-    int requestsFor(const QString& path) const;
     QList<int> refreshStates() const;
 
     QTemporaryDir _dir;
@@ -188,35 +185,10 @@ FeedEnclosure tst_EnclosurePauses::enclosureOf(const QString& channelUri, const 
     return FeedEnclosure();
 }
 
-QByteArray tst_EnclosurePauses::settledLog()
-{
-    const auto marks = [this] {
-        return messages(_daemon->log(), QLatin1Char('D'), QStringLiteral("conf"))
-            .filter(QStringLiteral("Returning settings:"))
-            .size();
-    };
-    const int before = marks();
-    call(QStringLiteral("conf"));
-    if (!QTest::qWaitFor([&] { return marks() > before; }, timeout()))
-        QTest::qFail("The daemon's log did not settle", __FILE__, __LINE__);
-    return _daemon->log();
-}
-
 QByteArray tst_EnclosurePauses::lastRange(const QString& path) const
 {
-    QByteArray range = "(none)";
-    for (const HttpFixture::Request& request : _http.requests()) {
-        if (request.path == path.toUtf8())
-            range = request.header("Range");
-    }
-    return range;
-}
-
-int tst_EnclosurePauses::requestsFor(const QString& path) const
-{
-    const QList<HttpFixture::Request> requests = _http.requests();
-    return int(std::count_if(requests.cbegin(), requests.cend(),
-                             [&](const HttpFixture::Request& request) { return request.path == path.toUtf8(); }));
+    const QList<HttpFixture::Request> requests = _http.requests(path);
+    return requests.isEmpty() ? QByteArray("(none)") : requests.last().header("Range");
 }
 
 QList<int> tst_EnclosurePauses::refreshStates() const
@@ -270,7 +242,7 @@ void tst_EnclosurePauses::massStorageDuringFeedFetch()
     _http.setReply(QStringLiteral("/usb.xml"), slow);
     const QString channel = subscribe(QStringLiteral("/usb.xml"), QByteArray(), false);
     QVERIFY(!channel.isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(requestsFor(QStringLiteral("/usb.xml")), 1, timeout());
+    QTRY_COMPARE_WITH_TIMEOUT(_http.requests(QStringLiteral("/usb.xml")).size(), 1, timeout());
     QVERIFY(setUsbMode(MassStorage));
     QCOMPARE(state(), 1);
     _http.release(QStringLiteral("/usb.xml"));
@@ -279,14 +251,14 @@ void tst_EnclosurePauses::massStorageDuringFeedFetch()
     const QByteArray log = logSince(0);
     QVERIFY(log.indexOf("Entered Mass storage mode") < log.indexOf("downloaded successfully"));
     QVERIFY(log.contains("User paused downloads"));
-    QCOMPARE(requestsFor(image), 0);
+    QCOMPARE(_http.requests(image).size(), 0);
     QCOMPARE(_signals->count(QStringLiteral("refreshCompleted")), 0);
     QCOMPARE(_signals->count(QStringLiteral("refreshError")), 0);
 
     QVERIFY(setUsbMode(Idle));
     QVERIFY(_signals->waitFor(QStringLiteral("refreshCompleted")));
     QCOMPARE(refreshStates(), QList<int>({204, 205}));
-    QCOMPARE(requestsFor(image), 1);
+    QCOMPARE(_http.requests(image).size(), 1);
     QCOMPARE(fileContent(enclosureOf(channel, image).localUrl()), content(4096, 2));
 }
 
@@ -308,12 +280,12 @@ void tst_EnclosurePauses::bothHoldTheDownload()
     _http.release(QStringLiteral("/both.ogg"));
     QVERIFY(setUsbMode(MassStorage));
     QCOMPARE(state(), 3);
-    const int mark = settledLog().size();
+    const int mark = _daemon->settledLog().size();
     QVERIFY(setUsbMode(Idle));
     QCOMPARE(state(), 2);
     QCOMPARE(refreshStates(), QList<int>({409, 204, 205}));
     QVERIFY(!logSince(mark).contains("Processing enclosure task"));
-    QCOMPARE(requestsFor("/both.ogg"), 1);
+    QCOMPARE(_http.requests("/both.ogg").size(), 1);
 
     QVERIFY(setEthernet(QStringLiteral("Active")));
     QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadCompleted")));
@@ -338,13 +310,13 @@ void tst_EnclosurePauses::manualListWithoutNetwork()
     QTRY_COMPARE_WITH_TIMEOUT(state(), 2, timeout());
     QCOMPARE(bearer(QStringLiteral("setSessionOutcome"), {QStringLiteral("fails")}).type(), QDBusMessage::ReplyMessage);
 
-    const int mark = settledLog().size();
+    const int mark = _daemon->settledLog().size();
     QCOMPARE(call(QStringLiteral("downloadEnclosure"), {channel, uris}).type(), QDBusMessage::ReplyMessage);
     QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadError"), 2));
     QCOMPARE(_signals->arguments(QStringLiteral("enclosureDownloadError")),
              QList<QVariantList>({{QStringList{uris.at(0)}, 409, 0LL}, {QStringList{uris.at(1)}, 409, 0LL}}));
     QCOMPARE(messages(logSince(mark), QLatin1Char('D'), QStringLiteral("createConnection")).filter("Trying to connect").size(), 1);
-    QCOMPARE(requestsFor("/a.ogg") + requestsFor("/b.ogg"), 0);
+    QCOMPARE(_http.requests("/a.ogg").size() + _http.requests("/b.ogg").size(), 0);
 }
 
 VIRELON_TEST_MAIN(tst_EnclosurePauses)

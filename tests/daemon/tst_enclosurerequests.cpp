@@ -146,7 +146,6 @@ private:
     bool waitForSignal(const QString& name, int count);
     qint64 tamsilProcess() const;
     bool restartDaemon(const QProcessEnvironment& environment);
-    QList<HttpFixture::Request> requestsFor(const QString& path) const;
 
     QTemporaryDir _dir;
     DaemonGround _ground;
@@ -235,16 +234,6 @@ bool tst_EnclosureRequests::restartDaemon(const QProcessEnvironment& environment
     _daemon.reset(new Daemon(environment));
     _signals.reset(new SignalRecorder);
     return _daemon->waitForService();
-}
-
-QList<HttpFixture::Request> tst_EnclosureRequests::requestsFor(const QString& path) const
-{
-    QList<HttpFixture::Request> found;
-    for (const HttpFixture::Request& request : _http.requests()) {
-        if (request.path == path.toUtf8())
-            found << request;
-    }
-    return found;
 }
 
 void tst_EnclosureRequests::refreshFetchesImages_data()
@@ -376,7 +365,7 @@ void tst_EnclosureRequests::pauseResumeCancel()
     _http.release(QStringLiteral("/pausable.bin"));
     call(QStringLiteral("resumeDownloadEnclosure"), {channel, QStringList{paused.uri()}});
     QVERIFY(waitForSignal(QStringLiteral("enclosureDownloadCompleted"), 1));
-    QCOMPARE(requestsFor("/pausable.bin").last().header("Range"), "bytes=" + QByteArray::number(first) + '-');
+    QCOMPARE(_http.requests("/pausable.bin").last().header("Range"), "bytes=" + QByteArray::number(first) + '-');
     QCOMPARE(fileContent(paused.localUrl()), body);
     QVERIFY(!QFile::exists(paused.localUrl() + ".part"));
 
@@ -415,7 +404,7 @@ void tst_EnclosureRequests::resumeAfterTheDaemonDied()
     _signals->clear();
     call(QStringLiteral("resumeDownloadEnclosure"), {channel, QStringList{enclosure.uri()}});
     QVERIFY(waitForSignal(QStringLiteral("enclosureDownloadCompleted"), 1));
-    const QByteArray range = requestsFor("/survivor.bin").last().header("Range");
+    const QByteArray range = _http.requests("/survivor.bin").last().header("Range");
     QVERIFY2(range.isEmpty() || range == "bytes=" + QByteArray::number(first) + '-', range);
     QCOMPARE(fileContent(enclosure.localUrl()), body);
     QVERIFY(!QFile::exists(enclosure.localUrl() + ".part"));
@@ -515,7 +504,7 @@ void tst_EnclosureRequests::nothingOutsideTheEnclosureFolder()
     for (int i = 0; i < 5; ++i) {
         QCOMPARE(_signals->arguments(QStringLiteral("enclosureDownloadError")).at(i),
                  QVariantList({QStringList{uris.at(i)}, 202, 0LL}));
-        QVERIFY(requestsFor(QStringLiteral("/victim%1.bin").arg(i + 1)).isEmpty());
+        QVERIFY(_http.requests(QStringLiteral("/victim%1.bin").arg(i + 1)).isEmpty());
     }
 
     // Feeds whose links would name files elsewhere.

@@ -194,7 +194,6 @@ private:
     }
     void installDefaults(const QByteArray& extra = QByteArray());
     // Waits until every line that the daemon logged before this call has been read.
-    QByteArray settledLog(Daemon& daemon);
 
     QProcess _bus;
 };
@@ -237,20 +236,6 @@ void tst_Virelon::installDefaults(const QByteArray& extra)
     QFile file(systemDir() + QStringLiteral("/settings.conf"));
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(shipped.readAll() + '\n' + extra);
-}
-
-QByteArray tst_Virelon::settledLog(Daemon& daemon)
-{
-    const auto marks = [&daemon] {
-        return messages(daemon.log(), QLatin1Char('D'), QStringLiteral("conf"))
-            .filter(QStringLiteral("Returning settings:"))
-            .size();
-    };
-    const int before = marks();
-    conf();
-    if (!QTest::qWaitFor([&] { return marks() > before; }, timeout()))
-        QTest::qFail("The daemon's log did not settle", __FILE__, __LINE__);
-    return daemon.log();
 }
 
 void tst_Virelon::startFails_data()
@@ -335,11 +320,11 @@ void tst_Virelon::methodsReachSlots()
     Daemon daemon;
     QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
     for (const auto& [method, arguments, signature] : calls) {
-        const int mark = settledLog(daemon).size();
+        const int mark = daemon.settledLog().size();
         const QDBusMessage reply = call(method, arguments);
         QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
         QCOMPARE(reply.signature(), signature);
-        QVERIFY2(!messages(settledLog(daemon).mid(mark), QLatin1Char('D'), method).isEmpty(), qPrintable(method));
+        QVERIFY2(!messages(daemon.settledLog().mid(mark), QLatin1Char('D'), method).isEmpty(), qPrintable(method));
     }
 }
 
@@ -390,7 +375,7 @@ void tst_Virelon::startupSettings()
     Daemon daemon(environment);
     QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
     QCOMPARE(describe(conf()), describe(expected));
-    const QByteArray log = settledLog(daemon);
+    const QByteArray log = daemon.settledLog();
     QCOMPARE(messages(log, QLatin1Char('W')), QStringList());
     // The text "Copy settings: " keeps its own blank; the log stream adds one before the value.
     QCOMPARE(messages(log, QLatin1Char('D'), QStringLiteral("initSettings")).filter(QStringLiteral("Copy settings:")),
@@ -473,9 +458,9 @@ void tst_Virelon::setConf()
     {
         Daemon daemon;
         QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
-        const int mark = settledLog(daemon).size();
+        const int mark = daemon.settledLog().size();
         QCOMPARE(call(QStringLiteral("setConf"), {change}).type(), QDBusMessage::ReplyMessage);
-        QCOMPARE(messages(settledLog(daemon).mid(mark), QLatin1Char('W')), warnings);
+        QCOMPARE(messages(daemon.settledLog().mid(mark), QLatin1Char('W')), warnings);
     }
     // The file holds what is in use, as text.
     const QVariantMap expected = withText(withText(ShippedDefaults, {{QStringLiteral("Display/colour"), "blue"}}), stored);
@@ -514,7 +499,7 @@ void tst_Virelon::unsendableValues()
     const QDBusMessage reply = call(QStringLiteral("conf"));
     QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
     QCOMPARE(describe(qdbus_cast<QVariantMap>(reply.arguments().value(0))), describe(ShippedDefaults));
-    QCOMPARE(messages(settledLog(daemon), QLatin1Char('W'), QStringLiteral("conf")).mid(0, 3),
+    QCOMPARE(messages(daemon.settledLog(), QLatin1Char('W'), QStringLiteral("conf")).mid(0, 3),
              QStringList({QStringLiteral("Not a plain value for key: \"Display/bits\""),
                           QStringLiteral("Not a plain value for key: \"Display/nothing\""),
                           QStringLiteral("Not a plain value for key: \"Display/sizes\"")}));

@@ -114,8 +114,6 @@ private:
     QString subscribe(const QUrl& feed);
     // The requests for the path since the case began.
     int feedRequests(const QByteArray& path) const;
-    // The daemon's log once it has written everything up to this call.
-    QByteArray settledLog();
 
     QTemporaryDir _dir;
     DaemonGround _ground;
@@ -223,20 +221,6 @@ int tst_VirelonDevice::feedRequests(const QByteArray& path) const
     const QList<HttpFixture::Request> requests = _http.requests().mid(_earlierRequests);
     return int(std::count_if(requests.cbegin(), requests.cend(),
                              [&path](const HttpFixture::Request& request) { return request.path == path; }));
-}
-
-QByteArray tst_VirelonDevice::settledLog()
-{
-    const auto marks = [this] {
-        return messages(_daemon->log(), QLatin1Char('D'), QStringLiteral("conf"))
-            .filter(QStringLiteral("Returning settings:"))
-            .size();
-    };
-    const int before = marks();
-    call(QStringLiteral("conf"));
-    if (!QTest::qWaitFor([&] { return marks() > before; }, timeout()))
-        QTest::qFail("The daemon's log did not settle", __FILE__, __LINE__);
-    return _daemon->log();
 }
 
 // A wake-up refreshes every channel, and the queue running empty arms the next wait. A day's
@@ -366,8 +350,8 @@ void tst_VirelonDevice::withoutBearer()
     QCOMPARE(feedRequests("/feed.xml"), 2);
     QCOMPARE(state(), 0);
 
-    const QStringList unmanaged =
-        messages(settledLog(), QLatin1Char('C'), QStringLiteral("useHostNetwork")).filter(QStringLiteral("unmanaged"));
+    const QStringList unmanaged = messages(_daemon->settledLog(), QLatin1Char('C'), QStringLiteral("useHostNetwork"))
+                                      .filter(QStringLiteral("unmanaged"));
     QCOMPARE(unmanaged.size(), 1);
 }
 
@@ -380,7 +364,8 @@ void tst_VirelonDevice::throughTheProxy()
     QVERIFY(!uri.isEmpty());
     QCOMPARE(feedRequests("http://weather.invalid/feed.xml"), 1);
     QCOMPARE(FeedTrackerSparql::instance()->channelForUri(uri).title(), QStringLiteral("Valley Weather"));
-    const QStringList proxies = messages(settledLog(), QLatin1Char('D'), QStringLiteral("retrieveAndSetproxy"));
+    const QStringList proxies =
+        messages(_daemon->settledLog(), QLatin1Char('D'), QStringLiteral("retrieveAndSetproxy"));
     QCOMPARE(proxies.filter(QStringLiteral("Valid proxy Found")).size(), 1);
 }
 

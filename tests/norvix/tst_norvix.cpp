@@ -100,7 +100,6 @@ private:
     bool restartDaemon();
     QStringList column(const QString& query);
     QStringList snapshot();
-    QByteArray settledLog();
     bool check(const QString& condition, const Run& run, int logMark, QString* failure);
     bool checkStore(const QStringList& words, QString* failure);
     bool checkDaemon(const QStringList& words, const QString& condition, int logMark, QString* failure);
@@ -359,20 +358,6 @@ QStringList tst_Norvix::snapshot()
 }
 
 // Waits until every line that the daemon logged before this call has been read.
-QByteArray tst_Norvix::settledLog()
-{
-    const auto marks = [this] {
-        return DaemonFixture::messages(_daemon->log(), QLatin1Char('D'), QStringLiteral("conf"))
-            .filter(QStringLiteral("Returning settings:"))
-            .size();
-    };
-    const int before = marks();
-    DaemonFixture::call(QStringLiteral("conf"));
-    if (!QTest::qWaitFor([&] { return marks() > before; }, DaemonFixture::timeout()))
-        QTest::qFail("The daemon's log did not settle", __FILE__, __LINE__);
-    return _daemon->log();
-}
-
 void tst_Norvix::cases_data()
 {
     QTest::addColumn<NorvixCase>("testCase");
@@ -403,7 +388,7 @@ void tst_Norvix::cases()
     }
     _before = testCase.checks.contains(QStringLiteral("unchanged")) ? snapshot() : QStringList();
     _recorder->clear();
-    const int logMark = settledLog().size();
+    const int logMark = _daemon->settledLog().size();
 
     const QStringList arguments = QProcess::splitCommand(CaseFile::fill(testCase.run, _values, false));
     const Run run = runTool(arguments, testCase.env);
@@ -527,7 +512,7 @@ bool tst_Norvix::checkDaemon(const QStringList& words, const QString& condition,
     const QString function = words.value(1) == QLatin1String("*") ? QString() : words.value(1);
     const QRegularExpression pattern(QRegularExpression::anchoredPattern(condition.section(QLatin1Char(' '), 2)));
     if (kind == QLatin1String("nodaemon")) {
-        const QStringList logged = DaemonFixture::messages(settledLog().mid(logMark), QLatin1Char('D'), function);
+        const QStringList logged = DaemonFixture::messages(_daemon->settledLog().mid(logMark), QLatin1Char('D'), function);
         *failure = logged.join(QLatin1Char('\n'));
         return logged.isEmpty();
     }
@@ -625,7 +610,7 @@ void tst_Norvix::usageText()
 void tst_Norvix::callOutlastsStoppedDaemon()
 {
     fillStore();
-    const int logMark = settledLog().size();
+    const int logMark = _daemon->settledLog().size();
     // A monitor of the bus shows the request on its way to the daemon, which cannot answer.
     QProcess monitor;
     monitor.setProcessChannelMode(QProcess::MergedChannels);
