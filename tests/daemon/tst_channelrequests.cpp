@@ -112,15 +112,7 @@ void tst_ChannelRequests::cleanup()
 
 QString tst_ChannelRequests::subscribe(const QString& path, const QString& plugin, const QString& endSignal)
 {
-    const int started = _signals->count(QStringLiteral("refreshStarted"));
-    const int ended = _signals->count(endSignal);
-    const QDBusMessage reply =
-        call(QStringLiteral("subscribe"), {QStringList{_http.url(path).toString()}, plugin});
-    if (reply.type() != QDBusMessage::ReplyMessage || !_signals->waitFor(endSignal, ended + 1))
-        return QString();
-    const QString uri = _signals->arguments(endSignal).last().value(0).toString();
-    const QVariantList firstStart = _signals->arguments(QStringLiteral("refreshStarted")).value(started);
-    return firstStart.value(0).toString() == uri ? uri : QString();
+    return _signals->subscribe(_http.url(path).toString(), plugin, endSignal);
 }
 
 // The title the store holds for the channel, empty when it holds no such channel.

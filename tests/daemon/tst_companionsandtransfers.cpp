@@ -65,7 +65,6 @@ private:
     bool startDaemon(const QString& configDir, const QByteArray& library);
     // Serves the feed and subscribes it; the new channel's URI once its refresh has ended.
     QString subscribe(const QString& path, const QByteArray& feed);
-    bool refresh(const QString& uri);
     // Waits until the daemon has gone idle once more than the given number of times.
     bool waitForSleep(int before);
     int sleeps() { return messages(_daemon->log(), QLatin1Char('D')).count(QStringLiteral("feed transfer done")); }
@@ -111,21 +110,7 @@ bool tst_CompanionsAndTransfers::startDaemon(const QString& configDir, const QBy
 QString tst_CompanionsAndTransfers::subscribe(const QString& path, const QByteArray& feed)
 {
     _http.serve(path, feed, "application/rss+xml");
-    const int started = _signals->count(QStringLiteral("refreshStarted"));
-    const int completed = _signals->count(QStringLiteral("refreshCompleted"));
-    if (call(QStringLiteral("subscribe"), {QStringList{_http.url(path).toString()}, QStringLiteral("tamsil")}).type()
-            != QDBusMessage::ReplyMessage
-        || !_signals->waitFor(QStringLiteral("refreshCompleted"), completed + 1))
-        return QString();
-    const QString uri = _signals->arguments(QStringLiteral("refreshStarted")).value(started).value(0).toString();
-    return _signals->arguments(QStringLiteral("refreshCompleted")).last().value(0).toString() == uri ? uri : QString();
-}
-
-bool tst_CompanionsAndTransfers::refresh(const QString& uri)
-{
-    const int completed = _signals->count(QStringLiteral("refreshCompleted"));
-    return call(QStringLiteral("refresh"), {QStringList{uri}}).type() == QDBusMessage::ReplyMessage
-           && _signals->waitFor(QStringLiteral("refreshCompleted"), completed + 1);
+    return _signals->subscribe(_http.url(path).toString());
 }
 
 bool tst_CompanionsAndTransfers::waitForSleep(int before)
@@ -156,7 +141,7 @@ void tst_CompanionsAndTransfers::companionsAtEachWakeUp()
     QTRY_COMPARE_WITH_TIMEOUT(fileLines(marker), QStringList{"ran"}, timeout());
     QTRY_VERIFY_WITH_TIMEOUT(messages(_daemon->log(), 'D', QStringLiteral("terminateProcess")).size() == 2, timeout());
     QVERIFY(waitForSleep(0));
-    QVERIFY(refresh(channel));
+    QVERIFY(_signals->refresh(channel));
     QTRY_COMPARE_WITH_TIMEOUT(fileLines(marker), QStringList({"ran", "ran"}), timeout());
 
     QByteArray output;
@@ -217,7 +202,7 @@ void tst_CompanionsAndTransfers::missingTransferLibrary()
                         QFile::encodeName(_dir.filePath(QStringLiteral("no-such/libSoldrin.so")))));
     const QString channel = subscribe(QStringLiteral("/unlisted.xml"), rss(QString()));
     QVERIFY(!channel.isEmpty());
-    QVERIFY(refresh(channel));
+    QVERIFY(_signals->refresh(channel));
     QCOMPARE(messages(_daemon->log(), 'C', QStringLiteral("handleAwake")),
              QStringList({"Failed to load the transfer library. Returning!!",
                           "Failed to load the transfer library. Returning!!"}));

@@ -195,16 +195,10 @@ void tst_EnclosureRequests::cleanup()
 
 QString tst_EnclosureRequests::subscribe(const QString& path, const QByteArray& feed, const QString& plugin)
 {
-    if (plugin == QLatin1String("tamsil"))
-        _http.serve(path, feed, "application/rss+xml");
-    const int started = _signals->count(QStringLiteral("refreshStarted"));
-    const int completed = _signals->count(QStringLiteral("refreshCompleted"));
-    const QString link = plugin == QLatin1String("tamsil") ? _http.url(path).toString() : path;
-    if (call(QStringLiteral("subscribe"), {QStringList{link}, plugin}).type() != QDBusMessage::ReplyMessage
-        || !_signals->waitFor(QStringLiteral("refreshCompleted"), completed + 1))
-        return QString();
-    const QString uri = _signals->arguments(QStringLiteral("refreshStarted")).value(started).value(0).toString();
-    return _signals->arguments(QStringLiteral("refreshCompleted")).last().value(0).toString() == uri ? uri : QString();
+    if (plugin != QLatin1String("tamsil"))
+        return _signals->subscribe(path, plugin);
+    _http.serve(path, feed, "application/rss+xml");
+    return _signals->subscribe(_http.url(path).toString());
 }
 
 QHash<QString, FeedEnclosure> tst_EnclosureRequests::enclosuresOf(const QString& channelUri) const

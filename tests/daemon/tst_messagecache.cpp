@@ -149,20 +149,12 @@ bool tst_MessageCache::startDaemon()
 
 QString tst_MessageCache::subscribe(const QString& path)
 {
-    const int ended = _signals->count(QStringLiteral("refreshCompleted"));
-    const QDBusMessage reply =
-        call(QStringLiteral("subscribe"), {QStringList{_http.url(path).toString()}, QStringLiteral("tamsil")});
-    if (reply.type() != QDBusMessage::ReplyMessage || !_signals->waitFor(QStringLiteral("refreshCompleted"), ended + 1))
-        return QString();
-    return _signals->arguments(QStringLiteral("refreshCompleted")).last().value(0).toString();
+    return _signals->subscribe(_http.url(path).toString());
 }
 
 bool tst_MessageCache::refresh(const QString& uri)
 {
-    const int ended = _signals->count(QStringLiteral("refreshCompleted"));
-    return call(QStringLiteral("refresh"), {QStringList{uri}}).type() == QDBusMessage::ReplyMessage
-        && _signals->waitFor(QStringLiteral("refreshCompleted"), ended + 1)
-        && _signals->count(QStringLiteral("refreshError")) == 0;
+    return _signals->refresh(uri) && _signals->count(QStringLiteral("refreshError")) == 0;
 }
 
 // Read directly: the store's own message list leaves out messages without a link.

@@ -207,13 +207,7 @@ void tst_VirelonDevice::startDaemon(const QByteArray& settings, const QStringLis
 
 QString tst_VirelonDevice::subscribe(const QUrl& feed)
 {
-    const QString completed = QStringLiteral("refreshCompleted");
-    const int before = _signals->count(completed);
-    const QDBusMessage reply =
-        call(QStringLiteral("subscribe"), {QStringList{feed.toString()}, QStringLiteral("tamsil")});
-    if (reply.type() != QDBusMessage::ReplyMessage || !_signals->waitFor(completed, before + 1))
-        return QString();
-    return _signals->arguments(completed).last().value(0).toString();
+    return _signals->subscribe(feed.toString());
 }
 
 int tst_VirelonDevice::feedRequests(const QByteArray& path) const
