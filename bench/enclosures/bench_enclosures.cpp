@@ -1,5 +1,6 @@
 #include "feedfilenamegenerator.h"
 #include "feedtrackersparql.h"
+#include "benchdaemon.h"
 #include "httpfixture.h"
 #include "storeendpoint.h"
 
@@ -23,6 +24,8 @@
 // same server of this process, in one run: a manual download of one large file (MB/s), and the
 // refresh of a channel with many small images until refreshCompleted (files/s), against curl
 // fetching the images in one call. The two alternate a few times and the best of each counts.
+using namespace BenchDaemon;
+
 namespace {
 
 const int BigSize = 256 * 1024 * 1024;
@@ -32,13 +35,6 @@ const int ImagesPerItem = 5;
 const int Rounds = 3;
 const double BigTarget = 0.5;
 const double ImagesTarget = 0.1;
-const QString Service = QStringLiteral("com.vorlane.Virelon");
-
-QTextStream& out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
 
 QByteArray content(int size)
 {
@@ -95,19 +91,6 @@ private slots:
     }
 };
 
-bool callDaemon(const QString& method, const QVariantList& arguments)
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(Service, QStringLiteral("/"), Service, method);
-    message.setArguments(arguments);
-    QDBusPendingCall call = QDBusConnection::sessionBus().asyncCall(message, 600000);
-    QEventLoop loop;
-    QDBusPendingCallWatcher watcher(call);
-    QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
-    if (!call.isFinished())
-        loop.exec();
-    return call.reply().type() == QDBusMessage::ReplyMessage;
-}
-
 // Runs curl to its end while this process serves its requests; its time in ms, or -1.
 double curl(const QStringList& arguments)
 {
@@ -135,27 +118,6 @@ double timed(const std::function<bool()>& run)
     return run() ? timer.nsecsElapsed() / 1e6 : -1;
 }
 
-bool waitForService(QProcess& daemon)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!QDBusConnection::sessionBus().interface()->isServiceRegistered(Service)) {
-        if (daemon.state() == QProcess::NotRunning || waited.elapsed() > 30000)
-            return false;
-        daemon.waitForFinished(50);
-    }
-    return true;
-}
-
-int fail(const QString& why, const QString& daemonLog)
-{
-    QFile log(daemonLog);
-    if (log.open(QIODevice::ReadOnly))
-        QTextStream(stderr) << log.readAll().right(4000) << '\n';
-    QTextStream(stderr) << "bench_enclosures: " << why << '\n';
-    return 1;
-}
-
 void report(const QString& what, double daemonRate, double curlRate, const QString& unit, double target)
 {
     const double ratio = daemonRate / curlRate;
@@ -169,20 +131,12 @@ void report(const QString& what, double daemonRate, double curlRate, const QStri
 int main(int argc, char** argv)
 {
     QTemporaryDir dir;
-    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
-        const QString path = dir.filePath(QString::fromLatin1(variable));
-        QDir().mkpath(path);
-        qputenv(variable, QFile::encodeName(path));
-    }
-    qputenv("VIRELON_PLUGIN_DIR", TAMSIL_DIR);
-    qputenv("VIRELON_TAMSIL_DATA_DIR", TAMSIL_DIR);
-    qputenv("VIRELON_COMM_DIR", QFile::encodeName(dir.path()));
-    qputenv("VIRELON_CONFIG_DIR", QFile::encodeName(dir.filePath(QStringLiteral("etc/virelon"))));
+    BenchDaemon::isolate(dir.path(), QStringLiteral(TAMSIL_DIR));
     QCoreApplication app(argc, argv);
 
     StoreEndpoint endpoint(dir.filePath(QStringLiteral("store")));
     if (!endpoint.start())
-        return fail(QStringLiteral("no store endpoint (run under dbus-run-session)"), QString());
+        return fail(QStringLiteral("no store endpoint (run under dbus-run-session)"));
     HttpFixture server;
     server.serve(QStringLiteral("/big.bin"), content(BigSize), "application/octet-stream");
     QString items = QStringLiteral("<item><title>Big</title><link>http://bench.example/big</link><description>Big"

@@ -1,4 +1,5 @@
 #include "feedcorpus.h"
+#include "benchdaemon.h"
 #include "httpfixture.h"
 #include "storeendpoint.h"
 
@@ -26,10 +27,15 @@
 // feeds in one call and is timed to the last end of a refresh; then every feed is refreshed
 // again with nothing changed. Each side runs a few times, alternating, and the best counts;
 // memory figures are the worst seen.
+using BenchDaemon::callDaemon;
+using BenchDaemon::out;
+using BenchDaemon::Service;
+using BenchDaemon::statusKb;
+using BenchDaemon::waitForService;
+
 namespace {
 
 int Rounds = 3;
-const QString Service = QStringLiteral("com.vorlane.Virelon");
 const int WaitMs = 600000;
 
 const double ColdTarget = 1.0;
@@ -37,25 +43,6 @@ const double UnchangedTargetMs = 500;
 const qint64 IdleTargetKb = 16 * 1024;
 const qint64 AfterTargetKb = 30 * 1024;
 const qint64 PluginTargetKb = 64 * 1024;
-
-QTextStream& out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-// A field of /proc/<pid>/status in KiB; 0 when the process is gone.
-qint64 statusKb(qint64 pid, const QByteArray& field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
-    }
-    return 0;
-}
 
 // The highest peak of any child of a process while it is watched: the plug-in comes and goes.
 class ChildPeak : public QObject
@@ -147,34 +134,6 @@ private slots:
         emit ended();
     }
 };
-
-// Calls the daemon and waits with events running: the feeds are served from this process.
-bool callDaemon(const QString& method, const QVariantList& arguments, QVariant* answer = nullptr)
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(Service, QStringLiteral("/"), Service, method);
-    message.setArguments(arguments);
-    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, WaitMs);
-    QElapsedTimer waited;
-    waited.start();
-    while (!pending.isFinished() && waited.elapsed() < WaitMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    const QDBusMessage reply = pending.reply();
-    if (answer && !reply.arguments().isEmpty())
-        *answer = reply.arguments().first();
-    return reply.type() == QDBusMessage::ReplyMessage;
-}
-
-bool waitForService(QProcess& daemon)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!QDBusConnection::sessionBus().interface()->isServiceRegistered(Service)) {
-        if (daemon.state() == QProcess::NotRunning || waited.elapsed() > 30000)
-            return false;
-        daemon.waitForFinished(20);
-    }
-    return true;
-}
 
 struct Figures {
     double coldMs = 1e300;

@@ -1,6 +1,7 @@
 #include "feedformatter.h"
 #include "feedpluginmanager.h"
 #include "feedtrackersparql.h"
+#include "benchdaemon.h"
 #include "httpfixture.h"
 #include "storeendpoint.h"
 
@@ -23,19 +24,14 @@
 // two alternate a few times and the best of each counts, so that a load that comes and goes
 // on the machine weighs on both. The ratio daemon / in-process is what the scheduler, the
 // service and the D-Bus road add.
+using namespace BenchDaemon;
+
 namespace {
 
 const int Channels = 200;
 const int Rounds = 3;
 const int ItemsPerFeed = 5;
 const double Target = 1.3;
-const QString Service = QStringLiteral("com.vorlane.Virelon");
-
-QTextStream& out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
 
 QByteArray feed(int number)
 {
@@ -99,25 +95,6 @@ private slots:
     }
 };
 
-bool callDaemon(const QString& method, const QVariantList& arguments)
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(Service, QStringLiteral("/"), Service, method);
-    message.setArguments(arguments);
-    return QDBusConnection::sessionBus().call(message, QDBus::Block, 600000).type() == QDBusMessage::ReplyMessage;
-}
-
-bool waitForService(QProcess& daemon)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!QDBusConnection::sessionBus().interface()->isServiceRegistered(Service)) {
-        if (daemon.state() == QProcess::NotRunning || waited.elapsed() > 30000)
-            return false;
-        daemon.waitForFinished(50);
-    }
-    return true;
-}
-
 // One round as scripts/feedrun made it before the daemon did: fetch, format, store.
 bool inProcessRound(FeedPluginManager* plugins, const QString& uri)
 {
@@ -146,29 +123,12 @@ bool inProcessRound(FeedPluginManager* plugins, const QString& uri)
     return store->updateChannel(fetched) && store->addMessages(messages, uri);
 }
 
-int fail(const QString& why, const QString& daemonLog = QString())
-{
-    QFile log(daemonLog);
-    if (log.open(QIODevice::ReadOnly))
-        QTextStream(stderr) << log.readAll().right(4000) << '\n';
-    QTextStream(stderr) << "bench_scheduler: " << why << '\n';
-    return 1;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QTemporaryDir dir;
-    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
-        const QString path = dir.filePath(QString::fromLatin1(variable));
-        QDir().mkpath(path);
-        qputenv(variable, QFile::encodeName(path));
-    }
-    qputenv("VIRELON_PLUGIN_DIR", TAMSIL_DIR);
-    qputenv("VIRELON_TAMSIL_DATA_DIR", TAMSIL_DIR);
-    qputenv("VIRELON_COMM_DIR", QFile::encodeName(dir.path()));
-    qputenv("VIRELON_CONFIG_DIR", QFile::encodeName(dir.filePath(QStringLiteral("etc/virelon"))));
+    BenchDaemon::isolate(dir.path(), QStringLiteral(TAMSIL_DIR));
     QCoreApplication app(argc, argv);
 
     StoreEndpoint endpoint(dir.filePath(QStringLiteral("store")));
