@@ -1,3 +1,4 @@
+#include "benchdaemon.h"
 #include "storeendpoint.h"
 #include "virelonadaptor.h"
 
@@ -22,11 +23,7 @@ const double MemoryTarget = 1.1;
 const QByteArray Counted = "\"urn:burst\"\n";
 const QByteArray Ready = "\"urn:ready\"\n";
 
-QTextStream& out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
+using BenchDaemon::out;
 
 // Stands in for the service object: the adaptor relays its signals as the daemon's.
 class StandInService : public QObject
@@ -95,18 +92,6 @@ private:
     qint64 _lastAt = 0;
 };
 
-qint64 residentKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        qFatal("cannot read the status of %lld", pid);
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return 0;
-}
-
 void waitFor(const std::function<bool()>& condition, const char* what)
 {
     if (!QTest::qWaitFor(condition, 600000))
@@ -163,14 +148,14 @@ int main(int argc, char** argv)
             "the burst");
     };
     emitAndWait(0, Warmup);
-    const qint64 early = residentKiB(watcher.pid());
+    const qint64 early = BenchDaemon::statusKb(watcher.pid(), "VmRSS");
 
     QElapsedTimer clock;
     clock.start();
     watcher.startClock(clock);
     monitor.startClock(clock);
     emitAndWait(Warmup, Burst);
-    const qint64 late = residentKiB(watcher.pid());
+    const qint64 late = BenchDaemon::statusKb(watcher.pid(), "VmRSS");
     const double emitted = Burst - Warmup;
     const double watcherRate = emitted / (watcher.lastAt() / 1e9);
     const double monitorRate = emitted / (monitor.lastAt() / 1e9);
