@@ -6,6 +6,18 @@
 #include "toolstore.h"
 #include "virelonservice.h"
 
+namespace {
+
+// The store reads a channel without its messages: the line shows those it holds.
+FeedChannel withStoredMessages(FeedChannel channel, const FeedTrackerSparql* store)
+{
+    QList<FeedMessage> messages = store->messagesForChannel(channel.uri());
+    channel.setMessages(messages);
+    return channel;
+}
+
+} // namespace
+
 int handleChannelOperations()
 {
     trace("void handleChannelOperations()");
@@ -74,7 +86,7 @@ int listChannelInfo()
             output() << "Channel : " << link << " doesn't exist";
             status = Failed;
         } else {
-            output() << channel;
+            output() << withStoredMessages(channel, store);
         }
     }
     return status;
@@ -93,7 +105,7 @@ int listAllChannelInfo()
     if (channels.isEmpty())
         output() << "No Channels in tracker";
     for (const FeedChannel& channel : channels)
-        output() << channel;
+        output() << withStoredMessages(channel, store);
     return Done;
 }
 
