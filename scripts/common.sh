@@ -32,7 +32,15 @@ ensure_packages() {
     "${as[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-build_tree() {
+configure_tree() {
     cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+}
+
+compile_tree() {
     cmake --build "$build" -j"$(nproc)"
+}
+
+build_tree() {
+    configure_tree "$@"
+    compile_tree
 }
