@@ -324,6 +324,32 @@ FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, 
     return result;
 }
 
+QHash<QString, QSparqlResultRow> FeedTrackerSparql::rowsOfNodes(const QString& text, const QStringList& uris,
+                                                             const CallSite& site) const
+{
+    QStringList nodes;
+    QSet<QString> seen;
+    for (const QString& uri : uris) {
+        const QString node = term(nodeUrl(uri));
+        if (!node.isEmpty() && !seen.contains(node)) {
+            seen.insert(node);
+            nodes.append(node);
+        }
+    }
+    QHash<QString, QSparqlResultRow> rows;
+    for (const QString& slice : valueSlices(nodes)) {
+        const QSparqlQuery query(fill(text, {{QStringLiteral("%nodes"), slice}}));
+        const Result result =
+            execute(query, site, "Query Execution Failed", "Executing query failed: returning empty list");
+        while (result && result->next()) {
+            const QString node = iriTerm(result->value(0));
+            if (!rows.contains(node))
+                rows.insert(node, result->current());
+        }
+    }
+    return rows;
+}
+
 // Channel queries
 
 QStringList FeedTrackerSparql::allChannelUrls(bool* ok) const
@@ -412,6 +438,19 @@ QString FeedTrackerSparql::channelType(const QString& uri) const
         return QString();
     }
     return result->value(1).toString();
+}
+
+QStringList FeedTrackerSparql::storedChannelUris(const QStringList& uris) const
+{
+    const QHash<QString, QSparqlResultRow> found = rowsOfNodes(
+        QStringLiteral("SELECT ?u WHERE { VALUES ?u { %nodes } ?u a mfo:FeedChannel }"), uris, HERE);
+    QStringList stored;
+    for (const QString& uri : uris) {
+        if (found.contains(term(nodeUrl(uri))))
+            stored.append(uri);
+    }
+    FEED_LOG(debug, "Tracker") << "Channels stored:" << stored.size() << "of" << uris.size();
+    return stored;
 }
 
 // Channel writes
@@ -1508,6 +1547,30 @@ FeedEnclosure FeedTrackerSparql::enclosureForUri(const QString& uri) const
     const FeedEnclosure enclosure = extractEnclosure(result->current());
     FEED_LOG(critical, "Tracker") << enclosure.uri();
     return enclosure;
+}
+
+QList<FeedEnclosure> FeedTrackerSparql::enclosuresForUris(const QStringList& uris) const
+{
+    const QHash<QString, QSparqlResultRow> found = rowsOfNodes(
+        QStringLiteral("SELECT ?u ?rl ?ll ?i ?s ?d ?o ?icon ?m WHERE { VALUES ?u { %nodes } ?u a mfo:Enclosure. "
+                       "OPTIONAL {?u mfo:remoteLink ?rl.} . OPTIONAL {?u mfo:localLink ?ll.} . OPTIONAL {?u "
+                       "nie:identifier ?i.} . OPTIONAL {?u nie:contentSize ?s.}. OPTIONAL {?u mfo:groupDefault ?d.}. "
+                       "OPTIONAL {?u mfo:optional ?o.}. OPTIONAL {?u mfo:image ?icon.}. OPTIONAL {?u nie:mimeType "
+                       "?m.} }"),
+        uris, HERE);
+    QList<FeedEnclosure> enclosures;
+    int stored = 0;
+    for (const QString& uri : uris) {
+        const auto row = found.constFind(term(nodeUrl(uri)));
+        if (row == found.constEnd()) {
+            enclosures.append(FeedEnclosure());
+            continue;
+        }
+        enclosures.append(extractEnclosure(*row));
+        ++stored;
+    }
+    FEED_LOG(debug, "Tracker") << "Enclosures stored:" << stored << "of" << uris.size();
+    return enclosures;
 }
 
 QHash<QString, QString> FeedTrackerSparql::enclosureUrisForRemoteUrls(const QStringList& remoteUrls) const
