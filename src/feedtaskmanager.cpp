@@ -360,17 +360,33 @@ QStringList FeedTaskManager::queuedFeeds()
 
 void FeedTaskManager::downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure)
 {
+    std::optional<FeedChannel> channel;
+    downloadEnclosure(channelUri, enclosure, channel);
+}
+
+void FeedTaskManager::downloadEachEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures)
+{
+    std::optional<FeedChannel> channel;
+    for (const FeedEnclosure& enclosure : enclosures)
+        downloadEnclosure(channelUri, enclosure, channel);
+}
+
+// The channel is read once it is needed, and once for a list.
+void FeedTaskManager::downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure,
+                                        std::optional<FeedChannel>& channel)
+{
     FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "\n Enclosure uri: " << enclosure.uri();
     if (enclosure.remoteUrl().isEmpty()) {
         FEED_LOG(debug, "TaskManager") << "Not downloading, not a valid enclosure";
         return;
     }
-    const FeedChannel channel = _tracker->channelForUri(channelUri);
-    if (channel.uri().isEmpty()) {
+    if (!channel)
+        channel = _tracker->channelForUri(channelUri);
+    if (channel->uri().isEmpty()) {
         FEED_LOG(debug, "TaskManager") << "Channel is not available";
         return;
     }
-    queueManualDownload(channel, enclosure, _deviceStateManager->createConnection(false));
+    queueManualDownload(*channel, enclosure, _deviceStateManager->createConnection(false));
 }
 
 // A download being stopped for good is no copy of the request: that one is queued.

@@ -312,41 +312,47 @@ void Virelon::cancelAll()
 
 void Virelon::downloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    QList<FeedEnclosure> enclosures;
-    for (const QString& uri : enclosureUriList) {
+    for (const QString& uri : enclosureUriList)
         FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
-        enclosures.append(FeedTrackerSparql::instance()->enclosureForUri(uri));
+    const QList<FeedEnclosure> enclosures = storedEnclosures(enclosureUriList);
+    for (const QString& uri : enclosureUriList)
         removeEnclosureError(uri);
-    }
     if (!enclosures.isEmpty())
         FeedTaskManager::instance()->downloadEnclosure(channelUri, enclosures, FeedTask::ManualEnclosurePriority);
 }
 
 void Virelon::cancelDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    for (const QString& uri : enclosureUriList) {
+    for (const QString& uri : enclosureUriList)
         FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
-        FeedTaskManager::instance()->cancelDownloadEnclosure(
-            channelUri, FeedTrackerSparql::instance()->enclosureForUri(uri), false);
-    }
+    for (const FeedEnclosure& enclosure : storedEnclosures(enclosureUriList))
+        FeedTaskManager::instance()->cancelDownloadEnclosure(channelUri, enclosure, false);
 }
 
 void Virelon::pauseDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    for (const QString& uri : enclosureUriList) {
+    for (const QString& uri : enclosureUriList)
         FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
-        FeedTaskManager::instance()->cancelDownloadEnclosure(
-            channelUri, FeedTrackerSparql::instance()->enclosureForUri(uri), true);
-    }
+    for (const FeedEnclosure& enclosure : storedEnclosures(enclosureUriList))
+        FeedTaskManager::instance()->cancelDownloadEnclosure(channelUri, enclosure, true);
 }
 
 void Virelon::resumeDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    for (const QString& uri : enclosureUriList) {
+    for (const QString& uri : enclosureUriList)
         FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
-        FeedTaskManager::instance()->downloadEnclosure(channelUri,
-                                                       FeedTrackerSparql::instance()->enclosureForUri(uri));
-    }
+    const QList<FeedEnclosure> enclosures = storedEnclosures(enclosureUriList);
+    if (!enclosures.isEmpty())
+        FeedTaskManager::instance()->downloadEachEnclosure(channelUri, enclosures);
+}
+
+// A slice of the list a query: a query per URI would hold every other request for long. A
+// request without URIs reads nothing.
+QList<FeedEnclosure> Virelon::storedEnclosures(const QStringList& enclosureUris) const
+{
+    if (enclosureUris.isEmpty())
+        return QList<FeedEnclosure>();
+    return FeedTrackerSparql::instance()->enclosuresForUris(enclosureUris);
 }
 
 // No entry is ever kept under an empty key: it would stand for no enclosure at all.

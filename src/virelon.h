@@ -97,6 +97,9 @@ private:
     void localizeChannelIcon(FeedChannel& channel);
     FeedEnclosure channelIconToDownload(const FeedChannel& channel);
 
+    // The stored record of each enclosure URI of a request, in order; an empty one for a URI
+    // the store does not hold.
+    QList<FeedEnclosure> storedEnclosures(const QStringList& enclosureUris) const;
     void removeEnclosureError(const QString& enclosureUri);
     static bool hasUri(const FeedEnclosure& enclosure);
 
