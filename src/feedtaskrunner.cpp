@@ -357,7 +357,11 @@ void FeedTaskRunner::download(const FeedChannel& channel, const FeedEnclosure& e
         startNextDownload();
         return;
     }
-    const FeedEnclosure target = FeedEnclosureTask::tempFileEnclosure(enclosure);
+    FeedEnclosure target = FeedEnclosureTask::tempFileEnclosure(enclosure);
+    // The plug-in bounds in size and time what it is handed as essential: the images a refresh
+    // queues, which hold up the work behind them. One a user asked for is theirs to wait for.
+    if (_currentTask.enclosureTask()->priority() != FeedTask::EssentialEnclosurePriority)
+        target.setType(FeedEnclosure::Optional);
     FEED_LOG(debug, "TaskManager") << "Enclosure temp filename:" << target.localUrl();
     const QFileInfo part(target.localUrl());
     const bool resume = part.exists();
