@@ -24,8 +24,8 @@ namespace {
 // 1), "resume A E1" (the one-enclosure form), "cancel A E1", "pause A E1" (the one-enclosure cancel
 // forms), "listCancel A E1", "cacheCancel E1 E2", "pauseScheduler", "resumeScheduler",
 // "pauseEnclosures", "resumeEnclosures", "userPause", "fetch B" (a feed that runs until
-// "cancelChannel B"), "stray" (results no download asked for), "answered" (what the plug-in
-// said so far has been heard).
+// "cancelChannel B"), "deleteChannel A" (from the store only, as the tool does), "stray"
+// (results no download asked for), "answered" (what the plug-in said so far has been heard).
 //
 // Events are the scheduler's signals: "started E1", "downloaded E1", "failed E1 402" ("?" for an
 // empty channel URI), "completed A", "state 2", "error E1 400", and of feeds "fetched B",
@@ -261,6 +261,8 @@ void tst_EnclosureDownloads::act(const QString& action)
         _scheduler->refresh({channel});
     else if (verb == "cancelChannel")
         _scheduler->cancel(channel);
+    else if (verb == "deleteChannel")
+        FeedTrackerSparql::instance()->deleteChannel(channel);
     else if (verb == "answered") {
         // The plug-in answers requests in order: whatever it said before this one is now heard.
         _plugins->isBusy();
@@ -331,6 +333,10 @@ void tst_EnclosureDownloads::downloads_data()
         << "E1 ok, E2 ok" << QStringList{"fetch B", "essential A E1 E2", "cacheCancel E1 E2", "cancelChannel B"}
         << QStringList{"fetched B", "failed ?E1 201", "failed ?E2 201", "completed A", "failed B 201"}
         << QStringList{"-", "-"};
+    // Fault guarded: the downloads of a channel deleted meanwhile completed its refresh.
+    QTest::newRow("a deleted channel's downloads complete nothing")
+        << "E1 ok, E2 ok" << QStringList{"fetch B", "essential A E1 E2", "deleteChannel A", "cancelChannel B"}
+        << QStringList{"fetched B", "failed B 201"} << QStringList{};
     QTest::newRow("a cancelled channel's downloads complete nothing")
         << "E1 ok part" << QStringList{"fetch B", "essential A E1", "cancelChannel A", "cancelChannel B"}
         << QStringList{"fetched B", "failed A 201", "failed B 201"} << QStringList{"part"};
