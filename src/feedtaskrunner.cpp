@@ -410,7 +410,7 @@ void FeedTaskRunner::enclosureDownloaded(const QVariantMap& enclosureDetails)
         FeedEnclosure enclosure = task->enclosure();
         enclosure.setMimeType(mimeType);
         enclosure.setLength(length.toUInt());
-        if (_currentTask.isDropped() || _currentTask.stopReason() == FeedCurrentTask::Cancel) {
+        if (_currentTask.isCancelled()) {
             endEnclosureTask(CancelledCode);
         } else if (FeedEnclosureTask::renameTempFile(enclosure)) {
             finishEnclosureTask(enclosure);
