@@ -24,7 +24,8 @@ namespace {
 QMutex instanceMutex;
 FeedPluginManager* managerInstance = nullptr;
 
-// A hang restart counts towards this limit of loads per plug-in name.
+// Loads of a plug-in name since the plug-in last answered a download, its first load included:
+// only a plug-in that fails again and again in a row is refused.
 constexpr int MaximumLoadCount = 5;
 
 // The five signals a plug-in may send, with the exact argument types each carries.
@@ -421,6 +422,14 @@ void FeedPluginManager::countRestart(QProcess* process)
     FEED_LOG(debug, "PluginManager") << "Load count for plugin: " << key << " = " << count;
 }
 
+void FeedPluginManager::countAnswer(const QProcess* process)
+{
+    const QString key = process->objectName();
+    if (_loadCount.value(key) > 0)
+        FEED_LOG(debug, "PluginManager") << "Plugin answered, load count for plugin: " << key << " = 0";
+    _loadCount.insert(key, 0);
+}
+
 // An ended process has had its clean-up; kept as stopping it would outlive its object and
 // stand for whatever process is created at its address later.
 bool FeedPluginManager::markStopping(QProcess* process)
@@ -734,6 +743,8 @@ void FeedPluginManager::dispatchSignal(QProcess* process, const FeedMethod& reco
     }
     if (_watch->isActive())
         _watch->start(watchInterval(_limits.hangLimit));
+    if (known->endsDownload)
+        countAnswer(process);
     const quint32 sequence = record.sequence();
     const QByteArray name = known->name;
     QMetaObject::invokeMethod(this, [this, process, sequence, name, values]() {

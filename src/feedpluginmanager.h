@@ -110,6 +110,7 @@ private:
     void checkHung();
     bool askElapsedTime(QProcess* process, qlonglong* elapsed);
     void countRestart(QProcess* process);
+    void countAnswer(const QProcess* process);
     void breakProcess(QProcess* process, const char* reason);
     bool markStopping(QProcess* process);
     void stopProcess(QProcess* process);
@@ -118,6 +119,7 @@ private:
     QString nameOf(QProcess* process) const;
 
     QMap<QString, QProcess*> _processes;
+    // Loads since each plug-in last answered a download; restarts raise it, answers clear it.
     QMap<QString, int> _loadCount;
     QMap<QString, QFile*> _communicationFiles;
     QProcess* _activeProcess = nullptr;

@@ -189,7 +189,7 @@ void FeedTaskManager::removeCurrentTask(QList<FeedTask*>& tasks)
         FEED_LOG(debug, "TaskManager") << "No current task OR taskList empty !";
         return;
     }
-    if (_currentTask->isDropped() || _currentTask->stopReason() == FeedCurrentTask::Cancel)
+    if (_currentTask->isCancelled())
         return;
     const QList<FeedTask*> snapshot = tasks;
     for (FeedTask* task : snapshot) {
@@ -486,8 +486,10 @@ QStringList FeedTaskManager::queuedOptionalEnclosures()
         for (FeedTask* task : *tasks)
             uris.append(static_cast<FeedEnclosureTask*>(task)->enclosure().uri());
     }
-    if (const FeedEnclosureTask* task = _currentTask->enclosureTask())
-        uris.append(task->enclosure().uri());
+    if (const FeedEnclosureTask* task = _currentTask->enclosureTask()) {
+        if (!_currentTask->isCancelled())
+            uris.append(task->enclosure().uri());
+    }
     return uris;
 }
 

@@ -170,7 +170,7 @@ void FeedTaskRunner::processTask(FeedChannelTask* task)
     _pluginManager->downloadFeeds(channel);
 }
 
-// A channel deleted meanwhile ends its essential downloads as well: its refresh is over.
+// A channel deleted meanwhile has no refresh left to complete: its count goes, and nothing is said.
 void FeedTaskRunner::processTask(FeedEnclosureTask* task)
 {
     FEED_LOG(debug, "TaskManager") << "Processing enclosure task..." << static_cast<void*>(task);
@@ -180,10 +180,8 @@ void FeedTaskRunner::processTask(FeedEnclosureTask* task)
     const FeedTask::Priority priority = task->priority();
     if (channel.uri().isEmpty()) {
         FEED_LOG(critical, "TaskManager") << "Channel is not available";
-        const QString channelUri = task->channel();
+        _completion->forget(task->channel());
         _currentTask.finish();
-        if (priority == FeedTask::EssentialEnclosurePriority)
-            _completion->failed(channelUri, enclosure, priority, FeedPluginManager::NotSentError);
         startNextDownload();
         return;
     }
@@ -412,7 +410,7 @@ void FeedTaskRunner::enclosureDownloaded(const QVariantMap& enclosureDetails)
         FeedEnclosure enclosure = task->enclosure();
         enclosure.setMimeType(mimeType);
         enclosure.setLength(length.toUInt());
-        if (_currentTask.isDropped() || _currentTask.stopReason() == FeedCurrentTask::Cancel) {
+        if (_currentTask.isCancelled()) {
             endEnclosureTask(CancelledCode);
         } else if (FeedEnclosureTask::renameTempFile(enclosure)) {
             finishEnclosureTask(enclosure);

@@ -93,6 +93,7 @@ private slots:
     void lateExitOfAStoppedPlugin();
     void handBackWhileReporting();
     void busyPluginIsTriedAgain();
+    void eachTaskHangsOnceAndStillRuns();
     void channelDeletedDuringFetch();
     void refusedMessagesKeepTheErrorEntry();
     void unreachableStore();
@@ -503,6 +504,22 @@ void tst_FeedTaskManager::busyPluginIsTriedAgain()
     QTRY_COMPARE_WITH_TIMEOUT(_events,
                               QStringList({"queued B", "awake", "started B", "completed B", "downloaded B", "sleep"}),
                               StoreEndpoint::timeoutMs());
+}
+
+// Fault guarded: every restart of a plug-in counted against its load limit for the daemon's
+// life, so that after five hangs, however far apart, every fetch failed with 202.
+void tst_FeedTaskManager::eachTaskHangsOnceAndStillRuns()
+{
+    _plugins->setLimits({5000, 5000, 300, 500});
+    for (const QString name : {"A", "B", "C", "D", "E", "F", "G", "H", "I", "J"}) {
+        addChannels(name + " good hang-once");
+        _events.clear();
+        act("refresh " + name);
+        QTRY_COMPARE_WITH_TIMEOUT(_events,
+                                  QStringList({"queued " + name, "awake", "started " + name, "started " + name,
+                                               "completed " + name, "downloaded " + name, "sleep"}),
+                                  StoreEndpoint::timeoutMs());
+    }
 }
 
 // Fault guarded: a channel deleted while it was fetched was written back, its refresh reported
