@@ -572,29 +572,54 @@ void tst_FeedTrackerSparql::addChannelRefusesKnownLink()
 
 void tst_FeedTrackerSparql::refusedChannelEdits_data()
 {
-    QTest::addColumn<bool>("known");
+    QTest::addColumn<QString>("target");
     QTest::addColumn<QVariantMap>("edit");
-    QTest::newRow("unknown channel") << false << QVariantMap{{FeedTrackerSparql::TitleKey, QStringLiteral("x")}};
-    QTest::newRow("time of an unknown channel")
-        << false << QVariantMap{{FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("2024-06-01T12:00:00Z")}};
-    QTest::newRow("nothing to edit") << true << QVariantMap();
+    const QVariantMap title{{FeedTrackerSparql::TitleKey, QStringLiteral("HACKED")}};
+    const QVariantMap time{{FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("2024-06-01T12:00:00Z")}};
+    const QVariantMap unknownKey{{QStringLiteral("4"), QStringLiteral("x")}};
+    QTest::newRow("unknown channel") << "missing" << title;
+    QTest::newRow("time of an unknown channel") << "missing" << time;
+    QTest::newRow("no known key for an unknown channel") << "missing" << unknownKey;
+    // Title and times apply to messages and enclosures too: the store alone would take them.
+    QTest::newRow("title of a message") << "message" << title;
+    QTest::newRow("time of a message") << "message" << time;
+    QTest::newRow("no known key for a message") << "message" << unknownKey;
+    QTest::newRow("title of an enclosure") << "enclosure" << title;
+    QTest::newRow("nothing to edit") << "channel" << QVariantMap();
     // The link fails first, so the title is not written either.
-    QTest::newRow("link of another channel") << true << QVariantMap{{FeedTrackerSparql::LinkKey, QStringLiteral("http://example.com/one")},
-                                                                    {FeedTrackerSparql::TitleKey, QStringLiteral("Changed")}};
-    QTest::newRow("empty link") << true << QVariantMap{{FeedTrackerSparql::LinkKey, QString()}};
-    QTest::newRow("not a time") << true << QVariantMap{{FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("not a time")}};
+    QTest::newRow("link of another channel") << "channel" << QVariantMap{{FeedTrackerSparql::LinkKey, QStringLiteral("http://example.com/one")},
+                                                                         {FeedTrackerSparql::TitleKey, QStringLiteral("Changed")}};
+    QTest::newRow("empty link") << "channel" << QVariantMap{{FeedTrackerSparql::LinkKey, QString()}};
+    QTest::newRow("not a time") << "channel" << QVariantMap{{FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("not a time")}};
 }
 
+// updateChannel() is refused the same nodes; for a channel row, an unknown one.
 void tst_FeedTrackerSparql::refusedChannelEdits()
 {
-    QFETCH(bool, known);
+    QFETCH(QString, target);
     QFETCH(QVariantMap, edit);
     subscribe(QStringLiteral("http://example.com/one"), QStringLiteral("One"));
     const QString uri = subscribe(QStringLiteral("http://example.com/two"), QStringLiteral("Two"));
-    QVERIFY(!store()->editChannel(known ? uri : QStringLiteral("urn:uuid:missing"), edit));
-    FeedChannel unknown;
-    unknown.setUri(QStringLiteral("urn:uuid:missing"));
-    QVERIFY(!store()->updateChannel(unknown));
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/post"), {enclosure(QStringLiteral("http://example.com/a.mp3"))})}, uri));
+    const QString messageUri = store()->allMessageUrls(uri).value(0);
+    const QHash<QString, QString> nodes{{QStringLiteral("channel"), uri},
+                                        {QStringLiteral("message"), messageUri},
+                                        {QStringLiteral("enclosure"), store()->enclosuresForMessage(messageUri).value(0).uri()},
+                                        {QStringLiteral("missing"), QStringLiteral("urn:uuid:missing")}};
+    const QString triples = QStringLiteral("SELECT CONCAT(STR(?s), STR(?p), STR(?o)) WHERE { VALUES ?s { <%1> <%2> } ?s ?p ?o }")
+                                .arg(messageUri, nodes.value(QStringLiteral("enclosure")));
+    QStringList before = select(_raw.get(), triples);
+    before.sort();
+    QVERIFY(!store()->editChannel(nodes.value(target), edit));
+    FeedChannel other;
+    other.setUri(target == QLatin1String("channel") ? nodes.value(QStringLiteral("missing")) : nodes.value(target));
+    other.setTitle(QStringLiteral("HACKED"));
+    other.setIcon(enclosure(QStringLiteral("http://example.com/icon.png")));
+    QVERIFY(!store()->updateChannel(other));
+    QStringList after = select(_raw.get(), triples);
+    after.sort();
+    QCOMPARE(after, before);
+    QCOMPARE(count("mfo:Enclosure"), 1);
     const FeedChannel read = store()->channelForUri(uri);
     QCOMPARE(read.title(), QStringLiteral("Two"));
     QCOMPARE(read.link(), QStringLiteral("http://example.com/two"));

@@ -456,10 +456,13 @@ QString FeedTrackerSparql::addChannel(const FeedChannel& channel) const
     return uri.toString();
 }
 
-// The store refuses these properties on a node that is no channel any more, so a channel deleted
-// meanwhile fails the update whole; only then is it asked which of the two it was.
+// Title, icon and times apply to messages and enclosures too: the store would write them onto
+// any node, so the URI must name a channel first.
 bool FeedTrackerSparql::updateChannel(const FeedChannel& channel) const
 {
+    if (!channelExists(channel.uri(), HERE, "Query Execution Failed - get Channel", "Channel not found, unable to update",
+                       false))
+        return false;
     QSparqlQuery update(
         QStringLiteral("DELETE { ?:channelUri nie:title ?title } WHERE {?:channelUri nie:title ?title .} INSERT "
                        "{?:channelUri nie:title ?:new_title} DELETE {?:channelUri mfo:image ?image } WHERE "
@@ -475,11 +478,8 @@ bool FeedTrackerSparql::updateChannel(const FeedChannel& channel) const
     update.bindValue(QStringLiteral("updatedTime"), QDateTime::currentDateTimeUtc());
     update.bindValue(QStringLiteral("contentUpdatedTime"), channel.lastModifiedTime());
     FEED_LOG(debug, "Tracker") << update.preparedQueryText();
-    if (!execute(update, HERE, "Query Execution Failed", "Query Execution Failed - update Channel")) {
-        channelExists(channel.uri(), HERE, "Query Execution Failed - get Channel", "Channel not found, unable to update",
-                      false);
+    if (!execute(update, HERE, "Query Execution Failed", "Query Execution Failed - update Channel"))
         return false;
-    }
     if (!channel.icon().remoteUrl().isEmpty())
         addEnclosures({channel.icon()}, channel.uri());
     return true;
@@ -491,18 +491,12 @@ bool FeedTrackerSparql::editChannel(const QString& channelUri, const QVariantMap
         FEED_LOG(critical, "Tracker") << "No Properties to Update";
         return false;
     }
-    // A link edit reads the channel before it writes; the title and the time are refused by the
-    // store on a node that is no channel, which is asked for only then.
-    const bool linkEdit = properties.contains(LinkKey);
-    if (linkEdit && !channelExists(channelUri, HERE, "Query Execution Failed", "Channel not found", true))
+    if (!channelExists(channelUri, HERE, "Query Execution Failed", "Channel not found", true))
         return false;
-    const bool edited = (!linkEdit || editLink(channelUri, properties.value(LinkKey).toString()))
-                        && (!properties.contains(TitleKey) || editTitle(channelUri, properties.value(TitleKey).toString()))
-                        && (!properties.contains(LastModifiedTimeKey)
-                            || editLastModifiedTime(channelUri, properties.value(LastModifiedTimeKey).toString()));
-    if (!edited && !linkEdit)
-        channelExists(channelUri, HERE, "Query Execution Failed", "Channel not found", true);
-    return edited;
+    return (!properties.contains(LinkKey) || editLink(channelUri, properties.value(LinkKey).toString()))
+           && (!properties.contains(TitleKey) || editTitle(channelUri, properties.value(TitleKey).toString()))
+           && (!properties.contains(LastModifiedTimeKey)
+               || editLastModifiedTime(channelUri, properties.value(LastModifiedTimeKey).toString()));
 }
 
 bool FeedTrackerSparql::channelExists(const QString& channelUri, const CallSite& site, const char* errorWords,

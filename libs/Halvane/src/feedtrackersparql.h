@@ -127,6 +127,8 @@ private:
     QString enclosureTexts(const QList<RemoteEnclosure>& enclosures, const QString& parent,
                            QHash<QString, QString>* nodes, QHash<QString, FeedEnclosure>* made) const;
 
+    // Whether the URI names a channel, in one look-up; a failed look-up and any other node are
+    // logged with the caller's words and give false.
     bool channelExists(const QString& channelUri, const CallSite& site, const char* errorWords,
                        const char* notFoundWords, bool logQuery) const;
     bool editLink(const QString& channelUri, const QString& link) const;
