@@ -44,6 +44,11 @@ public:
     // False when the store service could not be reached: every operation would fail.
     bool isValid() const;
 
+    // A message or enclosure link as the store keeps it and reads it back: the text as given, but
+    // with each character that an IRI cannot hold percent-encoded. A valid escape stays as it is,
+    // so one text is always one IRI, and a stored link maps to itself.
+    static QString storedLink(const QString& link);
+
     // Empty also when the query failed; *ok tells the two apart.
     QStringList allChannelUrls(bool* ok = nullptr) const;
     // Empty also when the query failed; *ok tells the two apart.
