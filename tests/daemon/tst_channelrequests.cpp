@@ -139,10 +139,9 @@ void tst_ChannelRequests::subscribeRefreshUnsubscribe()
     // Only a channel takes an edit: a message keeps its title.
     const QString message = FeedTrackerSparql::instance()->allMessageUrls(uri).value(0);
     const QString none = QStringLiteral("urn:uuid:none");
-    for (const QString& target : {message, none, uri}) {
-        QCOMPARE(call(QStringLiteral("editChannel"), {target, QVariantMap{{QStringLiteral("2"), QStringLiteral("HACKED")}}}).type(),
-                 QDBusMessage::ReplyMessage);
-    }
+    const QVariantMap title{{QStringLiteral("2"), QStringLiteral("HACKED")}};
+    for (const QString& target : {message, none, uri})
+        QCOMPARE(call(QStringLiteral("editChannel"), {target, title}).type(), QDBusMessage::ReplyMessage);
     QCOMPARE(_signals->arguments(QStringLiteral("editChannelStatus")),
              QList<QVariantList>({{message, 202}, {none, 202}, {uri, 0}}));
     QCOMPARE(storedChannel(uri), QStringLiteral("HACKED"));

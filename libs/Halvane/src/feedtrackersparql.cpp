@@ -307,8 +307,9 @@ QString FeedTrackerSparql::storedLink(const QString& link)
     stored.reserve(link.size());
     for (int i = 0; i < points.size(); ++i) {
         const uint c = points.at(i);
-        const bool kept = c == '%' ? i + 2 < points.size() && isHexDigit(points.at(i + 1)) && isHexDigit(points.at(i + 2))
-                                   : iriHolds(c);
+        const bool escape = c == '%' && i + 2 < points.size() && isHexDigit(points.at(i + 1))
+                            && isHexDigit(points.at(i + 2));
+        const bool kept = c == '%' ? escape : iriHolds(c);
         const QString character = QString::fromUcs4(&c, 1);
         stored += kept ? character : QString::fromLatin1(character.toUtf8().toPercentEncoding());
     }
@@ -473,8 +474,8 @@ QString FeedTrackerSparql::addChannel(const FeedChannel& channel) const
 // any node, so the URI must name a channel first.
 bool FeedTrackerSparql::updateChannel(const FeedChannel& channel) const
 {
-    if (!channelExists(channel.uri(), HERE, "Query Execution Failed - get Channel", "Channel not found, unable to update",
-                       false))
+    if (!channelExists(channel.uri(), HERE, "Query Execution Failed - get Channel",
+                       "Channel not found, unable to update", false))
         return false;
     QSparqlQuery update(
         QStringLiteral("DELETE { ?:channelUri nie:title ?title } WHERE {?:channelUri nie:title ?title .} INSERT "
