@@ -136,6 +136,18 @@ void tst_ChannelRequests::subscribeRefreshUnsubscribe()
     QCOMPARE(_signals->arguments(QStringLiteral("refreshCompleted")).last(), QVariantList{uri});
     QCOMPARE(FeedTrackerSparql::instance()->messagesForChannel(uri).size(), 2);
 
+    // Only a channel takes an edit: a message keeps its title.
+    const QString message = FeedTrackerSparql::instance()->allMessageUrls(uri).value(0);
+    const QString none = QStringLiteral("urn:uuid:none");
+    const QVariantMap title{{QStringLiteral("2"), QStringLiteral("HACKED")}};
+    for (const QString& target : {message, none, uri})
+        QCOMPARE(call(QStringLiteral("editChannel"), {target, title}).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(_signals->arguments(QStringLiteral("editChannelStatus")),
+             QList<QVariantList>({{message, 202}, {none, 202}, {uri, 0}}));
+    QCOMPARE(storedChannel(uri), QStringLiteral("HACKED"));
+    for (const FeedMessage& stored : FeedTrackerSparql::instance()->messagesForChannel(uri))
+        QVERIFY(stored.title() != QLatin1String("HACKED"));
+
     QCOMPARE(call(QStringLiteral("unsubscribe"), {uri}).type(), QDBusMessage::ReplyMessage);
     QVERIFY(storedChannel(uri).isEmpty());
     QVERIFY(FeedTrackerSparql::instance()->messagesForChannel(uri).isEmpty());
