@@ -66,6 +66,9 @@ bool isSendable(const QVariant& value)
     return value.isValid() && QDBusMetaType::typeToSignature(value.userType());
 }
 
+// The code of a refresh whose writes the store refused.
+constexpr int StoreFailedCode = 202;
+
 bool sameMessage(const FeedMessage& one, const FeedMessage& other)
 {
     return one.link() == other.link() && one.title() == other.title() && one.description() == other.description()
@@ -425,15 +428,16 @@ QVariantMap Virelon::transferDetails(const QString& transferId, const QStringLis
 
 // A fetched channel -------------------------------------------------------------------------
 
-// A channel deleted while it was fetched is not written back: its refresh ends as cancelled. Its
-// error entry says 0 only once its messages are stored.
+// A channel deleted while it was fetched is not written back: its refresh ends as cancelled. A
+// refresh whose writes the store refused ends with 202, and completes no other way.
 void Virelon::feedsDownloaded(const FeedChannel& channel)
 {
     FEED_LOG(debug, "Engine") << "Saving channel and message details to tracker";
     FeedTrackerSparql* store = FeedTrackerSparql::instance();
     FeedChannel copy = channel;
     localizeChannelIcon(copy);
-    if (!store->updateChannel(copy) && channelIsGone(copy.uri())) {
+    const bool channelStored = store->updateChannel(copy);
+    if (!channelStored && channelIsGone(copy.uri())) {
         FEED_LOG(critical, "Engine") << "Channel left the store while it was fetched: " << copy.uri();
         feedsDownloadFailed(copy.uri(), 201);
         return;
@@ -449,22 +453,37 @@ void Virelon::feedsDownloaded(const FeedChannel& channel)
     if (picked && fresh.isEmpty())
         FEED_LOG(critical, "Engine") << "Nothing to update to tracker!!!";
     else if (!stored)
-        FEED_LOG(critical, "Engine") << "Messages not stored, the channel's error entry is kept: " << copy.uri();
+        FEED_LOG(critical, "Engine") << "Messages not stored: " << copy.uri();
     QList<FeedMessage> heldMessages = messagesHeldByStore(copy, fresh, stored, storedLinks);
     FeedChannel held = copy;
     held.setMessages(heldMessages);
-    FeedTaskManager* scheduler = FeedTaskManager::instance();
-    scheduler->downloadEnclosure(copy.uri(), essentialEnclosuresToDownload(held),
-                                 FeedTask::EssentialEnclosurePriority);
-    if (downloadOptional()) {
-        const QList<FeedEnclosure> optional = optionalEnclosuresToDownload(held);
-        if (!optional.isEmpty())
-            scheduler->downloadEnclosure(copy.uri(), optional, FeedTask::OptionalEnclosurePriority);
-    }
-    if (!stored)
+    // The icon's record is written with the channel.
+    if (!channelStored)
+        held.setIcon(FeedEnclosure());
+    const bool written = channelStored && stored;
+    queueEnclosures(held, written);
+    if (!written) {
+        feedsDownloadFailed(copy.uri(), StoreFailedCode);
         return;
+    }
     FEED_LOG(debug, "Engine") << copy.uri() << escapeSettingsKey(copy.uri());
     storeChannelError(copy.uri(), 0);
+}
+
+// Only a refresh whose writes held is completed by its essential downloads.
+void Virelon::queueEnclosures(const FeedChannel& channel, bool completeRefresh)
+{
+    FeedTaskManager* scheduler = FeedTaskManager::instance();
+    const QList<FeedEnclosure> essential = essentialEnclosuresToDownload(channel);
+    if (completeRefresh)
+        scheduler->downloadEnclosure(channel.uri(), essential, FeedTask::EssentialEnclosurePriority);
+    else
+        scheduler->downloadUncountedEnclosures(channel.uri(), essential);
+    if (!downloadOptional())
+        return;
+    const QList<FeedEnclosure> optional = optionalEnclosuresToDownload(channel);
+    if (!optional.isEmpty())
+        scheduler->downloadEnclosure(channel.uri(), optional, FeedTask::OptionalEnclosurePriority);
 }
 
 // Enclosures are fetched only for messages the store holds: the file of any other would have
