@@ -6,6 +6,7 @@
 #include "feedfilenamegenerator.h"
 #include "feedformatter.h"
 #include "feedlog.h"
+#include "feedpluginmanager.h"
 #include "feedsettingsmanager.h"
 #include "feedtaskmanager.h"
 #include "feedtrackersparql.h"
@@ -68,6 +69,14 @@ bool isSendable(const QVariant& value)
 
 // The code of a refresh whose writes the store refused.
 constexpr int StoreFailedCode = 202;
+
+// A link is fetched in the form the store keeps it in.
+bool isFetchableLink(const QString& link)
+{
+    const QUrl url = QUrl::fromUserInput(link);
+    return url.isValid() && !url.host().isEmpty()
+        && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
 
 bool sameMessage(const FeedMessage& one, const FeedMessage& other)
 {
@@ -236,8 +245,16 @@ void Virelon::subscribe(const QStringList& links, const QString& pluginType)
         return;
     }
     FEED_LOG(debug, "Engine") << "Subscribe Called for links :" << links;
+    const bool installed = FeedPluginManager::isInstalled(pluginType);
     QStringList added;
     for (const QString& link : links) {
+        // A channel no refresh can fetch would fail for good, and its link block a good subscription.
+        if (!installed || !isFetchableLink(link)) {
+            FEED_LOG(warning, "Engine") << (installed ? "Subscribe refused, not an http or https link:"
+                                                      : "Subscribe refused, no such plugin installed:")
+                                        << link << pluginType;
+            continue;
+        }
         FeedChannel channel;
         channel.setLink(link);
         channel.setType(pluginType);
