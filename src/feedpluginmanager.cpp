@@ -9,6 +9,7 @@
 #include <QDataStream>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QPointer>
 #include <QProcess>
@@ -70,6 +71,11 @@ bool isValidPluginName(const QString& name)
 {
     static const QRegularExpression valid(QStringLiteral("^[A-Za-z0-9_-]+$"));
     return valid.match(name).hasMatch();
+}
+
+QString programPath(const QString& name)
+{
+    return VirelonPaths::pluginDir() + QLatin1Char('/') + name;
 }
 
 } // namespace
@@ -253,6 +259,12 @@ void FeedPluginManager::resetActivePlugin()
 
 // Processes ---------------------------------------------------------------------------------
 
+bool FeedPluginManager::isInstalled(const QString& name)
+{
+    const QFileInfo program(programPath(name));
+    return isValidPluginName(name) && program.isFile() && program.isExecutable();
+}
+
 bool FeedPluginManager::setActivePlugin(const QString& name)
 {
     if (name.isEmpty()) {
@@ -307,7 +319,7 @@ bool FeedPluginManager::loadPluginApplication(const QString& name)
     process->setObjectName(key);
     // The plug-in logs to standard error; it goes straight to ours, nothing piles up here.
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    const QString program = VirelonPaths::pluginDir() + QLatin1Char('/') + name;
+    const QString program = programPath(name);
     FEED_LOG(debug, "PluginManager") << program;
     process->start(program, {path}, QIODevice::ReadWrite);
     if (!process->waitForStarted(_limits.startTimeout)) {

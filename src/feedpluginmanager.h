@@ -41,6 +41,9 @@ public:
 
     static FeedPluginManager* instance();
     static void releaseInstance();
+    // Whether a load of the name could start a program: one of the plug-in folder, by the name
+    // as given.
+    static bool isInstalled(const QString& name);
 
     Limits limits() const { return _limits; }
     void setLimits(const Limits& limits);

@@ -63,6 +63,8 @@ public slots:
     void downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure);
     void downloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                            FeedTask::Priority priority = FeedTask::EssentialEnclosurePriority);
+    // Essential downloads that no refresh waits for.
+    void downloadUncountedEnclosures(const QString& channelUri, const QList<FeedEnclosure>& enclosures);
     void cancelDownloadEnclosure(const QString& channelUri, const FeedEnclosure& enc, bool pause = false);
     void cancelDownloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                                  bool pause = false);
@@ -95,6 +97,8 @@ private:
     void removeCurrentTask(QList<FeedTask*>& tasks);
     void rearmHeartbeat();
 
+    void queueEnclosures(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
+                         FeedTask::Priority priority, bool completeRefresh);
     void queueManualDownload(const FeedChannel& channel, const FeedEnclosure& enclosure, bool connected);
     void queueManualDownloads(const QString& channelUri, const QList<FeedEnclosure>& enclosures);
     bool isRunning(const QString& channelUri, const FeedEnclosure& enclosure) const;

@@ -91,6 +91,7 @@ private:
     QList<FeedMessage> formatMessages(const QList<FeedMessage>& messages);
     QList<FeedMessage> messagesHeldByStore(const FeedChannel& channel, const QList<FeedMessage>& added,
                                            bool addedStored, const std::optional<QStringList>& storedLinks) const;
+    void queueEnclosures(const FeedChannel& channel, bool completeRefresh);
     QList<FeedEnclosure> essentialEnclosuresToDownload(const FeedChannel& channel);
     QList<FeedEnclosure> optionalEnclosuresToDownload(const FeedChannel& channel);
     bool downloadOptional();
