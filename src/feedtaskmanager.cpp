@@ -188,7 +188,7 @@ void FeedTaskManager::removeCurrentTask(QList<FeedTask*>& tasks)
         FEED_LOG(debug, "TaskManager") << "No current task OR taskList empty !";
         return;
     }
-    if (_currentTask->isDropped() || _currentTask->stopReason() == FeedCurrentTask::Cancel)
+    if (_currentTask->isCancelled())
         return;
     const QList<FeedTask*> snapshot = tasks;
     for (FeedTask* task : snapshot) {
@@ -408,14 +408,26 @@ void FeedTaskManager::queueManualDownload(const FeedChannel& channel, const Feed
         delete task;
 }
 
-// A refresh counts only the downloads the queue takes, so that each of them ends its count; one
-// with nothing left to download is complete at once, unless earlier downloads of it still run.
 void FeedTaskManager::downloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                                         FeedTask::Priority priority)
 {
+    queueEnclosures(channelUri, enclosures, priority, priority == FeedTask::EssentialEnclosurePriority);
+}
+
+// The refresh of the channel has ended otherwise: none of these downloads completes it.
+void FeedTaskManager::downloadUncountedEnclosures(const QString& channelUri, const QList<FeedEnclosure>& enclosures)
+{
+    if (!enclosures.isEmpty())
+        queueEnclosures(channelUri, enclosures, FeedTask::EssentialEnclosurePriority, false);
+}
+
+// A refresh counts only the downloads the queue takes, so that each of them ends its count; one
+// with nothing left to download is complete at once, unless earlier downloads of it still run.
+void FeedTaskManager::queueEnclosures(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
+                                      FeedTask::Priority priority, bool completeRefresh)
+{
     FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "\n Enclosure count: " << enclosures.size();
-    const bool essential = priority == FeedTask::EssentialEnclosurePriority;
-    if (enclosures.isEmpty() && essential) {
+    if (enclosures.isEmpty() && completeRefresh) {
         _completion->complete(channelUri);
         return;
     }
@@ -434,11 +446,11 @@ void FeedTaskManager::downloadEnclosure(const QString& channelUri, const QList<F
     QList<FeedTask*> tasks = FeedEnclosureList::newTasks(channelUri, requested, priority, *_queueManager);
     removeCurrentTask(tasks);
     if (tasks.isEmpty()) {
-        if (essential && !_completion->isWaitingFor(channelUri))
+        if (completeRefresh && !_completion->isWaitingFor(channelUri))
             _completion->complete(channelUri);
         return;
     }
-    if (essential)
+    if (completeRefresh)
         _completion->expect(channelUri, tasks.size());
     _queueManager->enqueueTask(tasks);
     if (priority != FeedTask::OptionalEnclosurePriority)
@@ -486,8 +498,10 @@ QStringList FeedTaskManager::queuedOptionalEnclosures()
         for (FeedTask* task : *tasks)
             uris.append(static_cast<FeedEnclosureTask*>(task)->enclosure().uri());
     }
-    if (const FeedEnclosureTask* task = _currentTask->enclosureTask())
-        uris.append(task->enclosure().uri());
+    if (const FeedEnclosureTask* task = _currentTask->enclosureTask()) {
+        if (!_currentTask->isCancelled())
+            uris.append(task->enclosure().uri());
+    }
     return uris;
 }
 

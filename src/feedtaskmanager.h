@@ -67,6 +67,8 @@ public slots:
     void downloadEachEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures);
     void downloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                            FeedTask::Priority priority = FeedTask::EssentialEnclosurePriority);
+    // Essential downloads that no refresh waits for.
+    void downloadUncountedEnclosures(const QString& channelUri, const QList<FeedEnclosure>& enclosures);
     void cancelDownloadEnclosure(const QString& channelUri, const FeedEnclosure& enc, bool pause = false);
     void cancelDownloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                                  bool pause = false);
@@ -101,6 +103,8 @@ private:
 
     void downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure,
                            std::optional<FeedChannel>& channel);
+    void queueEnclosures(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
+                         FeedTask::Priority priority, bool completeRefresh);
     void queueManualDownload(const FeedChannel& channel, const FeedEnclosure& enclosure, bool connected);
     void queueManualDownloads(const QString& channelUri, const QList<FeedEnclosure>& enclosures);
     bool isRunning(const QString& channelUri, const FeedEnclosure& enclosure) const;

@@ -6,6 +6,7 @@
 #include "feedfilenamegenerator.h"
 #include "feedformatter.h"
 #include "feedlog.h"
+#include "feedpluginmanager.h"
 #include "feedsettingsmanager.h"
 #include "feedtaskmanager.h"
 #include "feedtrackersparql.h"
@@ -64,6 +65,17 @@ bool isSendable(const QVariant& value)
         return std::all_of(map.cbegin(), map.cend(), isSendable);
     }
     return value.isValid() && QDBusMetaType::typeToSignature(value.userType());
+}
+
+// The code of a refresh whose writes the store refused.
+constexpr int StoreFailedCode = 202;
+
+// A link is fetched in the form the store keeps it in.
+bool isFetchableLink(const QString& link)
+{
+    const QUrl url = QUrl::fromUserInput(link);
+    return url.isValid() && !url.host().isEmpty()
+        && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
 }
 
 bool sameMessage(const FeedMessage& one, const FeedMessage& other)
@@ -233,8 +245,16 @@ void Virelon::subscribe(const QStringList& links, const QString& pluginType)
         return;
     }
     FEED_LOG(debug, "Engine") << "Subscribe Called for links :" << links;
+    const bool installed = FeedPluginManager::isInstalled(pluginType);
     QStringList added;
     for (const QString& link : links) {
+        // A channel no refresh can fetch would fail for good, and its link block a good subscription.
+        if (!installed || !isFetchableLink(link)) {
+            FEED_LOG(warning, "Engine") << (installed ? "Subscribe refused, not an http or https link:"
+                                                      : "Subscribe refused, no such plugin installed:")
+                                        << link << pluginType;
+            continue;
+        }
         FeedChannel channel;
         channel.setLink(link);
         channel.setType(pluginType);
@@ -431,15 +451,16 @@ QVariantMap Virelon::transferDetails(const QString& transferId, const QStringLis
 
 // A fetched channel -------------------------------------------------------------------------
 
-// A channel deleted while it was fetched is not written back: its refresh ends as cancelled. Its
-// error entry says 0 only once its messages are stored.
+// A channel deleted while it was fetched is not written back: its refresh ends as cancelled. A
+// refresh whose writes the store refused ends with 202, and completes no other way.
 void Virelon::feedsDownloaded(const FeedChannel& channel)
 {
     FEED_LOG(debug, "Engine") << "Saving channel and message details to tracker";
     FeedTrackerSparql* store = FeedTrackerSparql::instance();
     FeedChannel copy = channel;
     localizeChannelIcon(copy);
-    if (!store->updateChannel(copy) && channelIsGone(copy.uri())) {
+    const bool channelStored = store->updateChannel(copy);
+    if (!channelStored && channelIsGone(copy.uri())) {
         FEED_LOG(critical, "Engine") << "Channel left the store while it was fetched: " << copy.uri();
         feedsDownloadFailed(copy.uri(), 201);
         return;
@@ -457,22 +478,37 @@ void Virelon::feedsDownloaded(const FeedChannel& channel)
     if (picked && fresh.isEmpty())
         FEED_LOG(critical, "Engine") << "Nothing to update to tracker!!!";
     else if (!stored)
-        FEED_LOG(critical, "Engine") << "Messages not stored, the channel's error entry is kept: " << copy.uri();
+        FEED_LOG(critical, "Engine") << "Messages not stored: " << copy.uri();
     QList<FeedMessage> heldMessages = messagesHeldByStore(copy, compared, fresh, stored, storedLinks);
     FeedChannel held = copy;
     held.setMessages(heldMessages);
-    FeedTaskManager* scheduler = FeedTaskManager::instance();
-    scheduler->downloadEnclosure(copy.uri(), essentialEnclosuresToDownload(held),
-                                 FeedTask::EssentialEnclosurePriority);
-    if (downloadOptional()) {
-        const QList<FeedEnclosure> optional = optionalEnclosuresToDownload(held);
-        if (!optional.isEmpty())
-            scheduler->downloadEnclosure(copy.uri(), optional, FeedTask::OptionalEnclosurePriority);
-    }
-    if (!stored)
+    // The icon's record is written with the channel.
+    if (!channelStored)
+        held.setIcon(FeedEnclosure());
+    const bool written = channelStored && stored;
+    queueEnclosures(held, written);
+    if (!written) {
+        feedsDownloadFailed(copy.uri(), StoreFailedCode);
         return;
+    }
     FEED_LOG(debug, "Engine") << copy.uri() << escapeSettingsKey(copy.uri());
     storeChannelError(copy.uri(), 0);
+}
+
+// Only a refresh whose writes held is completed by its essential downloads.
+void Virelon::queueEnclosures(const FeedChannel& channel, bool completeRefresh)
+{
+    FeedTaskManager* scheduler = FeedTaskManager::instance();
+    const QList<FeedEnclosure> essential = essentialEnclosuresToDownload(channel);
+    if (completeRefresh)
+        scheduler->downloadEnclosure(channel.uri(), essential, FeedTask::EssentialEnclosurePriority);
+    else
+        scheduler->downloadUncountedEnclosures(channel.uri(), essential);
+    if (!downloadOptional())
+        return;
+    const QList<FeedEnclosure> optional = optionalEnclosuresToDownload(channel);
+    if (!optional.isEmpty())
+        scheduler->downloadEnclosure(channel.uri(), optional, FeedTask::OptionalEnclosurePriority);
 }
 
 // Enclosures are fetched only for messages the store holds: the file of any other would have
@@ -500,12 +536,14 @@ QList<FeedMessage> Virelon::messagesHeldByStore(const FeedChannel& channel, int 
         const bool isAdded = next < added.size() && sameMessage(added.at(next), message);
         if (isAdded)
             ++next;
-        if (!(message.link().isEmpty() ? isAdded && addedStored : read && stored.contains(message.link())))
+        // A formatted message's link is in the store's form already.
+        const QString link = index < formatted ? message.link() : FeedTrackerSparql::storedLink(message.link());
+        if (!(link.isEmpty() ? isAdded && addedStored : read && stored.contains(link)))
             continue;
         if (index < formatted) {
             held.append(message);
-        } else if (!unformattedLinks.contains(message.link())) {
-            unformattedLinks.insert(message.link());
+        } else if (!unformattedLinks.contains(link)) {
+            unformattedLinks.insert(link);
             heldUnformatted.append(message);
         }
     }

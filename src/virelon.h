@@ -93,6 +93,7 @@ private:
     // The messages of the channel the store holds, formatted; the first `formatted` are already.
     QList<FeedMessage> messagesHeldByStore(const FeedChannel& channel, int formatted, const QList<FeedMessage>& added,
                                            bool addedStored, const std::optional<QStringList>& storedLinks) const;
+    void queueEnclosures(const FeedChannel& channel, bool completeRefresh);
     QList<FeedEnclosure> essentialEnclosuresToDownload(const FeedChannel& channel);
     QList<FeedEnclosure> optionalEnclosuresToDownload(const FeedChannel& channel);
     bool downloadOptional();

@@ -91,6 +91,7 @@ private slots:
     void bareItemsAreStoredOnce();
     void fetchOverTheLimit_data();
     void fetchOverTheLimit();
+    void escapedLinksAreKnownAgain();
     void orphanFilesAtFirstState();
     void deletedWhileDownloading();
 
@@ -345,6 +346,25 @@ void tst_MessageCache::fetchOverTheLimit()
                  .size(),
              stored.size());
     QCOMPARE(_http.requests(favourite).size() - fetchedBefore, favouriteImageFetches);
+}
+
+// Regression: a link that the store keeps escaped (a blank, a lone "%") was new at every refresh,
+// and the file of its message was never fetched.
+void tst_MessageCache::escapedLinksAreKnownAgain()
+{
+    _http.serve(QStringLiteral("/media/Saxby%20Otitis%20100%25.mp3"), "sound", "audio/mpeg");
+    const QByteArray item = "<item><title>Odd</title><link>http://harbour.example/items/a b/50%</link><enclosure url=\""
+                            + server().toUtf8() + "/media/Saxby Otitis 100%.mp3\" type=\"audio/mpeg\"/></item>";
+    _http.serve(QStringLiteral("/odd.xml"), "<rss version=\"2.0\"><channel><title>Harbour</title>" + item + "</channel></rss>",
+                "application/rss+xml");
+    QVERIFY(startDaemon());
+    const QString uri = subscribe(QStringLiteral("/odd.xml"));
+    QVERIFY(!uri.isEmpty());
+    QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadCompleted")));
+    QVERIFY(refresh(uri));
+    QCOMPARE(storedTitles(uri), QStringList{QStringLiteral("Odd")});
+    const QStringList critical = messages(_daemon->settledLog(), QLatin1Char('C'));
+    QCOMPARE(critical.filter(QStringLiteral("No new messages to add to tracker")).size(), 1);
 }
 
 // Regression: the file at any stored local path was removed, a user's own file too, and the

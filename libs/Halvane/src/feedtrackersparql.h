@@ -44,6 +44,11 @@ public:
     // False when the store service could not be reached: every operation would fail.
     bool isValid() const;
 
+    // A message or enclosure link as the store keeps it and reads it back: the text as given, but
+    // with each character that an IRI cannot hold percent-encoded. A valid escape stays as it is,
+    // so one text is always one IRI, and a stored link maps to itself.
+    static QString storedLink(const QString& link);
+
     // Empty also when the query failed; *ok tells the two apart.
     QStringList allChannelUrls(bool* ok = nullptr) const;
     // Empty also when the query failed; *ok tells the two apart.
@@ -139,6 +144,8 @@ private:
     QString enclosureTexts(const QList<RemoteEnclosure>& enclosures, const QString& parent,
                            QHash<QString, QString>* nodes, QHash<QString, FeedEnclosure>* made) const;
 
+    // Whether the URI names a channel, in one look-up; a failed look-up and any other node are
+    // logged with the caller's words and give false.
     bool channelExists(const QString& channelUri, const CallSite& site, const char* errorWords,
                        const char* notFoundWords, bool logQuery) const;
     bool editLink(const QString& channelUri, const QString& link) const;
