@@ -19,7 +19,6 @@
 
 #include <QDir>
 #include <QMutex>
-#include <QSet>
 #include <QSettings>
 
 
@@ -255,26 +254,11 @@ void FeedTaskManager::refresh(const QStringList& uriList)
     _queueManager->enqueueTask(tasks);
 }
 
-// The stored channel URI of each requested one, in request order. One look at the store serves a
-// refresh of many channels; a URI the store writes in another form is looked up on its own.
+// The requested URIs whose channels are stored, in request order. A slice of the list a query:
+// a query per URI would hold every other request for long.
 QStringList FeedTaskManager::channelsForUris(const QStringList& uris)
 {
-    FeedTrackerSparql* store = FeedTrackerSparql::instance();
-    const QStringList stored = store->allChannelUrls();
-    const QSet<QString> known(stored.cbegin(), stored.cend());
-    QStringList channels;
-    for (const QString& uri : uris) {
-        if (uri.isEmpty())
-            continue;
-        if (known.contains(uri)) {
-            channels.append(uri);
-            continue;
-        }
-        const QString storedUri = store->channelForUri(uri).uri();
-        if (!storedUri.isEmpty())
-            channels.append(storedUri);
-    }
-    return channels;
+    return FeedTrackerSparql::instance()->storedChannelUris(uris);
 }
 
 void FeedTaskManager::autoRefresh(const QStringList& uriList)
@@ -376,17 +360,33 @@ QStringList FeedTaskManager::queuedFeeds()
 
 void FeedTaskManager::downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure)
 {
+    std::optional<FeedChannel> channel;
+    downloadEnclosure(channelUri, enclosure, channel);
+}
+
+void FeedTaskManager::downloadEachEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures)
+{
+    std::optional<FeedChannel> channel;
+    for (const FeedEnclosure& enclosure : enclosures)
+        downloadEnclosure(channelUri, enclosure, channel);
+}
+
+// The channel is read once it is needed, and once for a list.
+void FeedTaskManager::downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure,
+                                        std::optional<FeedChannel>& channel)
+{
     FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "\n Enclosure uri: " << enclosure.uri();
     if (enclosure.remoteUrl().isEmpty()) {
         FEED_LOG(debug, "TaskManager") << "Not downloading, not a valid enclosure";
         return;
     }
-    const FeedChannel channel = _tracker->channelForUri(channelUri);
-    if (channel.uri().isEmpty()) {
+    if (!channel)
+        channel = _tracker->channelForUri(channelUri);
+    if (channel->uri().isEmpty()) {
         FEED_LOG(debug, "TaskManager") << "Channel is not available";
         return;
     }
-    queueManualDownload(channel, enclosure, _deviceStateManager->createConnection(false));
+    queueManualDownload(*channel, enclosure, _deviceStateManager->createConnection(false));
 }
 
 // A download being stopped for good is no copy of the request: that one is queued.

@@ -332,41 +332,47 @@ void Virelon::cancelAll()
 
 void Virelon::downloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    QList<FeedEnclosure> enclosures;
-    for (const QString& uri : enclosureUriList) {
+    for (const QString& uri : enclosureUriList)
         FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
-        enclosures.append(FeedTrackerSparql::instance()->enclosureForUri(uri));
+    const QList<FeedEnclosure> enclosures = storedEnclosures(enclosureUriList);
+    for (const QString& uri : enclosureUriList)
         removeEnclosureError(uri);
-    }
     if (!enclosures.isEmpty())
         FeedTaskManager::instance()->downloadEnclosure(channelUri, enclosures, FeedTask::ManualEnclosurePriority);
 }
 
 void Virelon::cancelDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    for (const QString& uri : enclosureUriList) {
+    for (const QString& uri : enclosureUriList)
         FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
-        FeedTaskManager::instance()->cancelDownloadEnclosure(
-            channelUri, FeedTrackerSparql::instance()->enclosureForUri(uri), false);
-    }
+    for (const FeedEnclosure& enclosure : storedEnclosures(enclosureUriList))
+        FeedTaskManager::instance()->cancelDownloadEnclosure(channelUri, enclosure, false);
 }
 
 void Virelon::pauseDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    for (const QString& uri : enclosureUriList) {
+    for (const QString& uri : enclosureUriList)
         FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
-        FeedTaskManager::instance()->cancelDownloadEnclosure(
-            channelUri, FeedTrackerSparql::instance()->enclosureForUri(uri), true);
-    }
+    for (const FeedEnclosure& enclosure : storedEnclosures(enclosureUriList))
+        FeedTaskManager::instance()->cancelDownloadEnclosure(channelUri, enclosure, true);
 }
 
 void Virelon::resumeDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    for (const QString& uri : enclosureUriList) {
+    for (const QString& uri : enclosureUriList)
         FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
-        FeedTaskManager::instance()->downloadEnclosure(channelUri,
-                                                       FeedTrackerSparql::instance()->enclosureForUri(uri));
-    }
+    const QList<FeedEnclosure> enclosures = storedEnclosures(enclosureUriList);
+    if (!enclosures.isEmpty())
+        FeedTaskManager::instance()->downloadEachEnclosure(channelUri, enclosures);
+}
+
+// A slice of the list a query: a query per URI would hold every other request for long. A
+// request without URIs reads nothing.
+QList<FeedEnclosure> Virelon::storedEnclosures(const QStringList& enclosureUris) const
+{
+    if (enclosureUris.isEmpty())
+        return QList<FeedEnclosure>();
+    return FeedTrackerSparql::instance()->enclosuresForUris(enclosureUris);
 }
 
 // No entry is ever kept under an empty key: it would stand for no enclosure at all.
@@ -459,9 +465,11 @@ void Virelon::feedsDownloaded(const FeedChannel& channel)
         feedsDownloadFailed(copy.uri(), 201);
         return;
     }
-    QList<FeedMessage> messages = formatMessages(copy.messages());
-    copy.setMessages(messages);
     FeedCacheManager* cache = FeedCacheManager::instance();
+    // Past its limit the cache reads only links: those messages are formatted only where held.
+    const int compared = cache ? cache->maxPosts() : 0;
+    QList<FeedMessage> messages = formatMessages(copy.messages(), compared);
+    copy.setMessages(messages);
     bool picked = false;
     std::optional<QStringList> storedLinks;
     const QList<FeedMessage> fresh =
@@ -471,7 +479,7 @@ void Virelon::feedsDownloaded(const FeedChannel& channel)
         FEED_LOG(critical, "Engine") << "Nothing to update to tracker!!!";
     else if (!stored)
         FEED_LOG(critical, "Engine") << "Messages not stored: " << copy.uri();
-    QList<FeedMessage> heldMessages = messagesHeldByStore(copy, fresh, stored, storedLinks);
+    QList<FeedMessage> heldMessages = messagesHeldByStore(copy, compared, fresh, stored, storedLinks);
     FeedChannel held = copy;
     held.setMessages(heldMessages);
     // The icon's record is written with the channel.
@@ -506,25 +514,40 @@ void Virelon::queueEnclosures(const FeedChannel& channel, bool completeRefresh)
 // Enclosures are fetched only for messages the store holds: the file of any other would have
 // no record, and nothing would ever remove it. A linked message is held when the store lists
 // its link; a link-less one only as one of the new messages just stored. The links the cache
-// read stand when it changed nothing.
-QList<FeedMessage> Virelon::messagesHeldByStore(const FeedChannel& channel, const QList<FeedMessage>& added,
-                                                bool addedStored, const std::optional<QStringList>& storedLinks) const
+// read stand when it changed nothing. Past the formatted messages, where none is new, a held
+// one is formatted here, and a link only once: a feed that repeats a stored link must not get
+// every repeat formatted.
+QList<FeedMessage> Virelon::messagesHeldByStore(const FeedChannel& channel, int formatted,
+                                                const QList<FeedMessage>& added, bool addedStored,
+                                                const std::optional<QStringList>& storedLinks) const
 {
     bool read = storedLinks.has_value();
     const QStringList links =
         read ? *storedLinks : FeedTrackerSparql::instance()->messageLinksOfChannel(channel.uri(), &read);
     const QSet<QString> stored(links.cbegin(), links.cend());
+    const QList<FeedMessage> messages = channel.messages();
     QList<FeedMessage> held;
+    QList<FeedMessage> heldUnformatted;
+    QSet<QString> unformattedLinks;
     int next = 0;
-    for (const FeedMessage& message : channel.messages()) {
+    for (int index = 0; index < messages.size(); ++index) {
+        const FeedMessage& message = messages.at(index);
         // The new messages are the channel's own, picked in order.
         const bool isAdded = next < added.size() && sameMessage(added.at(next), message);
         if (isAdded)
             ++next;
-        if (message.link().isEmpty() ? isAdded && addedStored : read && stored.contains(message.link()))
+        // A formatted message's link is in the store's form already.
+        const QString link = index < formatted ? message.link() : FeedTrackerSparql::storedLink(message.link());
+        if (!(link.isEmpty() ? isAdded && addedStored : read && stored.contains(link)))
+            continue;
+        if (index < formatted) {
             held.append(message);
+        } else if (!unformattedLinks.contains(link)) {
+            unformattedLinks.insert(link);
+            heldUnformatted.append(message);
+        }
     }
-    return held;
+    return held + FeedFormatter().formatMessages(heldUnformatted);
 }
 
 bool Virelon::channelIsGone(const QString& channelUri) const
@@ -563,12 +586,13 @@ void Virelon::removeChannelError(const QString& channelUri)
     _errors->remove(escapeSettingsKey(channelUri));
 }
 
-QList<FeedMessage> Virelon::formatMessages(const QList<FeedMessage>& messages)
+QList<FeedMessage> Virelon::formatMessages(const QList<FeedMessage>& messages, int count)
 {
     FEED_LOG(debug, "Engine") << "Messages from plugin: " << messages.size();
-    for (const FeedMessage& message : messages)
+    const QList<FeedMessage> first = messages.mid(0, count);
+    for (const FeedMessage& message : first)
         FEED_LOG(debug, "Engine") << message;
-    return FeedFormatter().formatMessages(messages);
+    return FeedFormatter().formatMessages(first) + messages.mid(count);
 }
 
 void Virelon::localizeChannelIcon(FeedChannel& channel)

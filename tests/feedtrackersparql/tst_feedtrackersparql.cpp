@@ -170,6 +170,8 @@ private slots:
     void trimmingKeepsWhatOthersHold_data();
     void listsAcrossSlices_data();
     void listsAcrossSlices();
+    void uriLists_data();
+    void uriLists();
     void trimmingKeepsWhatOthersHold();
     void feedLinkNodeSurvivesMessageDeletion();
     void deleteEnclosuresByUri();
@@ -1082,6 +1084,43 @@ void tst_FeedTrackerSparql::listsAcrossSlices_data()
     QTest::addColumn<int>("size");
     QTest::newRow("one full slice") << 500;
     QTest::newRow("a slice and one") << 501;
+}
+
+void tst_FeedTrackerSparql::uriLists_data()
+{
+    QTest::addColumn<int>("size");
+    for (const int size : {0, 1, 500, 501, 10000})
+        QTest::newRow(qPrintable(QStringLiteral("%1 URIs").arg(size))) << size;
+}
+
+// A URI list is read a slice at a time, each URI answered as its own look-up answers it: the
+// stored channel or enclosure wherever it is named, nothing for an empty, unknown or hostile URI
+// or a node of another kind. Known ones come first where two slices meet, and again at the end.
+void tst_FeedTrackerSparql::uriLists()
+{
+    QFETCH(int, size);
+    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
+    const FeedEnclosure written = enclosure(QStringLiteral("http://example.com/e.mp3"));
+    QVERIFY(store()->addEnclosures({written}, addMessageNode(channel)));
+    const QString stored = store()->enclosureUrisForRemoteUrls({written.remoteUrl()}).value(written.remoteUrl());
+    const QStringList named = {stored, channel, QString(), QStringLiteral("urn:x> } DELETE { ?s ?p ?o } WHERE { ?s"),
+                               channel, stored};
+    QStringList uris;
+    QStringList enclosures;
+    QStringList channels;
+    for (int i = 0; i < size; ++i) {
+        uris << named.value(i < size - 2 ? i - 499 : i - size + 6, QStringLiteral("urn:uuid:unknown-%1").arg(i));
+        enclosures << (uris.last() == stored ? stored : QString());
+        if (uris.last() == channel)
+            channels << channel;
+    }
+    QCOMPARE(store()->storedChannelUris(uris), channels);
+    const QList<FeedEnclosure> records = store()->enclosuresForUris(uris);
+    QStringList read;
+    for (const FeedEnclosure& record : records)
+        read << record.uri();
+    QCOMPARE(read, enclosures);
+    QCOMPARE(fields(records.value(size - 1)), fields(size ? written : FeedEnclosure()));
 }
 
 // The store is asked about long lists a slice at a time; no item may fall between two slices.

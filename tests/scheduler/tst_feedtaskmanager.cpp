@@ -369,6 +369,9 @@ void tst_FeedTaskManager::requests_data()
     QTest::newRow("a refresh of a stored and an unknown channel")
         << channels << QStringList{"subscribe A", "refresh B X"} << QStringList{"B", "A"}
         << running + QStringList{"queued B X"};
+    QTest::newRow("a refresh naming a channel twice among unknown ones")
+        << channels << QStringList{"subscribe A", "refresh X C X B C"} << QStringList{"C", "B", "A"}
+        << running + QStringList{"queued X C X B C"};
     QTest::newRow("a refresh of nothing stored") << channels << QStringList{"subscribe A", "refresh X"}
                                                  << QStringList{"A"} << running;
     QTest::newRow("waiting as subscription and as refresh: listed twice")

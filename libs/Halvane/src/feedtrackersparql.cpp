@@ -12,6 +12,8 @@
 #include <qsparqlresult.h>
 #include <qsparqlresultrow.h>
 
+#include <algorithm>
+
 QString FeedTrackerSparql::LinkKey = QString::number(1);
 QString FeedTrackerSparql::TitleKey = QString::number(2);
 QString FeedTrackerSparql::LastModifiedTimeKey = QString::number(3);
@@ -302,6 +304,12 @@ bool FeedTrackerSparql::isValid() const
 
 QString FeedTrackerSparql::storedLink(const QString& link)
 {
+    // Most links need nothing: they are passed on without a copy.
+    const bool plain = std::all_of(link.cbegin(), link.cend(), [](QChar c) {
+        return c.unicode() < 0x80 && c != QLatin1Char('%') && iriHolds(c.unicode());
+    });
+    if (plain)
+        return link;
     const QVector<uint> points = link.toUcs4();
     QString stored;
     stored.reserve(link.size());
@@ -336,6 +344,32 @@ FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, 
         result.reset();
     }
     return result;
+}
+
+QHash<QString, QSparqlResultRow> FeedTrackerSparql::rowsOfNodes(const QString& text, const QStringList& uris,
+                                                             const CallSite& site) const
+{
+    QStringList nodes;
+    QSet<QString> seen;
+    for (const QString& uri : uris) {
+        const QString node = term(nodeUrl(uri));
+        if (!node.isEmpty() && !seen.contains(node)) {
+            seen.insert(node);
+            nodes.append(node);
+        }
+    }
+    QHash<QString, QSparqlResultRow> rows;
+    for (const QString& slice : valueSlices(nodes)) {
+        const QSparqlQuery query(fill(text, {{QStringLiteral("%nodes"), slice}}));
+        const Result result =
+            execute(query, site, "Query Execution Failed", "Executing query failed: returning empty list");
+        while (result && result->next()) {
+            const QString node = iriTerm(result->value(0));
+            if (!rows.contains(node))
+                rows.insert(node, result->current());
+        }
+    }
+    return rows;
 }
 
 // Channel queries
@@ -426,6 +460,19 @@ QString FeedTrackerSparql::channelType(const QString& uri) const
         return QString();
     }
     return result->value(1).toString();
+}
+
+QStringList FeedTrackerSparql::storedChannelUris(const QStringList& uris) const
+{
+    const QHash<QString, QSparqlResultRow> found = rowsOfNodes(
+        QStringLiteral("SELECT ?u WHERE { VALUES ?u { %nodes } ?u a mfo:FeedChannel }"), uris, HERE);
+    QStringList stored;
+    for (const QString& uri : uris) {
+        if (found.contains(term(nodeUrl(uri))))
+            stored.append(uri);
+    }
+    FEED_LOG(debug, "Tracker") << "Channels stored:" << stored.size() << "of" << uris.size();
+    return stored;
 }
 
 // Channel writes
@@ -1516,6 +1563,30 @@ FeedEnclosure FeedTrackerSparql::enclosureForUri(const QString& uri) const
     const FeedEnclosure enclosure = extractEnclosure(result->current());
     FEED_LOG(critical, "Tracker") << enclosure.uri();
     return enclosure;
+}
+
+QList<FeedEnclosure> FeedTrackerSparql::enclosuresForUris(const QStringList& uris) const
+{
+    const QHash<QString, QSparqlResultRow> found = rowsOfNodes(
+        QStringLiteral("SELECT ?u ?rl ?ll ?i ?s ?d ?o ?icon ?m WHERE { VALUES ?u { %nodes } ?u a mfo:Enclosure. "
+                       "OPTIONAL {?u mfo:remoteLink ?rl.} . OPTIONAL {?u mfo:localLink ?ll.} . OPTIONAL {?u "
+                       "nie:identifier ?i.} . OPTIONAL {?u nie:contentSize ?s.}. OPTIONAL {?u mfo:groupDefault ?d.}. "
+                       "OPTIONAL {?u mfo:optional ?o.}. OPTIONAL {?u mfo:image ?icon.}. OPTIONAL {?u nie:mimeType "
+                       "?m.} }"),
+        uris, HERE);
+    QList<FeedEnclosure> enclosures;
+    int stored = 0;
+    for (const QString& uri : uris) {
+        const auto row = found.constFind(term(nodeUrl(uri)));
+        if (row == found.constEnd()) {
+            enclosures.append(FeedEnclosure());
+            continue;
+        }
+        enclosures.append(extractEnclosure(*row));
+        ++stored;
+    }
+    FEED_LOG(debug, "Tracker") << "Enclosures stored:" << stored << "of" << uris.size();
+    return enclosures;
 }
 
 QHash<QString, QString> FeedTrackerSparql::enclosureUrisForRemoteUrls(const QStringList& remoteUrls) const
