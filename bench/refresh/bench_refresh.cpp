@@ -206,14 +206,14 @@ bool daemonRounds(const FeedCorpus& corpus, const QString& root, Figures* figure
     QElapsedTimer timer;
     timer.start();
     if (!callDaemon(QStringLiteral("subscribe"), {corpus.links(), QStringLiteral("tamsil")})
-        || !ends.waitFor(FeedCorpus::Feeds))
+        || !ends.waitFor(corpus.links().size()))
         return fail(QStringLiteral("the subscription round failed"), log);
     figures->coldMs = std::min(figures->coldMs, timer.nsecsElapsed() / 1e6);
     const QStringList channels = ends.uris;
 
     ends.clear();
     timer.restart();
-    if (!callDaemon(QStringLiteral("refresh"), {channels}) || !ends.waitFor(FeedCorpus::Feeds, 304))
+    if (!callDaemon(QStringLiteral("refresh"), {channels}) || !ends.waitFor(corpus.links().size(), 304))
         return fail(QStringLiteral("the unchanged round failed"), log);
     figures->unchangedMs = std::min(figures->unchangedMs, timer.nsecsElapsed() / 1e6);
     plugin.sample();
@@ -302,7 +302,7 @@ void verdict(bool ok)
 
 void report(const FeedCorpus& corpus, const Figures& figures)
 {
-    out() << FeedCorpus::Feeds << " feeds, " << corpus.items() << " items, "
+    out() << corpus.links().size() << " feeds, " << corpus.items() << " items, "
           << QString::number(corpus.bytes() / 1e6, 'f', 1) << " MB (the daemon keeps " << corpus.itemsKept(100)
           << " of them at its default 100 a channel); best of " << Rounds << Qt::endl;
     out() << "newsboat -x reload (1 thread, fresh cache): " << ms(figures.newsboatMs) << " ("
@@ -348,7 +348,7 @@ int main(int argc, char** argv)
         out() << "Kept in " << dir.path() << Qt::endl;
     }
     HttpFixture server;
-    const FeedCorpus corpus(&server);
+    const FeedCorpus corpus(&server, 100, 0);
     Figures figures;
     for (int round = 0; round < Rounds; ++round) {
         const QString tag = QString::number(round);

@@ -7,7 +7,6 @@
 namespace {
 
 const int NewsItems = 2000;
-const int Podcasts = 10;
 const int PodcastItems = 100;
 
 const char* const Words[] = {
@@ -118,31 +117,44 @@ QByteArray atom(int number, int items, int contentSize)
     return body + "</feed>\n";
 }
 
-} // namespace
+// The busy feed's place in each hundred: in neither its first nor its last tenth.
+const int NewsPlace = 55;
 
-FeedCorpus::FeedCorpus(HttpFixture* server)
+QString serve(HttpFixture* server, const QString& path, const QByteArray& body, bool conditional)
 {
-    const QByteArray mediaBase = server->url(QStringLiteral("/media")).toEncoded();
-    add(server, rss(0, NewsItems, 640, QByteArray()), NewsItems, true);
-    for (int number = 1; number <= Podcasts; ++number)
-        add(server, rss(number, PodcastItems, 1100, mediaBase), PodcastItems, number % 2);
-    for (int number = Podcasts + 1; number < Feeds; ++number) {
-        const int items = 10 + (number * 37) % 49;
-        const QByteArray body = number % 3 ? rss(number, items, 2000, QByteArray()) : atom(number, items, 2000);
-        add(server, body, items, number % 2);
-    }
-}
-
-void FeedCorpus::add(HttpFixture* server, const QByteArray& body, int items, bool conditional)
-{
-    const QString path = QStringLiteral("/feed/%1.xml").arg(_links.size());
     HttpFixture::Reply reply;
     reply.body = body;
     reply.addHeader("Content-Type", body.contains("<feed xmlns") ? "application/atom+xml" : "application/rss+xml");
     if (conditional)
         reply.lastModified = "Sat, 01 Jun 2024 12:00:00 GMT";
     server->setReply(path, reply);
-    _links.append(server->url(path).toString());
+    return server->url(path).toString();
+}
+
+} // namespace
+
+FeedCorpus::FeedCorpus(HttpFixture* server, int feeds, int itemsPerFeed)
+{
+    const QByteArray mediaBase = server->url(QStringLiteral("/media")).toEncoded();
+    for (int number = 0; number < feeds; ++number) {
+        const int place = number % 100;
+        const bool news = place == NewsPlace;
+        const bool podcast = place % 10 == 0;
+        const int mixed = news ? NewsItems : podcast ? PodcastItems : 10 + (number * 37) % 49;
+        const int items = itemsPerFeed ? itemsPerFeed : mixed;
+        if (news)
+            add(server, rss(number, items, 640, QByteArray()), items, true);
+        else if (podcast)
+            add(server, rss(number, items, 1100, mediaBase), items, place % 20);
+        else
+            add(server, number % 3 ? rss(number, items, 2000, QByteArray()) : atom(number, items, 2000), items,
+                number % 2);
+    }
+}
+
+void FeedCorpus::add(HttpFixture* server, const QByteArray& body, int items, bool conditional)
+{
+    _links.append(serve(server, QStringLiteral("/feed/%1.xml").arg(_links.size()), body, conditional));
     _itemCounts.append(items);
     _items += items;
     _bytes += body.size();
