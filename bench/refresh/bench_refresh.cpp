@@ -1,6 +1,7 @@
 #include "benchdaemon.h"
 #include "feedcorpus.h"
 #include "httpfixture.h"
+#include "loopwaits.h"
 #include "newsboat.h"
 #include "refreshdaemon.h"
 #include "refreshends.h"
@@ -16,11 +17,14 @@
 #include <algorithm>
 #include <limits>
 
-// Refresh rounds through the real daemon, its plug-in and a store of its own on the session bus:
-// a cold round (the feeds subscribed in one call, timed to the last end of a refresh) and an
-// unchanged one, against Debian's newsboat reloading the same feeds from the same server twice
-// with one reload thread and a fresh cache, in the same run. Each side runs a few times,
-// alternating, and the best counts; memory figures are the worst seen.
+// Refreshes through the real daemon, its plug-in and a store of its own on the session bus, in
+// three parts, each run a few times with the best counting (memory: the worst seen).
+// - corpus: a cold round (the feeds subscribed in one call, timed to the last end of a refresh)
+//   and an unchanged one, against Debian's newsboat reloading the same feeds from the same server
+//   twice with one reload thread and a fresh cache, in the same run;
+// - large-feed: the longest wait for an answer to conf while the daemon handles one feed of
+//   100 000 items;
+// - many-uris: the time to answer a refresh of 10 000 stored channels.
 using BenchDaemon::callDaemon;
 using BenchDaemon::out;
 using BenchDaemon::statusKb;
@@ -35,6 +39,8 @@ const double ColdTarget = 2.0;
 const double ScaleColdTarget = 1.0;
 const double UnchangedTarget = 0.25;
 const double TenthsTarget = 1.5;
+const double ConfWaitTargetMs = 1000;
+const double ManyUrisTargetMs = 2000;
 const qint64 IdleTargetKb = 16 * 1024;
 const qint64 AfterTargetKb = 30 * 1024;
 const qint64 PluginTargetKb = 64 * 1024;
@@ -44,6 +50,9 @@ struct Options {
     int itemsPerFeed = 0;
     int runs = 3;
     bool keep = false;
+    bool corpus = true;
+    bool largeFeed = true;
+    bool manyUris = true;
 };
 
 struct Figures {
@@ -60,6 +69,10 @@ struct Figures {
     qint64 idleAnonKb = 0;
     qint64 afterAnonKb = 0;
     qint64 pluginKb = 0;
+    double confWaitMs = Unmeasured;
+    double largeFeedMs = Unmeasured;
+    double manyUrisMs = Unmeasured;
+    double cancelManyMs = Unmeasured;
 };
 
 // The highest peak of any child of a process while it is watched: the plug-in comes and goes.
@@ -200,7 +213,23 @@ void reportRounds(const FeedCorpus& corpus, const Figures& figures)
     verdict(figures.pluginKb <= PluginTargetKb);
 }
 
-void parse(const QCoreApplication& app, Options* options)
+void reportWaits(const Options& options, const Figures& figures)
+{
+    if (options.largeFeed) {
+        out() << "longest wait for conf while a feed of " << LoopWaits::LargeFeedItems << " items is handled: "
+              << ms(figures.confWaitMs) << " (target <= " << ms(ConfWaitTargetMs) << ")";
+        verdict(figures.confWaitMs <= ConfWaitTargetMs);
+        out() << "  (the feed took " << ms(figures.largeFeedMs) << " from its subscription to its end)" << Qt::endl;
+    }
+    if (options.manyUris) {
+        out() << "refresh of " << LoopWaits::ManyUris << " stored channels answered in " << ms(figures.manyUrisMs)
+              << " (target <= " << ms(ManyUrisTargetMs) << ")";
+        verdict(figures.manyUrisMs <= ManyUrisTargetMs);
+        out() << "  (cancelRefresh of them answered in " << ms(figures.cancelManyMs) << ")" << Qt::endl;
+    }
+}
+
+bool parse(const QCoreApplication& app, Options* options)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Run on a session bus: dbus-run-session -- bench_refresh"));
@@ -211,28 +240,53 @@ void parse(const QCoreApplication& app, Options* options)
                                    QStringLiteral("Items of every feed (default: the mix, about 60 a feed)."),
                                    QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption runs(QStringLiteral("rounds"),
-                                    QStringLiteral("Rounds of each side (3): fewer for a quick look, more on a busy machine."),
+                                    QStringLiteral("Rounds of each part (3): fewer for a quick look, more on a busy machine."),
                                     QStringLiteral("n"), QStringLiteral("3"));
     const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("Leave the logs and stores behind."));
     parser.addOptions({feeds, items, runs, keep});
+    parser.addPositionalArgument(QStringLiteral("parts"), QStringLiteral("corpus, large-feed, many-uris (all)."),
+                                 QStringLiteral("[parts...]"));
     parser.process(app);
     options->feeds = std::max(10, parser.value(feeds).toInt());
     options->itemsPerFeed = std::max(0, parser.value(items).toInt());
     options->runs = std::max(1, parser.value(runs).toInt());
     options->keep = parser.isSet(keep);
+    const QStringList all = {QStringLiteral("corpus"), QStringLiteral("large-feed"), QStringLiteral("many-uris")};
+    const QStringList parts = parser.positionalArguments().isEmpty() ? all : parser.positionalArguments();
+    for (const QString& part : parts) {
+        if (!all.contains(part)) {
+            out() << "No part " << part << ": " << all.join(QStringLiteral(", ")) << Qt::endl;
+            return false;
+        }
+    }
+    options->corpus = parts.contains(all.at(0));
+    options->largeFeed = parts.contains(all.at(1));
+    options->manyUris = parts.contains(all.at(2));
+    return true;
 }
 
-bool runRounds(const Options& options, const QTemporaryDir& dir, Figures* figures)
+bool runParts(const Options& options, const QTemporaryDir& dir, Figures* figures)
 {
     HttpFixture server;
-    const FeedCorpus corpus(&server, options.feeds, options.itemsPerFeed);
+    const FeedCorpus corpus(&server, options.corpus ? options.feeds : 0, options.itemsPerFeed);
+    const QString largeLink = options.largeFeed ? FeedCorpus::addLarge(&server, LoopWaits::LargeFeedItems) : QString();
     for (int round = 0; round < options.runs; ++round) {
         const QString tag = QString::number(round);
-        if (!daemonRounds(corpus, dir.filePath(QStringLiteral("daemon") + tag), figures)
-            || !newsboatRound(corpus, dir.filePath(QStringLiteral("newsboat") + tag), figures))
+        if (options.corpus
+            && (!daemonRounds(corpus, dir.filePath(QStringLiteral("daemon") + tag), figures)
+                || !newsboatRound(corpus, dir.filePath(QStringLiteral("newsboat") + tag), figures)))
+            return false;
+        if (options.largeFeed
+            && !LoopWaits::largeFeed(largeLink, dir.filePath(QStringLiteral("large") + tag), &figures->confWaitMs,
+                                     &figures->largeFeedMs))
+            return false;
+        if (options.manyUris
+            && !LoopWaits::manyUris(server, dir.filePath(QStringLiteral("many") + tag), &figures->manyUrisMs,
+                                    &figures->cancelManyMs))
             return false;
     }
-    reportRounds(corpus, *figures);
+    if (options.corpus)
+        reportRounds(corpus, *figures);
     return true;
 }
 
@@ -242,12 +296,13 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     Options options;
-    parse(app, &options);
+    if (!parse(app, &options))
+        return 1;
     if (!QDBusConnection::sessionBus().isConnected()) {
         out() << "No session bus: run under dbus-run-session -- " << argv[0] << Qt::endl;
         return 1;
     }
-    if (!Newsboat::installed()) {
+    if (options.corpus && !Newsboat::installed()) {
         out() << "newsboat is missing and could not be installed" << Qt::endl;
         return 1;
     }
@@ -257,8 +312,9 @@ int main(int argc, char** argv)
         out() << "Kept in " << dir.path() << Qt::endl;
     out() << "load average at the start: " << loadAverage() << "; best of " << options.runs << Qt::endl;
     Figures figures;
-    if (!runRounds(options, dir, &figures))
+    if (!runParts(options, dir, &figures))
         return 1;
+    reportWaits(options, figures);
     out() << "load average at the end: " << loadAverage() << Qt::endl;
     return 0;
 }

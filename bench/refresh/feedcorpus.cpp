@@ -62,6 +62,13 @@ QByteArray html(Numbers& numbers, int size, const QByteArray& site)
     return text;
 }
 
+// The shortest post that still gives the formatter its work: a paragraph with a relative link.
+QByteArray line(Numbers& numbers)
+{
+    return "<p>" + words(numbers, 8) + " <a href=\"/page/" + QByteArray::number(numbers.next(999)) + "\">"
+           + words(numbers, 2) + "</a>.</p>";
+}
+
 QByteArray escaped(const QByteArray& text)
 {
     return QByteArray(text).replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");
@@ -87,7 +94,7 @@ QByteArray rss(int number, int items, int descriptionSize, const QByteArray& med
                       + words(numbers, 8) + "</description><language>en</language>\n";
     for (int item = 0; item < items; ++item) {
         const QByteArray id = QByteArray::number(item);
-        const QByteArray text = html(numbers, descriptionSize, site);
+        const QByteArray text = descriptionSize ? html(numbers, descriptionSize, site) : line(numbers);
         body += "<item><title>" + words(numbers, 6) + "</title><link>" + site + "/post/" + id + "</link><guid>" + site
                 + "/post/" + id + "</guid><pubDate>" + rfc822(item * 7 + 1) + "</pubDate><description>"
                 + (item % 2 ? "<![CDATA[" + text + "]]>" : escaped(text)) + "</description>";
@@ -120,6 +127,9 @@ QByteArray atom(int number, int items, int contentSize)
 // The busy feed's place in each hundred: in neither its first nor its last tenth.
 const int NewsPlace = 55;
 
+// The large feed's own number, so that its sites are no other feed's.
+const int LargeNumber = 1000000;
+
 QString serve(HttpFixture* server, const QString& path, const QByteArray& body, bool conditional)
 {
     HttpFixture::Reply reply;
@@ -150,6 +160,12 @@ FeedCorpus::FeedCorpus(HttpFixture* server, int feeds, int itemsPerFeed)
             add(server, number % 3 ? rss(number, items, 2000, QByteArray()) : atom(number, items, 2000), items,
                 number % 2);
     }
+}
+
+QString FeedCorpus::addLarge(HttpFixture* server, int items)
+{
+    // A line an item: the whole channel must fit in one record of the plug-in protocol (64 MiB).
+    return serve(server, QStringLiteral("/large.xml"), rss(LargeNumber, items, 0, QByteArray()), false);
 }
 
 void FeedCorpus::add(HttpFixture* server, const QByteArray& body, int items, bool conditional)

@@ -17,6 +17,9 @@ public:
     // gives every feed that many.
     FeedCorpus(HttpFixture* server, int feeds, int itemsPerFeed);
 
+    // One RSS feed of `items` short items on the server; its link.
+    static QString addLarge(HttpFixture* server, int items);
+
     const QStringList& links() const { return _links; }
     int items() const { return _items; }
     qint64 bytes() const { return _bytes; }
