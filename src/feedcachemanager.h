@@ -35,9 +35,11 @@ public:
     static void releaseInstance();
 
     // The messages to add as new, in the channel's order; the stored ones that they need room
-    // for are already deleted. Empty when there is nothing to add or a store read failed; *ok
-    // tells the two apart. When nothing is new and the store's links of the channel were read,
-    // *storedLinks gets them: nothing was added or deleted since, so they are what it holds.
+    // for are already deleted. Of the messages past the first maxPosts() only the links are
+    // read, so those may come unformatted. Empty when there is nothing to add or a store read
+    // failed; *ok tells the two apart. When nothing is new and the store's links of the channel
+    // were read, *storedLinks gets them: nothing was added or deleted since, so they are what it
+    // holds.
     QList<FeedMessage> updateFeedMessage(const FeedChannel& channel, bool* ok = nullptr,
                                          std::optional<QStringList>* storedLinks = nullptr);
     bool changeCacheSetting(const QString& key, const QVariant& value);

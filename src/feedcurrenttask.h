@@ -47,6 +47,8 @@ public:
     // Its channel is gone: the task ends without any signal and leaves nothing behind.
     void markDropped() { _dropped = true; }
     bool isDropped() const { return _dropped; }
+    // Nothing of the run is wanted any more: it was cancelled, or its channel is gone.
+    bool isCancelled() const { return _dropped || _stopReason == Cancel; }
 
 private:
     Q_DISABLE_COPY(FeedCurrentTask)

@@ -5,6 +5,7 @@
 #include "feedlog.h"
 #include "feedmarkupcleaner.h"
 #include "feedtexteditor.h"
+#include "feedtrackersparql.h"
 #include "htmlentities.h"
 #include "htmltag.h"
 #include "htmlurl.h"
@@ -26,6 +27,17 @@ const QString imageType = QStringLiteral("image/");
 // Larger embedded images are not written: one message must not be able to fill the disk.
 const int maximumEmbeddedBytes = 10 * 1024 * 1024;
 const int loggedDescriptionLength = 1000;
+
+// Links are compared with the ones the store reads back, so they take the store's form here,
+// once: a link with a blank or a lone "%" would otherwise be new at every refresh.
+void takeStoredLinks(FeedMessage& message)
+{
+    message.setLink(FeedTrackerSparql::storedLink(message.link()));
+    QList<FeedEnclosure> enclosures = message.enclosures();
+    for (FeedEnclosure& enclosure : enclosures)
+        enclosure.setRemoteUrl(FeedTrackerSparql::storedLink(enclosure.remoteUrl()));
+    message.setEnclosures(enclosures);
+}
 
 // A broken surrogate becomes U+FFFD, so that what is stored is valid text.
 QString validText(QString text)
@@ -169,6 +181,7 @@ FeedMessage FeedFormatter::formatMessage(const FeedMessage& message)
     // Images, links and sizes are rewritten in one walk: each rewrite touches its own tags
     // and attributes, so the result is that of the three steps one after the other.
     rewriteTags(formatted, Images | Links | Dimensions);
+    takeStoredLinks(formatted);
     return formatted;
 }
 

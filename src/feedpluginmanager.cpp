@@ -9,6 +9,7 @@
 #include <QDataStream>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QPointer>
 #include <QProcess>
@@ -24,7 +25,8 @@ namespace {
 QMutex instanceMutex;
 FeedPluginManager* managerInstance = nullptr;
 
-// A hang restart counts towards this limit of loads per plug-in name.
+// Loads of a plug-in name since the plug-in last answered a download, its first load included:
+// only a plug-in that fails again and again in a row is refused.
 constexpr int MaximumLoadCount = 5;
 
 // The five signals a plug-in may send, with the exact argument types each carries.
@@ -69,6 +71,11 @@ bool isValidPluginName(const QString& name)
 {
     static const QRegularExpression valid(QStringLiteral("^[A-Za-z0-9_-]+$"));
     return valid.match(name).hasMatch();
+}
+
+QString programPath(const QString& name)
+{
+    return VirelonPaths::pluginDir() + QLatin1Char('/') + name;
 }
 
 } // namespace
@@ -252,6 +259,12 @@ void FeedPluginManager::resetActivePlugin()
 
 // Processes ---------------------------------------------------------------------------------
 
+bool FeedPluginManager::isInstalled(const QString& name)
+{
+    const QFileInfo program(programPath(name));
+    return isValidPluginName(name) && program.isFile() && program.isExecutable();
+}
+
 bool FeedPluginManager::setActivePlugin(const QString& name)
 {
     if (name.isEmpty()) {
@@ -306,7 +319,7 @@ bool FeedPluginManager::loadPluginApplication(const QString& name)
     process->setObjectName(key);
     // The plug-in logs to standard error; it goes straight to ours, nothing piles up here.
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    const QString program = VirelonPaths::pluginDir() + QLatin1Char('/') + name;
+    const QString program = programPath(name);
     FEED_LOG(debug, "PluginManager") << program;
     process->start(program, {path}, QIODevice::ReadWrite);
     if (!process->waitForStarted(_limits.startTimeout)) {
@@ -419,6 +432,14 @@ void FeedPluginManager::countRestart(QProcess* process)
     const int count = _loadCount.value(key) + 1;
     _loadCount.insert(key, count);
     FEED_LOG(debug, "PluginManager") << "Load count for plugin: " << key << " = " << count;
+}
+
+void FeedPluginManager::countAnswer(const QProcess* process)
+{
+    const QString key = process->objectName();
+    if (_loadCount.value(key) > 0)
+        FEED_LOG(debug, "PluginManager") << "Plugin answered, load count for plugin: " << key << " = 0";
+    _loadCount.insert(key, 0);
 }
 
 // An ended process has had its clean-up; kept as stopping it would outlive its object and
@@ -734,6 +755,8 @@ void FeedPluginManager::dispatchSignal(QProcess* process, const FeedMethod& reco
     }
     if (_watch->isActive())
         _watch->start(watchInterval(_limits.hangLimit));
+    if (known->endsDownload)
+        countAnswer(process);
     const quint32 sequence = record.sequence();
     const QByteArray name = known->name;
     QMetaObject::invokeMethod(this, [this, process, sequence, name, values]() {

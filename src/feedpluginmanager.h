@@ -41,6 +41,9 @@ public:
 
     static FeedPluginManager* instance();
     static void releaseInstance();
+    // Whether a load of the name could start a program: one of the plug-in folder, by the name
+    // as given.
+    static bool isInstalled(const QString& name);
 
     Limits limits() const { return _limits; }
     void setLimits(const Limits& limits);
@@ -110,6 +113,7 @@ private:
     void checkHung();
     bool askElapsedTime(QProcess* process, qlonglong* elapsed);
     void countRestart(QProcess* process);
+    void countAnswer(const QProcess* process);
     void breakProcess(QProcess* process, const char* reason);
     bool markStopping(QProcess* process);
     void stopProcess(QProcess* process);
@@ -118,6 +122,7 @@ private:
     QString nameOf(QProcess* process) const;
 
     QMap<QString, QProcess*> _processes;
+    // Loads since each plug-in last answered a download; restarts raise it, answers clear it.
     QMap<QString, int> _loadCount;
     QMap<QString, QFile*> _communicationFiles;
     QProcess* _activeProcess = nullptr;

@@ -19,7 +19,6 @@
 
 #include <QDir>
 #include <QMutex>
-#include <QSet>
 #include <QSettings>
 
 
@@ -189,7 +188,7 @@ void FeedTaskManager::removeCurrentTask(QList<FeedTask*>& tasks)
         FEED_LOG(debug, "TaskManager") << "No current task OR taskList empty !";
         return;
     }
-    if (_currentTask->isDropped() || _currentTask->stopReason() == FeedCurrentTask::Cancel)
+    if (_currentTask->isCancelled())
         return;
     const QList<FeedTask*> snapshot = tasks;
     for (FeedTask* task : snapshot) {
@@ -255,26 +254,11 @@ void FeedTaskManager::refresh(const QStringList& uriList)
     _queueManager->enqueueTask(tasks);
 }
 
-// The stored channel URI of each requested one, in request order. One look at the store serves a
-// refresh of many channels; a URI the store writes in another form is looked up on its own.
+// The requested URIs whose channels are stored, in request order. A slice of the list a query:
+// a query per URI would hold every other request for long.
 QStringList FeedTaskManager::channelsForUris(const QStringList& uris)
 {
-    FeedTrackerSparql* store = FeedTrackerSparql::instance();
-    const QStringList stored = store->allChannelUrls();
-    const QSet<QString> known(stored.cbegin(), stored.cend());
-    QStringList channels;
-    for (const QString& uri : uris) {
-        if (uri.isEmpty())
-            continue;
-        if (known.contains(uri)) {
-            channels.append(uri);
-            continue;
-        }
-        const QString storedUri = store->channelForUri(uri).uri();
-        if (!storedUri.isEmpty())
-            channels.append(storedUri);
-    }
-    return channels;
+    return FeedTrackerSparql::instance()->storedChannelUris(uris);
 }
 
 void FeedTaskManager::autoRefresh(const QStringList& uriList)
@@ -376,17 +360,33 @@ QStringList FeedTaskManager::queuedFeeds()
 
 void FeedTaskManager::downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure)
 {
+    std::optional<FeedChannel> channel;
+    downloadEnclosure(channelUri, enclosure, channel);
+}
+
+void FeedTaskManager::downloadEachEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures)
+{
+    std::optional<FeedChannel> channel;
+    for (const FeedEnclosure& enclosure : enclosures)
+        downloadEnclosure(channelUri, enclosure, channel);
+}
+
+// The channel is read once it is needed, and once for a list.
+void FeedTaskManager::downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure,
+                                        std::optional<FeedChannel>& channel)
+{
     FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "\n Enclosure uri: " << enclosure.uri();
     if (enclosure.remoteUrl().isEmpty()) {
         FEED_LOG(debug, "TaskManager") << "Not downloading, not a valid enclosure";
         return;
     }
-    const FeedChannel channel = _tracker->channelForUri(channelUri);
-    if (channel.uri().isEmpty()) {
+    if (!channel)
+        channel = _tracker->channelForUri(channelUri);
+    if (channel->uri().isEmpty()) {
         FEED_LOG(debug, "TaskManager") << "Channel is not available";
         return;
     }
-    queueManualDownload(channel, enclosure, _deviceStateManager->createConnection(false));
+    queueManualDownload(*channel, enclosure, _deviceStateManager->createConnection(false));
 }
 
 // A download being stopped for good is no copy of the request: that one is queued.
@@ -408,14 +408,26 @@ void FeedTaskManager::queueManualDownload(const FeedChannel& channel, const Feed
         delete task;
 }
 
-// A refresh counts only the downloads the queue takes, so that each of them ends its count; one
-// with nothing left to download is complete at once, unless earlier downloads of it still run.
 void FeedTaskManager::downloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                                         FeedTask::Priority priority)
 {
+    queueEnclosures(channelUri, enclosures, priority, priority == FeedTask::EssentialEnclosurePriority);
+}
+
+// The refresh of the channel has ended otherwise: none of these downloads completes it.
+void FeedTaskManager::downloadUncountedEnclosures(const QString& channelUri, const QList<FeedEnclosure>& enclosures)
+{
+    if (!enclosures.isEmpty())
+        queueEnclosures(channelUri, enclosures, FeedTask::EssentialEnclosurePriority, false);
+}
+
+// A refresh counts only the downloads the queue takes, so that each of them ends its count; one
+// with nothing left to download is complete at once, unless earlier downloads of it still run.
+void FeedTaskManager::queueEnclosures(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
+                                      FeedTask::Priority priority, bool completeRefresh)
+{
     FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "\n Enclosure count: " << enclosures.size();
-    const bool essential = priority == FeedTask::EssentialEnclosurePriority;
-    if (enclosures.isEmpty() && essential) {
+    if (enclosures.isEmpty() && completeRefresh) {
         _completion->complete(channelUri);
         return;
     }
@@ -434,11 +446,11 @@ void FeedTaskManager::downloadEnclosure(const QString& channelUri, const QList<F
     QList<FeedTask*> tasks = FeedEnclosureList::newTasks(channelUri, requested, priority, *_queueManager);
     removeCurrentTask(tasks);
     if (tasks.isEmpty()) {
-        if (essential && !_completion->isWaitingFor(channelUri))
+        if (completeRefresh && !_completion->isWaitingFor(channelUri))
             _completion->complete(channelUri);
         return;
     }
-    if (essential)
+    if (completeRefresh)
         _completion->expect(channelUri, tasks.size());
     _queueManager->enqueueTask(tasks);
     if (priority != FeedTask::OptionalEnclosurePriority)
@@ -486,8 +498,10 @@ QStringList FeedTaskManager::queuedOptionalEnclosures()
         for (FeedTask* task : *tasks)
             uris.append(static_cast<FeedEnclosureTask*>(task)->enclosure().uri());
     }
-    if (const FeedEnclosureTask* task = _currentTask->enclosureTask())
-        uris.append(task->enclosure().uri());
+    if (const FeedEnclosureTask* task = _currentTask->enclosureTask()) {
+        if (!_currentTask->isCancelled())
+            uris.append(task->enclosure().uri());
+    }
     return uris;
 }
 

@@ -13,6 +13,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <optional>
+
 class FeedDeviceStateManager;
 class FeedEnclosureCompletion;
 class FeedPluginManager;
@@ -61,8 +63,12 @@ public slots:
     void unsubscribe(const QString& channelUri);
     void cancelRefresh(const QStringList& uriList);
     void downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure);
+    // The one-enclosure request for each enclosure, in order, the channel read once for all.
+    void downloadEachEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures);
     void downloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                            FeedTask::Priority priority = FeedTask::EssentialEnclosurePriority);
+    // Essential downloads that no refresh waits for.
+    void downloadUncountedEnclosures(const QString& channelUri, const QList<FeedEnclosure>& enclosures);
     void cancelDownloadEnclosure(const QString& channelUri, const FeedEnclosure& enc, bool pause = false);
     void cancelDownloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                                  bool pause = false);
@@ -95,6 +101,10 @@ private:
     void removeCurrentTask(QList<FeedTask*>& tasks);
     void rearmHeartbeat();
 
+    void downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure,
+                           std::optional<FeedChannel>& channel);
+    void queueEnclosures(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
+                         FeedTask::Priority priority, bool completeRefresh);
     void queueManualDownload(const FeedChannel& channel, const FeedEnclosure& enclosure, bool connected);
     void queueManualDownloads(const QString& channelUri, const QList<FeedEnclosure>& enclosures);
     bool isRunning(const QString& channelUri, const FeedEnclosure& enclosure) const;

@@ -170,7 +170,7 @@ void FeedTaskRunner::processTask(FeedChannelTask* task)
     _pluginManager->downloadFeeds(channel);
 }
 
-// A channel deleted meanwhile ends its essential downloads as well: its refresh is over.
+// A channel deleted meanwhile has no refresh left to complete: its count goes, and nothing is said.
 void FeedTaskRunner::processTask(FeedEnclosureTask* task)
 {
     FEED_LOG(debug, "TaskManager") << "Processing enclosure task..." << static_cast<void*>(task);
@@ -180,10 +180,8 @@ void FeedTaskRunner::processTask(FeedEnclosureTask* task)
     const FeedTask::Priority priority = task->priority();
     if (channel.uri().isEmpty()) {
         FEED_LOG(critical, "TaskManager") << "Channel is not available";
-        const QString channelUri = task->channel();
+        _completion->forget(task->channel());
         _currentTask.finish();
-        if (priority == FeedTask::EssentialEnclosurePriority)
-            _completion->failed(channelUri, enclosure, priority, FeedPluginManager::NotSentError);
         startNextDownload();
         return;
     }
@@ -357,7 +355,11 @@ void FeedTaskRunner::download(const FeedChannel& channel, const FeedEnclosure& e
         startNextDownload();
         return;
     }
-    const FeedEnclosure target = FeedEnclosureTask::tempFileEnclosure(enclosure);
+    FeedEnclosure target = FeedEnclosureTask::tempFileEnclosure(enclosure);
+    // The plug-in bounds in size and time what it is handed as essential: the images a refresh
+    // queues, which hold up the work behind them. One a user asked for is theirs to wait for.
+    if (_currentTask.enclosureTask()->priority() != FeedTask::EssentialEnclosurePriority)
+        target.setType(FeedEnclosure::Optional);
     FEED_LOG(debug, "TaskManager") << "Enclosure temp filename:" << target.localUrl();
     const QFileInfo part(target.localUrl());
     const bool resume = part.exists();
@@ -408,7 +410,7 @@ void FeedTaskRunner::enclosureDownloaded(const QVariantMap& enclosureDetails)
         FeedEnclosure enclosure = task->enclosure();
         enclosure.setMimeType(mimeType);
         enclosure.setLength(length.toUInt());
-        if (_currentTask.isDropped() || _currentTask.stopReason() == FeedCurrentTask::Cancel) {
+        if (_currentTask.isCancelled()) {
             endEnclosureTask(CancelledCode);
         } else if (FeedEnclosureTask::renameTempFile(enclosure)) {
             finishEnclosureTask(enclosure);

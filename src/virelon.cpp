@@ -6,6 +6,7 @@
 #include "feedfilenamegenerator.h"
 #include "feedformatter.h"
 #include "feedlog.h"
+#include "feedpluginmanager.h"
 #include "feedsettingsmanager.h"
 #include "feedtaskmanager.h"
 #include "feedtrackersparql.h"
@@ -64,6 +65,17 @@ bool isSendable(const QVariant& value)
         return std::all_of(map.cbegin(), map.cend(), isSendable);
     }
     return value.isValid() && QDBusMetaType::typeToSignature(value.userType());
+}
+
+// The code of a refresh whose writes the store refused.
+constexpr int StoreFailedCode = 202;
+
+// A link is fetched in the form the store keeps it in.
+bool isFetchableLink(const QString& link)
+{
+    const QUrl url = QUrl::fromUserInput(link);
+    return url.isValid() && !url.host().isEmpty()
+        && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
 }
 
 bool sameMessage(const FeedMessage& one, const FeedMessage& other)
@@ -233,8 +245,16 @@ void Virelon::subscribe(const QStringList& links, const QString& pluginType)
         return;
     }
     FEED_LOG(debug, "Engine") << "Subscribe Called for links :" << links;
+    const bool installed = FeedPluginManager::isInstalled(pluginType);
     QStringList added;
     for (const QString& link : links) {
+        // A channel no refresh can fetch would fail for good, and its link block a good subscription.
+        if (!installed || !isFetchableLink(link)) {
+            FEED_LOG(warning, "Engine") << (installed ? "Subscribe refused, not an http or https link:"
+                                                      : "Subscribe refused, no such plugin installed:")
+                                        << link << pluginType;
+            continue;
+        }
         FeedChannel channel;
         channel.setLink(link);
         channel.setType(pluginType);
@@ -312,41 +332,47 @@ void Virelon::cancelAll()
 
 void Virelon::downloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    QList<FeedEnclosure> enclosures;
-    for (const QString& uri : enclosureUriList) {
+    for (const QString& uri : enclosureUriList)
         FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
-        enclosures.append(FeedTrackerSparql::instance()->enclosureForUri(uri));
+    const QList<FeedEnclosure> enclosures = storedEnclosures(enclosureUriList);
+    for (const QString& uri : enclosureUriList)
         removeEnclosureError(uri);
-    }
     if (!enclosures.isEmpty())
         FeedTaskManager::instance()->downloadEnclosure(channelUri, enclosures, FeedTask::ManualEnclosurePriority);
 }
 
 void Virelon::cancelDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    for (const QString& uri : enclosureUriList) {
+    for (const QString& uri : enclosureUriList)
         FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
-        FeedTaskManager::instance()->cancelDownloadEnclosure(
-            channelUri, FeedTrackerSparql::instance()->enclosureForUri(uri), false);
-    }
+    for (const FeedEnclosure& enclosure : storedEnclosures(enclosureUriList))
+        FeedTaskManager::instance()->cancelDownloadEnclosure(channelUri, enclosure, false);
 }
 
 void Virelon::pauseDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    for (const QString& uri : enclosureUriList) {
+    for (const QString& uri : enclosureUriList)
         FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
-        FeedTaskManager::instance()->cancelDownloadEnclosure(
-            channelUri, FeedTrackerSparql::instance()->enclosureForUri(uri), true);
-    }
+    for (const FeedEnclosure& enclosure : storedEnclosures(enclosureUriList))
+        FeedTaskManager::instance()->cancelDownloadEnclosure(channelUri, enclosure, true);
 }
 
 void Virelon::resumeDownloadEnclosure(const QString& channelUri, const QStringList& enclosureUriList)
 {
-    for (const QString& uri : enclosureUriList) {
+    for (const QString& uri : enclosureUriList)
         FEED_LOG(debug, "Engine") << "Channel uri: " << channelUri << "Enclosure uri: " << uri;
-        FeedTaskManager::instance()->downloadEnclosure(channelUri,
-                                                       FeedTrackerSparql::instance()->enclosureForUri(uri));
-    }
+    const QList<FeedEnclosure> enclosures = storedEnclosures(enclosureUriList);
+    if (!enclosures.isEmpty())
+        FeedTaskManager::instance()->downloadEachEnclosure(channelUri, enclosures);
+}
+
+// A slice of the list a query: a query per URI would hold every other request for long. A
+// request without URIs reads nothing.
+QList<FeedEnclosure> Virelon::storedEnclosures(const QStringList& enclosureUris) const
+{
+    if (enclosureUris.isEmpty())
+        return QList<FeedEnclosure>();
+    return FeedTrackerSparql::instance()->enclosuresForUris(enclosureUris);
 }
 
 // No entry is ever kept under an empty key: it would stand for no enclosure at all.
@@ -425,22 +451,25 @@ QVariantMap Virelon::transferDetails(const QString& transferId, const QStringLis
 
 // A fetched channel -------------------------------------------------------------------------
 
-// A channel deleted while it was fetched is not written back: its refresh ends as cancelled. Its
-// error entry says 0 only once its messages are stored.
+// A channel deleted while it was fetched is not written back: its refresh ends as cancelled. A
+// refresh whose writes the store refused ends with 202, and completes no other way.
 void Virelon::feedsDownloaded(const FeedChannel& channel)
 {
     FEED_LOG(debug, "Engine") << "Saving channel and message details to tracker";
     FeedTrackerSparql* store = FeedTrackerSparql::instance();
     FeedChannel copy = channel;
     localizeChannelIcon(copy);
-    if (!store->updateChannel(copy) && channelIsGone(copy.uri())) {
+    const bool channelStored = store->updateChannel(copy);
+    if (!channelStored && channelIsGone(copy.uri())) {
         FEED_LOG(critical, "Engine") << "Channel left the store while it was fetched: " << copy.uri();
         feedsDownloadFailed(copy.uri(), 201);
         return;
     }
-    QList<FeedMessage> messages = formatMessages(copy.messages());
-    copy.setMessages(messages);
     FeedCacheManager* cache = FeedCacheManager::instance();
+    // Past its limit the cache reads only links: those messages are formatted only where held.
+    const int compared = cache ? cache->maxPosts() : 0;
+    QList<FeedMessage> messages = formatMessages(copy.messages(), compared);
+    copy.setMessages(messages);
     bool picked = false;
     std::optional<QStringList> storedLinks;
     const QList<FeedMessage> fresh =
@@ -449,46 +478,76 @@ void Virelon::feedsDownloaded(const FeedChannel& channel)
     if (picked && fresh.isEmpty())
         FEED_LOG(critical, "Engine") << "Nothing to update to tracker!!!";
     else if (!stored)
-        FEED_LOG(critical, "Engine") << "Messages not stored, the channel's error entry is kept: " << copy.uri();
-    QList<FeedMessage> heldMessages = messagesHeldByStore(copy, fresh, stored, storedLinks);
+        FEED_LOG(critical, "Engine") << "Messages not stored: " << copy.uri();
+    QList<FeedMessage> heldMessages = messagesHeldByStore(copy, compared, fresh, stored, storedLinks);
     FeedChannel held = copy;
     held.setMessages(heldMessages);
-    FeedTaskManager* scheduler = FeedTaskManager::instance();
-    scheduler->downloadEnclosure(copy.uri(), essentialEnclosuresToDownload(held),
-                                 FeedTask::EssentialEnclosurePriority);
-    if (downloadOptional()) {
-        const QList<FeedEnclosure> optional = optionalEnclosuresToDownload(held);
-        if (!optional.isEmpty())
-            scheduler->downloadEnclosure(copy.uri(), optional, FeedTask::OptionalEnclosurePriority);
-    }
-    if (!stored)
+    // The icon's record is written with the channel.
+    if (!channelStored)
+        held.setIcon(FeedEnclosure());
+    const bool written = channelStored && stored;
+    queueEnclosures(held, written);
+    if (!written) {
+        feedsDownloadFailed(copy.uri(), StoreFailedCode);
         return;
+    }
     FEED_LOG(debug, "Engine") << copy.uri() << escapeSettingsKey(copy.uri());
     storeChannelError(copy.uri(), 0);
+}
+
+// Only a refresh whose writes held is completed by its essential downloads.
+void Virelon::queueEnclosures(const FeedChannel& channel, bool completeRefresh)
+{
+    FeedTaskManager* scheduler = FeedTaskManager::instance();
+    const QList<FeedEnclosure> essential = essentialEnclosuresToDownload(channel);
+    if (completeRefresh)
+        scheduler->downloadEnclosure(channel.uri(), essential, FeedTask::EssentialEnclosurePriority);
+    else
+        scheduler->downloadUncountedEnclosures(channel.uri(), essential);
+    if (!downloadOptional())
+        return;
+    const QList<FeedEnclosure> optional = optionalEnclosuresToDownload(channel);
+    if (!optional.isEmpty())
+        scheduler->downloadEnclosure(channel.uri(), optional, FeedTask::OptionalEnclosurePriority);
 }
 
 // Enclosures are fetched only for messages the store holds: the file of any other would have
 // no record, and nothing would ever remove it. A linked message is held when the store lists
 // its link; a link-less one only as one of the new messages just stored. The links the cache
-// read stand when it changed nothing.
-QList<FeedMessage> Virelon::messagesHeldByStore(const FeedChannel& channel, const QList<FeedMessage>& added,
-                                                bool addedStored, const std::optional<QStringList>& storedLinks) const
+// read stand when it changed nothing. Past the formatted messages, where none is new, a held
+// one is formatted here, and a link only once: a feed that repeats a stored link must not get
+// every repeat formatted.
+QList<FeedMessage> Virelon::messagesHeldByStore(const FeedChannel& channel, int formatted,
+                                                const QList<FeedMessage>& added, bool addedStored,
+                                                const std::optional<QStringList>& storedLinks) const
 {
     bool read = storedLinks.has_value();
     const QStringList links =
         read ? *storedLinks : FeedTrackerSparql::instance()->messageLinksOfChannel(channel.uri(), &read);
     const QSet<QString> stored(links.cbegin(), links.cend());
+    const QList<FeedMessage> messages = channel.messages();
     QList<FeedMessage> held;
+    QList<FeedMessage> heldUnformatted;
+    QSet<QString> unformattedLinks;
     int next = 0;
-    for (const FeedMessage& message : channel.messages()) {
+    for (int index = 0; index < messages.size(); ++index) {
+        const FeedMessage& message = messages.at(index);
         // The new messages are the channel's own, picked in order.
         const bool isAdded = next < added.size() && sameMessage(added.at(next), message);
         if (isAdded)
             ++next;
-        if (message.link().isEmpty() ? isAdded && addedStored : read && stored.contains(message.link()))
+        // A formatted message's link is in the store's form already.
+        const QString link = index < formatted ? message.link() : FeedTrackerSparql::storedLink(message.link());
+        if (!(link.isEmpty() ? isAdded && addedStored : read && stored.contains(link)))
+            continue;
+        if (index < formatted) {
             held.append(message);
+        } else if (!unformattedLinks.contains(link)) {
+            unformattedLinks.insert(link);
+            heldUnformatted.append(message);
+        }
     }
-    return held;
+    return held + FeedFormatter().formatMessages(heldUnformatted);
 }
 
 bool Virelon::channelIsGone(const QString& channelUri) const
@@ -527,12 +586,13 @@ void Virelon::removeChannelError(const QString& channelUri)
     _errors->remove(escapeSettingsKey(channelUri));
 }
 
-QList<FeedMessage> Virelon::formatMessages(const QList<FeedMessage>& messages)
+QList<FeedMessage> Virelon::formatMessages(const QList<FeedMessage>& messages, int count)
 {
     FEED_LOG(debug, "Engine") << "Messages from plugin: " << messages.size();
-    for (const FeedMessage& message : messages)
+    const QList<FeedMessage> first = messages.mid(0, count);
+    for (const FeedMessage& message : first)
         FEED_LOG(debug, "Engine") << message;
-    return FeedFormatter().formatMessages(messages);
+    return FeedFormatter().formatMessages(first) + messages.mid(count);
 }
 
 void Virelon::localizeChannelIcon(FeedChannel& channel)

@@ -88,15 +88,21 @@ private:
     void removeChannelError(const QString& channelUri);
     bool channelIsGone(const QString& channelUri) const;
 
-    QList<FeedMessage> formatMessages(const QList<FeedMessage>& messages);
-    QList<FeedMessage> messagesHeldByStore(const FeedChannel& channel, const QList<FeedMessage>& added,
+    // The first count messages formatted, the others as fetched.
+    QList<FeedMessage> formatMessages(const QList<FeedMessage>& messages, int count);
+    // The messages of the channel the store holds, formatted; the first `formatted` are already.
+    QList<FeedMessage> messagesHeldByStore(const FeedChannel& channel, int formatted, const QList<FeedMessage>& added,
                                            bool addedStored, const std::optional<QStringList>& storedLinks) const;
+    void queueEnclosures(const FeedChannel& channel, bool completeRefresh);
     QList<FeedEnclosure> essentialEnclosuresToDownload(const FeedChannel& channel);
     QList<FeedEnclosure> optionalEnclosuresToDownload(const FeedChannel& channel);
     bool downloadOptional();
     void localizeChannelIcon(FeedChannel& channel);
     FeedEnclosure channelIconToDownload(const FeedChannel& channel);
 
+    // The stored record of each enclosure URI of a request, in order; an empty one for a URI
+    // the store does not hold.
+    QList<FeedEnclosure> storedEnclosures(const QStringList& enclosureUris) const;
     void removeEnclosureError(const QString& enclosureUri);
     static bool hasUri(const FeedEnclosure& enclosure);
 

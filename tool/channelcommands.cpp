@@ -54,6 +54,9 @@ int modifyChannelSubscription(Element::Channel::SubscriptionAction action)
     NORVIX_DIAGNOSTIC << "pluginType =" << pluginType;
     if (link.isEmpty() || pluginType.isEmpty())
         return Misused;
+    const LinkKind kind = action == Element::Channel::Add ? LinkKind::WebAddress : LinkKind::Uri;
+    if (!NORVIX_LINKS_READABLE({link}, kind))
+        return Misused;
     if (action == Element::Channel::Add)
         return NORVIX_REQUEST_DAEMON([&](VirelonService* engine) { engine->subscribe({QUrl(link)}, pluginType); });
     return NORVIX_REQUEST_DAEMON([&](VirelonService* engine) { engine->unsubscribe(QUrl(link)); });
@@ -112,23 +115,23 @@ int listAllChannelInfo()
 int refreshChannels()
 {
     trace("void refreshChannels()");
-    QStringList links;
-    for (const QString& link : attributeValues(Keyword::Link, true)) {
+    const QStringList links = attributeValues(Keyword::Link, true);
+    if (!NORVIX_LINKS_READABLE(links, LinkKind::Uri))
+        return Misused;
+    for (const QString& link : links)
         NORVIX_DIAGNOSTIC << "Going to refresh : " << link;
-        links.append(link);
-    }
     return NORVIX_REQUEST_DAEMON([&](VirelonService* engine) { engine->refresh(toUrlList(links)); });
 }
 
 int cancelChannelDownload()
 {
     trace("void cancelChannelDownload()");
-    QList<QUrl> links;
-    for (const QString& link : attributeValues(Keyword::Link, true)) {
+    const QStringList links = attributeValues(Keyword::Link, true);
+    if (!NORVIX_LINKS_READABLE(links, LinkKind::Uri))
+        return Misused;
+    for (const QString& link : links)
         NORVIX_DIAGNOSTIC << "Going to cancel download : " << link;
-        links.append(QUrl(link));
-    }
-    return NORVIX_REQUEST_DAEMON([&](VirelonService* engine) { engine->cancelRefresh(links); });
+    return NORVIX_REQUEST_DAEMON([&](VirelonService* engine) { engine->cancelRefresh(toUrlList(links)); });
 }
 
 int setChannelTitle()
@@ -144,8 +147,11 @@ int editChannelInfo()
     const QString uri = lastAttribute(Keyword::Uri, false);
     QMap<QString, QVariant> changes;
     const QStringList links = attributeValues(Keyword::Link, false);
-    if (!links.isEmpty())
+    if (!links.isEmpty()) {
+        if (!NORVIX_LINKS_READABLE({links.last()}, LinkKind::WebAddress))
+            return Misused;
         changes.insert(FeedTrackerSparql::LinkKey, links.last());
+    }
     const QStringList titles = attributeValues(Keyword::Title, false);
     if (!titles.isEmpty())
         changes.insert(FeedTrackerSparql::TitleKey, titles.last());

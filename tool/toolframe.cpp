@@ -130,6 +130,19 @@ QList<QUrl> toUrlList(const QStringList& links)
     return urls;
 }
 
+// A link QUrl cannot read would reach the daemon as an empty text.
+bool linksReadable(const QStringList& links, LinkKind kind, int line)
+{
+    for (const QString& link : links) {
+        const QUrl url(link, QUrl::StrictMode);
+        if (!url.isValid() || url.scheme().isEmpty() || (kind == LinkKind::WebAddress && url.host().isEmpty())) {
+            diagnostic(line) << "Not a valid link :" << link;
+            return false;
+        }
+    }
+    return true;
+}
+
 int daemonCallStatus(const QDBusError& error, int line)
 {
     if (!error.isValid())

@@ -53,6 +53,13 @@ QStringList attributeValues(const QString& key, bool skipEmpty);
 QString lastAttribute(const QString& key, bool skipEmpty);
 QList<QUrl> toUrlList(const QStringList& links);
 
+// What a link sent to the daemon names: a stored record, or a feed's web address.
+enum class LinkKind { Uri, WebAddress };
+// Whether every link is a URL the tool can send as it is: one that QUrl takes in strict mode,
+// with a scheme, and a web address with a host too. The first that is not gets a line naming it.
+bool linksReadable(const QStringList& links, LinkKind kind, int line);
+#define NORVIX_LINKS_READABLE(links, kind) linksReadable(links, kind, __LINE__)
+
 // The status of a finished daemon call; a failed one is reported with the bus's error.
 int daemonCallStatus(const QDBusError& error, int line);
 #define NORVIX_DAEMON_CALL_STATUS(error) daemonCallStatus(error, __LINE__)

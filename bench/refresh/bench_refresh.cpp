@@ -1,48 +1,79 @@
-#include "feedcorpus.h"
 #include "benchdaemon.h"
+#include "feedcorpus.h"
 #include "httpfixture.h"
-#include "storeendpoint.h"
+#include "loopwaits.h"
+#include "newsboat.h"
+#include "refreshdaemon.h"
+#include "refreshends.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusPendingCall>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
 #include <algorithm>
-#include <unistd.h>
+#include <limits>
 
-// A refresh round of a hundred feeds through the real daemon, its plug-in and a store of its
-// own on the session bus, against Debian's newsboat reloading the same feeds from the same
-// server with one reload thread and a fresh cache, in the same run. The daemon subscribes the
-// feeds in one call and is timed to the last end of a refresh; then every feed is refreshed
-// again with nothing changed. Each side runs a few times, alternating, and the best counts;
-// memory figures are the worst seen.
+// Refreshes through the real daemon, its plug-in and a store of its own on the session bus, in
+// three parts, each run a few times with the best counting (memory: the worst seen).
+// - corpus: a cold round (the feeds subscribed in one call, timed to the last end of a refresh)
+//   and an unchanged one, against Debian's newsboat reloading the same feeds from the same server
+//   twice with one reload thread and a fresh cache, in the same run;
+// - large-feed: the longest wait for an answer to conf while the daemon handles one feed of
+//   100 000 items;
+// - many-uris: the time to answer a refresh of 10 000 stored channels, and of 10 000 URIs of
+//   channels the store does not hold.
 using BenchDaemon::callDaemon;
 using BenchDaemon::out;
-using BenchDaemon::Service;
 using BenchDaemon::statusKb;
-using BenchDaemon::waitForService;
 
 namespace {
 
-int Rounds = 3;
-const int WaitMs = 600000;
+const double Unmeasured = std::numeric_limits<double>::max();
 
-const double ColdTarget = 1.0;
-const double UnchangedTargetMs = 500;
+// The scale run answers to the stricter target.
+const int ScaleFeeds = 1000;
+const double ColdTarget = 2.0;
+const double ScaleColdTarget = 1.0;
+const double UnchangedTarget = 0.25;
+const double TenthsTarget = 1.5;
+const double ConfWaitTargetMs = 1000;
+const double ManyUrisTargetMs = 2000;
 const qint64 IdleTargetKb = 16 * 1024;
 const qint64 AfterTargetKb = 30 * 1024;
 const qint64 PluginTargetKb = 64 * 1024;
+
+struct Options {
+    int feeds = 100;
+    int itemsPerFeed = 0;
+    int runs = 3;
+    bool keep = false;
+    bool corpus = true;
+    bool largeFeed = true;
+    bool manyUris = true;
+};
+
+struct Figures {
+    double coldMs = Unmeasured;
+    double unchangedMs = Unmeasured;
+    // Per feed, between feed ends, in the best cold round.
+    double firstTenthMs = 0;
+    double lastTenthMs = 0;
+    double newsboatMs = Unmeasured;
+    double newsboatSecondMs = Unmeasured;
+    QString newsboatUnread;
+    qint64 idleKb = 0;
+    qint64 afterKb = 0;
+    qint64 idleAnonKb = 0;
+    qint64 afterAnonKb = 0;
+    qint64 pluginKb = 0;
+    double confWaitMs = Unmeasured;
+    double largeFeedMs = Unmeasured;
+    LoopWaits::ManyUriAnswers manyUris = {Unmeasured, Unmeasured, Unmeasured};
+};
 
 // The highest peak of any child of a process while it is watched: the plug-in comes and goes.
 class ChildPeak : public QObject
@@ -71,217 +102,56 @@ private:
     QTimer _timer;
 };
 
-// The ends of refreshes as the daemon signals them: completed, or an error code.
-class Ends : public QObject
+// The time between feed ends over the first and over the last tenth of a round, per feed: the
+// start-up before the first end counts in neither.
+void tenths(const QVector<double>& ends, double* firstMs, double* lastMs)
 {
-    Q_OBJECT
-
-public:
-    Ends()
-    {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        bus.connect(Service, QStringLiteral("/"), Service, QStringLiteral("refreshCompleted"), this,
-                    SLOT(completed(QString)));
-        bus.connect(Service, QStringLiteral("/"), Service, QStringLiteral("refreshError"), this,
-                    SLOT(failed(QString,int)));
-    }
-
-    // Waits for `count` ends; false when one was an error other than `accepted` or on time-out.
-    bool waitFor(int count, int accepted = -1)
-    {
-        QEventLoop loop;
-        connect(this, &Ends::ended, &loop, [&] {
-            if (ends >= count)
-                loop.quit();
-        });
-        QTimer::singleShot(WaitMs, &loop, &QEventLoop::quit);
-        if (ends < count)
-            loop.exec();
-        for (auto it = errors.cbegin(); it != errors.cend(); ++it) {
-            if (it.value() != accepted) {
-                out() << "refresh of " << it.key() << " ended with " << it.value() << Qt::endl;
-                return false;
-            }
-        }
-        return ends >= count;
-    }
-    void clear()
-    {
-        uris.clear();
-        errors.clear();
-        ends = 0;
-    }
-
-    QStringList uris;
-    QHash<QString, int> errors;
-    int ends = 0;
-
-signals:
-    void ended();
-
-private slots:
-    void completed(const QString& uri)
-    {
-        uris << uri;
-        ++ends;
-        emit ended();
-    }
-    void failed(const QString& uri, int code)
-    {
-        uris << uri;
-        errors.insert(uri, code);
-        ++ends;
-        emit ended();
-    }
-};
-
-struct Figures {
-    double coldMs = 1e300;
-    double unchangedMs = 1e300;
-    double newsboatMs = 1e300;
-    qint64 idleKb = 0;
-    qint64 afterKb = 0;
-    qint64 idleAnonKb = 0;
-    qint64 afterAnonKb = 0;
-    qint64 pluginKb = 0;
-    QString newsboatArticles;
-};
-
-QString failure;
-
-bool fail(const QString& why, const QString& log = QString())
-{
-    QFile file(log);
-    if (file.open(QIODevice::ReadOnly))
-        QTextStream(stderr) << file.readAll().right(4000) << '\n';
-    failure = why;
-    return false;
+    const int tenth = std::max(1, int(ends.size()) / 10);
+    *firstMs = (ends.at(tenth) - ends.first()) / tenth;
+    *lastMs = (ends.last() - ends.at(ends.size() - 1 - tenth)) / tenth;
 }
 
-QProcessEnvironment homeIn(const QString& root)
+void noteMemory(qint64 pid, qint64* residentKb, qint64* ownKb)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
-        const QString path = root + QLatin1Char('/') + QLatin1String(variable);
-        QDir().mkpath(path);
-        environment.insert(QLatin1String(variable), path);
-    }
-    return environment;
-}
-
-// The installed defaults: settings and logger configuration as the package lays them out.
-QString configDir(const QString& root)
-{
-    const QString dir = root + QStringLiteral("/etc/virelon");
-    QDir().mkpath(dir);
-    for (const QString& name : QDir(QStringLiteral(VIRELON_DEFAULTS_DIR)).entryList(QDir::Files))
-        QFile::copy(QStringLiteral(VIRELON_DEFAULTS_DIR "/") + name, dir + QLatin1Char('/') + name);
-    return dir;
+    *residentKb = std::max(*residentKb, statusKb(pid, "VmRSS"));
+    *ownKb = std::max(*ownKb, statusKb(pid, "RssAnon"));
 }
 
 // One daemon on a fresh store: the subscription round, then the unchanged one.
 bool daemonRounds(const FeedCorpus& corpus, const QString& root, Figures* figures)
 {
-    StoreEndpoint endpoint(root + QStringLiteral("/store"));
-    if (!endpoint.start())
-        return fail(QStringLiteral("no store endpoint (run under dbus-run-session)"));
-    QProcessEnvironment environment = homeIn(root);
-    environment.insert(QStringLiteral("VIRELON_STORE_SERVICE"), endpoint.serviceName());
-    environment.insert(QStringLiteral("VIRELON_PLUGIN_DIR"), QStringLiteral(TAMSIL_DIR));
-    environment.insert(QStringLiteral("VIRELON_TAMSIL_DATA_DIR"), QStringLiteral(TAMSIL_DIR));
-    environment.insert(QStringLiteral("VIRELON_COMM_DIR"), root);
-    environment.insert(QStringLiteral("VIRELON_CONFIG_DIR"), configDir(root));
-    QProcess daemon;
-    const QString log = root + QStringLiteral("/virelon.log");
-    daemon.setProcessEnvironment(environment);
-    daemon.setStandardErrorFile(log);
-    daemon.start(QStringLiteral(VIRELON_BINARY), QStringList());
-    if (!waitForService(daemon) || !callDaemon(QStringLiteral("conf"), {}))
-        return fail(QStringLiteral("the daemon did not come up"), log);
-    figures->idleKb = std::max(figures->idleKb, statusKb(daemon.processId(), "VmRSS"));
-    figures->idleAnonKb = std::max(figures->idleAnonKb, statusKb(daemon.processId(), "RssAnon"));
-
-    Ends ends;
+    RefreshDaemon daemon(root);
+    if (!daemon.start())
+        return false;
+    noteMemory(daemon.processId(), &figures->idleKb, &figures->idleAnonKb);
+    RefreshEnds ends;
     ChildPeak plugin(daemon.processId());
-    QElapsedTimer timer;
-    timer.start();
-    if (!callDaemon(QStringLiteral("subscribe"), {corpus.links(), QStringLiteral("tamsil")})
-        || !ends.waitFor(FeedCorpus::Feeds))
-        return fail(QStringLiteral("the subscription round failed"), log);
-    figures->coldMs = std::min(figures->coldMs, timer.nsecsElapsed() / 1e6);
-    const QStringList channels = ends.uris;
-
+    const int feeds = corpus.links().size();
+    if (!callDaemon(QStringLiteral("subscribe"), {corpus.links(), QStringLiteral("tamsil")}) || !ends.waitFor(feeds))
+        return daemon.fail(QStringLiteral("the subscription round failed"));
+    if (ends.times().last() < figures->coldMs) {
+        figures->coldMs = ends.times().last();
+        tenths(ends.times(), &figures->firstTenthMs, &figures->lastTenthMs);
+    }
+    const QStringList channels = ends.uris();
     ends.clear();
-    timer.restart();
-    if (!callDaemon(QStringLiteral("refresh"), {channels}) || !ends.waitFor(FeedCorpus::Feeds, 304))
-        return fail(QStringLiteral("the unchanged round failed"), log);
-    figures->unchangedMs = std::min(figures->unchangedMs, timer.nsecsElapsed() / 1e6);
+    if (!callDaemon(QStringLiteral("refresh"), {channels}) || !ends.waitFor(feeds, 304))
+        return daemon.fail(QStringLiteral("the unchanged round failed"));
+    figures->unchangedMs = std::min(figures->unchangedMs, ends.times().last());
     plugin.sample();
     figures->pluginKb = std::max(figures->pluginKb, plugin.peakKb());
-    figures->afterKb = std::max(figures->afterKb, statusKb(daemon.processId(), "VmRSS"));
-    figures->afterAnonKb = std::max(figures->afterAnonKb, statusKb(daemon.processId(), "RssAnon"));
-
-    daemon.terminate();
-    daemon.waitForFinished();
+    noteMemory(daemon.processId(), &figures->afterKb, &figures->afterAnonKb);
     return true;
-}
-
-bool newsboatInstalled()
-{
-    if (!QStandardPaths::findExecutable(QStringLiteral("newsboat")).isEmpty())
-        return true;
-    out() << "Installing Debian's newsboat, the reference..." << Qt::endl;
-    QStringList command = {QStringLiteral("env"), QStringLiteral("DEBIAN_FRONTEND=noninteractive"),
-                           QStringLiteral("apt-get"), QStringLiteral("install"), QStringLiteral("-y"),
-                           QStringLiteral("-qq"), QStringLiteral("newsboat")};
-    if (getuid() != 0)
-        command.prepend(QStringLiteral("sudo"));
-    QProcess install;
-    install.setProcessChannelMode(QProcess::ForwardedChannels);
-    install.start(command.takeFirst(), command);
-    install.waitForFinished(WaitMs);
-    return !QStandardPaths::findExecutable(QStringLiteral("newsboat")).isEmpty();
-}
-
-// Runs newsboat with the given commands, events running so that this process serves the feeds.
-bool newsboat(const QString& root, const QStringList& commands, QByteArray* output = nullptr)
-{
-    QProcess process;
-    process.setProcessEnvironment(homeIn(root));
-    process.start(QStringLiteral("newsboat"),
-                  QStringList{QStringLiteral("-u"), root + QStringLiteral("/urls"), QStringLiteral("-c"),
-                              root + QStringLiteral("/cache.db"), QStringLiteral("-C"), root + QStringLiteral("/config"),
-                              QStringLiteral("-x")}
-                      + commands);
-    QEventLoop loop;
-    QObject::connect(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop, &QEventLoop::quit);
-    QTimer::singleShot(WaitMs, &loop, &QEventLoop::quit);
-    if (process.state() != QProcess::NotRunning)
-        loop.exec();
-    if (output)
-        *output = process.readAllStandardOutput().trimmed();
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 bool newsboatRound(const FeedCorpus& corpus, const QString& root, Figures* figures)
 {
-    QDir().mkpath(root);
-    QFile urls(root + QStringLiteral("/urls"));
-    QFile config(root + QStringLiteral("/config"));
-    if (!urls.open(QIODevice::WriteOnly) || !config.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("cannot write newsboat's files"));
-    urls.write(corpus.links().join(QLatin1Char('\n')).toUtf8() + '\n');
-    config.write("reload-threads 1\n");
-    urls.close();
-    config.close();
-    QElapsedTimer timer;
-    timer.start();
-    if (!newsboat(root, {QStringLiteral("reload")}))
-        return fail(QStringLiteral("newsboat -x reload failed"));
-    figures->newsboatMs = std::min(figures->newsboatMs, timer.nsecsElapsed() / 1e6);
-    QByteArray unread;
-    newsboat(root, {QStringLiteral("print-unread")}, &unread);
-    figures->newsboatArticles = QString::fromUtf8(unread);
+    Newsboat::Reloads reloads;
+    if (!Newsboat::reload(corpus.links(), root, &reloads))
+        return false;
+    figures->newsboatMs = std::min(figures->newsboatMs, reloads.firstMs);
+    figures->newsboatSecondMs = std::min(figures->newsboatSecondMs, reloads.secondMs);
+    figures->newsboatUnread = reloads.unread;
     return true;
 }
 
@@ -295,24 +165,43 @@ QString mb(qint64 kb)
     return QString::number(kb / 1024.0, 'f', 1) + QStringLiteral(" MB");
 }
 
+QString ratio(double value)
+{
+    return QString::number(value, 'f', 2);
+}
+
 void verdict(bool ok)
 {
     out() << (ok ? " ok" : " OVER") << Qt::endl;
 }
 
-void report(const FeedCorpus& corpus, const Figures& figures)
+QString loadAverage()
 {
-    out() << FeedCorpus::Feeds << " feeds, " << corpus.items() << " items, "
-          << QString::number(corpus.bytes() / 1e6, 'f', 1) << " MB (the daemon keeps " << corpus.itemsKept(100)
-          << " of them at its default 100 a channel); best of " << Rounds << Qt::endl;
-    out() << "newsboat -x reload (1 thread, fresh cache): " << ms(figures.newsboatMs) << " ("
-          << figures.newsboatArticles << ")" << Qt::endl;
-    const double ratio = figures.coldMs / figures.newsboatMs;
-    out() << "cold round through the daemon: " << ms(figures.coldMs) << ", ratio to newsboat "
-          << QString::number(ratio, 'f', 2) << " (target <= " << ColdTarget << ")";
-    verdict(ratio <= ColdTarget);
-    out() << "unchanged round: " << ms(figures.unchangedMs) << " (target <= " << ms(UnchangedTargetMs) << ")";
-    verdict(figures.unchangedMs <= UnchangedTargetMs);
+    QFile file(QStringLiteral("/proc/loadavg"));
+    file.open(QIODevice::ReadOnly);
+    return QString::fromLatin1(file.readAll().split(' ').mid(0, 3).join(' '));
+}
+
+void reportRounds(const FeedCorpus& corpus, const Figures& figures)
+{
+    const int feeds = corpus.links().size();
+    out() << feeds << " feeds, " << corpus.items() << " items, " << QString::number(corpus.bytes() / 1e6, 'f', 1)
+          << " MB (the daemon keeps " << corpus.itemsKept(100) << " of them at its default 100 a channel)" << Qt::endl;
+    out() << "newsboat -x reload (1 thread, fresh cache): " << ms(figures.newsboatMs) << ", the second "
+          << ms(figures.newsboatSecondMs) << " (" << figures.newsboatUnread << ")" << Qt::endl;
+    const double cold = figures.coldMs / figures.newsboatMs;
+    const double coldTarget = feeds >= ScaleFeeds ? ScaleColdTarget : ColdTarget;
+    out() << "cold round through the daemon: " << ms(figures.coldMs) << ", ratio to newsboat's reload "
+          << ratio(cold) << " (target <= " << coldTarget << ")";
+    verdict(cold <= coldTarget);
+    const double unchanged = figures.unchangedMs / figures.newsboatSecondMs;
+    out() << "unchanged round: " << ms(figures.unchangedMs) << ", ratio to newsboat's second reload "
+          << ratio(unchanged) << " (target <= " << UnchangedTarget << ")";
+    verdict(unchanged <= UnchangedTarget);
+    const double growth = figures.lastTenthMs / figures.firstTenthMs;
+    out() << "cold round per feed between feed ends: first tenth " << ms(figures.firstTenthMs) << ", last tenth "
+          << ms(figures.lastTenthMs) << ", ratio " << ratio(growth) << " (target <= " << TenthsTarget << ")";
+    verdict(growth <= TenthsTarget);
     // Most of it is shared libraries' pages; the daemon's own is the anonymous part.
     out() << "daemon resident memory idle after start: " << mb(figures.idleKb) << ", its own "
           << mb(figures.idleAnonKb) << " (target <= " << mb(IdleTargetKb) << ")";
@@ -324,42 +213,111 @@ void report(const FeedCorpus& corpus, const Figures& figures)
     verdict(figures.pluginKb <= PluginTargetKb);
 }
 
+void reportWaits(const Options& options, const Figures& figures)
+{
+    if (options.largeFeed) {
+        out() << "longest wait for conf while a feed of " << LoopWaits::LargeFeedItems << " items is handled: "
+              << ms(figures.confWaitMs) << " (target <= " << ms(ConfWaitTargetMs) << ")";
+        verdict(figures.confWaitMs <= ConfWaitTargetMs);
+        out() << "  (the feed took " << ms(figures.largeFeedMs) << " from its subscription to its end)" << Qt::endl;
+    }
+    if (options.manyUris) {
+        const LoopWaits::ManyUriAnswers& answers = figures.manyUris;
+        out() << "refresh of " << LoopWaits::ManyUris << " stored channels answered in " << ms(answers.refreshMs)
+              << " (target <= " << ms(ManyUrisTargetMs) << ")";
+        verdict(answers.refreshMs <= ManyUrisTargetMs);
+        out() << "  (cancelRefresh of them answered in " << ms(answers.cancelMs) << ")" << Qt::endl;
+        out() << "refresh of " << LoopWaits::ManyUris << " URIs of no stored channel answered in "
+              << ms(answers.unknownRefreshMs) << " (target <= " << ms(ManyUrisTargetMs) << ")";
+        verdict(answers.unknownRefreshMs <= ManyUrisTargetMs);
+    }
+}
+
+bool parse(const QCoreApplication& app, Options* options)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Run on a session bus: dbus-run-session -- bench_refresh"));
+    parser.addHelpOption();
+    const QCommandLineOption feeds(QStringLiteral("feeds"), QStringLiteral("Feeds of the corpus (100, at least 10)."),
+                                   QStringLiteral("n"), QStringLiteral("100"));
+    const QCommandLineOption items(QStringLiteral("items"),
+                                   QStringLiteral("Items of every feed (default: the mix, about 60 a feed)."),
+                                   QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption runs(QStringLiteral("rounds"),
+                                    QStringLiteral("Rounds of each part (3): fewer for a quick look, more on a busy machine."),
+                                    QStringLiteral("n"), QStringLiteral("3"));
+    const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("Leave the logs and stores behind."));
+    parser.addOptions({feeds, items, runs, keep});
+    parser.addPositionalArgument(QStringLiteral("parts"), QStringLiteral("corpus, large-feed, many-uris (all)."),
+                                 QStringLiteral("[parts...]"));
+    parser.process(app);
+    options->feeds = std::max(10, parser.value(feeds).toInt());
+    options->itemsPerFeed = std::max(0, parser.value(items).toInt());
+    options->runs = std::max(1, parser.value(runs).toInt());
+    options->keep = parser.isSet(keep);
+    const QStringList all = {QStringLiteral("corpus"), QStringLiteral("large-feed"), QStringLiteral("many-uris")};
+    const QStringList parts = parser.positionalArguments().isEmpty() ? all : parser.positionalArguments();
+    for (const QString& part : parts) {
+        if (!all.contains(part)) {
+            out() << "No part " << part << ": " << all.join(QStringLiteral(", ")) << Qt::endl;
+            return false;
+        }
+    }
+    options->corpus = parts.contains(all.at(0));
+    options->largeFeed = parts.contains(all.at(1));
+    options->manyUris = parts.contains(all.at(2));
+    return true;
+}
+
+bool runParts(const Options& options, const QTemporaryDir& dir, Figures* figures)
+{
+    HttpFixture server;
+    const FeedCorpus corpus(&server, options.corpus ? options.feeds : 0, options.itemsPerFeed);
+    const QString largeLink = options.largeFeed ? FeedCorpus::addLarge(&server, LoopWaits::LargeFeedItems) : QString();
+    for (int round = 0; round < options.runs; ++round) {
+        const QString tag = QString::number(round);
+        if (options.corpus
+            && (!daemonRounds(corpus, dir.filePath(QStringLiteral("daemon") + tag), figures)
+                || !newsboatRound(corpus, dir.filePath(QStringLiteral("newsboat") + tag), figures)))
+            return false;
+        if (options.largeFeed
+            && !LoopWaits::largeFeed(largeLink, dir.filePath(QStringLiteral("large") + tag), &figures->confWaitMs,
+                                     &figures->largeFeedMs))
+            return false;
+        if (options.manyUris
+            && !LoopWaits::manyUris(server, dir.filePath(QStringLiteral("many") + tag), &figures->manyUris))
+            return false;
+    }
+    if (options.corpus)
+        reportRounds(corpus, *figures);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    // --rounds N: fewer for a quick look, more on a busy machine.
-    const int asked = app.arguments().indexOf(QStringLiteral("--rounds"));
-    if (asked > 0)
-        Rounds = std::max(1, app.arguments().value(asked + 1).toInt());
+    Options options;
+    if (!parse(app, &options))
+        return 1;
     if (!QDBusConnection::sessionBus().isConnected()) {
         out() << "No session bus: run under dbus-run-session -- " << argv[0] << Qt::endl;
         return 1;
     }
-    if (!newsboatInstalled()) {
+    if (options.corpus && !Newsboat::installed()) {
         out() << "newsboat is missing and could not be installed" << Qt::endl;
         return 1;
     }
-    // --keep leaves the logs and stores behind, for a look at where the time went.
     QTemporaryDir dir;
-    if (app.arguments().contains(QStringLiteral("--keep"))) {
-        dir.setAutoRemove(false);
+    dir.setAutoRemove(!options.keep);
+    if (options.keep)
         out() << "Kept in " << dir.path() << Qt::endl;
-    }
-    HttpFixture server;
-    const FeedCorpus corpus(&server);
+    out() << "load average at the start: " << loadAverage() << "; best of " << options.runs << Qt::endl;
     Figures figures;
-    for (int round = 0; round < Rounds; ++round) {
-        const QString tag = QString::number(round);
-        if (!daemonRounds(corpus, dir.filePath(QStringLiteral("daemon") + tag), &figures)
-            || !newsboatRound(corpus, dir.filePath(QStringLiteral("newsboat") + tag), &figures)) {
-            QTextStream(stderr) << "bench_refresh: " << failure << '\n';
-            return 1;
-        }
-    }
-    report(corpus, figures);
+    if (!runParts(options, dir, &figures))
+        return 1;
+    reportWaits(options, figures);
+    out() << "load average at the end: " << loadAverage() << Qt::endl;
     return 0;
 }
-
-#include "bench_refresh.moc"

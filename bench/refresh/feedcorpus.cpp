@@ -7,7 +7,6 @@
 namespace {
 
 const int NewsItems = 2000;
-const int Podcasts = 10;
 const int PodcastItems = 100;
 
 const char* const Words[] = {
@@ -63,6 +62,13 @@ QByteArray html(Numbers& numbers, int size, const QByteArray& site)
     return text;
 }
 
+// The shortest post that still gives the formatter its work: a paragraph with a relative link.
+QByteArray line(Numbers& numbers)
+{
+    return "<p>" + words(numbers, 8) + " <a href=\"/page/" + QByteArray::number(numbers.next(999)) + "\">"
+           + words(numbers, 2) + "</a>.</p>";
+}
+
 QByteArray escaped(const QByteArray& text)
 {
     return QByteArray(text).replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");
@@ -88,7 +94,7 @@ QByteArray rss(int number, int items, int descriptionSize, const QByteArray& med
                       + words(numbers, 8) + "</description><language>en</language>\n";
     for (int item = 0; item < items; ++item) {
         const QByteArray id = QByteArray::number(item);
-        const QByteArray text = html(numbers, descriptionSize, site);
+        const QByteArray text = descriptionSize ? html(numbers, descriptionSize, site) : line(numbers);
         body += "<item><title>" + words(numbers, 6) + "</title><link>" + site + "/post/" + id + "</link><guid>" + site
                 + "/post/" + id + "</guid><pubDate>" + rfc822(item * 7 + 1) + "</pubDate><description>"
                 + (item % 2 ? "<![CDATA[" + text + "]]>" : escaped(text)) + "</description>";
@@ -118,31 +124,53 @@ QByteArray atom(int number, int items, int contentSize)
     return body + "</feed>\n";
 }
 
-} // namespace
+// The busy feed's place in each hundred: in neither its first nor its last tenth.
+const int NewsPlace = 55;
 
-FeedCorpus::FeedCorpus(HttpFixture* server)
-{
-    const QByteArray mediaBase = server->url(QStringLiteral("/media")).toEncoded();
-    add(server, rss(0, NewsItems, 640, QByteArray()), NewsItems, true);
-    for (int number = 1; number <= Podcasts; ++number)
-        add(server, rss(number, PodcastItems, 1100, mediaBase), PodcastItems, number % 2);
-    for (int number = Podcasts + 1; number < Feeds; ++number) {
-        const int items = 10 + (number * 37) % 49;
-        const QByteArray body = number % 3 ? rss(number, items, 2000, QByteArray()) : atom(number, items, 2000);
-        add(server, body, items, number % 2);
-    }
-}
+// The large feed's own number, so that its sites are no other feed's.
+const int LargeNumber = 1000000;
 
-void FeedCorpus::add(HttpFixture* server, const QByteArray& body, int items, bool conditional)
+QString serve(HttpFixture* server, const QString& path, const QByteArray& body, bool conditional)
 {
-    const QString path = QStringLiteral("/feed/%1.xml").arg(_links.size());
     HttpFixture::Reply reply;
     reply.body = body;
     reply.addHeader("Content-Type", body.contains("<feed xmlns") ? "application/atom+xml" : "application/rss+xml");
     if (conditional)
         reply.lastModified = "Sat, 01 Jun 2024 12:00:00 GMT";
     server->setReply(path, reply);
-    _links.append(server->url(path).toString());
+    return server->url(path).toString();
+}
+
+} // namespace
+
+FeedCorpus::FeedCorpus(HttpFixture* server, int feeds, int itemsPerFeed)
+{
+    const QByteArray mediaBase = server->url(QStringLiteral("/media")).toEncoded();
+    for (int number = 0; number < feeds; ++number) {
+        const int place = number % 100;
+        const bool news = place == NewsPlace;
+        const bool podcast = place % 10 == 0;
+        const int mixed = news ? NewsItems : podcast ? PodcastItems : 10 + (number * 37) % 49;
+        const int items = itemsPerFeed ? itemsPerFeed : mixed;
+        if (news)
+            add(server, rss(number, items, 640, QByteArray()), items, true);
+        else if (podcast)
+            add(server, rss(number, items, 1100, mediaBase), items, place % 20);
+        else
+            add(server, number % 3 ? rss(number, items, 2000, QByteArray()) : atom(number, items, 2000), items,
+                number % 2);
+    }
+}
+
+QString FeedCorpus::addLarge(HttpFixture* server, int items)
+{
+    // A line an item: the whole channel must fit in one record of the plug-in protocol (64 MiB).
+    return serve(server, QStringLiteral("/large.xml"), rss(LargeNumber, items, 0, QByteArray()), false);
+}
+
+void FeedCorpus::add(HttpFixture* server, const QByteArray& body, int items, bool conditional)
+{
+    _links.append(serve(server, QStringLiteral("/feed/%1.xml").arg(_links.size()), body, conditional));
     _itemCounts.append(items);
     _items += items;
     _bytes += body.size();

@@ -6,15 +6,19 @@
 
 class HttpFixture;
 
-// The feeds a reader meets, made up the same way on every run: many small blogs (RSS 2.0 and
-// Atom), one busy news feed and a few podcasts with media enclosures, served on 127.0.0.1.
-// Half of them answer a conditional request with 304; the others send the same body again.
+// The feeds a reader meets, made up the same way on every run and served on 127.0.0.1: in every
+// hundred, one busy news feed and ten podcasts with media enclosures among small blogs (RSS 2.0
+// and Atom), spread so that every tenth of a thousand feeds holds the same mix. Half of them
+// answer a conditional request with 304; the others send the same body again.
 class FeedCorpus
 {
 public:
-    static const int Feeds = 100;
+    // itemsPerFeed 0 keeps the mix's own counts, about sixty items a feed; any other number
+    // gives every feed that many.
+    FeedCorpus(HttpFixture* server, int feeds, int itemsPerFeed);
 
-    explicit FeedCorpus(HttpFixture* server);
+    // One RSS feed of `items` short items on the server; its link.
+    static QString addLarge(HttpFixture* server, int items);
 
     const QStringList& links() const { return _links; }
     int items() const { return _items; }

@@ -44,7 +44,7 @@ FeedDownloadManager::FeedDownloadManager(QObject* parent)
     _deadlineTimer.setSingleShot(true);
     connect(&_deadlineTimer, &QTimer::timeout, this, [this] {
         if (_reply)
-            fail(QNetworkReply::TimeoutError, tr("Not done within %1 ms").arg(_deadlineTimer.interval()));
+            fail(QNetworkReply::TimeoutError, tr("Not done within %1 ms").arg(_deadlineTimer.interval()), true);
     });
 }
 
@@ -200,9 +200,9 @@ void FeedDownloadManager::handleMetaData()
     if (statusOf(*_reply) == 200)
         _offset = 0;
     const qint64 announced = _reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-    if (_limit > 0 && announced > _limit) {
+    if (_limit > 0 && _offset + announced > _limit) {
         fail(QNetworkReply::UnknownContentError,
-             tr("Body of %1 bytes exceeds the limit of %2 bytes").arg(announced).arg(_limit));
+             tr("Body of %1 bytes exceeds the limit of %2 bytes").arg(_offset + announced).arg(_limit), true);
         return;
     }
     beginBody();
@@ -243,7 +243,7 @@ void FeedDownloadManager::handleData()
     if (!stored) {
         if (_storeFailure.error == QNetworkReply::NoError)
             _storeFailure = {QNetworkReply::ProtocolFailure, _decoder.errorString()};
-        fail(_storeFailure.error, _storeFailure.text);
+        fail(_storeFailure.error, _storeFailure.text, _storeFailure.limitExceeded);
         return;
     }
     // The announced length is that of the compressed body, which says nothing of the total.
@@ -256,8 +256,8 @@ void FeedDownloadManager::handleData()
 bool FeedDownloadManager::store(const QByteArray& data)
 {
     _received += data.size();
-    if (_limit > 0 && _received > _limit) {
-        _storeFailure = {QNetworkReply::UnknownContentError, tr("Body exceeds the limit of %1 bytes").arg(_limit)};
+    if (_limit > 0 && _offset + _received > _limit) {
+        _storeFailure = {QNetworkReply::UnknownContentError, tr("Body exceeds the limit of %1 bytes").arg(_limit), true};
         return false;
     }
     if (_device->write(data) != data.size()) {
@@ -303,10 +303,10 @@ void FeedDownloadManager::handleStall()
          tr("Less than %1 bytes in %2 ms").arg(MinimumStallProgress).arg(_stallTimer.interval()));
 }
 
-void FeedDownloadManager::fail(QNetworkReply::NetworkError error, const QString& text)
+void FeedDownloadManager::fail(QNetworkReply::NetworkError error, const QString& text, bool limitExceeded)
 {
     auto* result = new FeedDownloadReply(*_reply, this);
-    result->setFailure(error, text);
+    result->setFailure(error, text, limitExceeded);
     complete(result);
 }
 

@@ -43,12 +43,14 @@ public:
     void setAcceptHeader(const QString& accept);
     // Sent with the next request only; an empty value, or one with a line break, is not sent.
     void setRawHeader(const QByteArray& name, const QByteArray& value);
-    // Body limit of the next request only, in bytes; 0 means none.
+    // What the device may hold after the next request only, in bytes; 0 means no limit. A request
+    // that passes it ends with UnknownContentError and a reply whose limitExceeded() is true.
     void setMaximumSize(qint64 bytes);
     // A transfer that receives less than MinimumStallProgress bytes in this long fails with
     // TimeoutError.
     void setStallTimeout(int milliseconds);
-    // The next request fails with TimeoutError when it has not ended in this long; 0: never.
+    // The next request fails with TimeoutError, and a reply whose limitExceeded() is true, when it
+    // has not ended in this long; 0: never.
     void setDeadline(int milliseconds);
 
     // GET into the device, which must be closed; it is opened truncated once the answer has
@@ -70,6 +72,7 @@ private:
     {
         QNetworkReply::NetworkError error = QNetworkReply::NoError;
         QString text;
+        bool limitExceeded = false;
     };
 
     void request(const QUrl& url, QIODevice* device, qint64 offset);
@@ -80,7 +83,7 @@ private:
     bool store(const QByteArray& data);
     void handleFinished();
     void handleStall();
-    void fail(QNetworkReply::NetworkError error, const QString& text);
+    void fail(QNetworkReply::NetworkError error, const QString& text, bool limitExceeded = false);
     void complete(FeedDownloadReply* result);
     void discard();
     bool accepted() const;

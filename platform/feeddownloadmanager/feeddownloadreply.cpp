@@ -28,9 +28,10 @@ FeedDownloadReply::FeedDownloadReply(const QUrl& url, QObject* parent)
     setFinished(true);
 }
 
-void FeedDownloadReply::setFailure(NetworkError error, const QString& text)
+void FeedDownloadReply::setFailure(NetworkError error, const QString& text, bool limitExceeded)
 {
     setError(error, text);
+    _limitExceeded = limitExceeded;
 }
 
 void FeedDownloadReply::setTotalLength(qint64 length)

@@ -15,7 +15,9 @@ public:
     // A request that never reached the network.
     FeedDownloadReply(const QUrl& url, QObject* parent = nullptr);
 
-    void setFailure(NetworkError error, const QString& text);
+    void setFailure(NetworkError error, const QString& text, bool limitExceeded = false);
+    // The request ended past its deadline or its size limit: what it wrote is no start to go on from.
+    bool limitExceeded() const { return _limitExceeded; }
     void setTotalLength(qint64 length);
     // The server had nothing left to send: the device already holds all "length" bytes.
     void setAlreadyComplete(qint64 length);
@@ -28,6 +30,8 @@ protected:
 
 private:
     Q_DISABLE_COPY(FeedDownloadReply)
+
+    bool _limitExceeded = false;
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "tamsil.h"
 
 #include "feedbody.h"
+#include "feeddownloadreply.h"
 #include "feedqueryfile.h"
 #include "feedxmlconverter.h"
 #include "feedxmlreceiver.h"
@@ -13,42 +14,41 @@
 #include <QUrl>
 #include <QXmlQuery>
 
+#include <limits>
+
 namespace {
 
 const QString FeedAccept = QStringLiteral("application/rss+xml,application/atom+xml,application/xml,text/xml,*/*");
 const QString EnclosureAccept = QStringLiteral("*/*");
 // Far deeper than any feed, far shallower than what exhausts the stack.
 constexpr int MaximumFeedDepth = 1024;
+// Feed error code of a download whose file refused it: no room left on the disk, among others.
+constexpr int NoRoomCode = 407;
 
-qint64 maximumFeedSize()
+// The positive number an environment variable holds, or the default; one beyond the maximum
+// counts as none.
+qint64 setting(const char* name, qint64 fallback, qint64 maximum = std::numeric_limits<qint64>::max())
 {
     bool ok = false;
-    const qint64 value = qEnvironmentVariable("VIRELON_TAMSIL_MAX_FEED_SIZE").toLongLong(&ok);
-    return ok && value > 0 ? value : Tamsil::DefaultMaximumFeedSize;
+    const qint64 value = qEnvironmentVariable(name).toLongLong(&ok);
+    return ok && value > 0 && value <= maximum ? value : fallback;
 }
 
-int feedTimeout()
+int milliseconds(const char* name, int fallback)
 {
-    bool ok = false;
-    const int value = qEnvironmentVariableIntValue("VIRELON_TAMSIL_FEED_TIMEOUT_MS", &ok);
-    return ok && value > 0 ? value : Tamsil::DefaultFeedTimeout;
-}
-
-int stallTimeout()
-{
-    bool ok = false;
-    const int value = qEnvironmentVariableIntValue("VIRELON_TAMSIL_STALL_TIMEOUT_MS", &ok);
-    return ok && value > 0 ? value : Tamsil::DefaultStallTimeout;
+    return int(setting(name, fallback, std::numeric_limits<int>::max()));
 }
 
 } // namespace
 
 Tamsil::Tamsil()
     : FeedPluginInterface(nullptr)
-    , _maximumFeedSize(maximumFeedSize())
-    , _feedTimeout(feedTimeout())
+    , _enclosureFile(setting("VIRELON_MIN_FREE_SPACE", DefaultMinimumFreeSpace))
+    , _maximumFeedSize(setting("VIRELON_TAMSIL_MAX_FEED_SIZE", DefaultMaximumFeedSize))
+    , _feedTimeout(milliseconds("VIRELON_TAMSIL_FEED_TIMEOUT_MS", DefaultFeedTimeout))
+    , _maximumImageSize(setting("VIRELON_TAMSIL_MAX_IMAGE_SIZE", DefaultMaximumImageSize))
 {
-    _downloadManager.setStallTimeout(stallTimeout());
+    _downloadManager.setStallTimeout(milliseconds("VIRELON_TAMSIL_STALL_TIMEOUT_MS", DefaultStallTimeout));
     connect(&_downloadManager, SIGNAL(finished(QNetworkReply*)), this,
             SLOT(downloadFinished(QNetworkReply*)));
     connect(&_downloadManager, SIGNAL(progress(qint64,qint64)), this,
@@ -98,6 +98,12 @@ void Tamsil::startEnclosure(const FeedEnclosure& enclosure, bool resume)
     _enclosureFile.setFileName(enclosure.localUrl());
     _state = EnclosureDownload;
     _downloadManager.setAcceptHeader(EnclosureAccept);
+    // The daemon runs one task at a time: an image of a refresh that never ended would hold up
+    // all its work. Media and what a user asks for are long by nature; the stall rule is theirs.
+    if (enclosure.type() == FeedEnclosure::Essential) {
+        _downloadManager.setMaximumSize(_maximumImageSize);
+        _downloadManager.setDeadline(_feedTimeout);
+    }
     const QUrl url(enclosure.remoteUrl());
     if (resume)
         _downloadManager.resume(url, &_enclosureFile);
@@ -196,7 +202,9 @@ void Tamsil::handleEnclosureReply(QNetworkReply* reply)
     if (reply->error() != QNetworkReply::NoError) {
         qDebug() << "Image download Failed!! continuing with other image downloads. Error: "
                  << reply->errorString();
-        emit downloadEnclosureFailed(feedErrorCode(reply->error()));
+        const int code = feedErrorCode(reply->error());
+        discardEnclosureFile(reply, code);
+        emit downloadEnclosureFailed(code);
         return;
     }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -210,6 +218,17 @@ void Tamsil::handleEnclosureReply(QNetworkReply* reply)
     result.insert(QStringLiteral("mimeType"), reply->header(QNetworkRequest::ContentTypeHeader).toString());
     result.insert(QStringLiteral("length"), reply->header(QNetworkRequest::ContentLengthHeader).toUInt());
     emit downloadEnclosureFinished(result);
+}
+
+// A download past its limits, or out of room, is no start to resume from, and its part takes up
+// the room; a stalled one keeps its part.
+void Tamsil::discardEnclosureFile(QNetworkReply* reply, int errorCode)
+{
+    const auto* result = qobject_cast<const FeedDownloadReply*>(reply);
+    if (errorCode != NoRoomCode && !(result && result->limitExceeded()))
+        return;
+    qDebug() << "Removing the partial enclosure file: " << _enclosureFile.fileName();
+    _enclosureFile.remove();
 }
 
 int Tamsil::checkHttpStatus(QNetworkReply* reply)

@@ -2,6 +2,7 @@
 #define TAMSIL_H
 
 #include "feeddownloadmanager.h"
+#include "feedenclosurefile.h"
 #include "feedplugininterface.h"
 
 #include <feedchannel.h>
@@ -9,7 +10,6 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QFile>
 #include <QNetworkReply>
 #include <QUrl>
 #include <QXmlQuery>
@@ -32,8 +32,13 @@ public:
     // A transfer that receives nothing this long fails with 401: well before the daemon would
     // take the plug-in for hung (30000 ms) and restart it.
     static constexpr int DefaultStallTimeout = 20000;
-    // A feed that has not come whole in this long fails with 401, however it trickles.
+    // A feed, or an image a refresh queued, that has not come whole in this long fails with 401,
+    // however it trickles.
     static constexpr int DefaultFeedTimeout = 120000;
+    // An image a refresh queued that grows larger fails with 499.
+    static constexpr qint64 DefaultMaximumImageSize = 16 * 1024 * 1024;
+    // No download writes on once less than this would stay free on its disk; it fails with 407.
+    static constexpr qint64 DefaultMinimumFreeSpace = 64 * 1024 * 1024;
 
     Tamsil();
 
@@ -55,6 +60,7 @@ private:
     void startEnclosure(const FeedEnclosure& enclosure, bool resume);
     void handleFeedReply(QNetworkReply* reply);
     void handleEnclosureReply(QNetworkReply* reply);
+    void discardEnclosureFile(QNetworkReply* reply, int errorCode);
     int checkHttpStatus(QNetworkReply* reply);
     int feedErrorCode(QNetworkReply::NetworkError error);
     void updateLastModifiedTime(QNetworkReply* reply);
@@ -68,13 +74,14 @@ private:
     FeedDownloadManager _downloadManager;
     QByteArray _feedData;
     QBuffer _feedBuffer;
-    QFile _enclosureFile;
+    FeedEnclosureFile _enclosureFile;
     FeedChannel _channel;
     FeedChannel _requestChannel;
     // Where the feed came from after redirects: the base of its relative links.
     QUrl _feedUrl;
     qint64 _maximumFeedSize;
     int _feedTimeout;
+    qint64 _maximumImageSize;
     // Compiled once per query file; each feed is bound to the same input device anew.
     QBuffer _queryInput;
     // Never copied: a copy of a query keeps reading the first feed bound to it.

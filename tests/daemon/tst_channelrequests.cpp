@@ -57,6 +57,8 @@ private slots:
     void subscribeRefreshUnsubscribe();
     void crashingPluginIsGivenUp();
     void statusMaps();
+    void subscribeRefused_data();
+    void subscribeRefused();
 
 private:
     // Subscribes one feed and waits for the first refresh to end; the new channel's URI.
@@ -76,7 +78,7 @@ void tst_ChannelRequests::initTestCase()
     QVERIFY(_dir.isValid());
     QVERIFY(_ground.prepare(_dir.path(), {{QStringLiteral("crash"), QStringLiteral(FAKE_PLUGIN)}}));
 
-    for (const char* path : {"/feed.xml", "/other.xml", "/third.xml", "/fourth.xml"})
+    for (const char* path : {"/feed.xml", "/other.xml", "/third.xml", "/fourth.xml", "/mixed.xml"})
         _http.serve(QString::fromLatin1(path), Feed, "application/rss+xml");
     HttpFixture::Reply stalled;
     stalled.body = Feed;
@@ -135,6 +137,18 @@ void tst_ChannelRequests::subscribeRefreshUnsubscribe()
     QCOMPARE(_signals->count(QStringLiteral("refreshStarted")), 2);
     QCOMPARE(_signals->arguments(QStringLiteral("refreshCompleted")).last(), QVariantList{uri});
     QCOMPARE(FeedTrackerSparql::instance()->messagesForChannel(uri).size(), 2);
+
+    // Only a channel takes an edit: a message keeps its title.
+    const QString message = FeedTrackerSparql::instance()->allMessageUrls(uri).value(0);
+    const QString none = QStringLiteral("urn:uuid:none");
+    const QVariantMap title{{QStringLiteral("2"), QStringLiteral("HACKED")}};
+    for (const QString& target : {message, none, uri})
+        QCOMPARE(call(QStringLiteral("editChannel"), {target, title}).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(_signals->arguments(QStringLiteral("editChannelStatus")),
+             QList<QVariantList>({{message, 202}, {none, 202}, {uri, 0}}));
+    QCOMPARE(storedChannel(uri), QStringLiteral("HACKED"));
+    for (const FeedMessage& stored : FeedTrackerSparql::instance()->messagesForChannel(uri))
+        QVERIFY(stored.title() != QLatin1String("HACKED"));
 
     QCOMPARE(call(QStringLiteral("unsubscribe"), {uri}).type(), QDBusMessage::ReplyMessage);
     QVERIFY(storedChannel(uri).isEmpty());
@@ -201,6 +215,41 @@ void tst_ChannelRequests::statusMaps()
     QCOMPARE(_signals->arguments(QStringLiteral("refreshError")).last(), QVariantList({waiting, 201}));
     QCOMPARE(_signals->arguments(QStringLiteral("refreshCompleted")).last(), QVariantList{fetched});
     QCOMPARE(channelStatus({waiting}), QVariantMap());
+}
+
+// Fault guarded: a channel that no refresh could ever fetch was stored, and its link then refused
+// as a duplicate. A type is a program of the plug-in folder by the name as given.
+void tst_ChannelRequests::subscribeRefused_data()
+{
+    QTest::addColumn<QStringList>("links");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QStringList>("good");
+    const QString mixed = _http.url(QStringLiteral("/mixed.xml")).toString();
+    QTest::newRow("type names a path") << QStringList{mixed} << "../../../bin/sh" << QStringList();
+    QTest::newRow("type in capitals") << QStringList{mixed} << "TAMSIL" << QStringList();
+    QTest::newRow("file link") << QStringList{"file:///etc/hostname"} << "tamsil" << QStringList();
+    QTest::newRow("a bad and a good link") << QStringList{"ftp://127.0.0.1/mixed.xml", mixed} << "tamsil"
+                                           << QStringList{mixed};
+}
+
+void tst_ChannelRequests::subscribeRefused()
+{
+    QFETCH(QStringList, links);
+    QFETCH(QString, type);
+    QFETCH(QStringList, good);
+    const int mark = _daemon->settledLog().size();
+    QCOMPARE(call(QStringLiteral("subscribe"), {links, type}).type(), QDBusMessage::ReplyMessage);
+    QVERIFY(_signals->waitFor(QStringLiteral("refreshCompleted"), good.size()));
+    const QStringList warnings = messages(_daemon->settledLog().mid(mark), QLatin1Char('W'), QStringLiteral("subscribe"));
+    QCOMPARE(warnings.size(), links.size() - good.size());
+    QCOMPARE(warnings.filter(links.first()).filter(type).size(), 1);
+    QStringList stored;
+    for (const FeedChannel& channel : FeedTrackerSparql::instance()->allChannels()) {
+        if (links.contains(channel.link()))
+            stored.append(channel.link());
+    }
+    QCOMPARE(stored, good);
+    QCOMPARE(_signals->count(QStringLiteral("refreshStarted")), good.size());
 }
 
 VIRELON_TEST_MAIN(tst_ChannelRequests)

@@ -25,31 +25,46 @@ const QString Automatic = QStringLiteral("Enclosure/automatic");
 const QByteArray Defaults = "[Cache]\nposts=100\n[Enclosure]\nautomatic=true\nonlywifi=false\n"
                             "[Refresh]\nautomatic=false\ninterval=180\nonlywifi=false\n";
 
-enum ItemForm { Linked, Bare };
+enum ItemForm { Linked, Bare, Dated, LinkedLast };
 
 QString media(const QString& server, int item)
 {
     return server + QStringLiteral("/media/%1.mp3").arg(item);
 }
 
-// Items numbered from 0, newest first, each with an enclosure of its own on the server; linked
-// ones carry a date, bare ones have neither link nor date.
-QByteArray feed(int count, ItemForm form, const QString& server)
+// Items numbered from first, newest first, each with an enclosure of its own on the server;
+// linked ones carry a date, dated ones a date alone, bare ones neither, and of LinkedLast items
+// the last has a link. A pictured description shows an image and a script, which formatting
+// changes.
+QByteArray feed(int count, ItemForm form, const QString& server, int first = 0, bool pictured = false)
 {
     QByteArray items;
     const QDateTime newest(QDate(2024, 3, 1), QTime(12, 0), Qt::UTC);
-    for (int i = 0; i < count; ++i) {
+    for (int i = first; i < first + count; ++i) {
         const QByteArray n = QByteArray::number(i);
-        items += "<item><title>Item " + n + "</title><description>Text of item " + n + ".</description>"
-                 + "<enclosure url=\"" + media(server, i).toUtf8() + "\" type=\"audio/mpeg\" length=\"1\"/>";
-        if (form == Linked)
-            items += "<link>http://harbour.example/items/" + n + "</link><pubDate>"
-                     + newest.addSecs(-60 * i).toString(Qt::RFC2822Date).toLatin1() + "</pubDate>";
+        const QByteArray shown =
+            "&lt;img src=\"" + server.toUtf8() + "/img/" + n + ".png\"/&gt;&lt;script&gt;track()&lt;/script&gt;";
+        items += "<item><title>Item " + n + "</title><description>Text of item " + n + "." + (pictured ? shown : "")
+                 + "</description><enclosure url=\"" + media(server, i).toUtf8()
+                 + "\" type=\"audio/mpeg\" length=\"1\"/>";
+        if (form == Linked || (form == LinkedLast && i == first + count - 1))
+            items += "<link>http://harbour.example/items/" + n + "</link>";
+        if (form == Linked || form == Dated)
+            items += "<pubDate>" + newest.addSecs(-60 * i).toString(Qt::RFC2822Date).toLatin1() + "</pubDate>";
         items += "</item>\n";
     }
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Harbour</title>"
            "<link>http://harbour.example/</link><description>News</description>\n"
            + items + "</channel></rss>\n";
+}
+
+// "Item n" for each n from first to last.
+QStringList titles(int first, int last)
+{
+    QStringList list;
+    for (int i = first; i <= last; ++i)
+        list.append(QStringLiteral("Item %1").arg(i));
+    return list;
 }
 
 QVariantMap conf()
@@ -74,6 +89,9 @@ private slots:
     void lowerLimitTrimsStoredChannels();
     void limitCutsAFetch();
     void bareItemsAreStoredOnce();
+    void fetchOverTheLimit_data();
+    void fetchOverTheLimit();
+    void escapedLinksAreKnownAgain();
     void orphanFilesAtFirstState();
     void deletedWhileDownloading();
 
@@ -279,6 +297,74 @@ void tst_MessageCache::bareItemsAreStoredOnce()
     // Each refresh hands over no essential enclosure, then the optional ones of its new items.
     QTRY_COMPARE_WITH_TIMEOUT(handedEnclosureCounts().size(), 6, timeout());
     QCOMPARE(handedEnclosureCounts(), QList<int>({0, 10, 0, 0, 0, 1}));
+}
+
+void tst_MessageCache::fetchOverTheLimit_data()
+{
+    QTest::addColumn<int>("form");
+    QTest::addColumn<QStringList>("stored");
+    QTest::addColumn<int>("favouriteImageFetches");
+    QTest::newRow("linked: a favourite past the limit keeps its image") << int(Linked) << titles(-3, 49) << 2;
+    QTest::newRow("dated without link") << int(Dated) << titles(-3, 49) << 1;
+    QTest::newRow("neither link nor date: known by the formatted text") << int(Bare) << titles(-3, 49) << 1;
+    QTest::newRow("one link past the limit: link-less items known by it") << int(LinkedLast) << titles(0, 49) << 1;
+}
+
+// Limit 50: a fetch of 60 pictured items keeps 0 to 49, of which 47 to 49 are then made
+// favourites; the next fetch puts 3 newer items on top. Stored are the kept items' formatted
+// texts with their images and enclosures, each once, and nothing of the others.
+void tst_MessageCache::fetchOverTheLimit()
+{
+    QFETCH(int, form);
+    QFETCH(QStringList, stored);
+    QFETCH(int, favouriteImageFetches);
+    const QString favourite = QStringLiteral("/img/49.png");
+    const int fetchedBefore = _http.requests(favourite).size();
+    _http.serve(QStringLiteral("/over.xml"), feed(60, ItemForm(form), server(), 0, true), "application/rss+xml");
+    QVERIFY(startDaemon());
+    call(QStringLiteral("setConf"), {QVariantMap{{Posts, 50}, {Automatic, false}}});
+    const QString uri = subscribe(QStringLiteral("/over.xml"));
+    QVERIFY(!uri.isEmpty());
+    std::unique_ptr<QSparqlResult> tagged(_raw->exec(QSparqlQuery(
+        QStringLiteral("INSERT { ?m nao:hasTag nao:predefined-tag-favorite } WHERE { ?m nie:isLogicalPartOf <%1>; "
+                       "nie:title ?t FILTER (?t IN ('Item 47', 'Item 48', 'Item 49')) }").arg(uri),
+        QSparqlQuery::InsertStatement)));
+    QVERIFY(tagged && !tagged->hasError());
+    _http.serve(QStringLiteral("/over.xml"), feed(63, ItemForm(form), server(), -3, true), "application/rss+xml");
+    QVERIFY(refresh(uri));
+
+    stored.sort();
+    QCOMPARE(storedTitles(uri), stored);
+    QStringList enclosures;
+    for (const QString& title : qAsConst(stored))
+        enclosures << media(server(), title.mid(5).toInt()) << server() + "/img/" + title.mid(5) + ".png";
+    enclosures.sort();
+    QCOMPARE(query(QStringLiteral("SELECT ?r WHERE { ?e a mfo:Enclosure; mfo:remoteLink ?r }")), enclosures);
+    QCOMPARE(query(QStringLiteral("SELECT ?m WHERE { ?m nie:isLogicalPartOf <%1>; nie:description ?d FILTER "
+                                  "(CONTAINS(?d, '%2') && !CONTAINS(?d, '<script')) }")
+                       .arg(uri, VirelonPaths::enclosureDir()))
+                 .size(),
+             stored.size());
+    QCOMPARE(_http.requests(favourite).size() - fetchedBefore, favouriteImageFetches);
+}
+
+// Regression: a link that the store keeps escaped (a blank, a lone "%") was new at every refresh,
+// and the file of its message was never fetched.
+void tst_MessageCache::escapedLinksAreKnownAgain()
+{
+    _http.serve(QStringLiteral("/media/Saxby%20Otitis%20100%25.mp3"), "sound", "audio/mpeg");
+    const QByteArray item = "<item><title>Odd</title><link>http://harbour.example/items/a b/50%</link><enclosure url=\""
+                            + server().toUtf8() + "/media/Saxby Otitis 100%.mp3\" type=\"audio/mpeg\"/></item>";
+    _http.serve(QStringLiteral("/odd.xml"), "<rss version=\"2.0\"><channel><title>Harbour</title>" + item + "</channel></rss>",
+                "application/rss+xml");
+    QVERIFY(startDaemon());
+    const QString uri = subscribe(QStringLiteral("/odd.xml"));
+    QVERIFY(!uri.isEmpty());
+    QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadCompleted")));
+    QVERIFY(refresh(uri));
+    QCOMPARE(storedTitles(uri), QStringList{QStringLiteral("Odd")});
+    const QStringList critical = messages(_daemon->settledLog(), QLatin1Char('C'));
+    QCOMPARE(critical.filter(QStringLiteral("No new messages to add to tracker")).size(), 1);
 }
 
 // Regression: the file at any stored local path was removed, a user's own file too, and the

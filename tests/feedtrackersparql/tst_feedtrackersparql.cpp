@@ -155,6 +155,8 @@ private slots:
 
     void messagesStoredExactly_data();
     void messagesStoredExactly();
+    void linksStoredAsGiven_data();
+    void linksStoredAsGiven();
     void knownMessageGainsChannel();
     void badMessageCostsOnlyItself();
     void deletableMessages();
@@ -168,6 +170,8 @@ private slots:
     void trimmingKeepsWhatOthersHold_data();
     void listsAcrossSlices_data();
     void listsAcrossSlices();
+    void uriLists_data();
+    void uriLists();
     void trimmingKeepsWhatOthersHold();
     void feedLinkNodeSurvivesMessageDeletion();
     void deleteEnclosuresByUri();
@@ -324,8 +328,8 @@ void tst_FeedTrackerSparql::enclosureRow()
     QFETCH(unsigned int, length);
     QFETCH(bool, isDefault);
     QFETCH(int, type);
-    const FeedEnclosure record = extractEnclosure(row({QStringLiteral("urn:e"), QStringLiteral("http://r/a%2520b"),
-                                                       QStringLiteral("/l/x%20y"), columns.at(0), columns.at(1),
+    const FeedEnclosure record = extractEnclosure(row({QStringLiteral("urn:e"), QStringLiteral("http://r/a%20b"),
+                                                       QStringLiteral("file:///l/x%20y"), columns.at(0), columns.at(1),
                                                        columns.at(2), columns.at(3), QStringLiteral("icon"),
                                                        QStringLiteral("mime/type")}));
     QCOMPARE(QStringList({record.uri(), record.remoteUrl(), record.localUrl(), record.typeIcon(), record.mimeType()}),
@@ -336,7 +340,7 @@ void tst_FeedTrackerSparql::enclosureRow()
     QCOMPARE(int(record.type()), type);
 }
 
-// The message mapping shares its time and link decoding with the others; the store tests
+// The message mapping shares its time reading with the others; the store tests
 // read messages back. A row of the wrong shape gives the empty record.
 void tst_FeedTrackerSparql::emptyRows()
 {
@@ -429,11 +433,13 @@ void tst_FeedTrackerSparql::enclosuresStoredExactly()
     FeedEnclosure written = enclosure(remote, local);
     written.setMimeType(mime);
     written.setTypeIcon(icon);
-    QVERIFY(store()->addEnclosures({written, enclosure(QStringLiteral("http://example.com/neighbour.mp3"))}, message));
+    const QString neighbour = QStringLiteral("http://example.com/neighbour.mp3");
+    QVERIFY(store()->addEnclosures({written, enclosure(neighbour)}, message));
 
     const QList<FeedEnclosure> read = store()->enclosuresForMessage(message);
     QCOMPARE(read.size(), 2);
-    const FeedEnclosure stored = read.at(0).remoteUrl() == remote ? read.at(0) : read.at(1);
+    const FeedEnclosure stored = read.at(0).remoteUrl() == neighbour ? read.at(1) : read.at(0);
+    written.setRemoteUrl(FeedTrackerSparql::storedLink(remote));
     QCOMPARE(fields(stored), fields(written));
     QCOMPARE(fields(store()->enclosureForUri(stored.uri())), fields(written));
     // A path stored as a relative IRI makes the store warn.
@@ -449,7 +455,7 @@ void tst_FeedTrackerSparql::knownRemoteLinkAddsOnlyParent()
     const QString channel = subscribe(QStringLiteral("http://example.com/c"));
     const QString first = addMessageNode(channel);
     const QString second = addMessageNode(channel);
-    const FeedEnclosure original = enclosure(QStringLiteral("http://example.com/shared file.mp3"));
+    const FeedEnclosure original = enclosure(QStringLiteral("http://example.com/shared%20file.mp3"));
     FeedEnclosure changed = original;
     changed.setLocalUrl(QStringLiteral("/elsewhere"));
     changed.setMimeType(QStringLiteral("video/ogg"));
@@ -499,6 +505,7 @@ void tst_FeedTrackerSparql::updateEnclosure()
     changed.setLocalUrl(QStringLiteral("/not/written"));
     QVERIFY(store()->updateEnclosure(changed));
     changed.setLocalUrl(original.localUrl());
+    changed.setRemoteUrl(QStringLiteral("http://example.com/up%20date.mp3"));
     const QList<FeedEnclosure> read = store()->enclosuresForMessage(message);
     QCOMPARE(read.size(), 1);
     QCOMPARE(fields(read.at(0)), fields(changed));
@@ -572,29 +579,58 @@ void tst_FeedTrackerSparql::addChannelRefusesKnownLink()
 
 void tst_FeedTrackerSparql::refusedChannelEdits_data()
 {
-    QTest::addColumn<bool>("known");
+    QTest::addColumn<QString>("target");
     QTest::addColumn<QVariantMap>("edit");
-    QTest::newRow("unknown channel") << false << QVariantMap{{FeedTrackerSparql::TitleKey, QStringLiteral("x")}};
-    QTest::newRow("time of an unknown channel")
-        << false << QVariantMap{{FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("2024-06-01T12:00:00Z")}};
-    QTest::newRow("nothing to edit") << true << QVariantMap();
+    const QVariantMap title{{FeedTrackerSparql::TitleKey, QStringLiteral("HACKED")}};
+    const QVariantMap time{{FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("2024-06-01T12:00:00Z")}};
+    const QVariantMap unknownKey{{QStringLiteral("4"), QStringLiteral("x")}};
+    QTest::newRow("unknown channel") << "missing" << title;
+    QTest::newRow("time of an unknown channel") << "missing" << time;
+    QTest::newRow("no known key for an unknown channel") << "missing" << unknownKey;
+    // Title and times apply to messages and enclosures too: the store alone would take them.
+    QTest::newRow("title of a message") << "message" << title;
+    QTest::newRow("no known key for a message") << "message" << unknownKey;
+    QTest::newRow("title of an enclosure") << "enclosure" << title;
+    QTest::newRow("nothing to edit") << "channel" << QVariantMap();
     // The link fails first, so the title is not written either.
-    QTest::newRow("link of another channel") << true << QVariantMap{{FeedTrackerSparql::LinkKey, QStringLiteral("http://example.com/one")},
-                                                                    {FeedTrackerSparql::TitleKey, QStringLiteral("Changed")}};
-    QTest::newRow("empty link") << true << QVariantMap{{FeedTrackerSparql::LinkKey, QString()}};
-    QTest::newRow("not a time") << true << QVariantMap{{FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("not a time")}};
+    QTest::newRow("link of another channel")
+        << "channel" << QVariantMap{{FeedTrackerSparql::LinkKey, QStringLiteral("http://example.com/one")},
+                                    {FeedTrackerSparql::TitleKey, QStringLiteral("Changed")}};
+    QTest::newRow("empty link") << "channel" << QVariantMap{{FeedTrackerSparql::LinkKey, QString()}};
+    QTest::newRow("not a time")
+        << "channel" << QVariantMap{{FeedTrackerSparql::LastModifiedTimeKey, QStringLiteral("not a time")}};
 }
 
+// updateChannel() is refused the same nodes; for a channel row, an unknown one.
 void tst_FeedTrackerSparql::refusedChannelEdits()
 {
-    QFETCH(bool, known);
+    QFETCH(QString, target);
     QFETCH(QVariantMap, edit);
     subscribe(QStringLiteral("http://example.com/one"), QStringLiteral("One"));
     const QString uri = subscribe(QStringLiteral("http://example.com/two"), QStringLiteral("Two"));
-    QVERIFY(!store()->editChannel(known ? uri : QStringLiteral("urn:uuid:missing"), edit));
-    FeedChannel unknown;
-    unknown.setUri(QStringLiteral("urn:uuid:missing"));
-    QVERIFY(!store()->updateChannel(unknown));
+    const FeedMessage message = post(QStringLiteral("http://example.com/post"), {enclosure(QStringLiteral("http://a/b"))});
+    QVERIFY(store()->addMessages({message}, uri));
+    const QString messageUri = store()->allMessageUrls(uri).value(0);
+    const QString enclosureUri = store()->enclosuresForMessage(messageUri).value(0).uri();
+    const QHash<QString, QString> nodes{{QStringLiteral("channel"), uri},
+                                        {QStringLiteral("message"), messageUri},
+                                        {QStringLiteral("enclosure"), enclosureUri},
+                                        {QStringLiteral("missing"), QStringLiteral("urn:uuid:missing")}};
+    const QString triples = QStringLiteral("SELECT CONCAT(STR(?s), STR(?p), STR(?o)) WHERE { VALUES ?s { <%1> <%2> } "
+                                           "?s ?p ?o }")
+                                .arg(messageUri, enclosureUri);
+    QStringList before = select(_raw.get(), triples);
+    before.sort();
+    QVERIFY(!store()->editChannel(nodes.value(target), edit));
+    FeedChannel other;
+    other.setUri(target == QLatin1String("channel") ? nodes.value(QStringLiteral("missing")) : nodes.value(target));
+    other.setTitle(QStringLiteral("HACKED"));
+    other.setIcon(enclosure(QStringLiteral("http://example.com/icon.png")));
+    QVERIFY(!store()->updateChannel(other));
+    QStringList after = select(_raw.get(), triples);
+    after.sort();
+    QCOMPARE(after, before);
+    QCOMPARE(count("mfo:Enclosure"), 1);
     const FeedChannel read = store()->channelForUri(uri);
     QCOMPARE(read.title(), QStringLiteral("Two"));
     QCOMPARE(read.link(), QStringLiteral("http://example.com/two"));
@@ -651,15 +687,16 @@ void tst_FeedTrackerSparql::messagesStoredExactly()
     message.setSummary(QStringLiteral("summary ") + title);
     message.setPublishedDate(published);
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    QVERIFY(store()->addMessages({message, post(QStringLiteral("http://example.com/neighbour"))}, channel));
+    const QString neighbour = QStringLiteral("http://example.com/neighbour");
+    QVERIFY(store()->addMessages({message, post(neighbour)}, channel));
     QCOMPARE(takeLog().filter(QStringLiteral("failed"), Qt::CaseInsensitive), QStringList());
 
     QCOMPARE(store()->allMessageUrls(channel).size(), 2);
-    QVERIFY(store()->messageLinksOfChannel(channel).contains(link));
+    QVERIFY(store()->messageLinksOfChannel(channel).contains(FeedTrackerSparql::storedLink(link)));
     const QList<FeedMessage> read = store()->messagesForChannel(channel);
     QCOMPARE(read.size(), link.isEmpty() ? 1 : 2); // the listing needs a link
     if (!link.isEmpty()) {
-        const FeedMessage stored = read.at(0).link() == link ? read.at(0) : read.at(1);
+        const FeedMessage stored = read.at(0).link() == neighbour ? read.at(1) : read.at(0);
         QCOMPARE(stored.title(), message.title());
         QCOMPARE(stored.description(), message.description());
         QCOMPARE(stored.summary(), message.summary());
@@ -672,6 +709,48 @@ void tst_FeedTrackerSparql::messagesStoredExactly()
     // Found again at the next fetch: no second node.
     QVERIFY(store()->addMessages({message}, channel));
     QCOMPARE(store()->allMessageUrls(channel).size(), link.isEmpty() ? 3 : 2);
+}
+
+// A link is stored as the feed gives it, read back as stored, and found again in either form.
+void tst_FeedTrackerSparql::linksStoredAsGiven_data()
+{
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("stored");
+    for (const char* link : {"http://example.com/0%2Fcd295840", "http://example.com/a%2Fb?q=x%20y",
+                             "http://example.com/Saxby%20Otitis%20It%27s.mp3", "http://example.com/100%25%e2%82%AC",
+                             "http://example.com/Grüße/☃?q=日本🎧"})
+        QTest::newRow(link) << QString::fromUtf8(link) << QString::fromUtf8(link);
+    QTest::newRow("lone percent") << "http://example.com/50%off/%4" << "http://example.com/50%25off/%254";
+    QTest::newRow("percent at the end") << "http://example.com/100%" << "http://example.com/100%25";
+    QTest::newRow("blanks") << "http://example.com/my podcast\t.mp3" << "http://example.com/my%20podcast%09.mp3";
+    QTest::newRow("quotes and brackets") << "http://example.com/\"a'<b>{c}|d\\e^f`g"
+                                         << "http://example.com/%22a'%3Cb%3E%7Bc%7D%7Cd%5Ce%5Ef%60g";
+    QTest::newRow("controls") << QStringLiteral("http://example.com/a\x7f\u0085\ufffe")
+                              << "http://example.com/a%7F%C2%85%EF%BF%BE";
+    QTest::newRow("not a url") << "a b" << "a%20b";
+}
+
+void tst_FeedTrackerSparql::linksStoredAsGiven()
+{
+    QFETCH(QString, given);
+    QFETCH(QString, stored);
+    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
+    QVERIFY(store()->addMessages({post(given, {enclosure(given)})}, channel));
+    const QString message = store()->allMessageUrls(channel).value(0);
+    const QString raw = QStringLiteral("SELECT STR(?l) WHERE { { <%1> nie:links ?l } UNION { ?e nie:isLogicalPartOf <%1>; "
+                                       "mfo:remoteLink ?l } }");
+    QCOMPARE(select(_raw.get(), raw.arg(message)), (QStringList{stored, stored}));
+    QCOMPARE(store()->messageLinksOfChannel(channel), QStringList{stored});
+    QCOMPARE(store()->messagesForChannel(channel).value(0).link(), stored);
+    const FeedEnclosure read = store()->enclosuresForMessage(message).value(0);
+    QCOMPARE(read.remoteUrl(), stored);
+    QCOMPARE(store()->enclosureForUri(read.uri()).remoteUrl(), stored);
+    QCOMPARE(store()->enclosureUrisForRemoteUrls({given, stored}),
+             (QHash<QString, QString>{{given, read.uri()}, {stored, read.uri()}}));
+
+    QVERIFY(store()->addMessages({post(given, {enclosure(given)}), post(stored, {enclosure(stored)})}, channel));
+    QCOMPARE(count("mfo:FeedMessage"), 1);
+    QCOMPARE(count("mfo:Enclosure"), 1);
 }
 
 // The message keeps its record and enclosures, gains the second channel and a new enclosure.
@@ -1005,6 +1084,43 @@ void tst_FeedTrackerSparql::listsAcrossSlices_data()
     QTest::addColumn<int>("size");
     QTest::newRow("one full slice") << 500;
     QTest::newRow("a slice and one") << 501;
+}
+
+void tst_FeedTrackerSparql::uriLists_data()
+{
+    QTest::addColumn<int>("size");
+    for (const int size : {0, 1, 500, 501, 10000})
+        QTest::newRow(qPrintable(QStringLiteral("%1 URIs").arg(size))) << size;
+}
+
+// A URI list is read a slice at a time, each URI answered as its own look-up answers it: the
+// stored channel or enclosure wherever it is named, nothing for an empty, unknown or hostile URI
+// or a node of another kind. Known ones come first where two slices meet, and again at the end.
+void tst_FeedTrackerSparql::uriLists()
+{
+    QFETCH(int, size);
+    const QString channel = subscribe(QStringLiteral("http://example.com/feed"));
+    const FeedEnclosure written = enclosure(QStringLiteral("http://example.com/e.mp3"));
+    QVERIFY(store()->addEnclosures({written}, addMessageNode(channel)));
+    const QString stored = store()->enclosureUrisForRemoteUrls({written.remoteUrl()}).value(written.remoteUrl());
+    const QStringList named = {stored, channel, QString(), QStringLiteral("urn:x> } DELETE { ?s ?p ?o } WHERE { ?s"),
+                               channel, stored};
+    QStringList uris;
+    QStringList enclosures;
+    QStringList channels;
+    for (int i = 0; i < size; ++i) {
+        uris << named.value(i < size - 2 ? i - 499 : i - size + 6, QStringLiteral("urn:uuid:unknown-%1").arg(i));
+        enclosures << (uris.last() == stored ? stored : QString());
+        if (uris.last() == channel)
+            channels << channel;
+    }
+    QCOMPARE(store()->storedChannelUris(uris), channels);
+    const QList<FeedEnclosure> records = store()->enclosuresForUris(uris);
+    QStringList read;
+    for (const FeedEnclosure& record : records)
+        read << record.uri();
+    QCOMPARE(read, enclosures);
+    QCOMPARE(fields(records.value(size - 1)), fields(size ? written : FeedEnclosure()));
 }
 
 // The store is asked about long lists a slice at a time; no item may fall between two slices.

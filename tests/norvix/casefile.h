@@ -11,7 +11,8 @@
 // ended by a blank line; '#' starts a comment line. Keys:
 //   case:   the case's name
 //   store:  "filled" (default) or "empty"
-//   env:    "daemon" (default), "nodaemon" (a bus without the daemon) or "nobus"
+//   env:    "daemon" (default), "nodaemon" (a bus without the daemon), "nobus" or "failingstore"
+//           (a store service on which every query of the feed store fails)
 //   before: a condition (see the test) met before the run, such as a tool run or a signal
 //   run:    the tool's arguments, split as a shell would (double quotes keep blanks)
 //   status: the expected exit status

@@ -5,6 +5,7 @@
 #include "storeendpoint.h"
 #include "testenvironment.h"
 
+#include <QDBusConnectionInterface>
 #include <QDBusReply>
 #include <QDir>
 #include <QDirIterator>
@@ -108,11 +109,14 @@ private:
     void serveEnclosure(HttpFixture::Delivery delivery);
     QString messageUri(const QString& channel, const QString& link);
     QString makeFile(const QString& path);
+    bool startFailingStore();
 
     QProcess _bus;
     QProcess _emptyBus;
     QString _emptyBusAddress;
     std::unique_ptr<StoreEndpoint> _endpoint;
+    QProcess _failingStore;
+    QString _failingStoreService;
     std::unique_ptr<QSparqlConnection> _raw;
     std::unique_ptr<Daemon> _daemon;
     std::unique_ptr<SignalRecorder> _recorder;
@@ -137,6 +141,7 @@ void tst_Norvix::initTestCase()
     QVERIFY2(_endpoint->start(), "the store service did not start");
     _raw.reset(new QSparqlConnection(QStringLiteral("QTRACKER_DIRECT")));
     QVERIFY(_raw->isValid());
+    QVERIFY2(startFailingStore(), "the failing store service did not start");
 
     qputenv("VIRELON_CONFIG_DIR", QStringLiteral(CONFIG_DIR).toUtf8());
     qputenv("VIRELON_PLUGIN_DIR", QStringLiteral(TAMSIL_DIR).toUtf8());
@@ -156,10 +161,26 @@ void tst_Norvix::cleanupTestCase()
     FeedTrackerSparql::releaseInstance();
     _raw.reset();
     _endpoint.reset();
+    _failingStore.terminate();
+    _failingStore.waitForFinished(DaemonFixture::timeout());
     for (QProcess* bus : {&_bus, &_emptyBus}) {
         bus->terminate();
         bus->waitForFinished(DaemonFixture::timeout());
     }
+}
+
+// A store service whose ontology has none of the feed classes: it is reached, and every query of
+// the feed store fails.
+bool tst_Norvix::startFailingStore()
+{
+    const QString home = QDir::homePath();
+    _failingStoreService = _endpoint->serviceName() + QStringLiteral("Failing");
+    if (!QDir().mkpath(home + "/nie") || !QFile::link(QStringLiteral(NIE_ONTOLOGY), home + "/nie/30-nie.ontology"))
+        return false;
+    _failingStore.start(QStringLiteral("tracker3"), {"endpoint", "--database", home + "/failing", "--ontology-path",
+                                                     home + "/nie", "--dbus-service", _failingStoreService, "--session"});
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    return QTest::qWaitFor([&] { return bus->isServiceRegistered(_failingStoreService); }, DaemonFixture::timeout());
 }
 
 // E at once, or its first kilobyte and then silence until the transfer is stopped, or in
@@ -189,6 +210,8 @@ Run tst_Norvix::runTool(const QStringList& arguments, const QString& env)
     else if (env == QLatin1String("nobus"))
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                            QStringLiteral("unix:path=") + QDir::homePath() + QStringLiteral("/no-bus"));
+    else if (env == QLatin1String("failingstore"))
+        environment.insert(QStringLiteral("VIRELON_STORE_SERVICE"), _failingStoreService);
     QProcess tool;
     tool.setProcessEnvironment(environment);
     tool.start(QStringLiteral(NORVIX_BINARY), arguments);

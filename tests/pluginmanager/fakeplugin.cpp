@@ -6,7 +6,8 @@
 //                 fails with that code, "other-uri" is answered with a channel of another URI and
 //                 "with-message" with a channel holding one message, "with-enclosures" with one
 //                 message holding the enclosures of FAKE_PLUGIN_ENCLOSURES ("<remote> <local>"
-//                 pairs, ";" between them; essential, the last optional).
+//                 pairs, ";" between them; essential, the last optional); "hang-once" runs
+//                 without progress the first time any process is asked for the link.
 //                 Enclosures, by the scheme of the remote URL: "wait" runs until cancelled or paused,
 //                 "once" does so the first time it is asked for and finishes later, "late" answers
 //                 either with 203, a moment later; "203" pauses on its own and "fail-<code>"
@@ -31,6 +32,8 @@
 #include "feedpluginapplication.h"
 #include "feedplugininterface.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QTimer>
@@ -149,7 +152,7 @@ private:
 
     void fetch(const FeedChannel& channel)
     {
-        if (channel.link().startsWith("wait"))
+        if (channel.link().startsWith("wait") || hangsThisTime(channel))
             return;
         if (kind().startsWith("fail-")) {
             stop(kind().mid(5).toInt());
@@ -158,6 +161,15 @@ private:
         for (qint64 received = 1; received <= 3; ++received)
             emit enclosureDownloadProgress(received, 3);
         finishFeed();
+    }
+
+    // A mark beside the communication file outlives the process that the daemon restarts.
+    bool hangsThisTime(const FeedChannel& channel) const
+    {
+        if (kind() != "hang-once")
+            return false;
+        QFile mark(QCoreApplication::arguments().value(1) + '.' + channel.link().section(':', 1));
+        return mark.open(QIODevice::NewOnly);
     }
 
     void finishFeed()

@@ -5,6 +5,7 @@
 #include "storeendpoint.h"
 #include "testenvironment.h"
 #include "virelon.h"
+#include "virelonpaths.h"
 
 #include <QDBusInterface>
 #include <QDBusReply>
@@ -17,8 +18,9 @@ namespace {
 
 // Channels of a row are written "A good ok": name, plug-in (a program in the test's plug-in
 // folder, or none there), and the scheme of the feed link, which tells the fake plug-in what
-// to do ("ok", "wait", "wait-finish", "fail-304", "other-uri", "with-message"). A channel of
-// plug-in "missing" is not stored.
+// to do ("ok", "wait", "wait-finish", "fail-304", "other-uri", "with-message",
+// "with-enclosures"). A channel of plug-in "missing" is not stored. The fake plug-in also
+// stands in for tamsil, which downloads enclosures.
 //
 // Actions are "subscribe A B", "refresh A", "auto A", "cancel A", "cancelRefresh A B",
 // "unsubscribe A", "cancelAll", "onlywifi" and "stray" (a feed result that no task asked for).
@@ -27,7 +29,7 @@ namespace {
 // "downloaded A", "failed A 201", "unsubscribed A", "completed A". The service object hears the
 // scheduler first: a refresh it completes while storing a feed comes before "downloaded".
 
-const QStringList FakePlugins = {"good", "crash", "hang", "stubborn"};
+const QStringList FakePlugins = {"good", "crash", "hang", "stubborn", "tamsil"};
 
 // The channel error store, as the service keeps it.
 QVariant errorEntry(const QString& uri)
@@ -93,8 +95,10 @@ private slots:
     void lateExitOfAStoppedPlugin();
     void handBackWhileReporting();
     void busyPluginIsTriedAgain();
+    void eachTaskHangsOnceAndStillRuns();
     void channelDeletedDuringFetch();
-    void refusedMessagesKeepTheErrorEntry();
+    void refusedWritesEndTheRefresh_data();
+    void refusedWritesEndTheRefresh();
     void unreachableStore();
 
 private:
@@ -365,6 +369,9 @@ void tst_FeedTaskManager::requests_data()
     QTest::newRow("a refresh of a stored and an unknown channel")
         << channels << QStringList{"subscribe A", "refresh B X"} << QStringList{"B", "A"}
         << running + QStringList{"queued B X"};
+    QTest::newRow("a refresh naming a channel twice among unknown ones")
+        << channels << QStringList{"subscribe A", "refresh X C X B C"} << QStringList{"C", "B", "A"}
+        << running + QStringList{"queued X C X B C"};
     QTest::newRow("a refresh of nothing stored") << channels << QStringList{"subscribe A", "refresh X"}
                                                  << QStringList{"A"} << running;
     QTest::newRow("waiting as subscription and as refresh: listed twice")
@@ -505,6 +512,22 @@ void tst_FeedTaskManager::busyPluginIsTriedAgain()
                               StoreEndpoint::timeoutMs());
 }
 
+// Fault guarded: every restart of a plug-in counted against its load limit for the daemon's
+// life, so that after five hangs, however far apart, every fetch failed with 202.
+void tst_FeedTaskManager::eachTaskHangsOnceAndStillRuns()
+{
+    _plugins->setLimits({5000, 5000, 300, 500});
+    for (const QString name : {"A", "B", "C", "D", "E", "F", "G", "H", "I", "J"}) {
+        addChannels(name + " good hang-once");
+        _events.clear();
+        act("refresh " + name);
+        QTRY_COMPARE_WITH_TIMEOUT(_events,
+                                  QStringList({"queued " + name, "awake", "started " + name, "started " + name,
+                                               "completed " + name, "downloaded " + name, "sleep"}),
+                                  StoreEndpoint::timeoutMs());
+    }
+}
+
 // Fault guarded: a channel deleted while it was fetched was written back, its refresh reported
 // complete and its error entry set to 0.
 void tst_FeedTaskManager::channelDeletedDuringFetch()
@@ -524,19 +547,44 @@ void tst_FeedTaskManager::channelDeletedDuringFetch()
     QVERIFY(!errorEntry(uriOf("A")).isValid());
 }
 
-// Fault guarded: the error entry said 0 although the messages never reached the store.
-void tst_FeedTaskManager::refusedMessagesKeepTheErrorEntry()
+// Fault guarded: a refresh whose writes the store refused ended as completed, and the error
+// entry kept the last code. The essential file of a message stored before is still fetched.
+void tst_FeedTaskManager::refusedWritesEndTheRefresh_data()
 {
-    addChannels(QStringLiteral("A good with-message"));
+    QTest::addColumn<QString>("channels");
+    QTest::addColumn<bool>("storedBefore");
+    QTest::addColumn<int>("downloads");
+    QTest::newRow("a new message") << "A good with-message" << false << 0;
+    QTest::newRow("a new message with enclosures") << "A good with-enclosures" << false << 0;
+    QTest::newRow("a message stored before") << "A good with-enclosures" << true << 1;
+}
+
+void tst_FeedTaskManager::refusedWritesEndTheRefresh()
+{
+    QFETCH(QString, channels);
+    QFETCH(bool, storedBefore);
+    QFETCH(int, downloads);
+    const QString folder = VirelonPaths::enclosureDir();
+    qputenv("FAKE_PLUGIN_ENCLOSURES", QStringLiteral("ok:e %1/e%2;ok:o %1/o%2").arg(folder).arg(_row).toUtf8());
+    addChannels(channels);
     setErrorEntry(uriOf("A"), 404);
+    if (storedBefore) {
+        act(QStringLiteral("subscribe A"));
+        QTRY_COMPARE_WITH_TIMEOUT(_events.value(_events.size() - 1), QStringLiteral("sleep"), StoreEndpoint::timeoutMs());
+        _events.clear();
+    }
+    QSignalSpy errorsSent(Virelon::instance(), &Virelon::refreshError);
+    QSignalSpy completions(Virelon::instance(), &Virelon::refreshCompleted);
+    QSignalSpy fetched(_plugins, &FeedPluginManager::downloadEnclosureFinished);
     QVERIFY(setRefusal(Refusal::Updates));
     act(QStringLiteral("subscribe A"));
-    QTRY_COMPARE_WITH_TIMEOUT(_events,
-                              QStringList({"awake", "started A", "queued A", "completed A", "downloaded A", "sleep"}),
-                              StoreEndpoint::timeoutMs());
-    QCOMPARE(errorEntry(uriOf("A")).toInt(), 404);
-    QVERIFY(setRefusal(Refusal::None));
-    QVERIFY(FeedTrackerSparql::instance()->messagesForChannel(uriOf("A")).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(_events.value(_events.size() - 1), QStringLiteral("sleep"), StoreEndpoint::timeoutMs());
+    QCOMPARE(errorsSent.size(), 1);
+    QCOMPARE(errorsSent.at(0), QVariantList({uriOf("A"), 202}));
+    QCOMPARE(completions.size(), 0);
+    QCOMPARE(fetched.size(), downloads);
+    QCOMPARE(errorEntry(uriOf("A")).toInt(), 202);
+    QCOMPARE(FeedTrackerSparql::instance()->messagesForChannel(uriOf("A")).size(), int(storedBefore));
 }
 
 // Fault guarded: with the store unreachable at start the channel error store was emptied; a

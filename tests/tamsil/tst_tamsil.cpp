@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 
+#include <limits>
+
 // Tamsil in process against the local HTTP fixture: outcome codes, headers, and exactly one
 // result signal per request.
 class tst_Tamsil : public QObject
@@ -22,6 +24,8 @@ private slots:
     void enclosureNeverCarriesFeedHeaders();
     void enclosureOutcome_data();
     void enclosureOutcome();
+    void boundedEnclosures_data();
+    void boundedEnclosures();
     void pauseAndResume_data();
     void pauseAndResume();
     void interruptions_data();
@@ -31,11 +35,13 @@ private slots:
 private:
     static const QByteArray Rss;
     static const QString Stamp;
+    static constexpr int ImageCap = 256 * 1024;
     static FeedChannel channelFor(const QUrl& url, const QString& lastModified = QString());
     static QByteArray bodyOf(int size);
     static HttpFixture::Reply trickle(const QByteArray& body, int chunkSize = 1024);
     static HttpFixture::Reply stalled(const QByteArray& body);
     FeedEnclosure enclosureAt(const QString& path);
+    void startTamsil();
     void expectResults(const QStringList& results);
 
     QScopedPointer<HttpFixture> _http;
@@ -57,15 +63,22 @@ void tst_Tamsil::initTestCase()
     qputenv("VIRELON_TAMSIL_STALL_TIMEOUT_MS", "400");
     qputenv("VIRELON_TAMSIL_MAX_FEED_SIZE", "65536");
     qputenv("VIRELON_TAMSIL_FEED_TIMEOUT_MS", "1500");
+    qputenv("VIRELON_TAMSIL_MAX_IMAGE_SIZE", QByteArray::number(ImageCap));
 }
 
 void tst_Tamsil::init()
 {
-    _progress.reset();
     _http.reset(new HttpFixture);
+    _results.clear();
+    startTamsil();
+}
+
+// A new plug-in, as the environment now sets it up.
+void tst_Tamsil::startTamsil()
+{
+    _progress.reset();
     _tamsil.reset(new Tamsil);
     _progress.reset(new QSignalSpy(_tamsil.data(), &Tamsil::enclosureDownloadProgress));
-    _results.clear();
     Tamsil* tamsil = _tamsil.data();
     connect(tamsil, &Tamsil::downloadFeedsFinished, this, [this] { _results << QStringLiteral("feed finished"); });
     connect(tamsil, &Tamsil::downloadFeedsFailed, this,
@@ -324,6 +337,72 @@ void tst_Tamsil::enclosureOutcome()
     QCOMPARE(file.readAll(), reply.body);
     if (contentLength)
         QCOMPARE(_progress->last(), QVariantList({5000, 5000}));
+}
+
+void tst_Tamsil::boundedEnclosures_data()
+{
+    QTest::addColumn<bool>("essential");
+    QTest::addColumn<HttpFixture::Reply>("reply");
+    QTest::addColumn<int>("part");                 // bytes of the body there before: resumed
+    QTest::addColumn<QByteArray>("minimumFreeSpace"); // empty: the default
+    QTest::addColumn<int>("code");                 // 0: finished
+    QTest::addColumn<bool>("kept");                // the file is there afterwards
+
+    HttpFixture::Reply reply;
+    reply.body = bodyOf(64 * 1024);
+    reply.delivery = HttpFixture::Endless;
+    QTest::newRow("essential, endless: the image cap") << true << reply << 0 << QByteArray() << 499 << false;
+    reply = HttpFixture::Reply();
+    reply.body = bodyOf(ImageCap + 1);
+    QTest::newRow("essential, announced past the cap") << true << reply << 0 << QByteArray() << 499 << false;
+    QTest::newRow("essential, resumed past the cap") << true << reply << ImageCap - 100 << QByteArray() << 499 << false;
+    reply = trickle(bodyOf(4096), 4096);
+    reply.delivery = HttpFixture::Drip;
+    reply.chunkInterval = 50;
+    QTest::newRow("essential, dripping on: the deadline") << true << reply << 0 << QByteArray() << 401 << false;
+    reply = stalled(bodyOf(10000));
+    QTest::newRow("essential, stalled: the part stays") << true << reply << 0 << QByteArray() << 401 << true;
+    reply = trickle(bodyOf(ImageCap + 50000), 16 * 1024);
+    reply.chunkInterval = 100;
+    QTest::newRow("manual, past the cap and the deadline") << false << reply << 0 << QByteArray() << 0 << true;
+    reply.delivery = HttpFixture::Whole;
+    const QByteArray beyondAnyDisk = QByteArray::number(std::numeric_limits<qint64>::max() / 2);
+    QTest::newRow("no room on the disk: nothing left") << false << reply << 2000 << beyondAnyDisk << 407 << false;
+}
+
+// Fault guarded: an image of a refresh that never ended held up all work and filled the disk.
+void tst_Tamsil::boundedEnclosures()
+{
+    QFETCH(bool, essential);
+    QFETCH(HttpFixture::Reply, reply);
+    QFETCH(int, part);
+    QFETCH(QByteArray, minimumFreeSpace);
+    QFETCH(int, code);
+    QFETCH(bool, kept);
+    if (!minimumFreeSpace.isEmpty()) {
+        qputenv("VIRELON_MIN_FREE_SPACE", minimumFreeSpace);
+        startTamsil();
+        qunsetenv("VIRELON_MIN_FREE_SPACE");
+    }
+    _http->setReply(QStringLiteral("/i.bin"), reply);
+    FeedEnclosure enclosure = enclosureAt(QStringLiteral("/i.bin"));
+    enclosure.setType(essential ? FeedEnclosure::Essential : FeedEnclosure::Optional);
+    QFile file(enclosure.localUrl());
+    file.remove();
+    if (part > 0) {
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(reply.body.left(part)), qint64(part));
+        file.close();
+        _tamsil->resumeDownloadEnclosure(enclosure);
+    } else {
+        _tamsil->downloadEnclosure(enclosure);
+    }
+    expectResults({code ? QStringLiteral("enclosure failed %1").arg(code) : QStringLiteral("enclosure finished")});
+    QCOMPARE(file.exists(), kept);
+    if (code == 0) {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), reply.body);
+    }
 }
 
 void tst_Tamsil::pauseAndResume_data()

@@ -12,6 +12,8 @@
 #include <qsparqlresult.h>
 #include <qsparqlresultrow.h>
 
+#include <algorithm>
+
 QString FeedTrackerSparql::LinkKey = QString::number(1);
 QString FeedTrackerSparql::TitleKey = QString::number(2);
 QString FeedTrackerSparql::LastModifiedTimeKey = QString::number(3);
@@ -66,46 +68,44 @@ QString fill(const QString& text, const QList<QPair<QString, QString>>& values)
     return out;
 }
 
-// Message and enclosure links are kept exactly as given: every character outside a small safe
-// set is percent-encoded, '%' included, so the IRI is valid and reads back to the same text.
-QByteArray encodedLink(const QString& text)
+// An IRI's text as it stands in a query text.
+QString iriTerm(const QVariant& value)
 {
-    return text.toUtf8().toPercentEncoding(":/?#@!$&'()*+,;=");
+    return QLatin1Char('<') + value.toString() + QLatin1Char('>');
 }
 
-QString linkText(const QVariant& value)
+QString linkTerm(const QString& text)
 {
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(value.toString().toUtf8()));
-}
-
-// A text that is no valid URL even encoded (a blank in a host name), or one that QUrl would
-// change (it lower-cases scheme and host), becomes a relative IRI with every delimiter
-// encoded: still the same IRI for the same text, and read back as the very text written.
-QUrl linkUrl(const QString& text)
-{
-    const QUrl url = QUrl::fromEncoded(encodedLink(text), QUrl::StrictMode);
-    if (text.isEmpty() || (url.isValid() && linkText(url.toString(QUrl::FullyEncoded)) == text))
-        return url;
-    return QUrl::fromEncoded(text.toUtf8().toPercentEncoding(), QUrl::StrictMode);
+    return iriTerm(FeedTrackerSparql::storedLink(text));
 }
 
 // A local link that is a file path goes in as its file URL: the store takes a path as a relative
 // IRI, but warns of every one. It reads back as the path.
-QUrl localLinkUrl(const QString& text)
+QString localLinkTerm(const QString& text)
 {
-    return text.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(text) : linkUrl(text);
+    return text.startsWith(QLatin1Char('/')) ? term(QUrl::fromLocalFile(text)) : linkTerm(text);
 }
 
 QString localLinkText(const QVariant& value)
 {
     const QString text = value.toString();
-    return text.startsWith(QLatin1String("file:///")) ? QUrl(text).toLocalFile() : linkText(value);
+    return text.startsWith(QLatin1String("file:///")) ? QUrl(text).toLocalFile() : text;
 }
 
-// An IRI read from the store as it stands in a query text.
-QString iriTerm(const QVariant& value)
+// Blanks, controls, the ASCII characters that end or break an IRI, and the non-characters and
+// specials that IRIs leave out (RFC 3987), are no part of one as they are.
+bool iriHolds(uint c)
 {
-    return QLatin1Char('<') + value.toString() + QLatin1Char('>');
+    if (c < 0x80)
+        return c > 0x20 && c != 0x7F && !QByteArrayLiteral("<>\"{}|\\^`").contains(char(c));
+    const uint inPlane = c & 0xFFFF;
+    return c >= 0xA0 && !(c >= 0xFDD0 && c <= 0xFDEF) && !(c <= 0xFFFF && inPlane >= 0xFFF0) && inPlane < 0xFFFE
+           && !(c >= 0xE0000 && c <= 0xE0FFF);
+}
+
+bool isHexDigit(uint c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 const int SliceSize = 500;
@@ -158,8 +158,8 @@ QString newEnclosureText(const FeedEnclosure& enclosure, const QString& uri, con
                                "nie:identifier %id;mfo:groupDefault %default; mfo:image %image; "
                                "nie:isLogicalPartOf %messageUri } "),
                 {{QStringLiteral("%enclosureUri"), uri},
-                 {QStringLiteral("%remLink"), term(linkUrl(enclosure.remoteUrl()))},
-                 {QStringLiteral("%locLink"), term(localLinkUrl(enclosure.localUrl()))},
+                 {QStringLiteral("%remLink"), linkTerm(enclosure.remoteUrl())},
+                 {QStringLiteral("%locLink"), localLinkTerm(enclosure.localUrl())},
                  {QStringLiteral("%optional"), term(enclosure.type() != FeedEnclosure::Essential)},
                  {QStringLiteral("%size"), term(enclosure.length())},
                  {QStringLiteral("%type"), term(enclosure.mimeType())},
@@ -183,7 +183,7 @@ QList<QPair<FeedEnclosure, QString>> usableEnclosures(const QList<FeedEnclosure>
             FEED_LOG(critical, "Tracker") << "localLink empty, enclosure skipped:" << enclosure.remoteUrl();
             continue;
         }
-        usable.append({enclosure, term(linkUrl(enclosure.remoteUrl()))});
+        usable.append({enclosure, linkTerm(enclosure.remoteUrl())});
     }
     return usable;
 }
@@ -212,7 +212,7 @@ QString messageText(const FeedMessage& message, const QString& uri, const QStrin
     if (!published.isEmpty())
         text += QStringLiteral("; nie:contentCreated ") + published + QLatin1Char(' ');
     if (!message.link().isEmpty())
-        text += QStringLiteral("; nie:links ") + term(linkUrl(message.link()));
+        text += QStringLiteral("; nie:links ") + linkTerm(message.link());
     return text + QStringLiteral(" } ");
 }
 
@@ -221,7 +221,7 @@ FeedEnclosure announced(const QSparqlResultRow& row)
 {
     FeedEnclosure enclosure;
     enclosure.setUri(row.value(0).toString());
-    enclosure.setRemoteUrl(linkText(row.value(1)));
+    enclosure.setRemoteUrl(row.value(1).toString());
     enclosure.setLocalUrl(localLinkText(row.value(2)));
     return enclosure;
 }
@@ -302,6 +302,28 @@ bool FeedTrackerSparql::isValid() const
     return _connection->isValid();
 }
 
+QString FeedTrackerSparql::storedLink(const QString& link)
+{
+    // Most links need nothing: they are passed on without a copy.
+    const bool plain = std::all_of(link.cbegin(), link.cend(), [](QChar c) {
+        return c.unicode() < 0x80 && c != QLatin1Char('%') && iriHolds(c.unicode());
+    });
+    if (plain)
+        return link;
+    const QVector<uint> points = link.toUcs4();
+    QString stored;
+    stored.reserve(link.size());
+    for (int i = 0; i < points.size(); ++i) {
+        const uint c = points.at(i);
+        const bool escape = c == '%' && i + 2 < points.size() && isHexDigit(points.at(i + 1))
+                            && isHexDigit(points.at(i + 2));
+        const bool kept = c == '%' ? escape : iriHolds(c);
+        const QString character = QString::fromUcs4(&c, 1);
+        stored += kept ? character : QString::fromLatin1(character.toUtf8().toPercentEncoding());
+    }
+    return stored;
+}
+
 FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, const CallSite& site,
                                                      const char* noResultWords, const char* errorWords,
                                                      FailureDetail detail, bool* reached) const
@@ -322,6 +344,32 @@ FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, 
         result.reset();
     }
     return result;
+}
+
+QHash<QString, QSparqlResultRow> FeedTrackerSparql::rowsOfNodes(const QString& text, const QStringList& uris,
+                                                             const CallSite& site) const
+{
+    QStringList nodes;
+    QSet<QString> seen;
+    for (const QString& uri : uris) {
+        const QString node = term(nodeUrl(uri));
+        if (!node.isEmpty() && !seen.contains(node)) {
+            seen.insert(node);
+            nodes.append(node);
+        }
+    }
+    QHash<QString, QSparqlResultRow> rows;
+    for (const QString& slice : valueSlices(nodes)) {
+        const QSparqlQuery query(fill(text, {{QStringLiteral("%nodes"), slice}}));
+        const Result result =
+            execute(query, site, "Query Execution Failed", "Executing query failed: returning empty list");
+        while (result && result->next()) {
+            const QString node = iriTerm(result->value(0));
+            if (!rows.contains(node))
+                rows.insert(node, result->current());
+        }
+    }
+    return rows;
 }
 
 // Channel queries
@@ -414,6 +462,19 @@ QString FeedTrackerSparql::channelType(const QString& uri) const
     return result->value(1).toString();
 }
 
+QStringList FeedTrackerSparql::storedChannelUris(const QStringList& uris) const
+{
+    const QHash<QString, QSparqlResultRow> found = rowsOfNodes(
+        QStringLiteral("SELECT ?u WHERE { VALUES ?u { %nodes } ?u a mfo:FeedChannel }"), uris, HERE);
+    QStringList stored;
+    for (const QString& uri : uris) {
+        if (found.contains(term(nodeUrl(uri))))
+            stored.append(uri);
+    }
+    FEED_LOG(debug, "Tracker") << "Channels stored:" << stored.size() << "of" << uris.size();
+    return stored;
+}
+
 // Channel writes
 
 QString FeedTrackerSparql::addChannel(const FeedChannel& channel) const
@@ -456,10 +517,13 @@ QString FeedTrackerSparql::addChannel(const FeedChannel& channel) const
     return uri.toString();
 }
 
-// The store refuses these properties on a node that is no channel any more, so a channel deleted
-// meanwhile fails the update whole; only then is it asked which of the two it was.
+// Title, icon and times apply to messages and enclosures too: the store would write them onto
+// any node, so the URI must name a channel first.
 bool FeedTrackerSparql::updateChannel(const FeedChannel& channel) const
 {
+    if (!channelExists(channel.uri(), HERE, "Query Execution Failed - get Channel",
+                       "Channel not found, unable to update", false))
+        return false;
     QSparqlQuery update(
         QStringLiteral("DELETE { ?:channelUri nie:title ?title } WHERE {?:channelUri nie:title ?title .} INSERT "
                        "{?:channelUri nie:title ?:new_title} DELETE {?:channelUri mfo:image ?image } WHERE "
@@ -475,11 +539,8 @@ bool FeedTrackerSparql::updateChannel(const FeedChannel& channel) const
     update.bindValue(QStringLiteral("updatedTime"), QDateTime::currentDateTimeUtc());
     update.bindValue(QStringLiteral("contentUpdatedTime"), channel.lastModifiedTime());
     FEED_LOG(debug, "Tracker") << update.preparedQueryText();
-    if (!execute(update, HERE, "Query Execution Failed", "Query Execution Failed - update Channel")) {
-        channelExists(channel.uri(), HERE, "Query Execution Failed - get Channel", "Channel not found, unable to update",
-                      false);
+    if (!execute(update, HERE, "Query Execution Failed", "Query Execution Failed - update Channel"))
         return false;
-    }
     if (!channel.icon().remoteUrl().isEmpty())
         addEnclosures({channel.icon()}, channel.uri());
     return true;
@@ -491,18 +552,12 @@ bool FeedTrackerSparql::editChannel(const QString& channelUri, const QVariantMap
         FEED_LOG(critical, "Tracker") << "No Properties to Update";
         return false;
     }
-    // A link edit reads the channel before it writes; the title and the time are refused by the
-    // store on a node that is no channel, which is asked for only then.
-    const bool linkEdit = properties.contains(LinkKey);
-    if (linkEdit && !channelExists(channelUri, HERE, "Query Execution Failed", "Channel not found", true))
+    if (!channelExists(channelUri, HERE, "Query Execution Failed", "Channel not found", true))
         return false;
-    const bool edited = (!linkEdit || editLink(channelUri, properties.value(LinkKey).toString()))
-                        && (!properties.contains(TitleKey) || editTitle(channelUri, properties.value(TitleKey).toString()))
-                        && (!properties.contains(LastModifiedTimeKey)
-                            || editLastModifiedTime(channelUri, properties.value(LastModifiedTimeKey).toString()));
-    if (!edited && !linkEdit)
-        channelExists(channelUri, HERE, "Query Execution Failed", "Channel not found", true);
-    return edited;
+    return (!properties.contains(LinkKey) || editLink(channelUri, properties.value(LinkKey).toString()))
+           && (!properties.contains(TitleKey) || editTitle(channelUri, properties.value(TitleKey).toString()))
+           && (!properties.contains(LastModifiedTimeKey)
+               || editLastModifiedTime(channelUri, properties.value(LastModifiedTimeKey).toString()));
 }
 
 bool FeedTrackerSparql::channelExists(const QString& channelUri, const CallSite& site, const char* errorWords,
@@ -587,7 +642,7 @@ QString createAssociation(const FeedMessage& message, const QString& channelUri)
 {
     return fill(QStringLiteral("INSERT {?u nie:isLogicalPartOf %channelUri} WHERE {?u a mfo:FeedMessage; nie:links %link } "),
                 {{QStringLiteral("%channelUri"), term(nodeUrl(channelUri))},
-                 {QStringLiteral("%link"), term(linkUrl(message.link()))}});
+                 {QStringLiteral("%link"), linkTerm(message.link())}});
 }
 
 QString FeedTrackerSparql::addMessageQuery(const FeedMessage& message, const QString& channelUri) const
@@ -614,7 +669,7 @@ bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QS
     QStringList linkTerms;
     QStringList links;
     for (const FeedMessage& message : messages) {
-        linkTerms.append(message.link().isEmpty() ? QString() : term(linkUrl(message.link())));
+        linkTerms.append(message.link().isEmpty() ? QString() : linkTerm(message.link()));
         if (!message.link().isEmpty())
             links.append(linkTerms.last());
     }
@@ -768,7 +823,7 @@ QStringList FeedTrackerSparql::messageLinksOfChannel(const QString& channelUri, 
     answered(result, ok);
     QStringList links;
     while (result && result->next())
-        links.append(linkText(result->value(0)));
+        links.append(result->value(0).toString());
     return links;
 }
 
@@ -1510,20 +1565,47 @@ FeedEnclosure FeedTrackerSparql::enclosureForUri(const QString& uri) const
     return enclosure;
 }
 
+QList<FeedEnclosure> FeedTrackerSparql::enclosuresForUris(const QStringList& uris) const
+{
+    const QHash<QString, QSparqlResultRow> found = rowsOfNodes(
+        QStringLiteral("SELECT ?u ?rl ?ll ?i ?s ?d ?o ?icon ?m WHERE { VALUES ?u { %nodes } ?u a mfo:Enclosure. "
+                       "OPTIONAL {?u mfo:remoteLink ?rl.} . OPTIONAL {?u mfo:localLink ?ll.} . OPTIONAL {?u "
+                       "nie:identifier ?i.} . OPTIONAL {?u nie:contentSize ?s.}. OPTIONAL {?u mfo:groupDefault ?d.}. "
+                       "OPTIONAL {?u mfo:optional ?o.}. OPTIONAL {?u mfo:image ?icon.}. OPTIONAL {?u nie:mimeType "
+                       "?m.} }"),
+        uris, HERE);
+    QList<FeedEnclosure> enclosures;
+    int stored = 0;
+    for (const QString& uri : uris) {
+        const auto row = found.constFind(term(nodeUrl(uri)));
+        if (row == found.constEnd()) {
+            enclosures.append(FeedEnclosure());
+            continue;
+        }
+        enclosures.append(extractEnclosure(*row));
+        ++stored;
+    }
+    FEED_LOG(debug, "Tracker") << "Enclosures stored:" << stored << "of" << uris.size();
+    return enclosures;
+}
+
 QHash<QString, QString> FeedTrackerSparql::enclosureUrisForRemoteUrls(const QStringList& remoteUrls) const
 {
-    QHash<QString, QString> remoteOfTerm;
+    // Texts that differ only in escaping name one remote link.
+    QMultiHash<QString, QString> remotesOfTerm;
     for (const QString& remote : remoteUrls) {
         if (!remote.isEmpty())
-            remoteOfTerm.insert(term(linkUrl(remote)), remote);
+            remotesOfTerm.insert(linkTerm(remote), remote);
     }
     bool found = false;
-    const QHash<QString, QString> urisOfTerms = enclosureUrisOfTerms(remoteOfTerm.keys(), &found);
+    const QHash<QString, QString> urisOfTerms = enclosureUrisOfTerms(remotesOfTerm.uniqueKeys(), &found);
     QHash<QString, QString> uris;
     if (!found)
         return uris;
-    for (auto uri = urisOfTerms.cbegin(); uri != urisOfTerms.cend(); ++uri)
-        uris.insert(remoteOfTerm.value(uri.key()), uri.value());
+    for (auto uri = urisOfTerms.cbegin(); uri != urisOfTerms.cend(); ++uri) {
+        for (const QString& remote : remotesOfTerm.values(uri.key()))
+            uris.insert(remote, uri.value());
+    }
     return uris;
 }
 
@@ -1533,8 +1615,8 @@ bool FeedTrackerSparql::updateEnclosure(const FeedEnclosure& enclosure) const
         FEED_LOG(critical, "Tracker") << "mfo:remoteLink is empty";
         return false;
     }
-    QSparqlQuery lookup(QStringLiteral("SELECT ?u WHERE {?u a mfo:Enclosure; mfo:remoteLink ?:remLink }"));
-    lookup.bindValue(QStringLiteral("remLink"), linkUrl(enclosure.remoteUrl()));
+    const QSparqlQuery lookup(fill(QStringLiteral("SELECT ?u WHERE {?u a mfo:Enclosure; mfo:remoteLink %remLink }"),
+                                   {{QStringLiteral("%remLink"), linkTerm(enclosure.remoteUrl())}}));
     FEED_LOG(critical, "Tracker") << lookup.preparedQueryText();
     QString uri;
     {
@@ -1592,7 +1674,7 @@ FeedMessage extractMessage(const QSparqlResultRow& row)
     }
     message.setTitle(row.value(1).toString());
     message.setDescription(row.value(2).toString());
-    message.setLink(linkText(row.value(3)));
+    message.setLink(row.value(3).toString());
     message.setPublishedDate(localTime(row.value(4)));
     message.setDownloadedTime(localTime(row.value(5)));
     message.setFavorite(row.value(6).toBool());
@@ -1608,7 +1690,7 @@ FeedEnclosure extractEnclosure(const QSparqlResultRow& row)
         return enclosure;
     }
     enclosure.setUri(row.value(0).toString());
-    enclosure.setRemoteUrl(linkText(row.value(1)));
+    enclosure.setRemoteUrl(row.value(1).toString());
     enclosure.setLocalUrl(localLinkText(row.value(2)));
     enclosure.setGroupId(unsignedNumber(row.value(3)));
     enclosure.setLength(unsignedNumber(row.value(4)));

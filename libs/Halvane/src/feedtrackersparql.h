@@ -44,11 +44,20 @@ public:
     // False when the store service could not be reached: every operation would fail.
     bool isValid() const;
 
+    // A message or enclosure link as the store keeps it and reads it back: the text as given, but
+    // with each character that an IRI cannot hold percent-encoded. A valid escape stays as it is,
+    // so one text is always one IRI, and a stored link maps to itself.
+    static QString storedLink(const QString& link);
+
     // Empty also when the query failed; *ok tells the two apart.
     QStringList allChannelUrls(bool* ok = nullptr) const;
     // Empty also when the query failed; *ok tells the two apart.
     QList<FeedChannel> allChannels(bool* ok = nullptr) const;
     FeedChannel channelForUri(const QString& uri) const;
+    // The URIs of a request whose channel the store holds, in request order and as requested
+    // (repeats kept, empty and unknown ones left out): what channelForUri() finds, one query a
+    // slice of the list.
+    QStringList storedChannelUris(const QStringList& uris) const;
     QString channelType(const QString& uri) const;
 
     QString addChannel(const FeedChannel& channel) const;
@@ -92,6 +101,9 @@ public:
     bool addEnclosures(const QList<FeedEnclosure>& enclosures, const QString& parentUri) const;
     QList<FeedEnclosure> enclosuresForMessage(const QString& messageUri) const;
     FeedEnclosure enclosureForUri(const QString& uri) const;
+    // enclosureForUri() of each URI, in order, one query a slice of the list: an empty record
+    // for a URI the store does not hold or could not be asked about.
+    QList<FeedEnclosure> enclosuresForUris(const QStringList& uris) const;
     // The URI of the stored enclosure of each remote URL the store holds, by remote URL; one
     // query for the list. Empty when the query fails.
     QHash<QString, QString> enclosureUrisForRemoteUrls(const QStringList& remoteUrls) const;
@@ -117,6 +129,11 @@ private:
                    const char* errorWords, FailureDetail detail = FailureDetail::PreparedText,
                    bool* reached = nullptr) const;
 
+    // The first row of each node the query finds, by the node's term in its first column: the
+    // query runs once a slice of the URIs' distinct terms, which stand in for "%nodes". A slice
+    // that fails gives no rows.
+    QHash<QString, QSparqlResultRow> rowsOfNodes(const QString& text, const QStringList& uris,
+                                                 const CallSite& site) const;
     // Stored enclosure nodes by remote-link IRI; *found is false when the look-up failed.
     QHash<QString, QString> storedEnclosureNodes(const QStringList& remotes, bool* found) const;
     // The stored enclosure of each remote-link term, as its plain URI.
@@ -127,6 +144,8 @@ private:
     QString enclosureTexts(const QList<RemoteEnclosure>& enclosures, const QString& parent,
                            QHash<QString, QString>* nodes, QHash<QString, FeedEnclosure>* made) const;
 
+    // Whether the URI names a channel, in one look-up; a failed look-up and any other node are
+    // logged with the caller's words and give false.
     bool channelExists(const QString& channelUri, const CallSite& site, const char* errorWords,
                        const char* notFoundWords, bool logQuery) const;
     bool editLink(const QString& channelUri, const QString& link) const;
