@@ -6,12 +6,16 @@
 #include "toolstore.h"
 #include "virelonservice.h"
 
+#include <QVector>
+
 namespace {
 
-// The store reads a channel without its messages: the line shows those it holds.
+// The store reads a channel without its messages: the line counts those it holds, link-less ones
+// too, each as an empty record.
 FeedChannel withStoredMessages(FeedChannel channel, const FeedTrackerSparql* store)
 {
-    QList<FeedMessage> messages = store->messagesForChannel(channel.uri());
+    const int held = store->allMessageUrls(channel.uri()).size();
+    QList<FeedMessage> messages = QVector<FeedMessage>(held).toList();
     channel.setMessages(messages);
     return channel;
 }
