@@ -158,6 +158,8 @@ private slots:
     void linksStoredAsGiven_data();
     void linksStoredAsGiven();
     void knownMessageGainsChannel();
+    void linksHeldBefore_data();
+    void linksHeldBefore();
     void badMessageCostsOnlyItself();
     void deletableMessages();
 
@@ -780,6 +782,62 @@ void tst_FeedTrackerSparql::knownMessageGainsChannel()
     const FeedMessage twice = post(QStringLiteral("http://example.com/twice"), {kept});
     QVERIFY(store()->addMessages({twice, twice}, first));
     QCOMPARE(store()->messageLinksOfChannel(first).count(twice.link()), 1);
+}
+
+// The look-ups skip a link the store holds nowhere; whatever held it before, the stored
+// result is the same as when every link was looked up.
+void tst_FeedTrackerSparql::linksHeldBefore_data()
+{
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<QStringList>("parents");
+    QTest::addColumn<bool>("subscribable");
+    const QStringList ours{QStringLiteral("ours")};
+    QTest::newRow("never seen") << "" << ours << true;
+    QTest::newRow("a message of ours") << "ours" << ours << true;
+    QTest::newRow("a message of another channel") << "other" << QStringList{"ours", "other"} << true;
+    QTest::newRow("a deleted message") << "deleted" << ours << true;
+    QTest::newRow("another message's enclosure") << "enclosure" << ours << true;
+    QTest::newRow("a deleted channel") << "deleted channel" << ours << true;
+    QTest::newRow("a channel") << "channel" << ours << false;
+}
+
+void tst_FeedTrackerSparql::linksHeldBefore()
+{
+    QFETCH(QString, holder);
+    QFETCH(QStringList, parents);
+    QFETCH(bool, subscribable);
+    const QString link = QStringLiteral("http://example.com/held");
+    const QHash<QString, QString> channels{{QStringLiteral("ours"), subscribe(QStringLiteral("http://example.com/ours"))},
+                                           {QStringLiteral("other"), subscribe(QStringLiteral("http://example.com/other"))}};
+    const QString other = channels.value(QStringLiteral("other"));
+    if (holder == QLatin1String("other") || holder == QLatin1String("deleted"))
+        QVERIFY(store()->addMessages({post(link, {enclosure(link)})}, other));
+    if (holder == QLatin1String("ours"))
+        QVERIFY(store()->addMessages({post(link, {enclosure(link)})}, channels.value(QStringLiteral("ours"))));
+    if (holder == QLatin1String("deleted"))
+        store()->deleteMessage(messageUri(other, link), other);
+    if (holder == QLatin1String("enclosure"))
+        QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/x"), {enclosure(link)})}, other));
+    if (holder.endsWith(QLatin1String("channel")))
+        subscribe(link);
+    if (holder == QLatin1String("deleted channel"))
+        store()->deleteChannel(store()->allChannelUrls().last());
+
+    QVERIFY(store()->addMessages({post(link, {enclosure(link)})}, channels.value(QStringLiteral("ours"))));
+    const QStringList nodes = select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m a mfo:FeedMessage; nie:links <%1> }").arg(link));
+    QCOMPARE(nodes.size(), 1);
+    QStringList held;
+    for (const QString& name : channels.keys()) {
+        if (store()->allMessageUrls(channels.value(name)).contains(nodes.at(0)))
+            held.append(name);
+    }
+    held.sort();
+    parents.sort();
+    QCOMPARE(held, parents);
+    const QList<FeedEnclosure> enclosures = store()->enclosuresForMessage(nodes.at(0));
+    QCOMPARE(enclosures.size(), 1);
+    QCOMPARE(store()->enclosureUrisForRemoteUrls({link}), (QHash<QString, QString>{{link, enclosures.at(0).uri()}}));
+    QCOMPARE(subscribe(link).isEmpty(), !subscribable);
 }
 
 // A message the store refuses is left out; the others of the batch are stored.

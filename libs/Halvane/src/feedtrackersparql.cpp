@@ -114,6 +114,10 @@ const int SliceSize = 500;
 // index. Short lists are filled up with a term that names nothing.
 const int ShortestSlice = 100;
 
+// Leads a look-up by a VALUES list of IRIs: only those the store holds at all go on to the
+// look-up, which reads every stored value. A feed of new items then costs no such read.
+const QString HeldTerms = QStringLiteral("FILTER(tracker:id(%1) != 0) ");
+
 QString fillerTerm()
 {
     static const QString filler = QLatin1Char('<') + QStringLiteral("urn:uuid:")
@@ -480,8 +484,8 @@ QStringList FeedTrackerSparql::storedChannelUris(const QStringList& uris) const
 QString FeedTrackerSparql::addChannel(const FeedChannel& channel) const
 {
     const QUrl link = QUrl::fromUserInput(channel.link());
-    QSparqlQuery exists(QStringLiteral(
-        "SELECT ?l WHERE { ?channel a mfo:FeedChannel; nie:links ?l .FILTER(( ?l = ?:link)).  }"));
+    QSparqlQuery exists(QStringLiteral("SELECT ?l WHERE { VALUES ?l { ?:link } ") + HeldTerms.arg(QStringLiteral("?l"))
+                        + QStringLiteral("?channel a mfo:FeedChannel; nie:links ?l }"));
     exists.bindValue(QStringLiteral("link"), link);
     FEED_LOG(debug, "Tracker") << exists.preparedQueryText();
     {
@@ -732,9 +736,10 @@ bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QS
 bool FeedTrackerSparql::storedMessageNodes(const QStringList& links, QHash<QString, QString>* nodes) const
 {
     for (const QString& slice : valueSlices(links)) {
-        const QSparqlQuery query(fill(QStringLiteral("SELECT ?message ?l WHERE { ?message a mfo:FeedMessage; nie:links "
-                                                     "?l . VALUES ?l { %links } } "),
-                                      {{QStringLiteral("%links"), slice}}));
+        const QSparqlQuery query(fill(QStringLiteral("SELECT ?message ?l WHERE { VALUES ?l { %links } %held?message a "
+                                                     "mfo:FeedMessage; nie:links ?l } "),
+                                      {{QStringLiteral("%links"), slice},
+                                       {QStringLiteral("%held"), HeldTerms.arg(QStringLiteral("?l"))}}));
         const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
         if (!result)
             return false;
@@ -1507,10 +1512,12 @@ QHash<QString, QString> FeedTrackerSparql::enclosureUrisOfTerms(const QStringLis
     *found = true;
     // Look-ups go in slices of a list: a store round trip per enclosure costs more than the write.
     for (const QString& slice : valueSlices(remotes)) {
-        const QSparqlQuery lookup(fill(QStringLiteral("SELECT ?enclosureUri ?remLink WHERE { ?enclosureUri a "
-                                                      "mfo:Enclosure; mfo:remoteLink ?remLink . VALUES ?remLink { "
-                                                      "%remLinks } } "),
-                                       {{QStringLiteral("%remLinks"), slice}}));
+        // Only enclosures have a remote link; naming the class as well makes the store read
+        // every enclosure first.
+        const QSparqlQuery lookup(fill(QStringLiteral("SELECT ?enclosureUri ?remLink WHERE { VALUES ?remLink { "
+                                                      "%remLinks } %held?enclosureUri mfo:remoteLink ?remLink } "),
+                                       {{QStringLiteral("%remLinks"), slice},
+                                        {QStringLiteral("%held"), HeldTerms.arg(QStringLiteral("?remLink"))}}));
         const Result result = execute(lookup, HERE, "Query Execution failed", "Query Execution Failed");
         if (!result) {
             *found = false;
