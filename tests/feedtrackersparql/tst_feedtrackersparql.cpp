@@ -147,6 +147,8 @@ private slots:
     void updateEnclosure();
 
     void channelWritesReadBack();
+    void refreshWritesWhatUpdateWrites_data();
+    void refreshWritesWhatUpdateWrites();
     void addChannelRefusesKnownLink_data();
     void addChannelRefusesKnownLink();
     void refusedChannelEdits_data();
@@ -560,6 +562,74 @@ void tst_FeedTrackerSparql::channelWritesReadBack()
     QVERIFY(subscribe(QString()).isEmpty());
 }
 
+// A refresh that writes only what changed leaves what updateChannel() and addMessages() leave.
+void tst_FeedTrackerSparql::refreshWritesWhatUpdateWrites_data()
+{
+    QTest::addColumn<bool>("updatedBefore");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("icon");
+    QTest::addColumn<QString>("lastModified");
+    const QString icon = QStringLiteral("http://example.com/icon.png");
+    const QString time = QStringLiteral("Mon, 06 May 2024 10:00:00 GMT");
+    QTest::newRow("first refresh") << false << "Title" << icon << time;
+    QTest::newRow("first refresh of nothing") << false << "" << "" << "";
+    QTest::newRow("nothing changed") << true << "Title" << icon << time;
+    QTest::newRow("title") << true << "New \"title\"" << icon << time;
+    QTest::newRow("icon") << true << "Title" << "http://example.com/other.png" << time;
+    QTest::newRow("icon gone") << true << "Title" << "" << time;
+    QTest::newRow("last-modified text") << true << "Title" << icon << "Tue, 07 May 2024 10:00:00 GMT";
+    QTest::newRow("no last-modified text") << true << "Title" << icon << "";
+}
+
+void tst_FeedTrackerSparql::refreshWritesWhatUpdateWrites()
+{
+    QFETCH(bool, updatedBefore);
+    QFETCH(QString, title);
+    QFETCH(QString, icon);
+    QFETCH(QString, lastModified);
+    const auto fetched = [](const QString& uri, const QString& title, const QString& icon, const QString& time) {
+        FeedChannel channel;
+        channel.setUri(uri);
+        channel.setTitle(title);
+        channel.setLastModifiedTime(time);
+        if (!icon.isEmpty())
+            channel.setIcon(enclosure(icon, QStringLiteral("/icons/") + icon.section(QLatin1Char('/'), -1)));
+        return channel;
+    };
+    const QString ours = subscribe(QStringLiteral("http://example.com/ours"));
+    const QString twin = subscribe(QStringLiteral("http://example.com/twin"));
+    for (const QString& uri : {ours, twin}) {
+        if (updatedBefore)
+            QVERIFY(store()->updateChannel(fetched(uri, QStringLiteral("Title"), QStringLiteral("http://example.com/icon.png"),
+                                                   QStringLiteral("Mon, 06 May 2024 10:00:00 GMT"))));
+    }
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    QVERIFY(store()->updateChannel(fetched(twin, title, icon, lastModified)));
+    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/twin/m"))}, twin));
+    bool read = false;
+    const FeedTrackerSparql::StoredChannel stored = store()->storedChannel(ours, &read);
+    QVERIFY(read && stored.exists);
+    bool written = false;
+    QVERIFY(store()->refreshChannel(fetched(ours, title, icon, lastModified), stored,
+                                    {post(QStringLiteral("http://example.com/ours/m"))}, &written));
+    QVERIFY(written);
+
+    const QString values = QStringLiteral("SELECT CONCAT(STR(?p), ' ', STR(?o)) WHERE { <%1> ?p ?o FILTER (?p IN (rdf:type, "
+                                          "nie:title, mfo:image, nie:comment, nie:characterSet)) }");
+    QStringList ofOurs = select(_raw.get(), values.arg(ours));
+    QStringList ofTwin = select(_raw.get(), values.arg(twin));
+    ofOurs.sort();
+    ofTwin.sort();
+    QCOMPARE(ofOurs, ofTwin);
+    QCOMPARE(store()->enclosuresForMessage(ours).size(), store()->enclosuresForMessage(twin).size());
+    QVERIFY(store()->channelForUri(ours).updatedTime() >= before);
+    QCOMPARE(store()->messageLinksOfChannel(ours), QStringList{QStringLiteral("http://example.com/ours/m")});
+    const QString time = QStringLiteral("2024-01-02T03:04:05");
+    QVERIFY(store()->setLastModifiedTimes({{ours, QDateTime::fromString(time, Qt::ISODate)}}));
+    QVERIFY(store()->editChannel(twin, {{FeedTrackerSparql::LastModifiedTimeKey, time}}));
+    QCOMPARE(store()->channelForUri(ours).updatedTime(), store()->channelForUri(twin).updatedTime());
+}
+
 void tst_FeedTrackerSparql::addChannelRefusesKnownLink_data()
 {
     QTest::addColumn<QString>("second");
@@ -629,6 +699,9 @@ void tst_FeedTrackerSparql::refusedChannelEdits()
     other.setTitle(QStringLiteral("HACKED"));
     other.setIcon(enclosure(QStringLiteral("http://example.com/icon.png")));
     QVERIFY(!store()->updateChannel(other));
+    bool written = true;
+    store()->refreshChannel(other, store()->storedChannel(other.uri()), {}, &written);
+    QVERIFY(store()->setLastModifiedTimes({{other.uri(), QDateTime::currentDateTime()}}));
     QStringList after = select(_raw.get(), triples);
     after.sort();
     QCOMPARE(after, before);
@@ -837,6 +910,7 @@ void tst_FeedTrackerSparql::linksHeldBefore()
     const QList<FeedEnclosure> enclosures = store()->enclosuresForMessage(nodes.at(0));
     QCOMPARE(enclosures.size(), 1);
     QCOMPARE(store()->enclosureUrisForRemoteUrls({link}), (QHash<QString, QString>{{link, enclosures.at(0).uri()}}));
+    QCOMPARE(store()->storedChannel(channels.value(QStringLiteral("ours"))).messageLinks, QStringList{link});
     QCOMPARE(subscribe(link).isEmpty(), !subscribable);
 }
 
@@ -886,6 +960,10 @@ void tst_FeedTrackerSparql::deletableMessages()
     update(_raw.get(), QStringLiteral("INSERT { <urn:uuid:notime> a mfo:FeedMessage; nie:isLogicalPartOf <%1> }").arg(channel));
 
     QCOMPARE(store()->deletableMessageCount(channel), 6);
+    const FeedTrackerSparql::StoredChannel stored = store()->storedChannel(channel);
+    QCOMPARE(stored.deletableMessageCount, 6);
+    QCOMPARE(QSet<QString>(stored.messageLinks.cbegin(), stored.messageLinks.cend()).size(), 7);
+    QCOMPARE(stored.messageLinks.size(), store()->messageLinksOfChannel(channel).size());
     QCOMPARE(store()->deletableMessages(channel, 4), (QStringList{undated2, undated3, undated1, dated2}));
     QCOMPARE(store()->deletableMessages(channel, 10), (QStringList{undated2, undated3, undated1, dated2, dated1}));
     QVERIFY(store()->deletableMessages(channel, 0).isEmpty());

@@ -239,6 +239,19 @@ QString enclosureDeleteText(const QString& node)
                 {{QStringLiteral("%enclosureUri"), node}});
 }
 
+// Replaces single values of a channel, each where the node is a channel.
+QString channelValuesText(const QString& node, const QList<QPair<QString, QString>>& values)
+{
+    QString text;
+    for (const auto& value : values)
+        text += fill(QStringLiteral("DELETE { %node %property ?old } INSERT { %node %property %value } WHERE { %node a "
+                                    "mfo:FeedChannel OPTIONAL { %node %property ?old } } "),
+                     {{QStringLiteral("%node"), node},
+                      {QStringLiteral("%property"), value.first},
+                      {QStringLiteral("%value"), value.second}});
+    return text;
+}
+
 const int ChannelColumns = 7;
 const int LinkColumn = 2;
 const int SubscribedColumn = 5;
@@ -550,6 +563,90 @@ bool FeedTrackerSparql::updateChannel(const FeedChannel& channel) const
     return true;
 }
 
+bool FeedTrackerSparql::StoredChannel::holdsValuesOf(const FeedChannel& channel) const
+{
+    return !title.isNull() && title == channel.title() && !image.isNull() && image == channel.icon().localUrl()
+        && !lastModifiedTime.isNull() && lastModifiedTime == channel.lastModifiedTime();
+}
+
+// The channel's own values come as rows of their own, keyed by kind: joining them with its
+// messages, the store would read them once a message.
+FeedTrackerSparql::StoredChannel FeedTrackerSparql::storedChannel(const QString& channelUri, bool* ok) const
+{
+    enum Kind { Channel, Title, Image, LastModified, Message };
+    QSparqlQuery query(QStringLiteral(
+        "SELECT ?k ?v ?l ?tag WHERE { { ?:channelUri a mfo:FeedChannel BIND(0 AS ?k) } UNION { ?:channelUri ?p ?v "
+        "FILTER (?p IN (nie:title, mfo:image, nie:comment)) BIND(IF(?p = nie:title, 1, IF(?p = mfo:image, 2, 3)) AS ?k) "
+        "} UNION { ?u nie:isLogicalPartOf ?:channelUri . ?u a mfo:FeedMessage OPTIONAL { ?u nie:links ?l } OPTIONAL { "
+        "?u nao:hasTag ?tag FILTER (?tag = nao:predefined-tag-favorite) } BIND(4 AS ?k) } }"));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
+    answered(result, ok);
+    StoredChannel stored;
+    while (result && result->next()) {
+        // A value the store does not hold stays null.
+        const QString value = result->binding(1).isValid() ? result->value(1).toString() : QString();
+        switch (result->value(0).toInt()) {
+        case Channel: stored.exists = true; break;
+        case Title: stored.title = value; break;
+        case Image: stored.image = value; break;
+        case LastModified: stored.lastModifiedTime = value; break;
+        case Message:
+            stored.messageLinks.append(result->value(2).toString());
+            stored.deletableMessageCount += !result->binding(3).isValid();
+            break;
+        }
+    }
+    return stored;
+}
+
+// Each value is replaced only where the URI still names a channel: it was one when it was read.
+bool FeedTrackerSparql::refreshChannel(const FeedChannel& channel, const StoredChannel& stored,
+                                       const QList<FeedMessage>& messages, bool* channelWritten) const
+{
+    *channelWritten = false;
+    const QString node = term(nodeUrl(channel.uri()));
+    if (node.isEmpty() || !stored.exists) {
+        FEED_LOG(critical, "Tracker") << "Channel not found, unable to update" << channel.uri();
+        return false;
+    }
+    const FeedEnclosure icon = channel.icon();
+    const bool iconChanged = stored.image.isNull() || stored.image != icon.localUrl();
+    QString iconText;
+    QStringList texts;
+    if (!messageTexts(messages, node, iconChanged ? icon : FeedEnclosure(), &iconText, &texts))
+        return false;
+    QList<QPair<QString, QString>> values;
+    if (stored.title.isNull() || stored.title != channel.title())
+        values.append({QStringLiteral("nie:title"), term(channel.title())});
+    // Without its record, the icon file is left for the next refresh to write.
+    if (iconChanged && (icon.remoteUrl().isEmpty() || !iconText.isEmpty()))
+        values.append({QStringLiteral("mfo:image"), term(icon.localUrl())});
+    values.append({QStringLiteral("nie:contentLastModified"), term(QDateTime::currentDateTimeUtc())});
+    if (stored.lastModifiedTime.isNull() || stored.lastModifiedTime != channel.lastModifiedTime())
+        values.append({QStringLiteral("nie:comment"), term(channel.lastModifiedTime())});
+    texts.prepend(channelValuesText(node, values) + iconText);
+    FEED_LOG(debug, "Tracker") << texts.first();
+    QSet<int> failed;
+    const bool all = runBatch(texts, &failed);
+    *channelWritten = !failed.contains(0);
+    return all || failed == QSet<int>{0};
+}
+
+bool FeedTrackerSparql::setLastModifiedTimes(const QHash<QString, QDateTime>& times) const
+{
+    QStringList texts;
+    for (auto time = times.cbegin(); time != times.cend(); ++time) {
+        const QString node = term(nodeUrl(time.key()));
+        const QString value = term(time.value());
+        if (node.isEmpty() || value.isEmpty())
+            FEED_LOG(critical, "Tracker") << "Last-update time not written:" << time.key() << time.value();
+        else
+            texts.append(channelValuesText(node, {{QStringLiteral("nie:contentLastModified"), value}}));
+    }
+    return texts.isEmpty() || runBatch(texts);
+}
+
 bool FeedTrackerSparql::editChannel(const QString& channelUri, const QVariantMap& properties) const
 {
     if (properties.isEmpty()) {
@@ -669,6 +766,13 @@ bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QS
         FEED_LOG(critical, "Tracker") << "ChannelUri empty, not able to add messages";
         return false;
     }
+    QStringList texts;
+    return messageTexts(messages, channel, FeedEnclosure(), nullptr, &texts) && runBatch(texts);
+}
+
+bool FeedTrackerSparql::messageTexts(const QList<FeedMessage>& messages, const QString& channel,
+                                     const FeedEnclosure& icon, QString* iconText, QStringList* texts) const
+{
     // Each message's link as a query term (empty without a link), made once for the three passes.
     QStringList linkTerms;
     QStringList links;
@@ -699,7 +803,9 @@ bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QS
         QList<RemoteEnclosure> enclosures;
     };
     QList<Item> items;
-    QStringList remotes;
+    const QList<RemoteEnclosure> icons = icon.remoteUrl().isEmpty() ? QList<RemoteEnclosure>()
+                                                                     : usableEnclosures({icon}, channel);
+    QStringList remotes = remoteTerms(icons);
     for (int i = 0; i < messages.size(); ++i) {
         const FeedMessage& message = messages.at(i);
         const QString& link = linkTerms.at(i);
@@ -721,16 +827,17 @@ bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QS
     bool found = false;
     QHash<QString, QString> enclosureNodes = storedEnclosureNodes(remotes, &found);
     QHash<QString, FeedEnclosure> made;
-    QStringList texts;
+    if (iconText && found)
+        *iconText = enclosureTexts(icons, channel, &enclosureNodes, &made);
     for (const Item& item : qAsConst(items)) {
         QString text = item.isNew ? messageText(item.message, item.node, channel)
                                   : fill(QStringLiteral("INSERT { %messageUri nie:isLogicalPartOf %channelUri } "),
                                          {{QStringLiteral("%messageUri"), item.node}, {QStringLiteral("%channelUri"), channel}});
         if (found)
             text += enclosureTexts(item.enclosures, item.node, &enclosureNodes, &made);
-        texts.append(text);
+        texts->append(text);
     }
-    return runBatch(texts);
+    return true;
 }
 
 bool FeedTrackerSparql::storedMessageNodes(const QStringList& links, QHash<QString, QString>* nodes) const
@@ -768,20 +875,26 @@ bool FeedTrackerSparql::storedEnclosureLinks(const QStringList& messages, QHash<
     return true;
 }
 
-bool FeedTrackerSparql::runBatch(const QStringList& texts) const
+bool FeedTrackerSparql::runBatch(const QStringList& texts, QSet<int>* failed) const
 {
     const QSparqlQuery batch(texts.join(QString()), QSparqlQuery::InsertStatement);
     bool reached = false;
     if (execute(batch, HERE, "Query Execution failed", "Failed: ", FailureDetail::StoreError, &reached))
         return true;
-    if (!reached || texts.size() < 2)
+    if (!reached || texts.size() < 2) {
+        for (int i = 0; failed && i < texts.size(); ++i)
+            failed->insert(i);
         return false;
+    }
     // One text that the store refuses must not cost the others.
     bool all = true;
-    for (const QString& text : texts) {
-        if (!execute(QSparqlQuery(text, QSparqlQuery::InsertStatement), HERE, "Query Execution failed",
-                     "Message not stored:"))
-            all = false;
+    for (int i = 0; i < texts.size(); ++i) {
+        if (execute(QSparqlQuery(texts.at(i), QSparqlQuery::InsertStatement), HERE, "Query Execution failed",
+                    "Message not stored:"))
+            continue;
+        all = false;
+        if (failed)
+            failed->insert(i);
     }
     return all;
 }

@@ -60,8 +60,34 @@ public:
     QStringList storedChannelUris(const QStringList& uris) const;
     QString channelType(const QString& uri) const;
 
+    // What a refresh compares a fetched channel with. A value the store does not hold is null.
+    struct StoredChannel {
+        bool exists = false;
+        QString title;
+        QString image;
+        QString lastModifiedTime;
+        // As messageLinksOfChannel() and deletableMessageCount() give them.
+        QStringList messageLinks;
+        int deletableMessageCount = 0;
+
+        // Whether the fetched channel's title, icon file and last-modified text are those stored.
+        bool holdsValuesOf(const FeedChannel& channel) const;
+    };
+
     QString addChannel(const FeedChannel& channel) const;
     bool updateChannel(const FeedChannel& channel) const;
+    // Whether the URI names a channel, its values and its messages, in one query.
+    StoredChannel storedChannel(const QString& channelUri, bool* ok = nullptr) const;
+    // updateChannel() and addMessages() in one update, after storedChannel(): only the values that
+    // differ from those stored are written, with the time of the refresh, and the icon's record
+    // only where the icon file changed. The channel's values are written only where the URI names
+    // a channel when the update runs; *channelWritten tells whether they held. True when every
+    // message did.
+    bool refreshChannel(const FeedChannel& channel, const StoredChannel& stored, const QList<FeedMessage>& messages,
+                        bool* channelWritten) const;
+    // The last-update time of each channel, in one update; a URI that names no channel gets
+    // nothing.
+    bool setLastModifiedTimes(const QHash<QString, QDateTime>& times) const;
     bool editChannel(const QString& channelUri, const QVariantMap& properties) const;
 
     QString addMessageQuery(const FeedMessage& message, const QString& channelUri) const;
@@ -152,6 +178,10 @@ private:
     bool editTitle(const QString& channelUri, const QString& title) const;
     bool editLastModifiedTime(const QString& channelUri, const QString& time) const;
 
+    // Insert texts of the messages under the channel term, one a message; with iconText, also the
+    // text of the icon's record under the channel. False when a look-up failed.
+    bool messageTexts(const QList<FeedMessage>& messages, const QString& channel, const FeedEnclosure& icon,
+                      QString* iconText, QStringList* texts) const;
     // Stored message nodes by link IRI, for the links given as IRIs.
     bool storedMessageNodes(const QStringList& links, QHash<QString, QString>* nodes) const;
     // Remote-link IRIs of the enclosures stored under each of the given message IRIs.
@@ -172,7 +202,8 @@ private:
     bool feedLinks(const QHash<QString, StoredMessage>& stored, QSet<QString>* feeds) const;
     void deleteEnclosuresOfDeletedMessages(const QList<QUrl>& messageUris);
     // Runs the texts as one update; when that fails, one by one, leaving out those that fail.
-    bool runBatch(const QStringList& texts) const;
+    // The indexes of the texts that failed go to *failed.
+    bool runBatch(const QStringList& texts, QSet<int>* failed = nullptr) const;
 
     QSparqlConnection* _connection;
     static FeedTrackerSparql* _single;
