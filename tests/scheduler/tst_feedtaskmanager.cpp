@@ -99,6 +99,8 @@ private slots:
     void channelDeletedDuringFetch();
     void refusedWritesEndTheRefresh_data();
     void refusedWritesEndTheRefresh();
+    void notModifiedTimes_data();
+    void notModifiedTimes();
     void unreachableStore();
 
 private:
@@ -585,6 +587,41 @@ void tst_FeedTaskManager::refusedWritesEndTheRefresh()
     QCOMPARE(fetched.size(), downloads);
     QCOMPARE(errorEntry(uriOf("A")).toInt(), 202);
     QCOMPARE(FeedTrackerSparql::instance()->messagesForChannel(uriOf("A")).size(), int(storedBefore));
+}
+
+// A "not modified" answer's time is written with the others of its round, once the work has
+// run out; what happened to the channel meanwhile stands.
+void tst_FeedTaskManager::notModifiedTimes_data()
+{
+    QTest::addColumn<QString>("meanwhile");
+    QTest::newRow("written once the work has run out") << "";
+    QTest::newRow("an edit made meanwhile stands") << "edit";
+    QTest::newRow("nothing for a channel unsubscribed meanwhile") << "unsubscribe";
+}
+
+void tst_FeedTaskManager::notModifiedTimes()
+{
+    QFETCH(QString, meanwhile);
+    addChannels(QStringLiteral("A good fail-304, B good wait"));
+    const QString channel = uriOf("A");
+    const QString edited = QStringLiteral("2020-01-02T03:04:05");
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    act(QStringLiteral("subscribe A B"));
+    QTRY_VERIFY_WITH_TIMEOUT(_events.contains(QStringLiteral("started B")), StoreEndpoint::timeoutMs());
+    QVERIFY(_events.contains(QStringLiteral("failed A 304")));
+    if (meanwhile == QLatin1String("edit"))
+        Virelon::instance()->editChannel(channel, {{FeedTrackerSparql::LastModifiedTimeKey, edited}});
+    if (meanwhile == QLatin1String("unsubscribe"))
+        Virelon::instance()->unsubscribe(channel);
+    act(QStringLiteral("cancel B"));
+    QTRY_COMPARE_WITH_TIMEOUT(_events.value(_events.size() - 1), QStringLiteral("sleep"), StoreEndpoint::timeoutMs());
+    const FeedChannel stored = FeedTrackerSparql::instance()->channelForUri(channel);
+    if (meanwhile == QLatin1String("unsubscribe"))
+        QVERIFY(stored.uri().isEmpty());
+    else if (meanwhile == QLatin1String("edit"))
+        QCOMPARE(stored.updatedTime(), QDateTime::fromString(edited, Qt::ISODate));
+    else
+        QVERIFY(stored.updatedTime() >= before);
 }
 
 // Fault guarded: with the store unreachable at start the channel error store was emptied; a

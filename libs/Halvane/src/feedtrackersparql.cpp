@@ -563,12 +563,6 @@ bool FeedTrackerSparql::updateChannel(const FeedChannel& channel) const
     return true;
 }
 
-bool FeedTrackerSparql::StoredChannel::holdsValuesOf(const FeedChannel& channel) const
-{
-    return !title.isNull() && title == channel.title() && !image.isNull() && image == channel.icon().localUrl()
-        && !lastModifiedTime.isNull() && lastModifiedTime == channel.lastModifiedTime();
-}
-
 // The channel's own values come as rows of their own, keyed by kind: joining them with its
 // messages, the store would read them once a message.
 FeedTrackerSparql::StoredChannel FeedTrackerSparql::storedChannel(const QString& channelUri, bool* ok) const
@@ -602,20 +596,26 @@ FeedTrackerSparql::StoredChannel FeedTrackerSparql::storedChannel(const QString&
 
 // Each value is replaced only where the URI still names a channel: it was one when it was read.
 bool FeedTrackerSparql::refreshChannel(const FeedChannel& channel, const StoredChannel& stored,
-                                       const QList<FeedMessage>& messages, bool* channelWritten) const
+                                       const QList<FeedMessage>& messages, bool* channelWritten,
+                                       QSet<int>* unwritten) const
 {
     *channelWritten = false;
+    const auto noneWritten = [&] {
+        for (int index = 0; unwritten && index < messages.size(); ++index)
+            unwritten->insert(index);
+        return messages.isEmpty();
+    };
     const QString node = term(nodeUrl(channel.uri()));
     if (node.isEmpty() || !stored.exists) {
         FEED_LOG(critical, "Tracker") << "Channel not found, unable to update" << channel.uri();
-        return false;
+        return noneWritten();
     }
     const FeedEnclosure icon = channel.icon();
     const bool iconChanged = stored.image.isNull() || stored.image != icon.localUrl();
     QString iconText;
     QStringList texts;
     if (!messageTexts(messages, node, iconChanged ? icon : FeedEnclosure(), &iconText, &texts))
-        return false;
+        return noneWritten();
     QList<QPair<QString, QString>> values;
     if (stored.title.isNull() || stored.title != channel.title())
         values.append({QStringLiteral("nie:title"), term(channel.title())});
@@ -628,9 +628,13 @@ bool FeedTrackerSparql::refreshChannel(const FeedChannel& channel, const StoredC
     texts.prepend(channelValuesText(node, values) + iconText);
     FEED_LOG(debug, "Tracker") << texts.first();
     QSet<int> failed;
-    const bool all = runBatch(texts, &failed);
+    runBatch(texts, &failed);
     *channelWritten = !failed.contains(0);
-    return all || failed == QSet<int>{0};
+    for (const int index : qAsConst(failed)) {
+        if (index > 0 && unwritten)
+            unwritten->insert(index - 1);
+    }
+    return failed.isEmpty() || failed == QSet<int>{0};
 }
 
 bool FeedTrackerSparql::setLastModifiedTimes(const QHash<QString, QDateTime>& times) const
@@ -1311,7 +1315,8 @@ void FeedTrackerSparql::deleteMessage(const QString& messageUri, const QString& 
 
 // What deleteMessage() does for each message, in a few look-ups per slice of messages and one
 // delete: trimming a channel one message at a time took seconds.
-bool FeedTrackerSparql::deleteMessagesOfChannel(const QStringList& messageUris, const QString& channelUri)
+bool FeedTrackerSparql::deleteMessagesOfChannel(const QStringList& messageUris, const QString& channelUri,
+                                                QStringList* removedLinks)
 {
     const QString channel = term(nodeUrl(channelUri));
     if (channel.isEmpty()) {
@@ -1332,12 +1337,17 @@ bool FeedTrackerSparql::deleteMessagesOfChannel(const QStringList& messageUris, 
         return false;
     QString batch;
     QList<QUrl> deleted;
+    QStringList removed;
     for (const QString& node : qAsConst(messages)) {
         if (!stored.contains(node)) {
             FEED_LOG(critical, "Tracker") << "Message not found" << node;
             continue;
         }
         const StoredMessage& message = stored[node];
+        for (const QString& link : message.links)
+            removed.append(link.mid(1, link.size() - 2));
+        if (message.links.isEmpty())
+            removed.append(QString());
         if (message.shared) {
             batch += fill(QStringLiteral("DELETE { %messageUri nie:isLogicalPartOf %channelUri } WHERE { %messageUri "
                                          "nie:isLogicalPartOf %channelUri } "),
@@ -1357,6 +1367,8 @@ bool FeedTrackerSparql::deleteMessagesOfChannel(const QStringList& messageUris, 
     if (!execute(QSparqlQuery(batch, QSparqlQuery::DeleteStatement), HERE, "Query Execution failed",
                  "Delete Query Failed", FailureDetail::StoreError))
         return false;
+    if (removedLinks)
+        *removedLinks += removed;
     if (!deleted.isEmpty())
         deleteEnclosuresOfDeletedMessages(deleted);
     return true;

@@ -69,9 +69,6 @@ public:
         // As messageLinksOfChannel() and deletableMessageCount() give them.
         QStringList messageLinks;
         int deletableMessageCount = 0;
-
-        // Whether the fetched channel's title, icon file and last-modified text are those stored.
-        bool holdsValuesOf(const FeedChannel& channel) const;
     };
 
     QString addChannel(const FeedChannel& channel) const;
@@ -82,9 +79,9 @@ public:
     // differ from those stored are written, with the time of the refresh, and the icon's record
     // only where the icon file changed. The channel's values are written only where the URI names
     // a channel when the update runs; *channelWritten tells whether they held. True when every
-    // message did.
+    // message did; the indexes of those that did not go to *unwritten.
     bool refreshChannel(const FeedChannel& channel, const StoredChannel& stored, const QList<FeedMessage>& messages,
-                        bool* channelWritten) const;
+                        bool* channelWritten, QSet<int>* unwritten = nullptr) const;
     // The last-update time of each channel, in one update; a URI that names no channel gets
     // nothing.
     bool setLastModifiedTimes(const QHash<QString, QDateTime>& times) const;
@@ -114,8 +111,10 @@ public:
     void deleteMessages(QList<QUrl> messageUris);
     void deleteMessage(const QString& messageUri, const QString& channelUri);
     // deleteMessage() for each message, in one delete: a message that another channel also
-    // holds only leaves this one. False when the store could not be asked or refused it.
-    bool deleteMessagesOfChannel(const QStringList& messageUris, const QString& channelUri);
+    // holds only leaves this one. False when the store could not be asked or refused it. The
+    // links the channel no longer holds go to *removedLinks, as messageLinksOfChannel() gave them.
+    bool deleteMessagesOfChannel(const QStringList& messageUris, const QString& channelUri,
+                                 QStringList* removedLinks = nullptr);
 
     void deleteEnclosures(QList<QUrl> enclosureUris);
     void deleteEnclosures(const QString& messageUri);
