@@ -1244,13 +1244,27 @@ void tst_FeedTrackerSparql::uriLists()
     QStringList uris;
     QStringList enclosures;
     QStringList channels;
+    QStringList channelRecords;
     for (int i = 0; i < size; ++i) {
         uris << named.value(i < size - 2 ? i - 499 : i - size + 6, QStringLiteral("urn:uuid:unknown-%1").arg(i));
         enclosures << (uris.last() == stored ? stored : QString());
         if (uris.last() == channel)
             channels << channel;
+        channelRecords << (uris.last() == channel ? channel : QString());
     }
     QCOMPARE(store()->storedChannelUris(uris), channels);
+    QString whole;
+    QStringList readChannels;
+    for (const FeedChannel& record : store()->channelsForUris(uris)) {
+        readChannels << record.uri();
+        if (!record.uri().isEmpty())
+            QDebug(&whole) << record;
+    }
+    QCOMPARE(readChannels, channelRecords);
+    QString one;
+    for (int i = 0; i < channels.size(); ++i)
+        QDebug(&one) << store()->channelForUri(channel);
+    QCOMPARE(whole, one);
     const QList<FeedEnclosure> records = store()->enclosuresForUris(uris);
     QStringList read;
     for (const FeedEnclosure& record : records)

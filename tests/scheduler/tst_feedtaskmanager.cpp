@@ -23,7 +23,9 @@ namespace {
 // stands in for tamsil, which downloads enclosures.
 //
 // Actions are "subscribe A B", "refresh A", "auto A", "cancel A", "cancelRefresh A B",
-// "unsubscribe A", "cancelAll", "onlywifi" and "stray" (a feed result that no task asked for).
+// "unsubscribe A", "cancelAll", "onlywifi", "stray" (a feed result that no task asked for),
+// "delete A" (the channel leaves the store, not through the daemon) and "edit A ok" (the
+// service changes the channel's link to one of that scheme).
 //
 // Events are the scheduler's signals, in order: "awake", "sleep", "queued A B", "started A",
 // "downloaded A", "failed A 201", "unsubscribed A", "completed A". The service object hears the
@@ -101,6 +103,8 @@ private slots:
     void refusedWritesEndTheRefresh();
     void notModifiedTimes_data();
     void notModifiedTimes();
+    void changedAfterRead_data();
+    void changedAfterRead();
     void unreachableStore();
 
 private:
@@ -279,6 +283,11 @@ void tst_FeedTaskManager::act(const QString& action)
         FeedSettingsManager::instance()->changeRefreshSetting(FeedSettingsManager::RefreshOnlyWifiKey, true);
     else if (verb == QLatin1String("stray"))
         emit _plugins->downloadFeedsFinished();
+    else if (verb == QLatin1String("delete"))
+        FeedTrackerSparql::instance()->deleteChannel(arguments.value(0));
+    else if (verb == QLatin1String("edit"))
+        Virelon::instance()->editChannel(arguments.value(0), {{FeedTrackerSparql::LinkKey,
+                                                              QStringLiteral("%1:%2-edited").arg(words.value(2)).arg(_row)}});
     else
         QFAIL(qPrintable("unknown action " + action));
 }
@@ -622,6 +631,47 @@ void tst_FeedTaskManager::notModifiedTimes()
         QCOMPARE(stored.updatedTime(), QDateTime::fromString(edited, Qt::ISODate));
     else
         QVERIFY(stored.updatedTime() >= before);
+}
+
+// The waiting channels are read when the first of them starts; a change made after that is
+// still seen: a channel gone from the store gets nothing written, a changed link is fetched.
+void tst_FeedTaskManager::changedAfterRead_data()
+{
+    QTest::addColumn<QString>("channels");
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QVariantList>("errors");
+    const QStringList first{"awake", "started A", "queued A B"};
+    QTest::newRow("gone from the store") << "A good wait, B good with-message" << "delete B"
+                                         << first + QStringList{"failed A 201", "started B", "downloaded B", "sleep"}
+                                         << QVariantList{201};
+    QTest::newRow("a new link") << "A good wait, B good fail-304" << "edit B ok"
+                                << first + QStringList{"queued B", "failed A 201", "started B", "completed B",
+                                                       "downloaded B", "started B", "completed B", "downloaded B",
+                                                       "sleep"}
+                                << QVariantList();
+}
+
+void tst_FeedTaskManager::changedAfterRead()
+{
+    QFETCH(QString, channels);
+    QFETCH(QString, change);
+    QFETCH(QStringList, events);
+    QFETCH(QVariantList, errors);
+    addChannels(channels);
+    act(QStringLiteral("subscribe A B"));
+    QSignalSpy errorsSent(Virelon::instance(), &Virelon::refreshError);
+    act(change);
+    act(QStringLiteral("cancel A"));
+    QTRY_COMPARE_WITH_TIMEOUT(_events, events, StoreEndpoint::timeoutMs());
+    QVariantList ofB;
+    for (const QVariantList& error : qAsConst(errorsSent)) {
+        if (error.at(0) == uriOf("B"))
+            ofB.append(error.at(1));
+    }
+    QCOMPARE(ofB, errors);
+    QCOMPARE(FeedTrackerSparql::instance()->channelForUri(uriOf("B")).uri().isEmpty(), !errors.isEmpty());
+    QVERIFY(FeedTrackerSparql::instance()->messageLinksOfChannel(uriOf("B")).isEmpty());
 }
 
 // Fault guarded: with the store unreachable at start the channel error store was emptied; a

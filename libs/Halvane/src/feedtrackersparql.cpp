@@ -266,6 +266,25 @@ QSparqlResultRow emptyChannelRow(const QString& uri)
     return row;
 }
 
+// The row of extractChannel() from rows of a channel that each hold one of its values, keyed by
+// its column, in the columns from `first` on; *found when one said that the node is a channel.
+QSparqlResultRow channelRow(const QString& uri, const QList<QSparqlResultRow>& rows, int first, bool* found)
+{
+    QSparqlResultRow row = emptyChannelRow(uri);
+    *found = false;
+    for (const QSparqlResultRow& value : rows) {
+        const int column = value.value(first).toInt();
+        if (column != LinkColumn) {
+            row.set(column, value.binding(first + 1));
+        } else if (!*found) {
+            *found = true;
+            row.set(LinkColumn, value.binding(first + 1));
+            row.set(SubscribedColumn, value.binding(first + 2));
+        }
+    }
+    return row;
+}
+
 // Whether a read got its answer, for callers that must not take a failure for "nothing".
 template <typename Result>
 void answered(const Result& result, bool* ok)
@@ -363,8 +382,8 @@ FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, 
     return result;
 }
 
-QHash<QString, QSparqlResultRow> FeedTrackerSparql::rowsOfNodes(const QString& text, const QStringList& uris,
-                                                             const CallSite& site) const
+QHash<QString, QList<QSparqlResultRow>> FeedTrackerSparql::rowsOfNodes(const QString& text, const QStringList& uris,
+                                                                    const CallSite& site) const
 {
     QStringList nodes;
     QSet<QString> seen;
@@ -375,16 +394,13 @@ QHash<QString, QSparqlResultRow> FeedTrackerSparql::rowsOfNodes(const QString& t
             nodes.append(node);
         }
     }
-    QHash<QString, QSparqlResultRow> rows;
+    QHash<QString, QList<QSparqlResultRow>> rows;
     for (const QString& slice : valueSlices(nodes)) {
         const QSparqlQuery query(fill(text, {{QStringLiteral("%nodes"), slice}}));
         const Result result =
             execute(query, site, "Query Execution Failed", "Executing query failed: returning empty list");
-        while (result && result->next()) {
-            const QString node = iriTerm(result->value(0));
-            if (!rows.contains(node))
-                rows.insert(node, result->current());
-        }
+        while (result && result->next())
+            rows[iriTerm(result->value(0))].append(result->current());
     }
     return rows;
 }
@@ -439,18 +455,11 @@ FeedChannel FeedTrackerSparql::channelForUri(const QString& uri) const
     const Result result = execute(query, HERE, "Query Execution Failed", "Result not retrieved: returning empty channel");
     if (!result)
         return FeedChannel();
-    QSparqlResultRow row = emptyChannelRow(uri);
+    QList<QSparqlResultRow> rows;
+    while (result->next())
+        rows.append(result->current());
     bool found = false;
-    while (result->next()) {
-        const int column = result->value(0).toInt();
-        if (column != LinkColumn) {
-            row.set(column, result->binding(1));
-        } else if (!found) {
-            found = true;
-            row.set(LinkColumn, result->binding(1));
-            row.set(SubscribedColumn, result->binding(2));
-        }
-    }
+    const QSparqlResultRow row = channelRow(uri, rows, 0, &found);
     if (!found) {
         FEED_LOG(critical, "Tracker") << "Result not retrieved: returning empty channel";
         return FeedChannel();
@@ -458,6 +467,26 @@ FeedChannel FeedTrackerSparql::channelForUri(const QString& uri) const
     const FeedChannel channel = extractChannel(row);
     FEED_LOG(debug, "Tracker") << "channel = " << channel;
     return channel;
+}
+
+// The store reads the values of a list of nodes quickly only one kind of value at a time, and
+// only where the list stands in each part of the query.
+QList<FeedChannel> FeedTrackerSparql::channelsForUris(const QStringList& uris) const
+{
+    const QHash<QString, QList<QSparqlResultRow>> found = rowsOfNodes(
+        QStringLiteral("SELECT ?u ?k ?o ?v WHERE { { VALUES ?u { %nodes } ?u a mfo:FeedChannel OPTIONAL { ?u nie:links "
+                       "?o OPTIONAL { ?o nie:created ?v } } BIND(2 AS ?k) } UNION { VALUES ?u { %nodes } ?u ?p ?o FILTER "
+                       "(?p IN (nie:title, nie:characterSet, nie:comment, nie:contentLastModified)) BIND(IF(?p = "
+                       "nie:title, 1, IF(?p = nie:characterSet, 3, IF(?p = nie:comment, 4, 6))) AS ?k) } }"),
+        uris, HERE);
+    QList<FeedChannel> channels;
+    for (const QString& uri : uris) {
+        bool stored = false;
+        const QSparqlResultRow row = channelRow(uri, found.value(term(nodeUrl(uri))), 1, &stored);
+        channels.append(stored ? extractChannel(row) : FeedChannel());
+    }
+    FEED_LOG(debug, "Tracker") << "Channels read:" << uris.size();
+    return channels;
 }
 
 QString FeedTrackerSparql::channelType(const QString& uri) const
@@ -481,7 +510,7 @@ QString FeedTrackerSparql::channelType(const QString& uri) const
 
 QStringList FeedTrackerSparql::storedChannelUris(const QStringList& uris) const
 {
-    const QHash<QString, QSparqlResultRow> found = rowsOfNodes(
+    const QHash<QString, QList<QSparqlResultRow>> found = rowsOfNodes(
         QStringLiteral("SELECT ?u WHERE { VALUES ?u { %nodes } ?u a mfo:FeedChannel }"), uris, HERE);
     QStringList stored;
     for (const QString& uri : uris) {
@@ -1699,7 +1728,7 @@ FeedEnclosure FeedTrackerSparql::enclosureForUri(const QString& uri) const
 
 QList<FeedEnclosure> FeedTrackerSparql::enclosuresForUris(const QStringList& uris) const
 {
-    const QHash<QString, QSparqlResultRow> found = rowsOfNodes(
+    const QHash<QString, QList<QSparqlResultRow>> found = rowsOfNodes(
         QStringLiteral("SELECT ?u ?rl ?ll ?i ?s ?d ?o ?icon ?m WHERE { VALUES ?u { %nodes } ?u a mfo:Enclosure. "
                        "OPTIONAL {?u mfo:remoteLink ?rl.} . OPTIONAL {?u mfo:localLink ?ll.} . OPTIONAL {?u "
                        "nie:identifier ?i.} . OPTIONAL {?u nie:contentSize ?s.}. OPTIONAL {?u mfo:groupDefault ?d.}. "
@@ -1714,7 +1743,7 @@ QList<FeedEnclosure> FeedTrackerSparql::enclosuresForUris(const QStringList& uri
             enclosures.append(FeedEnclosure());
             continue;
         }
-        enclosures.append(extractEnclosure(*row));
+        enclosures.append(extractEnclosure(row->first()));
         ++stored;
     }
     FEED_LOG(debug, "Tracker") << "Enclosures stored:" << stored << "of" << uris.size();

@@ -58,6 +58,9 @@ public:
     // (repeats kept, empty and unknown ones left out): what channelForUri() finds, one query a
     // slice of the list.
     QStringList storedChannelUris(const QStringList& uris) const;
+    // channelForUri() of each URI, in order, one query a slice of the list: an empty record for
+    // a URI that names no channel or could not be asked about.
+    QList<FeedChannel> channelsForUris(const QStringList& uris) const;
     QString channelType(const QString& uri) const;
 
     // What a refresh compares a fetched channel with. A value the store does not hold is null.
@@ -154,11 +157,11 @@ private:
                    const char* errorWords, FailureDetail detail = FailureDetail::PreparedText,
                    bool* reached = nullptr) const;
 
-    // The first row of each node the query finds, by the node's term in its first column: the
-    // query runs once a slice of the URIs' distinct terms, which stand in for "%nodes". A slice
-    // that fails gives no rows.
-    QHash<QString, QSparqlResultRow> rowsOfNodes(const QString& text, const QStringList& uris,
-                                                 const CallSite& site) const;
+    // The rows of each node the query finds, by the node's term in its first column: the query
+    // runs once a slice of the URIs' distinct terms, which stand in for "%nodes". A slice that
+    // fails gives no rows.
+    QHash<QString, QList<QSparqlResultRow>> rowsOfNodes(const QString& text, const QStringList& uris,
+                                                        const CallSite& site) const;
     // Stored enclosure nodes by remote-link IRI; *found is false when the look-up failed.
     QHash<QString, QString> storedEnclosureNodes(const QStringList& remotes, bool* found) const;
     // The stored enclosure of each remote-link term, as its plain URI.
