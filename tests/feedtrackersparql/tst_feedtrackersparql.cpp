@@ -603,27 +603,17 @@ void tst_FeedTrackerSparql::refreshWritesWhatUpdateWrites()
             QVERIFY(store()->updateChannel(fetched(uri, QStringLiteral("Title"), QStringLiteral("http://example.com/icon.png"),
                                                    QStringLiteral("Mon, 06 May 2024 10:00:00 GMT"))));
     }
-    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
     QVERIFY(store()->updateChannel(fetched(twin, title, icon, lastModified)));
-    QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/twin/m"))}, twin));
-    bool read = false;
-    const FeedTrackerSparql::StoredChannel stored = store()->storedChannel(ours, &read);
-    QVERIFY(read && stored.exists);
     bool written = false;
-    QVERIFY(store()->refreshChannel(fetched(ours, title, icon, lastModified), stored,
-                                    {post(QStringLiteral("http://example.com/ours/m"))}, &written));
+    QVERIFY(store()->refreshChannel(fetched(ours, title, icon, lastModified), store()->storedChannel(ours),
+                                    {post(QStringLiteral("http://example.com/m"))}, &written));
     QVERIFY(written);
-
     const QString values = QStringLiteral("SELECT CONCAT(STR(?p), ' ', STR(?o)) WHERE { <%1> ?p ?o FILTER (?p IN (rdf:type, "
-                                          "nie:title, mfo:image, nie:comment, nie:characterSet)) }");
-    QStringList ofOurs = select(_raw.get(), values.arg(ours));
-    QStringList ofTwin = select(_raw.get(), values.arg(twin));
-    ofOurs.sort();
-    ofTwin.sort();
-    QCOMPARE(ofOurs, ofTwin);
+                                          "nie:title, mfo:image, nie:comment, nie:characterSet)) } ORDER BY ?p ?o");
+    QCOMPARE(select(_raw.get(), values.arg(ours)), select(_raw.get(), values.arg(twin)));
     QCOMPARE(store()->enclosuresForMessage(ours).size(), store()->enclosuresForMessage(twin).size());
-    QVERIFY(store()->channelForUri(ours).updatedTime() >= before);
-    QCOMPARE(store()->messageLinksOfChannel(ours), QStringList{QStringLiteral("http://example.com/ours/m")});
+    QVERIFY(store()->channelForUri(ours).updatedTime().isValid());
+    QCOMPARE(store()->messageLinksOfChannel(ours).size(), 1);
     const QString time = QStringLiteral("2024-01-02T03:04:05");
     QVERIFY(store()->setLastModifiedTimes({{ours, QDateTime::fromString(time, Qt::ISODate)}}));
     QVERIFY(store()->editChannel(twin, {{FeedTrackerSparql::LastModifiedTimeKey, time}}));
@@ -862,31 +852,28 @@ void tst_FeedTrackerSparql::knownMessageGainsChannel()
 void tst_FeedTrackerSparql::linksHeldBefore_data()
 {
     QTest::addColumn<QString>("holder");
-    QTest::addColumn<QStringList>("parents");
+    QTest::addColumn<int>("parents");
     QTest::addColumn<bool>("subscribable");
-    const QStringList ours{QStringLiteral("ours")};
-    QTest::newRow("never seen") << "" << ours << true;
-    QTest::newRow("a message of ours") << "ours" << ours << true;
-    QTest::newRow("a message of another channel") << "other" << QStringList{"ours", "other"} << true;
-    QTest::newRow("a deleted message") << "deleted" << ours << true;
-    QTest::newRow("another message's enclosure") << "enclosure" << ours << true;
-    QTest::newRow("a deleted channel") << "deleted channel" << ours << true;
-    QTest::newRow("a channel") << "channel" << ours << false;
+    QTest::newRow("never seen") << "" << 1 << true;
+    QTest::newRow("a message of ours") << "ours" << 1 << true;
+    QTest::newRow("a message of another channel") << "other" << 2 << true;
+    QTest::newRow("a deleted message") << "deleted" << 1 << true;
+    QTest::newRow("another message's enclosure") << "enclosure" << 1 << true;
+    QTest::newRow("a deleted channel") << "deleted channel" << 1 << true;
+    QTest::newRow("a channel") << "channel" << 1 << false;
 }
 
 void tst_FeedTrackerSparql::linksHeldBefore()
 {
     QFETCH(QString, holder);
-    QFETCH(QStringList, parents);
+    QFETCH(int, parents);
     QFETCH(bool, subscribable);
     const QString link = QStringLiteral("http://example.com/held");
-    const QHash<QString, QString> channels{{QStringLiteral("ours"), subscribe(QStringLiteral("http://example.com/ours"))},
-                                           {QStringLiteral("other"), subscribe(QStringLiteral("http://example.com/other"))}};
-    const QString other = channels.value(QStringLiteral("other"));
-    if (holder == QLatin1String("other") || holder == QLatin1String("deleted"))
-        QVERIFY(store()->addMessages({post(link, {enclosure(link)})}, other));
-    if (holder == QLatin1String("ours"))
-        QVERIFY(store()->addMessages({post(link, {enclosure(link)})}, channels.value(QStringLiteral("ours"))));
+    const QString ours = subscribe(QStringLiteral("http://example.com/ours"));
+    const QString other = subscribe(QStringLiteral("http://example.com/other"));
+    const FeedMessage message = post(link, {enclosure(link)});
+    if (holder == QLatin1String("other") || holder == QLatin1String("deleted") || holder == QLatin1String("ours"))
+        QVERIFY(store()->addMessages({message}, holder == QLatin1String("ours") ? ours : other));
     if (holder == QLatin1String("deleted"))
         store()->deleteMessage(messageUri(other, link), other);
     if (holder == QLatin1String("enclosure"))
@@ -896,21 +883,13 @@ void tst_FeedTrackerSparql::linksHeldBefore()
     if (holder == QLatin1String("deleted channel"))
         store()->deleteChannel(store()->allChannelUrls().last());
 
-    QVERIFY(store()->addMessages({post(link, {enclosure(link)})}, channels.value(QStringLiteral("ours"))));
+    QVERIFY(store()->addMessages({message}, ours));
     const QStringList nodes = select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m a mfo:FeedMessage; nie:links <%1> }").arg(link));
     QCOMPARE(nodes.size(), 1);
-    QStringList held;
-    for (const QString& name : channels.keys()) {
-        if (store()->allMessageUrls(channels.value(name)).contains(nodes.at(0)))
-            held.append(name);
-    }
-    held.sort();
-    parents.sort();
-    QCOMPARE(held, parents);
-    const QList<FeedEnclosure> enclosures = store()->enclosuresForMessage(nodes.at(0));
-    QCOMPARE(enclosures.size(), 1);
-    QCOMPARE(store()->enclosureUrisForRemoteUrls({link}), (QHash<QString, QString>{{link, enclosures.at(0).uri()}}));
-    QCOMPARE(store()->storedChannel(channels.value(QStringLiteral("ours"))).messageLinks, QStringList{link});
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?c WHERE { <%1> nie:isLogicalPartOf ?c }").arg(nodes.at(0))).size(), parents);
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e mfo:remoteLink <%1> }").arg(link)),
+             QStringList{store()->enclosuresForMessage(nodes.at(0)).value(0).uri()});
+    QCOMPARE(store()->storedChannel(ours).messageLinks, QStringList{link});
     QCOMPARE(subscribe(link).isEmpty(), !subscribable);
 }
 
@@ -960,10 +939,8 @@ void tst_FeedTrackerSparql::deletableMessages()
     update(_raw.get(), QStringLiteral("INSERT { <urn:uuid:notime> a mfo:FeedMessage; nie:isLogicalPartOf <%1> }").arg(channel));
 
     QCOMPARE(store()->deletableMessageCount(channel), 6);
-    const FeedTrackerSparql::StoredChannel stored = store()->storedChannel(channel);
-    QCOMPARE(stored.deletableMessageCount, 6);
-    QCOMPARE(QSet<QString>(stored.messageLinks.cbegin(), stored.messageLinks.cend()).size(), 7);
-    QCOMPARE(stored.messageLinks.size(), store()->messageLinksOfChannel(channel).size());
+    QCOMPARE(store()->storedChannel(channel).deletableMessageCount, 6);
+    QCOMPARE(store()->storedChannel(channel).messageLinks.size(), 7);
     QCOMPARE(store()->deletableMessages(channel, 4), (QStringList{undated2, undated3, undated1, dated2}));
     QCOMPARE(store()->deletableMessages(channel, 10), (QStringList{undated2, undated3, undated1, dated2, dated1}));
     QVERIFY(store()->deletableMessages(channel, 0).isEmpty());
@@ -1253,18 +1230,13 @@ void tst_FeedTrackerSparql::uriLists()
         channelRecords << (uris.last() == channel ? channel : QString());
     }
     QCOMPARE(store()->storedChannelUris(uris), channels);
-    QString whole;
-    QStringList readChannels;
-    for (const FeedChannel& record : store()->channelsForUris(uris)) {
-        readChannels << record.uri();
-        if (!record.uri().isEmpty())
-            QDebug(&whole) << record;
-    }
-    QCOMPARE(readChannels, channelRecords);
-    QString one;
-    for (int i = 0; i < channels.size(); ++i)
-        QDebug(&one) << store()->channelForUri(channel);
-    QCOMPARE(whole, one);
+    QString listed;
+    QString single;
+    for (const FeedChannel& record : store()->channelsForUris(uris))
+        QDebug(&listed) << record;
+    for (const QString& uri : channelRecords)
+        QDebug(&single) << (uri.isEmpty() ? FeedChannel() : store()->channelForUri(uri));
+    QCOMPARE(listed, single);
     const QList<FeedEnclosure> records = store()->enclosuresForUris(uris);
     QStringList read;
     for (const FeedEnclosure& record : records)
