@@ -471,7 +471,7 @@ void Virelon::feedsDownloaded(const FeedChannel& channel)
         feedsDownloadFailed(copy.uri(), 201);
         return;
     }
-    FeedCacheManager* cache = read ? FeedCacheManager::instance() : nullptr;
+    FeedCacheManager* cache = FeedCacheManager::instance();
     // Past its limit the cache reads only links: those messages are formatted only where held.
     const int compared = cache ? cache->maxPosts() : 0;
     QList<FeedMessage> messages = formatMessages(copy.messages(), compared);
@@ -479,7 +479,7 @@ void Virelon::feedsDownloaded(const FeedChannel& channel)
     bool picked = false;
     QStringList heldLinks;
     const QList<FeedMessage> fresh =
-        cache ? cache->updateFeedMessage(copy, stored, &picked, &heldLinks) : QList<FeedMessage>();
+        cache && read ? cache->updateFeedMessage(copy, stored, &picked, &heldLinks) : QList<FeedMessage>();
     QSet<int> unwritten;
     const bool channelStored = read && storeRefresh(copy, stored, fresh, &unwritten);
     const bool messagesStored = picked && unwritten.isEmpty();
