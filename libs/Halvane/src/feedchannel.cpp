@@ -1,7 +1,16 @@
 #include "feedchannel.h"
 
+#include "feedtypes.h"
+
 #include <QDataStream>
 #include <QDebug>
+
+namespace {
+
+// A message's five texts take a length of four bytes each, even when empty.
+constexpr qint64 MinimumMessageSize = 5 * 4;
+
+} // namespace
 
 QDataStream& operator<<(QDataStream& stream, const FeedChannel& channel)
 {
@@ -12,9 +21,10 @@ QDataStream& operator<<(QDataStream& stream, const FeedChannel& channel)
 
 QDataStream& operator>>(QDataStream& stream, FeedChannel& channel)
 {
-    return stream >> channel._uri >> channel._link >> channel._title >> channel._description
-                  >> channel._type >> channel._lastModifiedTime >> channel._icon >> channel._messages
-                  >> channel._subscribedTime >> channel._updatedTime;
+    stream >> channel._uri >> channel._link >> channel._title >> channel._description >> channel._type
+           >> channel._lastModifiedTime >> channel._icon;
+    FeedTypes::readList(stream, channel._messages, MinimumMessageSize);
+    return stream >> channel._subscribedTime >> channel._updatedTime;
 }
 
 QDebug operator<<(QDebug debug, const FeedChannel& channel)

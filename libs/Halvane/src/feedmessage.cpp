@@ -1,7 +1,16 @@
 #include "feedmessage.h"
 
+#include "feedtypes.h"
+
 #include <QDataStream>
 #include <QDebug>
+
+namespace {
+
+// An enclosure's five texts take a length of four bytes each, even when empty.
+constexpr qint64 MinimumEnclosureSize = 5 * 4;
+
+} // namespace
 
 QDataStream& operator<<(QDataStream& stream, const FeedMessage& message)
 {
@@ -12,9 +21,10 @@ QDataStream& operator<<(QDataStream& stream, const FeedMessage& message)
 
 QDataStream& operator>>(QDataStream& stream, FeedMessage& message)
 {
-    return stream >> message._title >> message._link >> message._description >> message._summary
-                  >> message._baseUrl >> message._publishedDate >> message._downloadedTime
-                  >> message._favorite >> message._enclosures;
+    stream >> message._title >> message._link >> message._description >> message._summary
+           >> message._baseUrl >> message._publishedDate >> message._downloadedTime >> message._favorite;
+    FeedTypes::readList(stream, message._enclosures, MinimumEnclosureSize);
+    return stream;
 }
 
 QDebug operator<<(QDebug debug, const FeedMessage& message)
