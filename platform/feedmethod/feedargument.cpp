@@ -7,8 +7,46 @@
 
 FeedArgument::FeedArgument(const QByteArray& typeName, const QByteArray& value)
     : _typeName(typeName)
-    , _value(value)
+    , _bytes(value)
+    , _size(value.size())
 {
+}
+
+// The value is read as the byte-array operator writes it: a 32-bit length, all ones for a null
+// value, then the bytes.
+FeedArgument FeedArgument::readShared(QDataStream& stream, const QByteArray& bytes)
+{
+    QByteArray typeName;
+    quint32 size = 0;
+    stream >> typeName >> size;
+    if (stream.status() != QDataStream::Ok)
+        return FeedArgument();
+    if (size == 0xffffffff)
+        return FeedArgument(typeName, QByteArray());
+    const qint64 offset = stream.device()->pos();
+    if (offset > bytes.size() || size > quint64(bytes.size() - offset)) {
+        stream.setStatus(QDataStream::ReadPastEnd);
+        return FeedArgument();
+    }
+    stream.skipRawData(int(size));
+    FeedArgument argument(typeName, bytes);
+    argument._offset = int(offset);
+    argument._size = int(size);
+    return argument;
+}
+
+QByteArray FeedArgument::value() const
+{
+    if (_offset == 0 && _size == _bytes.size())
+        return _bytes;
+    return QByteArray(_bytes.constData() + _offset, _size);
+}
+
+QByteArray FeedArgument::valueView() const
+{
+    if (_offset == 0 && _size == _bytes.size())
+        return _bytes;
+    return QByteArray::fromRawData(_bytes.constData() + _offset, _size);
 }
 
 FeedArgument FeedArgument::fromValue(int typeId, const void* value)
@@ -30,7 +68,7 @@ QVariant FeedArgument::toVariant() const
     if (isEmpty() || typeId == QMetaType::UnknownType || typeId == QMetaType::Void)
         return QVariant();
     QVariant result(typeId, nullptr);
-    QDataStream stream(_value);
+    QDataStream stream(valueView());
     stream.setVersion(FeedTypes::StreamVersion);
     if (!QMetaType::load(stream, typeId, result.data()) || stream.status() != QDataStream::Ok
         || !stream.atEnd())
@@ -40,7 +78,7 @@ QVariant FeedArgument::toVariant() const
 
 QDataStream& operator<<(QDataStream& stream, const FeedArgument& argument)
 {
-    return stream << argument.typeName() << argument.value();
+    return stream << argument.typeName() << argument.valueView();
 }
 
 QDataStream& operator>>(QDataStream& stream, FeedArgument& argument)
@@ -55,7 +93,6 @@ QDataStream& operator>>(QDataStream& stream, FeedArgument& argument)
 QDebug operator<<(QDebug debug, const FeedArgument& argument)
 {
     QDebugStateSaver saver(debug);
-    debug.nospace() << "FeedArgument(" << argument.typeName() << ", " << argument.value().size()
-                    << " bytes)";
+    debug.nospace() << "FeedArgument(" << argument.typeName() << ", " << argument.valueSize() << " bytes)";
     return debug;
 }

@@ -10,23 +10,51 @@ namespace {
 // More argument slots than this cannot come from either end.
 constexpr quint32 MaximumArguments = 64;
 
-QByteArray payloadOf(const FeedMethod& method)
+// The payload's layout does not depend on the stream that carries the record.
+class PayloadFormat
 {
-    QByteArray payload;
-    QDataStream stream(&payload, QIODevice::WriteOnly);
-    stream.setVersion(FeedTypes::StreamVersion);
-    const QList<FeedArgument> arguments = method.arguments();
-    stream << method.name() << method.returnType() << method.sequence()
-           << quint32(arguments.size());
-    for (const FeedArgument& argument : arguments)
-        stream << argument;
-    return payload;
+public:
+    explicit PayloadFormat(QDataStream& stream)
+        : _stream(stream)
+        , _version(stream.version())
+        , _byteOrder(stream.byteOrder())
+    {
+        stream.setVersion(FeedTypes::StreamVersion);
+        stream.setByteOrder(QDataStream::BigEndian);
+    }
+    ~PayloadFormat()
+    {
+        _stream.setVersion(_version);
+        _stream.setByteOrder(_byteOrder);
+    }
+
+private:
+    Q_DISABLE_COPY(PayloadFormat)
+
+    QDataStream& _stream;
+    const int _version;
+    const QDataStream::ByteOrder _byteOrder;
+};
+
+// The byte-array operator writes a length, then the bytes.
+qint64 streamedSize(const QByteArray& bytes)
+{
+    return sizeof(quint32) + bytes.size();
 }
 
-bool parsePayload(const QByteArray& payload, FeedMethod& method)
+qint64 payloadSize(const FeedMethod& method)
 {
-    QDataStream stream(payload);
-    stream.setVersion(FeedTypes::StreamVersion);
+    qint64 size = streamedSize(method.name()) + streamedSize(method.returnType()) + 2 * sizeof(quint32);
+    for (const FeedArgument& argument : method.arguments())
+        size += argument.streamedSize();
+    return size;
+}
+
+// Reads the payload at the stream's position, which must end at end. The stream reads bytes, and
+// the arguments' values stay parts of bytes.
+bool parsePayload(QDataStream& stream, const QByteArray& bytes, qint64 end, FeedMethod& method)
+{
+    const PayloadFormat format(stream);
     QByteArray name;
     QByteArray returnType;
     quint32 sequence = 0;
@@ -36,12 +64,9 @@ bool parsePayload(const QByteArray& payload, FeedMethod& method)
         return false;
     FeedMethod parsed(name, sequence);
     parsed.setReturnType(returnType);
-    for (quint32 i = 0; i < count; ++i) {
-        FeedArgument argument;
-        stream >> argument;
-        parsed.addArgument(argument);
-    }
-    if (stream.status() != QDataStream::Ok || !stream.atEnd())
+    for (quint32 i = 0; i < count; ++i)
+        parsed.addArgument(FeedArgument::readShared(stream, bytes));
+    if (stream.status() != QDataStream::Ok || stream.device()->pos() != end)
         return false;
     method = parsed;
     return true;
@@ -122,9 +147,21 @@ bool FeedMethod::hasDecodableArguments() const
 QByteArray FeedMethod::toByteArray(const FeedMethod& method)
 {
     QByteArray bytes;
+    bytes.reserve(int(sizeof(quint32) + payloadSize(method)));
     QDataStream stream(&bytes, QIODevice::WriteOnly);
     stream << method;
     return bytes;
+}
+
+bool FeedMethod::fromByteArray(const QByteArray& bytes, FeedMethod* method)
+{
+    QDataStream stream(bytes);
+    quint32 size = 0;
+    stream >> size;
+    const qint64 end = sizeof(quint32) + qint64(size);
+    if (stream.status() != QDataStream::Ok || size > FeedProtocol::MaximumRecordSize || end > bytes.size())
+        return false;
+    return parsePayload(stream, bytes, end, *method);
 }
 
 void FeedMethod::registerTypes()
@@ -135,11 +172,15 @@ void FeedMethod::registerTypes()
     qRegisterMetaType<FeedArgument>("FeedArgument");
 }
 
+// The arguments go straight to the stream: a fetched channel is not copied once more first.
 QDataStream& operator<<(QDataStream& stream, const FeedMethod& method)
 {
-    const QByteArray payload = payloadOf(method);
-    stream << quint32(payload.size());
-    stream.writeRawData(payload.constData(), payload.size());
+    stream << quint32(payloadSize(method));
+    const PayloadFormat format(stream);
+    const QList<FeedArgument> arguments = method.arguments();
+    stream << method.name() << method.returnType() << method.sequence() << quint32(arguments.size());
+    for (const FeedArgument& argument : arguments)
+        stream << argument;
     return stream;
 }
 
@@ -158,7 +199,8 @@ QDataStream& operator>>(QDataStream& stream, FeedMethod& method)
         stream.setStatus(QDataStream::ReadPastEnd);
         return stream;
     }
-    if (!parsePayload(payload, method))
+    QDataStream payloadStream(payload);
+    if (!parsePayload(payloadStream, payload, payload.size(), method))
         stream.setStatus(QDataStream::ReadCorruptData);
     return stream;
 }

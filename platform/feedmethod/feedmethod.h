@@ -61,6 +61,9 @@ public:
     bool hasDecodableArguments() const;
 
     static QByteArray toByteArray(const FeedMethod& method);
+    // Reads the record at the start of bytes, as the stream operator would, into method. Its
+    // arguments' values are not copied out of bytes. False when no whole, valid record is there.
+    static bool fromByteArray(const QByteArray& bytes, FeedMethod* method);
     // Registers both records with the meta-type system, stream operators included.
     static void registerTypes();
 

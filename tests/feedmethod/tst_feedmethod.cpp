@@ -44,6 +44,7 @@ private slots:
     void roundTrip();
     void brokenRecords_data();
     void brokenRecords();
+    void sharedValueOutlivesItsBytes();
 };
 
 void tst_FeedMethod::initTestCase()
@@ -95,8 +96,14 @@ void tst_FeedMethod::roundTrip()
             QCOMPARE(read.genericArguments().at(0).data(), nullptr);
     }
     QVERIFY(stream.atEnd());
+    // Read in place, the first of the two.
+    FeedMethod shared;
+    QVERIFY(FeedMethod::fromByteArray(bytes + bytes, &shared));
+    QCOMPARE(shared.arguments(), written.arguments());
+    QCOMPARE(FeedMethod::toByteArray(shared), bytes);
     // A record cut short waits for its rest, having read nothing.
     for (int cut = 0; cut < bytes.size(); ++cut) {
+        QVERIFY(!FeedMethod::fromByteArray(bytes.left(cut), &shared));
         QDataStream part(bytes.left(cut));
         part.startTransaction();
         FeedMethod read;
@@ -115,6 +122,10 @@ void tst_FeedMethod::brokenRecords_data()
     QTest::newRow("bytes after the record") << sized(-1, payloadWith(0, "x"));
     QTest::newRow("too many arguments") << sized(-1, payloadWith(1000));
     QTest::newRow("missing argument") << sized(-1, payloadWith(2));
+    QByteArray longValue;
+    QDataStream value(&longValue, QIODevice::WriteOnly);
+    value << QByteArray("int") << quint32(1000) << quint32(7);
+    QTest::newRow("value longer than the record") << sized(-1, payloadWith(1, longValue));
 }
 
 void tst_FeedMethod::brokenRecords()
@@ -126,6 +137,25 @@ void tst_FeedMethod::brokenRecords()
     stream >> read;
     QVERIFY(!stream.commitTransaction());
     QCOMPARE(stream.status(), QDataStream::ReadCorruptData);
+    QVERIFY(!FeedMethod::fromByteArray(bytes, &read));
+    // Not even when what follows the record would make up for what it lacks.
+    QVERIFY(!FeedMethod::fromByteArray(bytes + QByteArray(2000, '\0'), &read));
+}
+
+void tst_FeedMethod::sharedValueOutlivesItsBytes()
+{
+    FeedChannel channel;
+    channel.setUri("urn:channel:2");
+    FeedArgument argument;
+    {
+        FeedMethod read;
+        QVERIFY(FeedMethod::fromByteArray(FeedMethod::toByteArray(recordWith(FeedArgument::fromValue(channel))),
+                                          &read));
+        argument = read.arguments().first();
+    }
+    QCOMPARE(argument, FeedArgument::fromValue(channel));
+    QCOMPARE(argument.value(), FeedArgument::fromValue(channel).value());
+    QCOMPARE(argument.toVariant().value<FeedChannel>().uri(), channel.uri());
 }
 
 VIRELON_TEST_MAIN(tst_FeedMethod)
