@@ -184,10 +184,15 @@ void FeedPluginApplication::answer(const FeedMethod& request, const FeedArgument
     record.setReturnType(request.returnType());
     if (!result.isEmpty())
         record.addArgument(result);
-    // The whole answer is in the file before the wake-up is written.
-    const QByteArray bytes = FeedMethod::toByteArray(record);
-    if (!_communicationFile.resize(0) || !_communicationFile.seek(0)
-        || _communicationFile.write(bytes) != bytes.size())
+    // The whole answer is in the file before the wake-up is written. It goes there straight,
+    // without a copy of a value that may run to megabytes.
+    bool written = _communicationFile.resize(0) && _communicationFile.seek(0);
+    if (written) {
+        QDataStream stream(&_communicationFile);
+        stream << record;
+        written = stream.status() == QDataStream::Ok;
+    }
+    if (!written)
         FEED_LOG(critical, "Plugin") << "Cannot write answer:" << _communicationFile.errorString();
     _communicationFile.flush();
     writeOutput(FeedMethod::toByteArray(FeedMethod(FeedProtocol::AnswerName, request.sequence())));
