@@ -78,6 +78,22 @@ QString programPath(const QString& name)
     return VirelonPaths::pluginDir() + QLatin1Char('/') + name;
 }
 
+// No more than one record is read: a plug-in must not make the daemon take in a file of any size.
+QByteArray readCommunicationFile(QFile* file)
+{
+    const qint64 size = file->size();
+    if (size > qint64(sizeof(quint32)) + FeedProtocol::MaximumRecordSize) {
+        FEED_LOG(critical, "PluginManager") << "Answer of" << size << "bytes is larger than a record may be:"
+                                            << FeedProtocol::MaximumRecordSize << "bytes";
+        return QByteArray();
+    }
+    QByteArray bytes(int(size), Qt::Uninitialized);
+    if (!file->seek(0))
+        return QByteArray();
+    bytes.resize(int(qMax<qint64>(0, file->read(bytes.data(), size))));
+    return bytes;
+}
+
 } // namespace
 
 FeedPluginManager* FeedPluginManager::instance()
@@ -663,15 +679,12 @@ bool FeedPluginManager::readAnswer(QProcess* process, const FeedMethod& request,
         FEED_LOG(critical, "PluginManager") << "Invalid File object!! ";
         return false;
     }
-    file->seek(0);
-    const QByteArray bytes = file->readAll();
+    const QByteArray bytes = readCommunicationFile(file);
     FEED_LOG(debug, "PluginManager") << "Read : " << bytes.size() << "bytes";
     file->resize(0);
 
-    QDataStream stream(bytes);
     FeedMethod answer;
-    stream >> answer;
-    if (stream.status() != QDataStream::Ok || answer.sequence() != request.sequence()
+    if (!FeedMethod::fromByteArray(bytes, &answer) || answer.sequence() != request.sequence()
         || answer.name() != request.name()) {
         FEED_LOG(critical, "PluginManager") << "No valid answer in the communication file";
         return false;
