@@ -5,13 +5,6 @@
 #include <QDataStream>
 #include <QDebug>
 
-namespace {
-
-// A message's five texts take a length of four bytes each, even when empty.
-constexpr qint64 MinimumMessageSize = 5 * 4;
-
-} // namespace
-
 QDataStream& operator<<(QDataStream& stream, const FeedChannel& channel)
 {
     return stream << channel._uri << channel._link << channel._title << channel._description
@@ -23,7 +16,7 @@ QDataStream& operator>>(QDataStream& stream, FeedChannel& channel)
 {
     stream >> channel._uri >> channel._link >> channel._title >> channel._description >> channel._type
            >> channel._lastModifiedTime >> channel._icon;
-    FeedTypes::readList(stream, channel._messages, MinimumMessageSize);
+    FeedTypes::readList(stream, channel._messages);
     return stream >> channel._subscribedTime >> channel._updatedTime;
 }
 

@@ -5,13 +5,6 @@
 #include <QDataStream>
 #include <QDebug>
 
-namespace {
-
-// An enclosure's five texts take a length of four bytes each, even when empty.
-constexpr qint64 MinimumEnclosureSize = 5 * 4;
-
-} // namespace
-
 QDataStream& operator<<(QDataStream& stream, const FeedMessage& message)
 {
     return stream << message._title << message._link << message._description << message._summary
@@ -23,7 +16,7 @@ QDataStream& operator>>(QDataStream& stream, FeedMessage& message)
 {
     stream >> message._title >> message._link >> message._description >> message._summary
            >> message._baseUrl >> message._publishedDate >> message._downloadedTime >> message._favorite;
-    FeedTypes::readList(stream, message._enclosures, MinimumEnclosureSize);
+    FeedTypes::readList(stream, message._enclosures);
     return stream;
 }
 

@@ -2,7 +2,6 @@
 #define FEEDTYPES_H
 
 #include <QDataStream>
-#include <QIODevice>
 #include <QList>
 
 // The records cross the plug-in process boundary as data streams: both ends use this version.
@@ -14,17 +13,20 @@ constexpr QDataStream::Version StreamVersion = QDataStream::Qt_5_15;
 // itself when the application object is made; calling it again is harmless.
 void registerTypes();
 
-// Reads a list as QDataStream's list operator writes it. Unlike that operator's reader it
-// believes a count only as far as the bytes left hold elements of at least minimumSize bytes
-// each: a broken or hostile count must not reserve gigabytes and abort the reader.
+// A list's count is believed for reserving its room only this far; a longer list grows as its
+// elements are read.
+constexpr quint32 MaximumReservation = 1024;
+
+// Reads a list as QDataStream's list operator writes it. Unlike that operator's reader it does not
+// reserve what a count claims: a broken or hostile count must not reserve gigabytes and abort the
+// reader.
 template<typename T>
-void readList(QDataStream& stream, QList<T>& list, qint64 minimumSize)
+void readList(QDataStream& stream, QList<T>& list)
 {
     list.clear();
     quint32 count = 0;
     stream >> count;
-    const qint64 fitting = stream.device() ? stream.device()->bytesAvailable() / minimumSize : 0;
-    list.reserve(int(qMin<qint64>(count, fitting)));
+    list.reserve(int(qMin(count, MaximumReservation)));
     for (quint32 i = 0; i < count && stream.status() == QDataStream::Ok; ++i) {
         list.append(T());
         stream >> list.last();
