@@ -1,9 +1,58 @@
 #include "feedargument.h"
 
-#include "feedtypes.h"
+#include "feedstreamformat.h"
 
 #include <QDataStream>
 #include <QDebug>
+#include <QIODevice>
+
+#include <climits>
+
+namespace {
+
+// The byte-array operator's length of a null array.
+constexpr quint32 NullLength = 0xffffffff;
+
+// Counts the bytes a stream writes, and keeps none of them.
+class ByteCounter : public QIODevice
+{
+public:
+    ByteCounter() { open(QIODevice::WriteOnly); }
+    qint64 count() const { return _count; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char*, qint64 length) override
+    {
+        _count += length;
+        return length;
+    }
+
+private:
+    qint64 _count = 0;
+};
+
+bool save(QDataStream& stream, const QVariant& value)
+{
+    const FeedStreamFormat format(stream);
+    return QMetaType::save(stream, value.userType(), value.constData()) && stream.status() == QDataStream::Ok;
+}
+
+// The value of the type named, when it takes exactly the stream's bytes up to end.
+QVariant decode(QDataStream& stream, const QByteArray& typeName, qint64 end)
+{
+    const int typeId = QMetaType::type(typeName.constData());
+    if (typeId == QMetaType::UnknownType || typeId == QMetaType::Void)
+        return QVariant();
+    QVariant value(typeId, nullptr);
+    const FeedStreamFormat format(stream);
+    if (!QMetaType::load(stream, typeId, value.data()) || stream.status() != QDataStream::Ok
+        || stream.device()->pos() != end)
+        return QVariant();
+    return value;
+}
+
+} // namespace
 
 FeedArgument::FeedArgument(const QByteArray& typeName, const QByteArray& value)
     : _typeName(typeName)
@@ -12,73 +61,76 @@ FeedArgument::FeedArgument(const QByteArray& typeName, const QByteArray& value)
 {
 }
 
-// The value is read as the byte-array operator writes it: a 32-bit length, all ones for a null
-// value, then the bytes.
-FeedArgument FeedArgument::readShared(QDataStream& stream, const QByteArray& bytes)
-{
-    QByteArray typeName;
-    quint32 size = 0;
-    stream >> typeName >> size;
-    if (stream.status() != QDataStream::Ok)
-        return FeedArgument();
-    if (size == 0xffffffff)
-        return FeedArgument(typeName, QByteArray());
-    const qint64 offset = stream.device()->pos();
-    if (offset > bytes.size() || size > quint64(bytes.size() - offset)) {
-        stream.setStatus(QDataStream::ReadPastEnd);
-        return FeedArgument();
-    }
-    stream.skipRawData(int(size));
-    FeedArgument argument(typeName, bytes);
-    argument._offset = int(offset);
-    argument._size = int(size);
-    return argument;
-}
-
-QByteArray FeedArgument::value() const
-{
-    if (_offset == 0 && _size == _bytes.size())
-        return _bytes;
-    return QByteArray(_bytes.constData() + _offset, _size);
-}
-
-QByteArray FeedArgument::valueView() const
-{
-    if (_offset == 0 && _size == _bytes.size())
-        return _bytes;
-    return QByteArray::fromRawData(_bytes.constData() + _offset, _size);
-}
-
 FeedArgument FeedArgument::fromValue(int typeId, const void* value)
 {
     const char* name = QMetaType::typeName(typeId);
     if (!name || !value)
         return FeedArgument();
-    QByteArray bytes;
-    QDataStream stream(&bytes, QIODevice::WriteOnly);
-    stream.setVersion(FeedTypes::StreamVersion);
-    if (!QMetaType::save(stream, typeId, value))
+    const QVariant kept(typeId, value);
+    ByteCounter counter;
+    QDataStream stream(&counter);
+    if (!save(stream, kept) || counter.count() > INT_MAX)
         return FeedArgument();
-    return FeedArgument(name, bytes);
+    FeedArgument argument(name, QByteArray());
+    argument._value = kept;
+    argument._size = int(counter.count());
+    return argument;
+}
+
+FeedArgument FeedArgument::readDecoded(QDataStream& stream)
+{
+    QByteArray typeName;
+    quint32 size = NullLength;
+    stream >> typeName >> size;
+    if (stream.status() != QDataStream::Ok)
+        return FeedArgument();
+    if (size == NullLength)
+        return FeedArgument(typeName, QByteArray());
+    QIODevice* device = stream.device();
+    const qint64 start = device->pos();
+    if (device->isSequential() || size > device->size() - start) {
+        stream.setStatus(QDataStream::ReadPastEnd);
+        return FeedArgument();
+    }
+    FeedArgument argument(typeName, QByteArray());
+    argument._size = int(size);
+    argument._value = decode(stream, typeName, start + size);
+    if (argument._value.isValid())
+        return argument;
+    // Not a value of its type: the bytes travel on as they are, for the receiver to refuse.
+    stream.resetStatus();
+    argument._bytes.resize(int(size));
+    if (!device->seek(start) || stream.readRawData(argument._bytes.data(), int(size)) != int(size))
+        stream.setStatus(QDataStream::ReadPastEnd);
+    return argument;
+}
+
+QByteArray FeedArgument::value() const
+{
+    if (!_value.isValid())
+        return _bytes;
+    QByteArray bytes;
+    bytes.reserve(_size);
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    save(stream, _value);
+    return bytes;
 }
 
 QVariant FeedArgument::toVariant() const
 {
-    const int typeId = QMetaType::type(_typeName.constData());
-    if (isEmpty() || typeId == QMetaType::UnknownType || typeId == QMetaType::Void)
-        return QVariant();
-    QVariant result(typeId, nullptr);
-    QDataStream stream(valueView());
-    stream.setVersion(FeedTypes::StreamVersion);
-    if (!QMetaType::load(stream, typeId, result.data()) || stream.status() != QDataStream::Ok
-        || !stream.atEnd())
-        return QVariant();
-    return result;
+    if (_value.isValid())
+        return _value;
+    QDataStream stream(_bytes);
+    return decode(stream, _typeName, _bytes.size());
 }
 
 QDataStream& operator<<(QDataStream& stream, const FeedArgument& argument)
 {
-    return stream << argument.typeName() << argument.valueView();
+    if (!argument._value.isValid())
+        return stream << argument._typeName << argument._bytes;
+    stream << argument._typeName << quint32(argument._size);
+    save(stream, argument._value);
+    return stream;
 }
 
 QDataStream& operator>>(QDataStream& stream, FeedArgument& argument)

@@ -1,6 +1,6 @@
 #include "feedmethod.h"
 
-#include "feedtypes.h"
+#include "feedstreamformat.h"
 
 #include <QDataStream>
 #include <QDebug>
@@ -9,32 +9,6 @@ namespace {
 
 // More argument slots than this cannot come from either end.
 constexpr quint32 MaximumArguments = 64;
-
-// The payload's layout does not depend on the stream that carries the record.
-class PayloadFormat
-{
-public:
-    explicit PayloadFormat(QDataStream& stream)
-        : _stream(stream)
-        , _version(stream.version())
-        , _byteOrder(stream.byteOrder())
-    {
-        stream.setVersion(FeedTypes::StreamVersion);
-        stream.setByteOrder(QDataStream::BigEndian);
-    }
-    ~PayloadFormat()
-    {
-        _stream.setVersion(_version);
-        _stream.setByteOrder(_byteOrder);
-    }
-
-private:
-    Q_DISABLE_COPY(PayloadFormat)
-
-    QDataStream& _stream;
-    const int _version;
-    const QDataStream::ByteOrder _byteOrder;
-};
 
 // The byte-array operator writes a length, then the bytes.
 qint64 streamedSize(const QByteArray& bytes)
@@ -50,11 +24,10 @@ qint64 payloadSize(const FeedMethod& method)
     return size;
 }
 
-// Reads the payload at the stream's position, which must end at end. The stream reads bytes, and
-// the arguments' values stay parts of bytes.
-bool parsePayload(QDataStream& stream, const QByteArray& bytes, qint64 end, FeedMethod& method)
+// Reads the payload at the stream's position, which must end at end.
+bool parsePayload(QDataStream& stream, qint64 end, FeedMethod& method)
 {
-    const PayloadFormat format(stream);
+    const FeedStreamFormat format(stream);
     QByteArray name;
     QByteArray returnType;
     quint32 sequence = 0;
@@ -65,7 +38,7 @@ bool parsePayload(QDataStream& stream, const QByteArray& bytes, qint64 end, Feed
     FeedMethod parsed(name, sequence);
     parsed.setReturnType(returnType);
     for (quint32 i = 0; i < count; ++i)
-        parsed.addArgument(FeedArgument::readShared(stream, bytes));
+        parsed.addArgument(FeedArgument::readDecoded(stream));
     if (stream.status() != QDataStream::Ok || stream.device()->pos() != end)
         return false;
     method = parsed;
@@ -153,15 +126,16 @@ QByteArray FeedMethod::toByteArray(const FeedMethod& method)
     return bytes;
 }
 
-bool FeedMethod::fromByteArray(const QByteArray& bytes, FeedMethod* method)
+bool FeedMethod::readFrom(QIODevice* device, FeedMethod* method)
 {
-    QDataStream stream(bytes);
+    QDataStream stream(device);
     quint32 size = 0;
     stream >> size;
-    const qint64 end = sizeof(quint32) + qint64(size);
-    if (stream.status() != QDataStream::Ok || size > FeedProtocol::MaximumRecordSize || end > bytes.size())
+    const qint64 end = device->pos() + qint64(size);
+    if (stream.status() != QDataStream::Ok || size > FeedProtocol::MaximumRecordSize || device->isSequential()
+        || end > device->size())
         return false;
-    return parsePayload(stream, bytes, end, *method);
+    return parsePayload(stream, end, *method);
 }
 
 void FeedMethod::registerTypes()
@@ -176,7 +150,7 @@ void FeedMethod::registerTypes()
 QDataStream& operator<<(QDataStream& stream, const FeedMethod& method)
 {
     stream << quint32(payloadSize(method));
-    const PayloadFormat format(stream);
+    const FeedStreamFormat format(stream);
     const QList<FeedArgument> arguments = method.arguments();
     stream << method.name() << method.returnType() << method.sequence() << quint32(arguments.size());
     for (const FeedArgument& argument : arguments)
@@ -200,7 +174,7 @@ QDataStream& operator>>(QDataStream& stream, FeedMethod& method)
         return stream;
     }
     QDataStream payloadStream(payload);
-    if (!parsePayload(payloadStream, payload, payload.size(), method))
+    if (!parsePayload(payloadStream, payload.size(), method))
         stream.setStatus(QDataStream::ReadCorruptData);
     return stream;
 }

@@ -12,6 +12,7 @@
 
 class QDataStream;
 class QDebug;
+class QIODevice;
 
 // Constants both ends of the plug-in process protocol agree on.
 namespace FeedProtocol {
@@ -61,9 +62,10 @@ public:
     bool hasDecodableArguments() const;
 
     static QByteArray toByteArray(const FeedMethod& method);
-    // Reads the record at the start of bytes, as the stream operator would, into method. Its
-    // arguments' values are not copied out of bytes. False when no whole, valid record is there.
-    static bool fromByteArray(const QByteArray& bytes, FeedMethod* method);
+    // Reads one record from device's position, as the stream operator would, into method, but
+    // without holding its bytes first: for a device that can seek, such as a file. False when
+    // no whole, valid record is there.
+    static bool readFrom(QIODevice* device, FeedMethod* method);
     // Registers both records with the meta-type system, stream operators included.
     static void registerTypes();
 
