@@ -78,20 +78,21 @@ QString programPath(const QString& name)
     return VirelonPaths::pluginDir() + QLatin1Char('/') + name;
 }
 
-// No more than one record is read: a plug-in must not make the daemon take in a file of any size.
-QByteArray readCommunicationFile(QFile* file)
+// The answer is decoded straight from the file, never held as bytes besides; a file larger than
+// any record is not read at all.
+bool readAnswerRecord(QFile* file, FeedMethod* answer)
 {
     const qint64 size = file->size();
+    FEED_LOG(debug, "PluginManager") << "Read : " << size << "bytes";
     if (size > qint64(sizeof(quint32)) + FeedProtocol::MaximumRecordSize) {
         FEED_LOG(critical, "PluginManager") << "Answer of" << size << "bytes is larger than a record may be:"
                                             << FeedProtocol::MaximumRecordSize << "bytes";
-        return QByteArray();
+        return false;
     }
-    QByteArray bytes(int(size), Qt::Uninitialized);
-    if (!file->seek(0))
-        return QByteArray();
-    bytes.resize(int(qMax<qint64>(0, file->read(bytes.data(), size))));
-    return bytes;
+    // The file is open unbuffered, and a record is read a field at a time.
+    QFile buffered;
+    return buffered.open(file->handle(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle) && buffered.seek(0)
+           && FeedMethod::readFrom(&buffered, answer);
 }
 
 } // namespace
@@ -679,12 +680,10 @@ bool FeedPluginManager::readAnswer(QProcess* process, const FeedMethod& request,
         FEED_LOG(critical, "PluginManager") << "Invalid File object!! ";
         return false;
     }
-    const QByteArray bytes = readCommunicationFile(file);
-    FEED_LOG(debug, "PluginManager") << "Read : " << bytes.size() << "bytes";
-    file->resize(0);
-
     FeedMethod answer;
-    if (!FeedMethod::fromByteArray(bytes, &answer) || answer.sequence() != request.sequence()
+    const bool read = readAnswerRecord(file, &answer);
+    file->resize(0);
+    if (!read || answer.sequence() != request.sequence()
         || answer.name() != request.name()) {
         FEED_LOG(critical, "PluginManager") << "No valid answer in the communication file";
         return false;
