@@ -78,23 +78,6 @@ QString programPath(const QString& name)
     return VirelonPaths::pluginDir() + QLatin1Char('/') + name;
 }
 
-// The answer is decoded straight from the file, never held as bytes besides; a file larger than
-// any record is not read at all.
-bool readAnswerRecord(QFile* file, FeedMethod* answer)
-{
-    const qint64 size = file->size();
-    FEED_LOG(debug, "PluginManager") << "Read : " << size << "bytes";
-    if (size > qint64(sizeof(quint32)) + FeedProtocol::MaximumRecordSize) {
-        FEED_LOG(critical, "PluginManager") << "Answer of" << size << "bytes is larger than a record may be:"
-                                            << FeedProtocol::MaximumRecordSize << "bytes";
-        return false;
-    }
-    // The file is open unbuffered, and a record is read a field at a time.
-    QFile buffered;
-    return buffered.open(file->handle(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle) && buffered.seek(0)
-           && FeedMethod::readFrom(&buffered, answer);
-}
-
 } // namespace
 
 FeedPluginManager* FeedPluginManager::instance()
@@ -680,9 +663,13 @@ bool FeedPluginManager::readAnswer(QProcess* process, const FeedMethod& request,
         FEED_LOG(critical, "PluginManager") << "Invalid File object!! ";
         return false;
     }
+    FEED_LOG(debug, "PluginManager") << "Read : " << file->size() << "bytes";
     FeedMethod answer;
-    const bool read = readAnswerRecord(file, &answer);
+    QString error;
+    const bool read = FeedCommunicationFile::readRecord(*file, &answer, &error);
     file->resize(0);
+    if (!error.isEmpty())
+        FEED_LOG(critical, "PluginManager") << "Answer refused:" << error;
     if (!read || answer.sequence() != request.sequence()
         || answer.name() != request.name()) {
         FEED_LOG(critical, "PluginManager") << "No valid answer in the communication file";

@@ -185,23 +185,9 @@ void FeedPluginApplication::answer(const FeedMethod& request, const FeedArgument
     if (!result.isEmpty())
         record.addArgument(result);
     // The whole answer is in the file before the wake-up is written.
-    if (!writeAnswer(record))
+    if (!FeedCommunicationFile::writeRecord(_communicationFile, record))
         FEED_LOG(critical, "Plugin") << "Cannot write answer:" << _communicationFile.errorString();
     writeOutput(FeedMethod::toByteArray(FeedMethod(FeedProtocol::AnswerName, request.sequence())));
-}
-
-// The file is open unbuffered, and a record is written a field at a time: straight from the value,
-// which may run to megabytes.
-bool FeedPluginApplication::writeAnswer(const FeedMethod& record)
-{
-    QFile buffered;
-    if (!_communicationFile.resize(0)
-        || !buffered.open(_communicationFile.handle(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle)
-        || !buffered.seek(0))
-        return false;
-    QDataStream stream(&buffered);
-    stream << record;
-    return stream.status() == QDataStream::Ok && buffered.flush();
 }
 
 void FeedPluginApplication::sendSignal(const FeedMethod& record)

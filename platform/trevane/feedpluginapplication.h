@@ -53,7 +53,6 @@ private:
     void handleRequest(const FeedMethod& request);
     bool invokePlugin(const FeedMethod& request, FeedArgument* result);
     void answer(const FeedMethod& request, const FeedArgument& result);
-    bool writeAnswer(const FeedMethod& record);
     void sendSignal(const FeedMethod& record);
     void startJob(quint32 sequence);
     void endJob();
