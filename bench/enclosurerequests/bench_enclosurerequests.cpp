@@ -11,6 +11,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLoggingCategory>
 #include <QSet>
 #include <QTemporaryDir>
@@ -133,7 +134,8 @@ QString loadAverage()
 int main(int argc, char** argv)
 {
     QTemporaryDir dir;
-    BenchDaemon::isolate(dir.path(), QStringLiteral(TAMSIL_DIR));
+    // The daemon inherits it, and finds its files where this process put them in the store.
+    qputenv("VIRELON_ENCLOSURE_DIR", QFile::encodeName(dir.filePath(QStringLiteral("enclosures"))));
     QCoreApplication app(argc, argv);
     // The store class's lines of this process would drown the figures.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
