@@ -16,6 +16,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QUrl>
 
 #include <algorithm>
 #include <limits>
@@ -114,8 +115,9 @@ bool requestRound(const QString& channel, const QStringList& uris, Errors* error
         if (!callDaemon(Requests.at(i), {channel, uris}))
             return false;
         (*bestMs)[i] = std::min(bestMs->at(i), elapsedMs(timer));
-        // The running download ends only once its plug-in has answered the pause or cancel.
-        const bool stops = i % 2 == 1;
+        // After a pause or a cancel the running download ends only once its plug-in has answered.
+        const bool stops = Requests.at(i) == QLatin1String("pauseDownloadEnclosure")
+                           || Requests.at(i) == QLatin1String("cancelDownloadEnclosure");
         if (stops && !errors->waitFor(uris.first()))
             return false;
     }
