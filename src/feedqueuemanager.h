@@ -56,7 +56,8 @@ private:
 
     static EnclosureKey keyOf(FeedTask* enclosureTask);
     EnclosureIndex& enclosureIndex(FeedTask::Priority priority);
-    // Every task enters and leaves a list through these two, so that the index stays in step.
+    // A task enters and leaves a list through these two, so that the index stays in step;
+    // clearAll empties lists and index at once.
     void insert(QList<FeedTask*>& tasks, FeedTask* task, EnqueueType enqueueType);
     FeedTask* takeAt(QList<FeedTask*>& tasks, int i);
     // Takes out and deletes the tasks the predicate accepts; only the first when onlyFirst.
