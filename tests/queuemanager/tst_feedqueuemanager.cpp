@@ -209,7 +209,6 @@ void tst_FeedQueueManager::refusesOnlyWhatStillWaits_data()
     QTest::addColumn<QString>("operation");
     QTest::addColumn<QString>("again");
     const QString tasks = QStringLiteral("e3 A x, e2 A y, e1 B z");
-    QTest::newRow("nothing done") << tasks << "" << "---";
     QTest::newRow("dequeued") << tasks << "dequeue" << "+--";
     QTest::newRow("dequeued from the front") << "e2 A x, ^e2 A y" << "dequeue" << "-+";
     QTest::newRow("removed by probe") << tasks << "remove e2 A y" << "-+-";
