@@ -12,9 +12,16 @@ ensure_packages() {
     ((${#missing[@]})) || return 0
     local as=()
     if [[ $(id -u) -ne 0 ]]; then
+        local lack= way=
         if ! command -v sudo >/dev/null; then
-            echo "These Debian packages are missing: ${missing[*]}" >&2
-            echo "Installing them takes root: run this as root, or install sudo, or install them first." >&2
+            lack="sudo is not installed" way="as root"
+        # Without a terminal sudo can ask for no password, and its own refusal names no package.
+        elif ! sudo -n true 2>/dev/null && ! { : </dev/tty; } 2>/dev/null; then
+            lack="sudo has no terminal to ask for a password on" way="from a terminal or as root"
+        fi
+        if [[ -n $lack ]]; then
+            echo "Missing Debian packages: ${missing[*]}; installing them takes root and $lack:" \
+                "run this $way, or have root run apt-get install ${missing[*]}" >&2
             exit 1
         fi
         as=(sudo)
@@ -25,7 +32,15 @@ ensure_packages() {
     "${as[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-build_tree() {
+configure_tree() {
     cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+}
+
+compile_tree() {
     cmake --build "$build" -j"$(nproc)"
+}
+
+build_tree() {
+    configure_tree "$@"
+    compile_tree
 }

@@ -6,6 +6,22 @@
 #include "toolstore.h"
 #include "virelonservice.h"
 
+#include <QVector>
+
+namespace {
+
+// The store reads a channel without its messages: the line counts those it holds, link-less ones
+// too, each as an empty record.
+FeedChannel withStoredMessages(FeedChannel channel, const FeedTrackerSparql* store)
+{
+    const int held = store->allMessageUrls(channel.uri()).size();
+    QList<FeedMessage> messages = QVector<FeedMessage>(held).toList();
+    channel.setMessages(messages);
+    return channel;
+}
+
+} // namespace
+
 int handleChannelOperations()
 {
     trace("void handleChannelOperations()");
@@ -77,7 +93,7 @@ int listChannelInfo()
             output() << "Channel : " << link << " doesn't exist";
             status = Failed;
         } else {
-            output() << channel;
+            output() << withStoredMessages(channel, store);
         }
     }
     return status;
@@ -96,7 +112,7 @@ int listAllChannelInfo()
     if (channels.isEmpty())
         output() << "No Channels in tracker";
     for (const FeedChannel& channel : channels)
-        output() << channel;
+        output() << withStoredMessages(channel, store);
     return Done;
 }
 

@@ -68,6 +68,8 @@ public slots:
         if (_scenario == "crash") {
             const rlimit noCore = {0, 0};
             setrlimit(RLIMIT_CORE, &noCore);
+            // Death by the signal, also where a sanitizer would catch it, report it and exit.
+            std::signal(SIGSEGV, SIG_DFL);
             std::raise(SIGSEGV);
         } else if (_scenario == "freeze") {
             for (;;)
