@@ -155,7 +155,6 @@ void tst_FeedMethod::brokenRecords()
 void tst_FeedMethod::keptValueWritesItsBytes()
 {
     FeedChannel channel;
-    channel.setUri("urn:channel:2");
     QList<FeedMessage> messages{FeedMessage(), FeedMessage()};
     channel.setMessages(messages);
     QByteArray bytes;
@@ -164,8 +163,8 @@ void tst_FeedMethod::keptValueWritesItsBytes()
     out << channel;
     const FeedArgument kept = FeedArgument::fromValue(channel);
     QCOMPARE(kept.value(), bytes);
-    QCOMPARE(kept.valueSize(), bytes.size());
-    QCOMPARE(FeedMethod::toByteArray(recordWith(kept)), FeedMethod::toByteArray(recordWith(FeedArgument("FeedChannel", bytes))));
+    QCOMPARE(FeedMethod::toByteArray(recordWith(kept)),
+             FeedMethod::toByteArray(recordWith(FeedArgument("FeedChannel", bytes))));
 }
 
 VIRELON_TEST_MAIN(tst_FeedMethod)
