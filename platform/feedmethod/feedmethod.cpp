@@ -24,8 +24,9 @@ qint64 payloadSize(const FeedMethod& method)
     return size;
 }
 
-// Reads the payload at the stream's position, which must end at end.
-bool parsePayload(QDataStream& stream, qint64 end, FeedMethod& method)
+// Reads the payload at the stream's position, which must end at end. Values are decoded as they are
+// read only where asked: a signal record's values wait until its names have been checked.
+bool parsePayload(QDataStream& stream, qint64 end, bool decodeValues, FeedMethod& method)
 {
     const FeedStreamFormat format(stream);
     QByteArray name;
@@ -37,8 +38,14 @@ bool parsePayload(QDataStream& stream, qint64 end, FeedMethod& method)
         return false;
     FeedMethod parsed(name, sequence);
     parsed.setReturnType(returnType);
-    for (quint32 i = 0; i < count; ++i)
-        parsed.addArgument(FeedArgument::readDecoded(stream));
+    for (quint32 i = 0; i < count; ++i) {
+        FeedArgument argument;
+        if (decodeValues)
+            argument = FeedArgument::readDecoded(stream);
+        else
+            stream >> argument;
+        parsed.addArgument(argument);
+    }
     if (stream.status() != QDataStream::Ok || stream.device()->pos() != end)
         return false;
     method = parsed;
@@ -135,7 +142,7 @@ bool FeedMethod::readFrom(QIODevice* device, FeedMethod* method)
     if (stream.status() != QDataStream::Ok || size > FeedProtocol::MaximumRecordSize || device->isSequential()
         || end > device->size())
         return false;
-    return parsePayload(stream, end, *method);
+    return parsePayload(stream, end, true, *method);
 }
 
 void FeedMethod::registerTypes()
@@ -174,7 +181,7 @@ QDataStream& operator>>(QDataStream& stream, FeedMethod& method)
         return stream;
     }
     QDataStream payloadStream(payload);
-    if (!parsePayload(payloadStream, payload.size(), method))
+    if (!parsePayload(payloadStream, payload.size(), false, method))
         stream.setStatus(QDataStream::ReadCorruptData);
     return stream;
 }

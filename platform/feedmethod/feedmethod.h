@@ -63,8 +63,8 @@ public:
 
     static QByteArray toByteArray(const FeedMethod& method);
     // Reads one record from device's position, as the stream operator would, into method, but
-    // without holding its bytes first: for a device that can seek, such as a file. False when
-    // no whole, valid record is there.
+    // decoding its values straight from the device rather than holding their bytes: for a device
+    // that can seek, such as a file. False when no whole, valid record is there.
     static bool readFrom(QIODevice* device, FeedMethod* method);
     // Registers both records with the meta-type system, stream operators included.
     static void registerTypes();
