@@ -61,9 +61,12 @@ bool FeedEnclosureTask::renameTempFile(const FeedEnclosure& enclosure)
     return QFile::rename(tempPath(enclosure), enclosure.localUrl());
 }
 
+// Most cancelled downloads never started: a ".part" that is not there is not worth the checks of
+// its path, each a walk of the folders.
 void FeedEnclosureTask::deleteTempFile(const FeedEnclosure& enclosure)
 {
     FEED_LOG(critical, "TaskManager") << "Removing the local file created for enclosure ";
-    if (isAcceptable(enclosure))
-        QFile::remove(tempPath(enclosure));
+    const QFileInfo part(tempPath(enclosure));
+    if ((part.exists() || part.isSymLink()) && isAcceptable(enclosure))
+        QFile::remove(part.filePath());
 }

@@ -663,15 +663,14 @@ bool FeedPluginManager::readAnswer(QProcess* process, const FeedMethod& request,
         FEED_LOG(critical, "PluginManager") << "Invalid File object!! ";
         return false;
     }
-    file->seek(0);
-    const QByteArray bytes = file->readAll();
-    FEED_LOG(debug, "PluginManager") << "Read : " << bytes.size() << "bytes";
-    file->resize(0);
-
-    QDataStream stream(bytes);
+    FEED_LOG(debug, "PluginManager") << "Read : " << file->size() << "bytes";
     FeedMethod answer;
-    stream >> answer;
-    if (stream.status() != QDataStream::Ok || answer.sequence() != request.sequence()
+    QString error;
+    const bool read = FeedCommunicationFile::readRecord(*file, &answer, &error);
+    file->resize(0);
+    if (!error.isEmpty())
+        FEED_LOG(critical, "PluginManager") << "Answer refused:" << error;
+    if (!read || answer.sequence() != request.sequence()
         || answer.name() != request.name()) {
         FEED_LOG(critical, "PluginManager") << "No valid answer in the communication file";
         return false;

@@ -10,32 +10,6 @@ namespace {
 
 QMutex instanceMutex;
 
-void insert(QList<FeedTask*>& tasks, FeedTask* task, EnqueueType enqueueType)
-{
-    if (enqueueType == EnqueueAppend)
-        tasks.append(task);
-    else
-        tasks.prepend(task);
-}
-
-// Takes out and deletes the tasks the predicate accepts; only the first when onlyFirst.
-template<typename Predicate>
-bool removeMatching(QList<FeedTask*>& tasks, Predicate matches, bool onlyFirst)
-{
-    bool removed = false;
-    for (int i = 0; i < tasks.size();) {
-        if (!matches(tasks.at(i))) {
-            ++i;
-            continue;
-        }
-        delete tasks.takeAt(i);
-        removed = true;
-        if (onlyFirst)
-            break;
-    }
-    return removed;
-}
-
 bool sameEnclosure(FeedTask* a, FeedTask* b)
 {
     return static_cast<FeedEnclosureTask*>(a)->enclosure()
@@ -81,6 +55,53 @@ FeedQueueManager::FeedQueueManager() = default;
 FeedQueueManager::~FeedQueueManager()
 {
     clearAll();
+}
+
+FeedQueueManager::EnclosureKey FeedQueueManager::keyOf(FeedTask* enclosureTask)
+{
+    const auto* task = static_cast<FeedEnclosureTask*>(enclosureTask);
+    return EnclosureKey(task->channel(), task->enclosure());
+}
+
+// A manual and an automatic download of one enclosure are one download.
+FeedQueueManager::EnclosureIndex& FeedQueueManager::enclosureIndex(FeedTask::Priority priority)
+{
+    return priority == FeedTask::EssentialEnclosurePriority ? _essentialEnclosures : _downloadEnclosures;
+}
+
+void FeedQueueManager::insert(QList<FeedTask*>& tasks, FeedTask* task, EnqueueType enqueueType)
+{
+    if (enqueueType == EnqueueAppend)
+        tasks.append(task);
+    else
+        tasks.prepend(task);
+    if (task->type() == FeedTask::EnclosureTaskType)
+        enclosureIndex(task->priority()).insert(keyOf(task), task);
+}
+
+FeedTask* FeedQueueManager::takeAt(QList<FeedTask*>& tasks, int i)
+{
+    FeedTask* task = tasks.takeAt(i);
+    if (task->type() == FeedTask::EnclosureTaskType)
+        enclosureIndex(task->priority()).remove(keyOf(task));
+    return task;
+}
+
+template<typename Predicate>
+bool FeedQueueManager::removeMatching(QList<FeedTask*>& tasks, Predicate matches, bool onlyFirst)
+{
+    bool removed = false;
+    for (int i = 0; i < tasks.size();) {
+        if (!matches(tasks.at(i))) {
+            ++i;
+            continue;
+        }
+        delete takeAt(tasks, i);
+        removed = true;
+        if (onlyFirst)
+            break;
+    }
+    return removed;
 }
 
 bool FeedQueueManager::enqueueTask(FeedTask* task, EnqueueType enqueueType)
@@ -143,12 +164,9 @@ bool FeedQueueManager::enqueueEnclosureTask(FeedTask* task, EnqueueType enqueueT
     return true;
 }
 
-// A manual and an automatic download of one enclosure are one download.
 bool FeedQueueManager::containsEnclosureTask(FeedTask* task)
 {
-    if (task->priority() == FeedTask::EssentialEnclosurePriority)
-        return containsEnclosure(_essentialEnclosureTasks, task);
-    return containsEnclosure(_optionalEnclosureTasks, task) || containsEnclosure(_manualEnclosureTasks, task);
+    return enclosureIndex(task->priority()).contains(keyOf(task));
 }
 
 bool FeedQueueManager::contains(FeedTask* task)
@@ -201,7 +219,7 @@ FeedTask* FeedQueueManager::dequeueTask(FeedTask::Type type)
         order << &_essentialEnclosureTasks << &_manualEnclosureTasks << &_optionalEnclosureTasks;
     for (QList<FeedTask*>* tasks : order) {
         if (!tasks->isEmpty())
-            return tasks->takeFirst();
+            return takeAt(*tasks, 0);
     }
     FEED_LOG(critical, "QueueManager") << "Use isEmpty before calling dequeue !";
     return nullptr;
@@ -280,21 +298,31 @@ bool FeedQueueManager::removeChannelTask(FeedTask* probe)
 
 bool FeedQueueManager::removeEnclosureTask(FeedTask* probe, QStringList* essentialChannels)
 {
-    const QString channel = static_cast<FeedEnclosureTask*>(probe)->channel();
-    const bool anyChannel = !enclosureList(probe->priority());
+    if (QList<FeedTask*>* tasks = enclosureList(probe->priority()))
+        return removeIndexedTask(*tasks, probe, essentialChannels);
     auto matches = [&](FeedTask* task) {
-        const bool equal = (anyChannel || static_cast<FeedEnclosureTask*>(task)->channel() == channel)
-                           && sameEnclosure(task, probe);
+        const bool equal = sameEnclosure(task, probe);
         if (equal && essentialChannels && task->priority() == FeedTask::EssentialEnclosurePriority)
             essentialChannels->append(static_cast<FeedEnclosureTask*>(task)->channel());
         return equal;
     };
-    if (!anyChannel)
-        return removeMatching(*enclosureList(probe->priority()), matches, true);
     const bool essential = removeMatching(_essentialEnclosureTasks, matches, false);
     const bool manual = removeMatching(_manualEnclosureTasks, matches, false);
     const bool optional = removeMatching(_optionalEnclosureTasks, matches, false);
     return essential || manual || optional;
+}
+
+// The task equal to the probe in the probe's own list; the one of the other list that shares an
+// index with it stays.
+bool FeedQueueManager::removeIndexedTask(QList<FeedTask*>& tasks, FeedTask* probe, QStringList* essentialChannels)
+{
+    FeedTask* task = enclosureIndex(probe->priority()).value(keyOf(probe));
+    if (!task || task->priority() != probe->priority())
+        return false;
+    if (essentialChannels && task->priority() == FeedTask::EssentialEnclosurePriority)
+        essentialChannels->append(static_cast<FeedEnclosureTask*>(task)->channel());
+    delete takeAt(tasks, tasks.indexOf(task));
+    return true;
 }
 
 void FeedQueueManager::clearChannel(const QString& uri, bool onlyEssential)
@@ -318,6 +346,8 @@ void FeedQueueManager::clearAll()
         qDeleteAll(*tasks);
         tasks->clear();
     }
+    _essentialEnclosures.clear();
+    _downloadEnclosures.clear();
 }
 
 bool FeedQueueManager::holds(FeedTask* task) const
@@ -331,16 +361,6 @@ bool FeedQueueManager::containsChannel(const QList<FeedTask*>& tasks, const QStr
 {
     for (FeedTask* task : tasks) {
         if (task->matchesChannel(uri))
-            return true;
-    }
-    return false;
-}
-
-bool FeedQueueManager::containsEnclosure(const QList<FeedTask*>& tasks, FeedTask* task)
-{
-    const QString channel = static_cast<FeedEnclosureTask*>(task)->channel();
-    for (FeedTask* waiting : tasks) {
-        if (waiting->matchesChannel(channel) && sameEnclosure(waiting, task))
             return true;
     }
     return false;

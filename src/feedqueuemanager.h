@@ -1,9 +1,12 @@
 #ifndef FEEDQUEUEMANAGER_H
 #define FEEDQUEUEMANAGER_H
 
+#include "feedenclosure.h"
 #include "feedtask.h"
 
+#include <QHash>
 #include <QList>
+#include <QPair>
 #include <QStringList>
 #include <QObject>
 
@@ -47,10 +50,23 @@ private:
     ~FeedQueueManager() override;
     Q_DISABLE_COPY(FeedQueueManager)
 
+    // What makes two enclosure tasks equal: the channel and the enclosure.
+    using EnclosureKey = QPair<QString, FeedEnclosure>;
+    using EnclosureIndex = QHash<EnclosureKey, FeedTask*>;
+
+    static EnclosureKey keyOf(FeedTask* enclosureTask);
+    EnclosureIndex& enclosureIndex(FeedTask::Priority priority);
+    // A task enters and leaves a list through these two, so that the index stays in step;
+    // clearAll empties lists and index at once.
+    void insert(QList<FeedTask*>& tasks, FeedTask* task, EnqueueType enqueueType);
+    FeedTask* takeAt(QList<FeedTask*>& tasks, int i);
+    // Takes out and deletes the tasks the predicate accepts; only the first when onlyFirst.
+    template<typename Predicate>
+    bool removeMatching(QList<FeedTask*>& tasks, Predicate matches, bool onlyFirst);
+
     bool enqueueChannelTask(FeedTask* task, EnqueueType enqueueType);
     bool enqueueEnclosureTask(FeedTask* task, EnqueueType enqueueType);
     bool containsChannel(const QList<FeedTask*>& tasks, const QString& uri);
-    bool containsEnclosure(const QList<FeedTask*>& tasks, FeedTask* task);
     bool containsEnclosureTask(FeedTask* task);
     // A list may name one task twice; the second must neither delete a queued task nor touch
     // a deleted one.
@@ -59,6 +75,7 @@ private:
     QList<FeedTask*>* enclosureList(FeedTask::Priority priority);
     bool removeChannelTask(FeedTask* probe);
     bool removeEnclosureTask(FeedTask* probe, QStringList* essentialChannels);
+    bool removeIndexedTask(QList<FeedTask*>& tasks, FeedTask* probe, QStringList* essentialChannels);
 
     static FeedQueueManager* _instance;
 
@@ -67,6 +84,11 @@ private:
     QList<FeedTask*> _essentialEnclosureTasks;
     QList<FeedTask*> _manualEnclosureTasks;
     QList<FeedTask*> _optionalEnclosureTasks;
+    // The waiting enclosure tasks by key, so that a request of many enclosures does not scan the
+    // lists for each: the duplicate rules leave at most one a key among the essential tasks, and
+    // one among the manual and optional tasks together.
+    EnclosureIndex _essentialEnclosures;
+    EnclosureIndex _downloadEnclosures;
 };
 
 #endif

@@ -362,33 +362,34 @@ QStringList FeedTaskManager::queuedFeeds()
 
 void FeedTaskManager::downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure)
 {
-    std::optional<FeedChannel> channel;
-    downloadEnclosure(channelUri, enclosure, channel);
+    ManualRequest request;
+    downloadEnclosure(channelUri, enclosure, request);
 }
 
 void FeedTaskManager::downloadEachEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures)
 {
-    std::optional<FeedChannel> channel;
+    ManualRequest request;
     for (const FeedEnclosure& enclosure : enclosures)
-        downloadEnclosure(channelUri, enclosure, channel);
+        downloadEnclosure(channelUri, enclosure, request);
 }
 
-// The channel is read once it is needed, and once for a list.
 void FeedTaskManager::downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure,
-                                        std::optional<FeedChannel>& channel)
+                                        ManualRequest& request)
 {
     FEED_LOG(debug, "TaskManager") << "Channel uri: " << channelUri << "\n Enclosure uri: " << enclosure.uri();
     if (enclosure.remoteUrl().isEmpty()) {
         FEED_LOG(debug, "TaskManager") << "Not downloading, not a valid enclosure";
         return;
     }
-    if (!channel)
-        channel = _tracker->channelForUri(channelUri);
-    if (channel->uri().isEmpty()) {
+    if (!request.channel)
+        request.channel = _tracker->channelForUri(channelUri);
+    if (request.channel->uri().isEmpty()) {
         FEED_LOG(debug, "TaskManager") << "Channel is not available";
         return;
     }
-    queueManualDownload(*channel, enclosure, _deviceStateManager->createConnection(false));
+    if (!request.connected)
+        request.connected = _deviceStateManager->createConnection(false);
+    queueManualDownload(*request.channel, enclosure, *request.connected);
 }
 
 // A download being stopped for good is no copy of the request: that one is queued.

@@ -63,7 +63,8 @@ public slots:
     void unsubscribe(const QString& channelUri);
     void cancelRefresh(const QStringList& uriList);
     void downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure);
-    // The one-enclosure request for each enclosure, in order, the channel read once for all.
+    // The one-enclosure request for each enclosure, in order, the channel read and the connection
+    // asked for once for all.
     void downloadEachEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures);
     void downloadEnclosure(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                            FeedTask::Priority priority = FeedTask::EssentialEnclosurePriority);
@@ -101,8 +102,14 @@ private:
     void removeCurrentTask(QList<FeedTask*>& tasks);
     void rearmHeartbeat();
 
-    void downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure,
-                           std::optional<FeedChannel>& channel);
+    // What the enclosures of one request share: the channel, read once it is needed, and the
+    // network connection, asked for once.
+    struct ManualRequest {
+        std::optional<FeedChannel> channel;
+        std::optional<bool> connected;
+    };
+
+    void downloadEnclosure(const QString& channelUri, const FeedEnclosure& enclosure, ManualRequest& request);
     void queueEnclosures(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                          FeedTask::Priority priority, bool completeRefresh);
     void queueManualDownload(const FeedChannel& channel, const FeedEnclosure& enclosure, bool connected);

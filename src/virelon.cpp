@@ -603,7 +603,13 @@ QList<FeedMessage> Virelon::formatMessages(const QList<FeedMessage>& messages, i
     const QList<FeedMessage> first = messages.mid(0, count);
     for (const FeedMessage& message : first)
         FEED_LOG(debug, "Engine") << message;
-    return FeedFormatter().formatMessages(first) + messages.mid(count);
+    const QList<FeedMessage> formatted = FeedFormatter().formatMessages(first);
+    if (formatted.size() == messages.size())
+        return formatted;
+    // A huge feed's list is copied once, not twice, for its first messages to be replaced.
+    QList<FeedMessage> all = messages;
+    std::copy(formatted.cbegin(), formatted.cend(), all.begin());
+    return all;
 }
 
 void Virelon::localizeChannelIcon(FeedChannel& channel)

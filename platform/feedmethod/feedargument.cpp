@@ -1,13 +1,63 @@
 #include "feedargument.h"
 
-#include "feedtypes.h"
+#include "feedstreamformat.h"
 
 #include <QDataStream>
 #include <QDebug>
+#include <QIODevice>
+
+#include <climits>
+
+namespace {
+
+// The byte-array operator's length of a null array.
+constexpr quint32 NullLength = 0xffffffff;
+
+// Counts the bytes a stream writes, and keeps none of them.
+class ByteCounter : public QIODevice
+{
+public:
+    ByteCounter() { open(QIODevice::WriteOnly); }
+    qint64 count() const { return _count; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char*, qint64 length) override
+    {
+        _count += length;
+        return length;
+    }
+
+private:
+    qint64 _count = 0;
+};
+
+bool save(QDataStream& stream, const QVariant& value)
+{
+    const FeedStreamFormat format(stream);
+    return QMetaType::save(stream, value.userType(), value.constData()) && stream.status() == QDataStream::Ok;
+}
+
+// The value of the type named, when it takes exactly the stream's bytes up to end.
+QVariant decode(QDataStream& stream, const QByteArray& typeName, qint64 end)
+{
+    const int typeId = QMetaType::type(typeName.constData());
+    if (typeId == QMetaType::UnknownType || typeId == QMetaType::Void)
+        return QVariant();
+    QVariant value(typeId, nullptr);
+    const FeedStreamFormat format(stream);
+    if (!QMetaType::load(stream, typeId, value.data()) || stream.status() != QDataStream::Ok
+        || stream.device()->pos() != end)
+        return QVariant();
+    return value;
+}
+
+} // namespace
 
 FeedArgument::FeedArgument(const QByteArray& typeName, const QByteArray& value)
     : _typeName(typeName)
-    , _value(value)
+    , _bytes(value)
+    , _size(value.size())
 {
 }
 
@@ -16,31 +66,71 @@ FeedArgument FeedArgument::fromValue(int typeId, const void* value)
     const char* name = QMetaType::typeName(typeId);
     if (!name || !value)
         return FeedArgument();
-    QByteArray bytes;
-    QDataStream stream(&bytes, QIODevice::WriteOnly);
-    stream.setVersion(FeedTypes::StreamVersion);
-    if (!QMetaType::save(stream, typeId, value))
+    const QVariant kept(typeId, value);
+    ByteCounter counter;
+    QDataStream stream(&counter);
+    if (!save(stream, kept) || counter.count() > INT_MAX)
         return FeedArgument();
-    return FeedArgument(name, bytes);
+    FeedArgument argument(name, QByteArray());
+    argument._value = kept;
+    argument._size = int(counter.count());
+    return argument;
+}
+
+FeedArgument FeedArgument::readDecoded(QDataStream& stream)
+{
+    QByteArray typeName;
+    quint32 size = NullLength;
+    stream >> typeName >> size;
+    if (stream.status() != QDataStream::Ok)
+        return FeedArgument();
+    if (size == NullLength)
+        return FeedArgument(typeName, QByteArray());
+    QIODevice* device = stream.device();
+    const qint64 start = device->pos();
+    if (device->isSequential() || size > device->size() - start) {
+        stream.setStatus(QDataStream::ReadPastEnd);
+        return FeedArgument();
+    }
+    FeedArgument argument(typeName, QByteArray());
+    argument._size = int(size);
+    argument._value = decode(stream, typeName, start + size);
+    if (argument._value.isValid())
+        return argument;
+    // Not a value of its type: the bytes travel on as they are, for the receiver to refuse.
+    stream.resetStatus();
+    argument._bytes.resize(int(size));
+    if (!device->seek(start) || stream.readRawData(argument._bytes.data(), int(size)) != int(size))
+        stream.setStatus(QDataStream::ReadPastEnd);
+    return argument;
+}
+
+QByteArray FeedArgument::value() const
+{
+    if (!_value.isValid())
+        return _bytes;
+    QByteArray bytes;
+    bytes.reserve(_size);
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    save(stream, _value);
+    return bytes;
 }
 
 QVariant FeedArgument::toVariant() const
 {
-    const int typeId = QMetaType::type(_typeName.constData());
-    if (isEmpty() || typeId == QMetaType::UnknownType || typeId == QMetaType::Void)
-        return QVariant();
-    QVariant result(typeId, nullptr);
-    QDataStream stream(_value);
-    stream.setVersion(FeedTypes::StreamVersion);
-    if (!QMetaType::load(stream, typeId, result.data()) || stream.status() != QDataStream::Ok
-        || !stream.atEnd())
-        return QVariant();
-    return result;
+    if (_value.isValid())
+        return _value;
+    QDataStream stream(_bytes);
+    return decode(stream, _typeName, _bytes.size());
 }
 
 QDataStream& operator<<(QDataStream& stream, const FeedArgument& argument)
 {
-    return stream << argument.typeName() << argument.value();
+    if (!argument._value.isValid())
+        return stream << argument._typeName << argument._bytes;
+    stream << argument._typeName << quint32(argument._size);
+    save(stream, argument._value);
+    return stream;
 }
 
 QDataStream& operator>>(QDataStream& stream, FeedArgument& argument)
@@ -55,7 +145,6 @@ QDataStream& operator>>(QDataStream& stream, FeedArgument& argument)
 QDebug operator<<(QDebug debug, const FeedArgument& argument)
 {
     QDebugStateSaver saver(debug);
-    debug.nospace() << "FeedArgument(" << argument.typeName() << ", " << argument.value().size()
-                    << " bytes)";
+    debug.nospace() << "FeedArgument(" << argument.typeName() << ", " << argument.valueSize() << " bytes)";
     return debug;
 }

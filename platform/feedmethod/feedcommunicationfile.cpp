@@ -1,5 +1,8 @@
 #include "feedcommunicationfile.h"
 
+#include "feedmethod.h"
+
+#include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
 
@@ -16,6 +19,12 @@ bool fail(QString* error, const QString& text)
     if (error)
         *error = text;
     return false;
+}
+
+// The file is open unbuffered, and a record is written and read a field at a time.
+bool openBuffered(QFile& file, QIODevice::OpenMode mode, QFile* buffered)
+{
+    return buffered->open(file.handle(), mode, QFileDevice::DontCloseHandle) && buffered->seek(0);
 }
 
 } // namespace
@@ -53,4 +62,25 @@ bool FeedCommunicationFile::open(QFile& file, QString* error)
     }
     file.setObjectName(name);
     return true;
+}
+
+bool FeedCommunicationFile::writeRecord(QFile& file, const FeedMethod& record)
+{
+    QFile buffered;
+    if (!file.resize(0) || !openBuffered(file, QIODevice::WriteOnly, &buffered))
+        return false;
+    QDataStream stream(&buffered);
+    stream << record;
+    return stream.status() == QDataStream::Ok && buffered.flush();
+}
+
+bool FeedCommunicationFile::readRecord(QFile& file, FeedMethod* record, QString* error)
+{
+    const qint64 size = file.size();
+    if (size > qint64(sizeof(quint32)) + FeedProtocol::MaximumRecordSize)
+        return fail(error, QStringLiteral("%1 bytes, more than a record may have (%2)")
+                               .arg(size)
+                               .arg(FeedProtocol::MaximumRecordSize));
+    QFile buffered;
+    return openBuffered(file, QIODevice::ReadOnly, &buffered) && FeedMethod::readFrom(&buffered, record);
 }

@@ -3,6 +3,7 @@
 
 #include <QString>
 
+class FeedMethod;
 class QFile;
 
 // The communication file lives under a predictable name, possibly in a shared directory, so
@@ -15,6 +16,15 @@ namespace FeedCommunicationFile {
 // error is given, says why. A file opened through its handle forgets its name, so on success
 // the file's object name holds the path.
 bool open(QFile& file, QString* error = nullptr);
+
+// The file holds one record, the answer to a request, which may run to megabytes: it is written
+// and read through a buffer straight from and into the record's values, never held as bytes.
+
+// Replaces what the open file holds with record.
+bool writeRecord(QFile& file, const FeedMethod& record);
+// Reads the record the open file holds. A file larger than any record is refused unread, and
+// error, when given, says so.
+bool readRecord(QFile& file, FeedMethod* record, QString* error = nullptr);
 
 } // namespace FeedCommunicationFile
 

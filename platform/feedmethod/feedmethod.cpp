@@ -1,6 +1,6 @@
 #include "feedmethod.h"
 
-#include "feedtypes.h"
+#include "feedstreamformat.h"
 
 #include <QDataStream>
 #include <QDebug>
@@ -10,23 +10,25 @@ namespace {
 // More argument slots than this cannot come from either end.
 constexpr quint32 MaximumArguments = 64;
 
-QByteArray payloadOf(const FeedMethod& method)
+// The byte-array operator writes a length, then the bytes.
+qint64 streamedSize(const QByteArray& bytes)
 {
-    QByteArray payload;
-    QDataStream stream(&payload, QIODevice::WriteOnly);
-    stream.setVersion(FeedTypes::StreamVersion);
-    const QList<FeedArgument> arguments = method.arguments();
-    stream << method.name() << method.returnType() << method.sequence()
-           << quint32(arguments.size());
-    for (const FeedArgument& argument : arguments)
-        stream << argument;
-    return payload;
+    return sizeof(quint32) + bytes.size();
 }
 
-bool parsePayload(const QByteArray& payload, FeedMethod& method)
+qint64 payloadSize(const FeedMethod& method)
 {
-    QDataStream stream(payload);
-    stream.setVersion(FeedTypes::StreamVersion);
+    qint64 size = streamedSize(method.name()) + streamedSize(method.returnType()) + 2 * sizeof(quint32);
+    for (const FeedArgument& argument : method.arguments())
+        size += argument.streamedSize();
+    return size;
+}
+
+// Reads the payload at the stream's position, which must end at end. Values are decoded as they are
+// read only where asked: a signal record's values wait until its names have been checked.
+bool parsePayload(QDataStream& stream, qint64 end, bool decodeValues, FeedMethod& method)
+{
+    const FeedStreamFormat format(stream);
     QByteArray name;
     QByteArray returnType;
     quint32 sequence = 0;
@@ -38,10 +40,13 @@ bool parsePayload(const QByteArray& payload, FeedMethod& method)
     parsed.setReturnType(returnType);
     for (quint32 i = 0; i < count; ++i) {
         FeedArgument argument;
-        stream >> argument;
+        if (decodeValues)
+            argument = FeedArgument::readDecoded(stream);
+        else
+            stream >> argument;
         parsed.addArgument(argument);
     }
-    if (stream.status() != QDataStream::Ok || !stream.atEnd())
+    if (stream.status() != QDataStream::Ok || stream.device()->pos() != end)
         return false;
     method = parsed;
     return true;
@@ -122,9 +127,22 @@ bool FeedMethod::hasDecodableArguments() const
 QByteArray FeedMethod::toByteArray(const FeedMethod& method)
 {
     QByteArray bytes;
+    bytes.reserve(int(sizeof(quint32) + payloadSize(method)));
     QDataStream stream(&bytes, QIODevice::WriteOnly);
     stream << method;
     return bytes;
+}
+
+bool FeedMethod::readFrom(QIODevice* device, FeedMethod* method)
+{
+    QDataStream stream(device);
+    quint32 size = 0;
+    stream >> size;
+    const qint64 end = device->pos() + qint64(size);
+    if (stream.status() != QDataStream::Ok || size > FeedProtocol::MaximumRecordSize || device->isSequential()
+        || end > device->size())
+        return false;
+    return parsePayload(stream, end, true, *method);
 }
 
 void FeedMethod::registerTypes()
@@ -135,11 +153,15 @@ void FeedMethod::registerTypes()
     qRegisterMetaType<FeedArgument>("FeedArgument");
 }
 
+// The arguments go straight to the stream: a fetched channel is not copied once more first.
 QDataStream& operator<<(QDataStream& stream, const FeedMethod& method)
 {
-    const QByteArray payload = payloadOf(method);
-    stream << quint32(payload.size());
-    stream.writeRawData(payload.constData(), payload.size());
+    stream << quint32(payloadSize(method));
+    const FeedStreamFormat format(stream);
+    const QList<FeedArgument> arguments = method.arguments();
+    stream << method.name() << method.returnType() << method.sequence() << quint32(arguments.size());
+    for (const FeedArgument& argument : arguments)
+        stream << argument;
     return stream;
 }
 
@@ -158,7 +180,8 @@ QDataStream& operator>>(QDataStream& stream, FeedMethod& method)
         stream.setStatus(QDataStream::ReadPastEnd);
         return stream;
     }
-    if (!parsePayload(payload, method))
+    QDataStream payloadStream(payload);
+    if (!parsePayload(payloadStream, payload.size(), false, method))
         stream.setStatus(QDataStream::ReadCorruptData);
     return stream;
 }

@@ -12,6 +12,7 @@
 
 class QDataStream;
 class QDebug;
+class QIODevice;
 
 // Constants both ends of the plug-in process protocol agree on.
 namespace FeedProtocol {
@@ -61,6 +62,10 @@ public:
     bool hasDecodableArguments() const;
 
     static QByteArray toByteArray(const FeedMethod& method);
+    // Reads one record from device's position, as the stream operator would, into method, but
+    // decoding its values straight from the device rather than holding their bytes: for a device
+    // that can seek, such as a file. False when no whole, valid record is there.
+    static bool readFrom(QIODevice* device, FeedMethod* method);
     // Registers both records with the meta-type system, stream operators included.
     static void registerTypes();
 

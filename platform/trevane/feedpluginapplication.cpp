@@ -185,11 +185,8 @@ void FeedPluginApplication::answer(const FeedMethod& request, const FeedArgument
     if (!result.isEmpty())
         record.addArgument(result);
     // The whole answer is in the file before the wake-up is written.
-    const QByteArray bytes = FeedMethod::toByteArray(record);
-    if (!_communicationFile.resize(0) || !_communicationFile.seek(0)
-        || _communicationFile.write(bytes) != bytes.size())
+    if (!FeedCommunicationFile::writeRecord(_communicationFile, record))
         FEED_LOG(critical, "Plugin") << "Cannot write answer:" << _communicationFile.errorString();
-    _communicationFile.flush();
     writeOutput(FeedMethod::toByteArray(FeedMethod(FeedProtocol::AnswerName, request.sequence())));
 }
 

@@ -97,6 +97,7 @@ private slots:
     void networkLostMidDownload();
     void massStorageDuringFeedFetch();
     void bothHoldTheDownload();
+    void manualListWithoutNetwork_data();
     void manualListWithoutNetwork();
 
 private:
@@ -294,28 +295,39 @@ void tst_EnclosurePauses::bothHoldTheDownload()
     QCOMPARE(fileContent(enclosure.localUrl()), body);
 }
 
+void tst_EnclosurePauses::manualListWithoutNetwork_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::newRow("download") << QStringLiteral("downloadEnclosure");
+    // Fault guarded: a resume asked for a connection for each of its enclosures.
+    QTest::newRow("resume") << QStringLiteral("resumeDownloadEnclosure");
+}
+
 // Fault guarded: each enclosure of a manual list asked for a connection of its own, the user
 // being asked again for each.
 void tst_EnclosurePauses::manualListWithoutNetwork()
 {
-    _http.serve(QStringLiteral("/a.ogg"), content(1024, 4), "audio/ogg");
-    _http.serve(QStringLiteral("/b.ogg"), content(1024, 5), "audio/ogg");
-    const QString channel = subscribe(QStringLiteral("/offline.xml"),
-                                      feed(item("A", "Sound", _http.url("/a.ogg").toString())
-                                           + item("B", "Sound", _http.url("/b.ogg").toString())));
+    QFETCH(QString, request);
+    const QString a = QStringLiteral("/%1-a.ogg").arg(request);
+    const QString b = QStringLiteral("/%1-b.ogg").arg(request);
+    _http.serve(a, content(1024, 4), "audio/ogg");
+    _http.serve(b, content(1024, 5), "audio/ogg");
+    const QString channel = subscribe(QStringLiteral("/offline-%1.xml").arg(request),
+                                      feed(item("A", "Sound", _http.url(a).toString())
+                                           + item("B", "Sound", _http.url(b).toString())));
     QVERIFY(!channel.isEmpty());
-    const QStringList uris = {enclosureOf(channel, "/a.ogg").uri(), enclosureOf(channel, "/b.ogg").uri()};
+    const QStringList uris = {enclosureOf(channel, a).uri(), enclosureOf(channel, b).uri()};
     QVERIFY(setEthernet(QStringLiteral("Discovered")));
     QTRY_COMPARE_WITH_TIMEOUT(state(), 2, timeout());
     QCOMPARE(bearer(QStringLiteral("setSessionOutcome"), {QStringLiteral("fails")}).type(), QDBusMessage::ReplyMessage);
 
     const int mark = _daemon->settledLog().size();
-    QCOMPARE(call(QStringLiteral("downloadEnclosure"), {channel, uris}).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(call(request, {channel, uris}).type(), QDBusMessage::ReplyMessage);
     QVERIFY(_signals->waitFor(QStringLiteral("enclosureDownloadError"), 2));
     QCOMPARE(_signals->arguments(QStringLiteral("enclosureDownloadError")),
              QList<QVariantList>({{QStringList{uris.at(0)}, 409, 0LL}, {QStringList{uris.at(1)}, 409, 0LL}}));
     QCOMPARE(messages(logSince(mark), QLatin1Char('D'), QStringLiteral("createConnection")).filter("Trying to connect").size(), 1);
-    QCOMPARE(_http.requests("/a.ogg").size() + _http.requests("/b.ogg").size(), 0);
+    QCOMPARE(_http.requests(a).size() + _http.requests(b).size(), 0);
 }
 
 VIRELON_TEST_MAIN(tst_EnclosurePauses)

@@ -3,6 +3,8 @@
 #include "feedtypes.h"
 #include "testenvironment.h"
 
+#include <QBuffer>
+
 namespace {
 
 FeedMethod recordWith(const FeedArgument& argument)
@@ -21,6 +23,13 @@ QByteArray sized(qint64 size, const QByteArray& payload)
     QByteArray bytes;
     QDataStream(&bytes, QIODevice::WriteOnly) << quint32(size < 0 ? payload.size() : size);
     return bytes + payload;
+}
+
+bool readFromDevice(const QByteArray& bytes, FeedMethod* method)
+{
+    QBuffer device;
+    device.setData(bytes);
+    return device.open(QIODevice::ReadOnly) && FeedMethod::readFrom(&device, method);
 }
 
 QByteArray payloadWith(quint32 count, const QByteArray& tail = QByteArray())
@@ -44,6 +53,7 @@ private slots:
     void roundTrip();
     void brokenRecords_data();
     void brokenRecords();
+    void keptValueWritesItsBytes();
 };
 
 void tst_FeedMethod::initTestCase()
@@ -95,8 +105,14 @@ void tst_FeedMethod::roundTrip()
             QCOMPARE(read.genericArguments().at(0).data(), nullptr);
     }
     QVERIFY(stream.atEnd());
+    // Straight from a device, the first of the two.
+    FeedMethod decoded;
+    QVERIFY(readFromDevice(bytes + bytes, &decoded));
+    QCOMPARE(decoded.arguments(), written.arguments());
+    QCOMPARE(FeedMethod::toByteArray(decoded), bytes);
     // A record cut short waits for its rest, having read nothing.
     for (int cut = 0; cut < bytes.size(); ++cut) {
+        QVERIFY(!readFromDevice(bytes.left(cut), &decoded));
         QDataStream part(bytes.left(cut));
         part.startTransaction();
         FeedMethod read;
@@ -115,6 +131,10 @@ void tst_FeedMethod::brokenRecords_data()
     QTest::newRow("bytes after the record") << sized(-1, payloadWith(0, "x"));
     QTest::newRow("too many arguments") << sized(-1, payloadWith(1000));
     QTest::newRow("missing argument") << sized(-1, payloadWith(2));
+    QByteArray longValue;
+    QDataStream value(&longValue, QIODevice::WriteOnly);
+    value << QByteArray("int") << quint32(1000) << quint32(7);
+    QTest::newRow("value longer than the record") << sized(-1, payloadWith(1, longValue));
 }
 
 void tst_FeedMethod::brokenRecords()
@@ -126,6 +146,25 @@ void tst_FeedMethod::brokenRecords()
     stream >> read;
     QVERIFY(!stream.commitTransaction());
     QCOMPARE(stream.status(), QDataStream::ReadCorruptData);
+    QVERIFY(!readFromDevice(bytes, &read));
+    // Not even when what follows the record would make up for what it lacks.
+    QVERIFY(!readFromDevice(bytes + QByteArray(2000, '\0'), &read));
+}
+
+// A value kept as it is writes what its stream operator writes, as if it had been bytes all along.
+void tst_FeedMethod::keptValueWritesItsBytes()
+{
+    FeedChannel channel;
+    QList<FeedMessage> messages{FeedMessage(), FeedMessage()};
+    channel.setMessages(messages);
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(FeedTypes::StreamVersion);
+    out << channel;
+    const FeedArgument kept = FeedArgument::fromValue(channel);
+    QCOMPARE(kept.value(), bytes);
+    QCOMPARE(FeedMethod::toByteArray(recordWith(kept)),
+             FeedMethod::toByteArray(recordWith(FeedArgument("FeedChannel", bytes))));
 }
 
 VIRELON_TEST_MAIN(tst_FeedMethod)

@@ -10,6 +10,8 @@ class tst_FeedRecords : public QObject
 
 private slots:
     void streamRoundTrip();
+    void falseCountsAreRefused_data();
+    void falseCountsAreRefused();
     void enclosureEquality();
 };
 
@@ -119,6 +121,40 @@ void tst_FeedRecords::streamRoundTrip()
     QCOMPARE(fields(channelValue.value<FeedChannel>()), fields(channel));
     QCOMPARE(enclosureValue.typeName(), "FeedEnclosure");
     QCOMPARE(fields(enclosureValue.value<FeedEnclosure>()), fields(enclosure));
+}
+
+void tst_FeedRecords::falseCountsAreRefused_data()
+{
+    QTest::addColumn<quint32>("messages");
+    QTest::addColumn<quint32>("enclosures");
+    // Fault guarded: a count of this size made the reader reserve gigabytes and abort the daemon.
+    QTest::newRow("huge message count") << quint32(0x10000000) << quint32(0);
+    QTest::newRow("largest message count") << quint32(0xffffffff) << quint32(0);
+    QTest::newRow("huge enclosure count") << quint32(1) << quint32(0x7fffffff);
+    QTest::newRow("one message more than written") << quint32(2) << quint32(0);
+}
+
+// A channel stream of one message whose counts claim more than the bytes hold.
+void tst_FeedRecords::falseCountsAreRefused()
+{
+    QFETCH(quint32, messages);
+    QFETCH(quint32, enclosures);
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(FeedTypes::StreamVersion);
+    for (int i = 0; i < 6; ++i)
+        out << QStringLiteral("text");
+    out << FeedEnclosure() << messages;
+    const FeedMessage message = fullMessage(QStringLiteral("1"));
+    out << message.title() << message.link() << message.description() << message.summary() << message.baseUrl()
+        << message.publishedDate() << message.downloadedTime() << message.isFavorite() << enclosures;
+
+    QDataStream in(bytes);
+    in.setVersion(FeedTypes::StreamVersion);
+    FeedChannel channel;
+    in >> channel;
+    QCOMPARE(in.status(), QDataStream::ReadPastEnd);
+    QVERIFY(channel.messages().isEmpty());
 }
 
 // A record read from the store equals one fetched from a feed by the remote URL alone.

@@ -64,6 +64,7 @@ void tst_FeedEnclosureTask::tempFile_data()
     QTest::newRow("delete outside") << "outside" << false << "part final" << "old new" << true;
     QTest::newRow("rename of a linked part") << "link" << true << "part" << "- new" << false;
     QTest::newRow("delete of a linked part") << "link" << false << "part" << "- new" << true;
+    QTest::newRow("delete of a dangling linked part") << "link" << false << "" << "- -" << true;
 }
 
 void tst_FeedEnclosureTask::tempFile()

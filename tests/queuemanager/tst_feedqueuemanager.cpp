@@ -78,6 +78,24 @@ QString drain(FeedQueueManager* queue)
     return order.join(QStringLiteral(", "));
 }
 
+// Does one operation on the queue: "clear all", "clear <channel> essential|all", "dequeue" or
+// "remove <probe task>"; what removeTask answered, false for the others.
+bool operate(FeedQueueManager* queue, const QString& operation)
+{
+    const QStringList words = operation.split(' ');
+    if (operation == "clear all") {
+        queue->clearAll();
+    } else if (words.at(0) == "clear") {
+        queue->clearChannel(words.at(1), words.at(2) == "essential");
+    } else if (operation == "dequeue") {
+        delete queue->dequeueTask(FeedTask::AnyTaskType);
+    } else if (words.at(0) == "remove") {
+        const QScopedPointer<FeedTask> probe(makeTask(words.mid(1).join(' ')));
+        return queue->removeTask(probe.data());
+    }
+    return false;
+}
+
 } // namespace
 
 class tst_FeedQueueManager : public QObject
@@ -93,6 +111,8 @@ private slots:
     void ordersAndRefusesDuplicates();
     void removes_data();
     void removes();
+    void refusesOnlyWhatStillWaits_data();
+    void refusesOnlyWhatStillWaits();
     void isEmptyAndDequeue_data();
     void isEmptyAndDequeue();
     void listFormWakesOnceAndDeletesRefused_data();
@@ -130,6 +150,11 @@ void tst_FeedQueueManager::ordersAndRefusesDuplicates_data()
                                     << "c6 D, c4 B, c5 C, e3 A z, e2 A y, e1 A x";
     QTest::newRow("priority that does not fit the kind") << "c3 A, c0 A, e4 A x, e0 A x" << "----" << "";
     QTest::newRow("empty channel or URL") << "c5 -, e3 A -, e3 - x" << "--+" << "e3  x";
+    QStringList many;
+    for (int i = 0; i < 200; ++i)
+        many << QStringLiteral("e2 A x%1").arg(i);
+    QTest::newRow("duplicate among many") << many.join(", ") + ", e1 A x150" << QString(200, '+') + '-'
+                                          << many.join(", ");
 }
 
 void tst_FeedQueueManager::ordersAndRefusesDuplicates()
@@ -167,23 +192,41 @@ void tst_FeedQueueManager::removes()
     QFETCH(bool, removed);
     QFETCH(QString, gone);
     enqueueAll(_queue, Queued);
-    const QStringList words = operation.split(' ');
-    if (operation == "clear all") {
-        _queue->clearAll();
-    } else if (words.at(0) == "clear") {
-        _queue->clearChannel(words.at(1), words.at(2) == "essential");
-    } else {
-        FeedTask* probe = makeTask(words.mid(1).join(' '));
-        const bool result = _queue->removeTask(probe);
-        delete probe;
-        QCOMPARE(result, removed);
-    }
+    QCOMPARE(operate(_queue, operation), removed);
     QStringList left = list(Queued);
     for (const QString& task : list(gone))
         left.removeOne(task);
     // What the queue dropped, it deleted.
     QCOMPARE(liveTasks, left.size());
     QCOMPARE(drain(_queue), left.join(", "));
+}
+
+void tst_FeedQueueManager::refusesOnlyWhatStillWaits_data()
+{
+    // The tasks are queued, the operation is done, and the same tasks are queued again: a copy is
+    // refused exactly while its task still waits.
+    QTest::addColumn<QString>("tasks");
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("again");
+    const QString tasks = QStringLiteral("e3 A x, e2 A y, e1 B z");
+    QTest::newRow("dequeued") << tasks << "dequeue" << "+--";
+    QTest::newRow("dequeued from the front") << "e2 A x, ^e2 A y" << "dequeue" << "-+";
+    QTest::newRow("removed by probe") << tasks << "remove e2 A y" << "-+-";
+    QTest::newRow("probe of another band") << tasks << "remove e1 A y" << "---";
+    QTest::newRow("removed by enclosure") << "e3 A x, e2 B x, e1 B z" << "remove e0 - x" << "++-";
+    QTest::newRow("channel's essential tasks cleared") << "e3 A x, e2 A y, e3 B z" << "clear A essential" << "+--";
+    QTest::newRow("channel cleared") << "e3 A x, e2 A y, e3 B z" << "clear A all" << "++-";
+    QTest::newRow("all cleared") << tasks << "clear all" << "+++";
+}
+
+void tst_FeedQueueManager::refusesOnlyWhatStillWaits()
+{
+    QFETCH(QString, tasks);
+    QFETCH(QString, operation);
+    QFETCH(QString, again);
+    enqueueAll(_queue, tasks);
+    operate(_queue, operation);
+    QCOMPARE(enqueueAll(_queue, tasks), again);
 }
 
 void tst_FeedQueueManager::isEmptyAndDequeue_data()

@@ -1,5 +1,7 @@
 #include "feedchannel.h"
 
+#include "feedtypes.h"
+
 #include <QDataStream>
 #include <QDebug>
 
@@ -12,9 +14,10 @@ QDataStream& operator<<(QDataStream& stream, const FeedChannel& channel)
 
 QDataStream& operator>>(QDataStream& stream, FeedChannel& channel)
 {
-    return stream >> channel._uri >> channel._link >> channel._title >> channel._description
-                  >> channel._type >> channel._lastModifiedTime >> channel._icon >> channel._messages
-                  >> channel._subscribedTime >> channel._updatedTime;
+    stream >> channel._uri >> channel._link >> channel._title >> channel._description >> channel._type
+           >> channel._lastModifiedTime >> channel._icon;
+    FeedTypes::readList(stream, channel._messages);
+    return stream >> channel._subscribedTime >> channel._updatedTime;
 }
 
 QDebug operator<<(QDebug debug, const FeedChannel& channel)

@@ -1,6 +1,7 @@
 #ifndef FEEDENCLOSURE_H
 #define FEEDENCLOSURE_H
 
+#include <QHashFunctions>
 #include <QMetaType>
 #include <QString>
 
@@ -58,6 +59,12 @@ private:
 QDataStream& operator<<(QDataStream& stream, const FeedEnclosure& enclosure);
 QDataStream& operator>>(QDataStream& stream, FeedEnclosure& enclosure);
 QDebug operator<<(QDebug debug, const FeedEnclosure& enclosure);
+
+// Hashes what operator== compares.
+inline uint qHash(const FeedEnclosure& enclosure, uint seed = 0)
+{
+    return qHash(enclosure.remoteUrl(), seed);
+}
 
 Q_DECLARE_METATYPE(FeedEnclosure)
 

@@ -1,5 +1,7 @@
 #include "feedmessage.h"
 
+#include "feedtypes.h"
+
 #include <QDataStream>
 #include <QDebug>
 
@@ -12,9 +14,10 @@ QDataStream& operator<<(QDataStream& stream, const FeedMessage& message)
 
 QDataStream& operator>>(QDataStream& stream, FeedMessage& message)
 {
-    return stream >> message._title >> message._link >> message._description >> message._summary
-                  >> message._baseUrl >> message._publishedDate >> message._downloadedTime
-                  >> message._favorite >> message._enclosures;
+    stream >> message._title >> message._link >> message._description >> message._summary
+           >> message._baseUrl >> message._publishedDate >> message._downloadedTime >> message._favorite;
+    FeedTypes::readList(stream, message._enclosures);
+    return stream;
 }
 
 QDebug operator<<(QDebug debug, const FeedMessage& message)

@@ -13,6 +13,7 @@
 #include <qsparqlresultrow.h>
 
 #include <algorithm>
+#include <cstring>
 
 QString FeedTrackerSparql::LinkKey = QString::number(1);
 QString FeedTrackerSparql::TitleKey = QString::number(2);
@@ -97,7 +98,7 @@ QString localLinkText(const QVariant& value)
 bool iriHolds(uint c)
 {
     if (c < 0x80)
-        return c > 0x20 && c != 0x7F && !QByteArrayLiteral("<>\"{}|\\^`").contains(char(c));
+        return c > 0x20 && c != 0x7F && !std::strchr("<>\"{}|\\^`", int(c));
     const uint inPlane = c & 0xFFFF;
     return c >= 0xA0 && !(c >= 0xFDD0 && c <= 0xFDEF) && !(c <= 0xFFFF && inPlane >= 0xFFF0) && inPlane < 0xFFFE
            && !(c >= 0xE0000 && c <= 0xE0FFF);
