@@ -116,14 +116,31 @@ void FeedCacheManager::applyCacheSetting()
     FEED_LOG(debug, "CacheManager") << "Max Posts Limit per feed: " << _maxPosts;
 }
 
-QList<FeedMessage> FeedCacheManager::updateFeedMessage(const FeedChannel& channel, bool* ok,
-                                                       std::optional<QStringList>* storedLinks)
+QList<FeedMessage> FeedCacheManager::updateFeedMessage(const FeedChannel& channel, bool* ok)
 {
-    std::optional<QStringList> links;
+    bool read = true;
+    const FeedTrackerSparql::StoredChannel stored = channel.uri().isEmpty()
+        ? FeedTrackerSparql::StoredChannel()
+        : _tracker->storedChannel(channel.uri(), &read);
+    if (!read) {
+        FEED_LOG(critical, "CacheManager") << "Store read failed, no message deleted or added for" << channel.uri();
+        if (ok)
+            *ok = false;
+        return QList<FeedMessage>();
+    }
+    QStringList held;
+    return updateFeedMessage(channel, stored, ok, &held);
+}
+
+QList<FeedMessage> FeedCacheManager::updateFeedMessage(const FeedChannel& channel,
+                                                       const FeedTrackerSparql::StoredChannel& stored, bool* ok,
+                                                       QStringList* heldLinks)
+{
     bool read = true;
     if (!ok)
         ok = &read;
     *ok = true;
+    *heldLinks = stored.messageLinks;
     const QString uri = channel.uri();
     if (uri.isEmpty()) {
         FEED_LOG(critical, "CacheManager") << "Empty Channel uri";
@@ -131,16 +148,14 @@ QList<FeedMessage> FeedCacheManager::updateFeedMessage(const FeedChannel& channe
         return QList<FeedMessage>();
     }
     bool firstFill = false;
-    const QList<FeedMessage> candidates = newMessages(channel, ok, &firstFill, &links);
+    const QList<FeedMessage> candidates = newMessages(channel, stored, ok, &firstFill);
     if (*ok && !firstFill && candidates.isEmpty()) {
         FEED_LOG(critical, "CacheManager") << "No new messages to add to tracker";
-        if (storedLinks)
-            *storedLinks = links;
         return QList<FeedMessage>();
     }
     QList<FeedMessage> added;
     if (*ok)
-        added = messagesToBeAdded(candidates, uri, ok);
+        added = messagesToBeAdded(candidates, uri, stored.deletableMessageCount, ok, heldLinks);
     // A failed read tells nothing of what is stored: deleting or adding on it could lose
     // messages or store them twice.
     if (!*ok) {
@@ -150,18 +165,18 @@ QList<FeedMessage> FeedCacheManager::updateFeedMessage(const FeedChannel& channe
     return added;
 }
 
-QList<FeedMessage> FeedCacheManager::newMessages(const FeedChannel& channel, bool* ok, bool* firstFill,
-                                                 std::optional<QStringList>* storedLinks)
+// A channel that holds no message takes the first of every kind without reading more.
+QList<FeedMessage> FeedCacheManager::newMessages(const FeedChannel& channel,
+                                                 const FeedTrackerSparql::StoredChannel& stored, bool* ok,
+                                                 bool* firstFill)
 {
     const QString uri = channel.uri();
     const QList<FeedMessage> candidates = firstMessages(channel.messages());
-    if (hasLink(channel.messages())) {
-        const QStringList links = _tracker->messageLinksOfChannel(uri, ok);
-        if (!*ok)
-            return QList<FeedMessage>();
-        *storedLinks = links;
-        return removeDuplicateMessages(candidates, links);
-    }
+    if (hasLink(channel.messages()))
+        return removeDuplicateMessages(candidates, stored.messageLinks);
+    *firstFill = stored.messageLinks.isEmpty();
+    if (*firstFill)
+        return candidates;
     const QDateTime latest = _tracker->latestPostPublishedTime(uri, ok);
     if (!*ok)
         return QList<FeedMessage>();
@@ -169,8 +184,7 @@ QList<FeedMessage> FeedCacheManager::newMessages(const FeedChannel& channel, boo
         return messagesPublishedAfter(channel, latest);
     // Neither link nor date: a message is known by its title and description as stored.
     const QList<QPair<QString, QString>> texts = _tracker->messageTextsOfChannel(uri, ok);
-    *firstFill = *ok && texts.isEmpty();
-    return *ok && !*firstFill ? messagesWithNewTexts(candidates, texts) : candidates;
+    return *ok ? messagesWithNewTexts(candidates, texts) : QList<FeedMessage>();
 }
 
 QList<FeedMessage> FeedCacheManager::firstMessages(const QList<FeedMessage>& messages) const
@@ -224,29 +238,32 @@ QList<FeedMessage> FeedCacheManager::messagesWithNewTexts(const QList<FeedMessag
     return fresh;
 }
 
-QList<FeedMessage> FeedCacheManager::messagesToBeAdded(const QList<FeedMessage>& messages,
-                                                       const QString& channelUri, bool* ok)
+QList<FeedMessage> FeedCacheManager::messagesToBeAdded(const QList<FeedMessage>& messages, const QString& channelUri,
+                                                       int deletable, bool* ok, QStringList* heldLinks)
 {
-    const int deletable = _tracker->deletableMessageCount(channelUri, ok);
-    if (!*ok)
-        return QList<FeedMessage>();
     const int total = deletable + messages.size();
     FEED_LOG(debug, "CacheManager") << "Total Messages ( " << total << " ) = new message count ( "
                                     << messages.size() << " ) + deletableMessageCount ( " << deletable << " )";
-    if (total > _maxPosts && !deleteMessages(channelUri, total - _maxPosts)) {
+    if (total > _maxPosts && !deleteMessages(channelUri, total - _maxPosts, heldLinks)) {
         *ok = false;
         return QList<FeedMessage>();
     }
     return firstMessages(messages);
 }
 
-// Oldest first; false when the store could not list or delete them.
-bool FeedCacheManager::deleteMessages(const QString& channelUri, int count)
+// Oldest first; false when the store could not list or delete them. The links the channel no
+// longer holds leave *heldLinks.
+bool FeedCacheManager::deleteMessages(const QString& channelUri, int count, QStringList* heldLinks)
 {
     FEED_LOG(debug, "CacheManager") << "noOfMessages to be Deleted from Tracker: " << count;
     bool ok = true;
     const QStringList uris = _tracker->deletableMessages(channelUri, count, &ok);
-    return ok && (uris.isEmpty() || _tracker->deleteMessagesOfChannel(uris, channelUri));
+    QStringList removed;
+    if (!ok || (!uris.isEmpty() && !_tracker->deleteMessagesOfChannel(uris, channelUri, &removed)))
+        return false;
+    for (int i = 0; heldLinks && i < removed.size(); ++i)
+        heldLinks->removeOne(removed.at(i));
+    return true;
 }
 
 bool FeedCacheManager::changeCacheSetting(const QString& key, const QVariant& value)
@@ -270,7 +287,7 @@ void FeedCacheManager::trimAllChannels()
         bool ok = true;
         const int deletable = _tracker->deletableMessageCount(uri, &ok);
         if (ok && deletable > _maxPosts)
-            deleteMessages(uri, deletable - _maxPosts);
+            deleteMessages(uri, deletable - _maxPosts, nullptr);
     }
 }
 

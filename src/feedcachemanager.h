@@ -3,6 +3,7 @@
 
 #include "feedenclosure.h"
 #include "feedmessage.h"
+#include "feedtrackersparql.h"
 
 #include <QList>
 #include <QObject>
@@ -10,10 +11,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
-
 class FeedChannel;
-class FeedTrackerSparql;
 class QDateTime;
 class QMutex;
 class QVariant;
@@ -37,11 +35,12 @@ public:
     // The messages to add as new, in the channel's order; the stored ones that they need room
     // for are already deleted. Of the messages past the first maxPosts() only the links are
     // read, so those may come unformatted. Empty when there is nothing to add or a store read
-    // failed; *ok tells the two apart. When nothing is new and the store's links of the channel
-    // were read, *storedLinks gets them: nothing was added or deleted since, so they are what it
-    // holds.
-    QList<FeedMessage> updateFeedMessage(const FeedChannel& channel, bool* ok = nullptr,
-                                         std::optional<QStringList>* storedLinks = nullptr);
+    // failed; *ok tells the two apart.
+    QList<FeedMessage> updateFeedMessage(const FeedChannel& channel, bool* ok = nullptr);
+    // The same on what storedChannel() read of the channel, which is not read again. *heldLinks
+    // gets the links the channel holds once the room is made, before the new ones are added.
+    QList<FeedMessage> updateFeedMessage(const FeedChannel& channel, const FeedTrackerSparql::StoredChannel& stored,
+                                         bool* ok, QStringList* heldLinks);
     bool changeCacheSetting(const QString& key, const QVariant& value);
 
     int maxPosts() const { return _maxPosts; }
@@ -57,15 +56,16 @@ private:
     void applyCacheSetting();
     // The new ones of the channel's first messages; *firstFill when the channel holds nothing
     // yet and all of them are taken without a check.
-    QList<FeedMessage> newMessages(const FeedChannel& channel, bool* ok, bool* firstFill,
-                                   std::optional<QStringList>* storedLinks);
+    QList<FeedMessage> newMessages(const FeedChannel& channel, const FeedTrackerSparql::StoredChannel& stored,
+                                   bool* ok, bool* firstFill);
     QList<FeedMessage> firstMessages(const QList<FeedMessage>& messages) const;
     QList<FeedMessage> messagesPublishedAfter(const FeedChannel& channel, const QDateTime& time) const;
     QList<FeedMessage> removeDuplicateMessages(const QList<FeedMessage>& messages, const QStringList& links) const;
     QList<FeedMessage> messagesWithNewTexts(const QList<FeedMessage>& messages,
                                             const QList<QPair<QString, QString>>& storedTexts) const;
-    QList<FeedMessage> messagesToBeAdded(const QList<FeedMessage>& messages, const QString& channelUri, bool* ok);
-    bool deleteMessages(const QString& channelUri, int count);
+    QList<FeedMessage> messagesToBeAdded(const QList<FeedMessage>& messages, const QString& channelUri, int deletable,
+                                         bool* ok, QStringList* heldLinks);
+    bool deleteMessages(const QString& channelUri, int count, QStringList* heldLinks);
     void trimAllChannels();
     void cancelDownloads(const QList<FeedEnclosure>& enclosures);
 

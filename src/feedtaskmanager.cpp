@@ -239,6 +239,8 @@ void FeedTaskManager::refresh(const QStringList& uriList)
         emit refreshState(201);
         return;
     }
+    // A channel refreshed again is read again: its link may have been changed meanwhile.
+    _runner->roundChannels().forget(uriList);
     const QStringList channels = channelsForUris(uriList);
     if (channels.isEmpty()) {
         FEED_LOG(critical, "TaskManager") << "No channels are in the list";

@@ -49,6 +49,7 @@ FeedTaskRunner::FeedTaskRunner(FeedQueueManager* queue, FeedPluginManager* plugi
     , _tracker(store)
     , _completion(completion)
     , _pauses(pauses)
+    , _roundChannels(store, queue)
     , _retry(new QTimer(this))
 {
     _retry->setSingleShot(true);
@@ -81,6 +82,7 @@ void FeedTaskRunner::runNextTask()
     if (_queueManager->isEmpty(FeedTask::AnyTaskType, FeedTask::AnyPriority)) {
         FEED_LOG(debug, "TaskManager") << "feed transfer done";
         _sleeping = true;
+        _roundChannels.clear();
         _pluginManager->unloadPlugins();
         emit sleep();
         return;
@@ -149,7 +151,7 @@ void FeedTaskRunner::processTask(FeedTask* task)
 void FeedTaskRunner::processTask(FeedChannelTask* task)
 {
     FEED_LOG(debug, "TaskManager") << "Processing channel task...";
-    const FeedChannel channel = _tracker->channelForUri(task->url());
+    const FeedChannel channel = _roundChannels.take(task->url());
     if (channel.uri().isEmpty()) {
         FEED_LOG(critical, "TaskManager") << "No channels are in the list";
         _currentTask.finish();

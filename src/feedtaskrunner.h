@@ -5,6 +5,7 @@
 #include "feedcurrenttask.h"
 #include "feeddownloadprogress.h"
 #include "feedenclosure.h"
+#include "feedroundchannels.h"
 #include "feedtask.h"
 
 #include <QObject>
@@ -41,6 +42,7 @@ public:
                    FeedEnclosureCompletion* completion, const FeedPauses* pauses, QObject* parent);
 
     FeedCurrentTask& currentTask() { return _currentTask; }
+    FeedRoundChannels& roundChannels() { return _roundChannels; }
 
 signals:
     void awake();
@@ -87,6 +89,7 @@ private:
     FeedEnclosureCompletion* _completion;
     const FeedPauses* _pauses;
     FeedCurrentTask _currentTask;
+    FeedRoundChannels _roundChannels;
     // No work is under way: awake() is due when a task starts.
     bool _sleeping = true;
     // Times the running manual download.

@@ -278,6 +278,7 @@ void Virelon::unsubscribe(const QString& uri)
     FEED_LOG(debug, "Engine") << "UnSubscribe Called, uri :" << uri;
     FeedCacheManager::instance();
     FeedTaskManager::instance()->unsubscribe(uri);
+    _refreshTimes.forget(uri);
     FeedTrackerSparql::instance()->deleteChannel(uri);
     removeChannelError(uri);
 }
@@ -285,6 +286,8 @@ void Virelon::unsubscribe(const QString& uri)
 void Virelon::editChannel(const QString& channelUri, const QVariantMap& properties)
 {
     FEED_LOG(debug, "Engine") << "Editing Channel for " << channelUri;
+    // The edit is later than a refresh's time that waits.
+    _refreshTimes.forget(channelUri);
     if (!FeedTrackerSparql::instance()->editChannel(channelUri, properties)) {
         emit editChannelStatus(channelUri, 202);
         return;
@@ -452,16 +455,19 @@ QVariantMap Virelon::transferDetails(const QString& transferId, const QStringLis
 // A fetched channel -------------------------------------------------------------------------
 
 // A channel deleted while it was fetched is not written back: its refresh ends as cancelled. A
-// refresh whose writes the store refused ends with 202, and completes no other way.
+// refresh whose writes the store refused ends with 202, and completes no other way. The store is
+// read once, before anything is written: what it held then, and what was written, tell what it
+// holds after.
 void Virelon::feedsDownloaded(const FeedChannel& channel)
 {
     FEED_LOG(debug, "Engine") << "Saving channel and message details to tracker";
-    FeedTrackerSparql* store = FeedTrackerSparql::instance();
     FeedChannel copy = channel;
     localizeChannelIcon(copy);
-    const bool channelStored = store->updateChannel(copy);
-    if (!channelStored && channelIsGone(copy.uri())) {
+    bool read = false;
+    const FeedTrackerSparql::StoredChannel stored = FeedTrackerSparql::instance()->storedChannel(copy.uri(), &read);
+    if (read && !stored.exists) {
         FEED_LOG(critical, "Engine") << "Channel left the store while it was fetched: " << copy.uri();
+        _refreshTimes.forget(copy.uri());
         feedsDownloadFailed(copy.uri(), 201);
         return;
     }
@@ -471,21 +477,23 @@ void Virelon::feedsDownloaded(const FeedChannel& channel)
     QList<FeedMessage> messages = formatMessages(copy.messages(), compared);
     copy.setMessages(messages);
     bool picked = false;
-    std::optional<QStringList> storedLinks;
+    QStringList heldLinks;
     const QList<FeedMessage> fresh =
-        cache ? cache->updateFeedMessage(copy, &picked, &storedLinks) : QList<FeedMessage>();
-    const bool stored = picked && (fresh.isEmpty() || store->addMessages(fresh, copy.uri()));
+        cache && read ? cache->updateFeedMessage(copy, stored, &picked, &heldLinks) : QList<FeedMessage>();
+    QSet<int> unwritten;
+    const bool channelStored = read && storeRefresh(copy, stored, fresh, &unwritten);
+    const bool messagesStored = picked && unwritten.isEmpty();
     if (picked && fresh.isEmpty())
         FEED_LOG(critical, "Engine") << "Nothing to update to tracker!!!";
-    else if (!stored)
+    else if (!messagesStored)
         FEED_LOG(critical, "Engine") << "Messages not stored: " << copy.uri();
-    QList<FeedMessage> heldMessages = messagesHeldByStore(copy, compared, fresh, stored, storedLinks);
     FeedChannel held = copy;
+    QList<FeedMessage> heldMessages = messagesHeldByStore(copy, compared, fresh, unwritten, heldLinks);
     held.setMessages(heldMessages);
     // The icon's record is written with the channel.
     if (!channelStored)
         held.setIcon(FeedEnclosure());
-    const bool written = channelStored && stored;
+    const bool written = channelStored && messagesStored;
     queueEnclosures(held, written);
     if (!written) {
         feedsDownloadFailed(copy.uri(), StoreFailedCode);
@@ -493,6 +501,17 @@ void Virelon::feedsDownloaded(const FeedChannel& channel)
     }
     FEED_LOG(debug, "Engine") << copy.uri() << escapeSettingsKey(copy.uri());
     storeChannelError(copy.uri(), 0);
+}
+
+// Whether the channel's values held; the new messages the store refused go to *unwritten. The
+// refresh's own time is later than one that waits.
+bool Virelon::storeRefresh(const FeedChannel& channel, const FeedTrackerSparql::StoredChannel& stored,
+                           const QList<FeedMessage>& fresh, QSet<int>* unwritten)
+{
+    _refreshTimes.forget(channel.uri());
+    bool channelWritten = false;
+    FeedTrackerSparql::instance()->refreshChannel(channel, stored, fresh, &channelWritten, unwritten);
+    return channelWritten;
 }
 
 // Only a refresh whose writes held is completed by its essential downloads.
@@ -512,19 +531,20 @@ void Virelon::queueEnclosures(const FeedChannel& channel, bool completeRefresh)
 }
 
 // Enclosures are fetched only for messages the store holds: the file of any other would have
-// no record, and nothing would ever remove it. A linked message is held when the store lists
-// its link; a link-less one only as one of the new messages just stored. The links the cache
-// read stand when it changed nothing. Past the formatted messages, where none is new, a held
-// one is formatted here, and a link only once: a feed that repeats a stored link must not get
-// every repeat formatted.
+// no record, and nothing would ever remove it. A linked message is held when the channel holds
+// its link: one it held once room was made for the new messages, or a new one stored. A link-less
+// one only as one of the new messages stored. Past the formatted messages, where none is new, a
+// held one is formatted here, and a link only once: a feed that repeats a stored link must not
+// get every repeat formatted.
 QList<FeedMessage> Virelon::messagesHeldByStore(const FeedChannel& channel, int formatted,
-                                                const QList<FeedMessage>& added, bool addedStored,
-                                                const std::optional<QStringList>& storedLinks) const
+                                                const QList<FeedMessage>& added, const QSet<int>& unwritten,
+                                                const QStringList& heldLinks) const
 {
-    bool read = storedLinks.has_value();
-    const QStringList links =
-        read ? *storedLinks : FeedTrackerSparql::instance()->messageLinksOfChannel(channel.uri(), &read);
-    const QSet<QString> stored(links.cbegin(), links.cend());
+    QSet<QString> stored(heldLinks.cbegin(), heldLinks.cend());
+    for (int index = 0; index < added.size(); ++index) {
+        if (!unwritten.contains(index))
+            stored.insert(added.at(index).link());
+    }
     const QList<FeedMessage> messages = channel.messages();
     QList<FeedMessage> held;
     QList<FeedMessage> heldUnformatted;
@@ -534,11 +554,12 @@ QList<FeedMessage> Virelon::messagesHeldByStore(const FeedChannel& channel, int 
         const FeedMessage& message = messages.at(index);
         // The new messages are the channel's own, picked in order.
         const bool isAdded = next < added.size() && sameMessage(added.at(next), message);
+        const bool addedStored = isAdded && !unwritten.contains(next);
         if (isAdded)
             ++next;
         // A formatted message's link is in the store's form already.
         const QString link = index < formatted ? message.link() : FeedTrackerSparql::storedLink(message.link());
-        if (!(link.isEmpty() ? isAdded && addedStored : read && stored.contains(link)))
+        if (!(link.isEmpty() ? addedStored : stored.contains(link)))
             continue;
         if (index < formatted) {
             held.append(message);
@@ -550,23 +571,13 @@ QList<FeedMessage> Virelon::messagesHeldByStore(const FeedChannel& channel, int 
     return held + FeedFormatter().formatMessages(heldUnformatted);
 }
 
-bool Virelon::channelIsGone(const QString& channelUri) const
-{
-    bool read = false;
-    const QStringList channels = FeedTrackerSparql::instance()->allChannelUrls(&read);
-    return read && !channels.contains(channelUri);
-}
-
 void Virelon::feedsDownloadFailed(const QString& channelUri, int errorCode)
 {
     FEED_LOG(debug, "Engine") << "Channel = " << channelUri << ", Error = " << errorCode;
     if (errorCode != 201)
         storeChannelError(channelUri, errorCode);
-    if (errorCode == 304) {
-        const QVariantMap now = {
-            {FeedTrackerSparql::LastModifiedTimeKey, QDateTime::currentDateTime().toString(Qt::ISODate)}};
-        FeedTrackerSparql::instance()->editChannel(channelUri, now);
-    }
+    if (errorCode == 304)
+        _refreshTimes.add(channelUri, QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch()));
     emit refreshError(channelUri, errorCode);
 }
 
@@ -730,8 +741,10 @@ bool Virelon::hasUri(const FeedEnclosure& enclosure)
     return false;
 }
 
-// The queue ran empty: the next automatic refresh is waited for, unless a wait is pending.
+// The queue ran empty: the refreshes' times go into the store, and the next automatic refresh is
+// waited for, unless a wait is pending.
 void Virelon::hibernate()
 {
+    _refreshTimes.write();
     FeedUpdateManager::instance()->restartTimer();
 }

@@ -3,13 +3,13 @@
 
 #include "feedchannel.h"
 #include "feedenclosure.h"
+#include "feedrefreshtimes.h"
+#include "feedtrackersparql.h"
 
 #include <QObject>
 #include <QSet>
 #include <QStringList>
 #include <QVariantMap>
-
-#include <optional>
 
 class QSettings;
 
@@ -86,13 +86,14 @@ private:
                           bool asNumbers) const;
     void storeChannelError(const QString& channelUri, int errorCode);
     void removeChannelError(const QString& channelUri);
-    bool channelIsGone(const QString& channelUri) const;
 
     // The first count messages formatted, the others as fetched.
     QList<FeedMessage> formatMessages(const QList<FeedMessage>& messages, int count);
     // The messages of the channel the store holds, formatted; the first `formatted` are already.
+    bool storeRefresh(const FeedChannel& channel, const FeedTrackerSparql::StoredChannel& stored,
+                      const QList<FeedMessage>& fresh, QSet<int>* unwritten);
     QList<FeedMessage> messagesHeldByStore(const FeedChannel& channel, int formatted, const QList<FeedMessage>& added,
-                                           bool addedStored, const std::optional<QStringList>& storedLinks) const;
+                                           const QSet<int>& unwritten, const QStringList& heldLinks) const;
     void queueEnclosures(const FeedChannel& channel, bool completeRefresh);
     QList<FeedEnclosure> essentialEnclosuresToDownload(const FeedChannel& channel);
     QList<FeedEnclosure> optionalEnclosuresToDownload(const FeedChannel& channel);
@@ -113,6 +114,7 @@ private:
     QSet<QString> _announcedEnclosures;
     // The last enclosure whose size and type went into the store.
     FeedEnclosure _sizedEnclosure;
+    FeedRefreshTimes _refreshTimes;
 };
 
 #endif

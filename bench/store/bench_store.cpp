@@ -327,6 +327,42 @@ void benchUpdateChannel(FeedTrackerSparql* store, Raw* raw)
     store->deleteAllChannels();
 }
 
+// A round of refreshes written back as the daemon writes them: for each of 1000 new channels,
+// the read of what it holds and one update with its 60 new messages, against a raw insert of the
+// same messages (the store's own floor). The first and the last tenth of the round tell whether a
+// feed costs more as the store fills.
+void benchRefreshRound(FeedTrackerSparql* store, Raw* raw)
+{
+    const int feeds = 1000;
+    const int tenth = feeds / 10;
+    double layer[2] = {0, 0};
+    double direct[2] = {0, 0};
+    for (int i = 0; i < feeds; ++i) {
+        FeedChannel channel;
+        channel.setLink(QStringLiteral("http://example.com/round/%1").arg(i));
+        channel.setUri(store->addChannel(channel));
+        channel.setTitle(QStringLiteral("Channel %1").arg(i));
+        const QList<FeedMessage> fresh = messages(QStringLiteral("round-%1").arg(i), 60);
+        const QByteArray rawText = rawMessagesText(messages(QStringLiteral("round-raw-%1").arg(i), 60), channel.uri());
+        QElapsedTimer timer;
+        timer.start();
+        bool written = false;
+        store->refreshChannel(channel, store->storedChannel(channel.uri()), fresh, &written);
+        const double layerMs = timer.nsecsElapsed() / 1e6;
+        timer.restart();
+        raw->update(rawText);
+        const int part = i < tenth ? 0 : i >= feeds - tenth ? 1 : -1;
+        if (part >= 0) {
+            layer[part] += layerMs / tenth;
+            direct[part] += timer.nsecsElapsed() / 1e6 / tenth;
+        }
+        QCoreApplication::processEvents();
+    }
+    report("refresh of a feed of 60 new items, first tenth of 1000 feeds", layer[0], direct[0], 1.5);
+    report("refresh of a feed of 60 new items, last tenth of 1000 feeds", layer[1], direct[1], 1.5);
+    store->deleteAllChannels();
+}
+
 // Unsubscribing everything: 200 channels of 20 messages each, against raw deletes of every
 // channel, message and enclosure node.
 void benchDeleteAllChannels(FeedTrackerSparql* store, Raw* raw)
@@ -355,7 +391,7 @@ void benchDeleteAllChannels(FeedTrackerSparql* store, Raw* raw)
 } // namespace
 
 // Arguments name the benchmarks to run (addEnclosures, enclosureForUri, addMessages, deleteChannel,
-// channelForUri, updateChannel, deleteAllChannels); none runs all.
+// channelForUri, updateChannel, deleteAllChannels, refreshRound); none runs all.
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -379,7 +415,8 @@ int main(int argc, char** argv)
         {QStringLiteral("deleteChannel"), benchDeleteChannel},
         {QStringLiteral("channelForUri"), benchChannelForUri},
         {QStringLiteral("updateChannel"), benchUpdateChannel},
-        {QStringLiteral("deleteAllChannels"), benchDeleteAllChannels}};
+        {QStringLiteral("deleteAllChannels"), benchDeleteAllChannels},
+        {QStringLiteral("refreshRound"), benchRefreshRound}};
     for (const auto& benchmark : benchmarks) {
         if (chosen.isEmpty() || chosen.contains(benchmark.first))
             benchmark.second(store, &raw);

@@ -147,6 +147,8 @@ private slots:
     void updateEnclosure();
 
     void channelWritesReadBack();
+    void refreshWritesWhatUpdateWrites_data();
+    void refreshWritesWhatUpdateWrites();
     void addChannelRefusesKnownLink_data();
     void addChannelRefusesKnownLink();
     void refusedChannelEdits_data();
@@ -158,6 +160,8 @@ private slots:
     void linksStoredAsGiven_data();
     void linksStoredAsGiven();
     void knownMessageGainsChannel();
+    void linksHeldBefore_data();
+    void linksHeldBefore();
     void badMessageCostsOnlyItself();
     void deletableMessages();
 
@@ -558,6 +562,64 @@ void tst_FeedTrackerSparql::channelWritesReadBack()
     QVERIFY(subscribe(QString()).isEmpty());
 }
 
+// A refresh that writes only what changed leaves what updateChannel() and addMessages() leave.
+void tst_FeedTrackerSparql::refreshWritesWhatUpdateWrites_data()
+{
+    QTest::addColumn<bool>("updatedBefore");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("icon");
+    QTest::addColumn<QString>("lastModified");
+    const QString icon = QStringLiteral("http://example.com/icon.png");
+    const QString time = QStringLiteral("Mon, 06 May 2024 10:00:00 GMT");
+    QTest::newRow("first refresh") << false << "Title" << icon << time;
+    QTest::newRow("first refresh of nothing") << false << "" << "" << "";
+    QTest::newRow("nothing changed") << true << "Title" << icon << time;
+    QTest::newRow("title") << true << "New \"title\"" << icon << time;
+    QTest::newRow("icon") << true << "Title" << "http://example.com/other.png" << time;
+    QTest::newRow("icon gone") << true << "Title" << "" << time;
+    QTest::newRow("last-modified text") << true << "Title" << icon << "Tue, 07 May 2024 10:00:00 GMT";
+    QTest::newRow("no last-modified text") << true << "Title" << icon << "";
+}
+
+void tst_FeedTrackerSparql::refreshWritesWhatUpdateWrites()
+{
+    QFETCH(bool, updatedBefore);
+    QFETCH(QString, title);
+    QFETCH(QString, icon);
+    QFETCH(QString, lastModified);
+    const auto fetched = [](const QString& uri, const QString& title, const QString& icon, const QString& time) {
+        FeedChannel channel;
+        channel.setUri(uri);
+        channel.setTitle(title);
+        channel.setLastModifiedTime(time);
+        if (!icon.isEmpty())
+            channel.setIcon(enclosure(icon, QStringLiteral("/icons/") + icon.section(QLatin1Char('/'), -1)));
+        return channel;
+    };
+    const QString ours = subscribe(QStringLiteral("http://example.com/ours"));
+    const QString twin = subscribe(QStringLiteral("http://example.com/twin"));
+    for (const QString& uri : {ours, twin}) {
+        if (updatedBefore)
+            QVERIFY(store()->updateChannel(fetched(uri, QStringLiteral("Title"), QStringLiteral("http://example.com/icon.png"),
+                                                   QStringLiteral("Mon, 06 May 2024 10:00:00 GMT"))));
+    }
+    QVERIFY(store()->updateChannel(fetched(twin, title, icon, lastModified)));
+    bool written = false;
+    QVERIFY(store()->refreshChannel(fetched(ours, title, icon, lastModified), store()->storedChannel(ours),
+                                    {post(QStringLiteral("http://example.com/m"))}, &written));
+    QVERIFY(written);
+    const QString values = QStringLiteral("SELECT CONCAT(STR(?p), ' ', STR(?o)) WHERE { <%1> ?p ?o FILTER (?p IN (rdf:type, "
+                                          "nie:title, mfo:image, nie:comment, nie:characterSet)) } ORDER BY ?p ?o");
+    QCOMPARE(select(_raw.get(), values.arg(ours)), select(_raw.get(), values.arg(twin)));
+    QCOMPARE(store()->enclosuresForMessage(ours).size(), store()->enclosuresForMessage(twin).size());
+    QVERIFY(store()->channelForUri(ours).updatedTime().isValid());
+    QCOMPARE(store()->messageLinksOfChannel(ours).size(), 1);
+    const QString time = QStringLiteral("2024-01-02T03:04:05");
+    QVERIFY(store()->setLastModifiedTimes({{ours, QDateTime::fromString(time, Qt::ISODate)}}));
+    QVERIFY(store()->editChannel(twin, {{FeedTrackerSparql::LastModifiedTimeKey, time}}));
+    QCOMPARE(store()->channelForUri(ours).updatedTime(), store()->channelForUri(twin).updatedTime());
+}
+
 void tst_FeedTrackerSparql::addChannelRefusesKnownLink_data()
 {
     QTest::addColumn<QString>("second");
@@ -627,6 +689,9 @@ void tst_FeedTrackerSparql::refusedChannelEdits()
     other.setTitle(QStringLiteral("HACKED"));
     other.setIcon(enclosure(QStringLiteral("http://example.com/icon.png")));
     QVERIFY(!store()->updateChannel(other));
+    bool written = true;
+    store()->refreshChannel(other, store()->storedChannel(other.uri()), {}, &written);
+    QVERIFY(store()->setLastModifiedTimes({{other.uri(), QDateTime::currentDateTime()}}));
     QStringList after = select(_raw.get(), triples);
     after.sort();
     QCOMPARE(after, before);
@@ -782,6 +847,52 @@ void tst_FeedTrackerSparql::knownMessageGainsChannel()
     QCOMPARE(store()->messageLinksOfChannel(first).count(twice.link()), 1);
 }
 
+// The look-ups skip a link the store holds nowhere; whatever held it before, the stored
+// result is the same as when every link was looked up.
+void tst_FeedTrackerSparql::linksHeldBefore_data()
+{
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<int>("parents");
+    QTest::addColumn<bool>("subscribable");
+    QTest::newRow("never seen") << "" << 1 << true;
+    QTest::newRow("a message of ours") << "ours" << 1 << true;
+    QTest::newRow("a message of another channel") << "other" << 2 << true;
+    QTest::newRow("a deleted message") << "deleted" << 1 << true;
+    QTest::newRow("another message's enclosure") << "enclosure" << 1 << true;
+    QTest::newRow("a deleted channel") << "deleted channel" << 1 << true;
+    QTest::newRow("a channel") << "channel" << 1 << false;
+}
+
+void tst_FeedTrackerSparql::linksHeldBefore()
+{
+    QFETCH(QString, holder);
+    QFETCH(int, parents);
+    QFETCH(bool, subscribable);
+    const QString link = QStringLiteral("http://example.com/held");
+    const QString ours = subscribe(QStringLiteral("http://example.com/ours"));
+    const QString other = subscribe(QStringLiteral("http://example.com/other"));
+    const FeedMessage message = post(link, {enclosure(link)});
+    if (holder == QLatin1String("other") || holder == QLatin1String("deleted") || holder == QLatin1String("ours"))
+        QVERIFY(store()->addMessages({message}, holder == QLatin1String("ours") ? ours : other));
+    if (holder == QLatin1String("deleted"))
+        store()->deleteMessage(messageUri(other, link), other);
+    if (holder == QLatin1String("enclosure"))
+        QVERIFY(store()->addMessages({post(QStringLiteral("http://example.com/x"), {enclosure(link)})}, other));
+    if (holder.endsWith(QLatin1String("channel")))
+        subscribe(link);
+    if (holder == QLatin1String("deleted channel"))
+        store()->deleteChannel(store()->allChannelUrls().last());
+
+    QVERIFY(store()->addMessages({message}, ours));
+    const QStringList nodes = select(_raw.get(), QStringLiteral("SELECT ?m WHERE { ?m a mfo:FeedMessage; nie:links <%1> }").arg(link));
+    QCOMPARE(nodes.size(), 1);
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?c WHERE { <%1> nie:isLogicalPartOf ?c }").arg(nodes.at(0))).size(), parents);
+    QCOMPARE(select(_raw.get(), QStringLiteral("SELECT ?e WHERE { ?e mfo:remoteLink <%1> }").arg(link)),
+             QStringList{store()->enclosuresForMessage(nodes.at(0)).value(0).uri()});
+    QCOMPARE(store()->storedChannel(ours).messageLinks, QStringList{link});
+    QCOMPARE(subscribe(link).isEmpty(), !subscribable);
+}
+
 // A message the store refuses is left out; the others of the batch are stored.
 void tst_FeedTrackerSparql::badMessageCostsOnlyItself()
 {
@@ -828,6 +939,8 @@ void tst_FeedTrackerSparql::deletableMessages()
     update(_raw.get(), QStringLiteral("INSERT { <urn:uuid:notime> a mfo:FeedMessage; nie:isLogicalPartOf <%1> }").arg(channel));
 
     QCOMPARE(store()->deletableMessageCount(channel), 6);
+    QCOMPARE(store()->storedChannel(channel).deletableMessageCount, 6);
+    QCOMPARE(store()->storedChannel(channel).messageLinks.size(), 7);
     QCOMPARE(store()->deletableMessages(channel, 4), (QStringList{undated2, undated3, undated1, dated2}));
     QCOMPARE(store()->deletableMessages(channel, 10), (QStringList{undated2, undated3, undated1, dated2, dated1}));
     QVERIFY(store()->deletableMessages(channel, 0).isEmpty());
@@ -1108,13 +1221,22 @@ void tst_FeedTrackerSparql::uriLists()
     QStringList uris;
     QStringList enclosures;
     QStringList channels;
+    QStringList channelRecords;
     for (int i = 0; i < size; ++i) {
         uris << named.value(i < size - 2 ? i - 499 : i - size + 6, QStringLiteral("urn:uuid:unknown-%1").arg(i));
         enclosures << (uris.last() == stored ? stored : QString());
         if (uris.last() == channel)
             channels << channel;
+        channelRecords << (uris.last() == channel ? channel : QString());
     }
     QCOMPARE(store()->storedChannelUris(uris), channels);
+    QString listed;
+    QString single;
+    for (const FeedChannel& record : store()->channelsForUris(uris))
+        QDebug(&listed) << record;
+    for (const QString& uri : channelRecords)
+        QDebug(&single) << (uri.isEmpty() ? FeedChannel() : store()->channelForUri(uri));
+    QCOMPARE(listed, single);
     const QList<FeedEnclosure> records = store()->enclosuresForUris(uris);
     QStringList read;
     for (const FeedEnclosure& record : records)

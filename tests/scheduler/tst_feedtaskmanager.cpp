@@ -23,7 +23,9 @@ namespace {
 // stands in for tamsil, which downloads enclosures.
 //
 // Actions are "subscribe A B", "refresh A", "auto A", "cancel A", "cancelRefresh A B",
-// "unsubscribe A", "cancelAll", "onlywifi" and "stray" (a feed result that no task asked for).
+// "unsubscribe A", "cancelAll", "onlywifi", "stray" (a feed result that no task asked for),
+// "delete A" (the channel leaves the store, not through the daemon) and "edit A ok" (the
+// service changes the channel's link to one of that scheme).
 //
 // Events are the scheduler's signals, in order: "awake", "sleep", "queued A B", "started A",
 // "downloaded A", "failed A 201", "unsubscribed A", "completed A". The service object hears the
@@ -99,6 +101,10 @@ private slots:
     void channelDeletedDuringFetch();
     void refusedWritesEndTheRefresh_data();
     void refusedWritesEndTheRefresh();
+    void notModifiedTimes_data();
+    void notModifiedTimes();
+    void changedAfterRead_data();
+    void changedAfterRead();
     void unreachableStore();
 
 private:
@@ -277,6 +283,11 @@ void tst_FeedTaskManager::act(const QString& action)
         FeedSettingsManager::instance()->changeRefreshSetting(FeedSettingsManager::RefreshOnlyWifiKey, true);
     else if (verb == QLatin1String("stray"))
         emit _plugins->downloadFeedsFinished();
+    else if (verb == QLatin1String("delete"))
+        FeedTrackerSparql::instance()->deleteChannel(arguments.value(0));
+    else if (verb == QLatin1String("edit"))
+        Virelon::instance()->editChannel(arguments.value(0), {{FeedTrackerSparql::LinkKey,
+                                                              QStringLiteral("%1:%2-edited").arg(words.value(2)).arg(_row)}});
     else
         QFAIL(qPrintable("unknown action " + action));
 }
@@ -585,6 +596,68 @@ void tst_FeedTaskManager::refusedWritesEndTheRefresh()
     QCOMPARE(fetched.size(), downloads);
     QCOMPARE(errorEntry(uriOf("A")).toInt(), 202);
     QCOMPARE(FeedTrackerSparql::instance()->messagesForChannel(uriOf("A")).size(), int(storedBefore));
+}
+
+// A "not modified" answer's time is written with the others of its round, once the work has
+// run out; what happened to the channel meanwhile stands.
+void tst_FeedTaskManager::notModifiedTimes_data()
+{
+    QTest::addColumn<QString>("meanwhile");
+    QTest::newRow("written once the work has run out") << "";
+    QTest::newRow("an edit made meanwhile stands") << "edit";
+    QTest::newRow("nothing for a channel unsubscribed meanwhile") << "unsubscribe";
+}
+
+void tst_FeedTaskManager::notModifiedTimes()
+{
+    QFETCH(QString, meanwhile);
+    addChannels(QStringLiteral("A good fail-304, B good wait"));
+    const QString channel = uriOf("A");
+    const QString edited = QStringLiteral("2020-01-02T03:04:05");
+    act(QStringLiteral("subscribe A B"));
+    QTRY_VERIFY_WITH_TIMEOUT(_events.contains(QStringLiteral("started B")), StoreEndpoint::timeoutMs());
+    QVERIFY(_events.contains(QStringLiteral("failed A 304")));
+    if (meanwhile == QLatin1String("edit"))
+        Virelon::instance()->editChannel(channel, {{FeedTrackerSparql::LastModifiedTimeKey, edited}});
+    if (meanwhile == QLatin1String("unsubscribe"))
+        Virelon::instance()->unsubscribe(channel);
+    act(QStringLiteral("cancel B"));
+    QTRY_COMPARE_WITH_TIMEOUT(_events.value(_events.size() - 1), QStringLiteral("sleep"), StoreEndpoint::timeoutMs());
+    const FeedChannel stored = FeedTrackerSparql::instance()->channelForUri(channel);
+    if (meanwhile == QLatin1String("unsubscribe"))
+        QVERIFY(stored.uri().isEmpty());
+    else if (meanwhile == QLatin1String("edit"))
+        QCOMPARE(stored.updatedTime(), QDateTime::fromString(edited, Qt::ISODate));
+    else
+        QVERIFY(stored.updatedTime() > QDateTime::fromString(edited, Qt::ISODate));
+}
+
+// The waiting channels are read when the first of them starts; a change made after that is
+// still seen: a channel gone from the store gets nothing written, a changed link is fetched.
+void tst_FeedTaskManager::changedAfterRead_data()
+{
+    QTest::addColumn<QString>("channels");
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("events");
+    const QStringList first{"awake", "started A", "queued A B"};
+    QTest::newRow("gone from the store") << "A good wait, B good with-message" << "delete B"
+                                         << first + QStringList{"failed A 201", "started B", "downloaded B", "sleep"};
+    QTest::newRow("a new link") << "A good wait, B good fail-304" << "edit B ok"
+                                << first + QStringList{"queued B", "failed A 201", "started B", "completed B",
+                                                       "downloaded B", "started B", "completed B", "downloaded B",
+                                                       "sleep"};
+}
+
+void tst_FeedTaskManager::changedAfterRead()
+{
+    QFETCH(QString, channels);
+    QFETCH(QString, change);
+    QFETCH(QStringList, events);
+    addChannels(channels);
+    for (const QString& action : {QStringLiteral("subscribe A B"), change, QStringLiteral("cancel A")})
+        act(action);
+    QTRY_COMPARE_WITH_TIMEOUT(_events, events, StoreEndpoint::timeoutMs());
+    QVERIFY(FeedTrackerSparql::instance()->messageLinksOfChannel(uriOf("B")).isEmpty());
 }
 
 // Fault guarded: with the store unreachable at start the channel error store was emptied; a

@@ -115,6 +115,10 @@ const int SliceSize = 500;
 // index. Short lists are filled up with a term that names nothing.
 const int ShortestSlice = 100;
 
+// Leads a look-up by a VALUES list of IRIs: only those the store holds at all go on to the
+// look-up, which reads every stored value. A feed of new items then costs no such read.
+const QString HeldTerms = QStringLiteral("FILTER(tracker:id(%1) != 0) ");
+
 QString fillerTerm()
 {
     static const QString filler = QLatin1Char('<') + QStringLiteral("urn:uuid:")
@@ -236,6 +240,19 @@ QString enclosureDeleteText(const QString& node)
                 {{QStringLiteral("%enclosureUri"), node}});
 }
 
+// Replaces single values of a channel, each where the node is a channel.
+QString channelValuesText(const QString& node, const QList<QPair<QString, QString>>& values)
+{
+    QString text;
+    for (const auto& value : values)
+        text += fill(QStringLiteral("DELETE { %node %property ?old } INSERT { %node %property %value } WHERE { %node a "
+                                    "mfo:FeedChannel OPTIONAL { %node %property ?old } } "),
+                     {{QStringLiteral("%node"), node},
+                      {QStringLiteral("%property"), value.first},
+                      {QStringLiteral("%value"), value.second}});
+    return text;
+}
+
 const int ChannelColumns = 7;
 const int LinkColumn = 2;
 const int SubscribedColumn = 5;
@@ -247,6 +264,25 @@ QSparqlResultRow emptyChannelRow(const QString& uri)
     row.append(QSparqlBinding(QStringLiteral("u"), uri));
     for (int column = 1; column < ChannelColumns; ++column)
         row.append(QSparqlBinding());
+    return row;
+}
+
+// The row of extractChannel() from rows of a channel that each hold one of its values, keyed by
+// its column, in the columns from `first` on; *found when one said that the node is a channel.
+QSparqlResultRow channelRow(const QString& uri, const QList<QSparqlResultRow>& rows, int first, bool* found)
+{
+    QSparqlResultRow row = emptyChannelRow(uri);
+    *found = false;
+    for (const QSparqlResultRow& value : rows) {
+        const int column = value.value(first).toInt();
+        if (column != LinkColumn) {
+            row.set(column, value.binding(first + 1));
+        } else if (!*found) {
+            *found = true;
+            row.set(LinkColumn, value.binding(first + 1));
+            row.set(SubscribedColumn, value.binding(first + 2));
+        }
+    }
     return row;
 }
 
@@ -347,8 +383,8 @@ FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, 
     return result;
 }
 
-QHash<QString, QSparqlResultRow> FeedTrackerSparql::rowsOfNodes(const QString& text, const QStringList& uris,
-                                                             const CallSite& site) const
+QHash<QString, QList<QSparqlResultRow>> FeedTrackerSparql::rowsOfNodes(const QString& text, const QStringList& uris,
+                                                                    const CallSite& site) const
 {
     QStringList nodes;
     QSet<QString> seen;
@@ -359,16 +395,13 @@ QHash<QString, QSparqlResultRow> FeedTrackerSparql::rowsOfNodes(const QString& t
             nodes.append(node);
         }
     }
-    QHash<QString, QSparqlResultRow> rows;
+    QHash<QString, QList<QSparqlResultRow>> rows;
     for (const QString& slice : valueSlices(nodes)) {
         const QSparqlQuery query(fill(text, {{QStringLiteral("%nodes"), slice}}));
         const Result result =
             execute(query, site, "Query Execution Failed", "Executing query failed: returning empty list");
-        while (result && result->next()) {
-            const QString node = iriTerm(result->value(0));
-            if (!rows.contains(node))
-                rows.insert(node, result->current());
-        }
+        while (result && result->next())
+            rows[iriTerm(result->value(0))].append(result->current());
     }
     return rows;
 }
@@ -423,18 +456,11 @@ FeedChannel FeedTrackerSparql::channelForUri(const QString& uri) const
     const Result result = execute(query, HERE, "Query Execution Failed", "Result not retrieved: returning empty channel");
     if (!result)
         return FeedChannel();
-    QSparqlResultRow row = emptyChannelRow(uri);
+    QList<QSparqlResultRow> rows;
+    while (result->next())
+        rows.append(result->current());
     bool found = false;
-    while (result->next()) {
-        const int column = result->value(0).toInt();
-        if (column != LinkColumn) {
-            row.set(column, result->binding(1));
-        } else if (!found) {
-            found = true;
-            row.set(LinkColumn, result->binding(1));
-            row.set(SubscribedColumn, result->binding(2));
-        }
-    }
+    const QSparqlResultRow row = channelRow(uri, rows, 0, &found);
     if (!found) {
         FEED_LOG(critical, "Tracker") << "Result not retrieved: returning empty channel";
         return FeedChannel();
@@ -442,6 +468,26 @@ FeedChannel FeedTrackerSparql::channelForUri(const QString& uri) const
     const FeedChannel channel = extractChannel(row);
     FEED_LOG(debug, "Tracker") << "channel = " << channel;
     return channel;
+}
+
+// The store reads the values of a list of nodes quickly only one kind of value at a time, and
+// only where the list stands in each part of the query.
+QList<FeedChannel> FeedTrackerSparql::channelsForUris(const QStringList& uris) const
+{
+    const QHash<QString, QList<QSparqlResultRow>> found = rowsOfNodes(
+        QStringLiteral("SELECT ?u ?k ?o ?v WHERE { { VALUES ?u { %nodes } ?u a mfo:FeedChannel OPTIONAL { ?u nie:links "
+                       "?o OPTIONAL { ?o nie:created ?v } } BIND(2 AS ?k) } UNION { VALUES ?u { %nodes } ?u ?p ?o FILTER "
+                       "(?p IN (nie:title, nie:characterSet, nie:comment, nie:contentLastModified)) BIND(IF(?p = "
+                       "nie:title, 1, IF(?p = nie:characterSet, 3, IF(?p = nie:comment, 4, 6))) AS ?k) } }"),
+        uris, HERE);
+    QList<FeedChannel> channels;
+    for (const QString& uri : uris) {
+        bool stored = false;
+        const QSparqlResultRow row = channelRow(uri, found.value(term(nodeUrl(uri))), 1, &stored);
+        channels.append(stored ? extractChannel(row) : FeedChannel());
+    }
+    FEED_LOG(debug, "Tracker") << "Channels read:" << uris.size();
+    return channels;
 }
 
 QString FeedTrackerSparql::channelType(const QString& uri) const
@@ -465,7 +511,7 @@ QString FeedTrackerSparql::channelType(const QString& uri) const
 
 QStringList FeedTrackerSparql::storedChannelUris(const QStringList& uris) const
 {
-    const QHash<QString, QSparqlResultRow> found = rowsOfNodes(
+    const QHash<QString, QList<QSparqlResultRow>> found = rowsOfNodes(
         QStringLiteral("SELECT ?u WHERE { VALUES ?u { %nodes } ?u a mfo:FeedChannel }"), uris, HERE);
     QStringList stored;
     for (const QString& uri : uris) {
@@ -481,8 +527,8 @@ QStringList FeedTrackerSparql::storedChannelUris(const QStringList& uris) const
 QString FeedTrackerSparql::addChannel(const FeedChannel& channel) const
 {
     const QUrl link = QUrl::fromUserInput(channel.link());
-    QSparqlQuery exists(QStringLiteral(
-        "SELECT ?l WHERE { ?channel a mfo:FeedChannel; nie:links ?l .FILTER(( ?l = ?:link)).  }"));
+    QSparqlQuery exists(QStringLiteral("SELECT ?l WHERE { VALUES ?l { ?:link } ") + HeldTerms.arg(QStringLiteral("?l"))
+                        + QStringLiteral("?channel a mfo:FeedChannel; nie:links ?l }"));
     exists.bindValue(QStringLiteral("link"), link);
     FEED_LOG(debug, "Tracker") << exists.preparedQueryText();
     {
@@ -545,6 +591,94 @@ bool FeedTrackerSparql::updateChannel(const FeedChannel& channel) const
     if (!channel.icon().remoteUrl().isEmpty())
         addEnclosures({channel.icon()}, channel.uri());
     return true;
+}
+
+// The channel's own values come as rows of their own, keyed by kind: joining them with its
+// messages, the store would read them once a message.
+FeedTrackerSparql::StoredChannel FeedTrackerSparql::storedChannel(const QString& channelUri, bool* ok) const
+{
+    enum Kind { Channel, Title, Image, LastModified, Message };
+    QSparqlQuery query(QStringLiteral(
+        "SELECT ?k ?v ?l ?tag WHERE { { ?:channelUri a mfo:FeedChannel BIND(0 AS ?k) } UNION { ?:channelUri ?p ?v "
+        "FILTER (?p IN (nie:title, mfo:image, nie:comment)) BIND(IF(?p = nie:title, 1, IF(?p = mfo:image, 2, 3)) AS ?k) "
+        "} UNION { ?u nie:isLogicalPartOf ?:channelUri . ?u a mfo:FeedMessage OPTIONAL { ?u nie:links ?l } OPTIONAL { "
+        "?u nao:hasTag ?tag FILTER (?tag = nao:predefined-tag-favorite) } BIND(4 AS ?k) } }"));
+    query.bindValue(QStringLiteral("channelUri"), nodeUrl(channelUri));
+    const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
+    answered(result, ok);
+    StoredChannel stored;
+    while (result && result->next()) {
+        // A value the store does not hold stays null.
+        const QString value = result->binding(1).isValid() ? result->value(1).toString() : QString();
+        switch (result->value(0).toInt()) {
+        case Channel: stored.exists = true; break;
+        case Title: stored.title = value; break;
+        case Image: stored.image = value; break;
+        case LastModified: stored.lastModifiedTime = value; break;
+        case Message:
+            stored.messageLinks.append(result->value(2).toString());
+            stored.deletableMessageCount += !result->binding(3).isValid();
+            break;
+        }
+    }
+    return stored;
+}
+
+// Each value is replaced only where the URI still names a channel: it was one when it was read.
+bool FeedTrackerSparql::refreshChannel(const FeedChannel& channel, const StoredChannel& stored,
+                                       const QList<FeedMessage>& messages, bool* channelWritten,
+                                       QSet<int>* unwritten) const
+{
+    *channelWritten = false;
+    const auto noneWritten = [&] {
+        for (int index = 0; unwritten && index < messages.size(); ++index)
+            unwritten->insert(index);
+        return messages.isEmpty();
+    };
+    const QString node = term(nodeUrl(channel.uri()));
+    if (node.isEmpty() || !stored.exists) {
+        FEED_LOG(critical, "Tracker") << "Channel not found, unable to update" << channel.uri();
+        return noneWritten();
+    }
+    const FeedEnclosure icon = channel.icon();
+    const bool iconChanged = stored.image.isNull() || stored.image != icon.localUrl();
+    QString iconText;
+    QStringList texts;
+    if (!messageTexts(messages, node, iconChanged ? icon : FeedEnclosure(), &iconText, &texts))
+        return noneWritten();
+    QList<QPair<QString, QString>> values;
+    if (stored.title.isNull() || stored.title != channel.title())
+        values.append({QStringLiteral("nie:title"), term(channel.title())});
+    // Without its record, the icon file is left for the next refresh to write.
+    if (iconChanged && (icon.remoteUrl().isEmpty() || !iconText.isEmpty()))
+        values.append({QStringLiteral("mfo:image"), term(icon.localUrl())});
+    values.append({QStringLiteral("nie:contentLastModified"), term(QDateTime::currentDateTimeUtc())});
+    if (stored.lastModifiedTime.isNull() || stored.lastModifiedTime != channel.lastModifiedTime())
+        values.append({QStringLiteral("nie:comment"), term(channel.lastModifiedTime())});
+    texts.prepend(channelValuesText(node, values) + iconText);
+    FEED_LOG(debug, "Tracker") << texts.first();
+    QSet<int> failed;
+    runBatch(texts, &failed);
+    *channelWritten = !failed.contains(0);
+    for (const int index : qAsConst(failed)) {
+        if (index > 0 && unwritten)
+            unwritten->insert(index - 1);
+    }
+    return failed.isEmpty() || failed == QSet<int>{0};
+}
+
+bool FeedTrackerSparql::setLastModifiedTimes(const QHash<QString, QDateTime>& times) const
+{
+    QStringList texts;
+    for (auto time = times.cbegin(); time != times.cend(); ++time) {
+        const QString node = term(nodeUrl(time.key()));
+        const QString value = term(time.value());
+        if (node.isEmpty() || value.isEmpty())
+            FEED_LOG(critical, "Tracker") << "Last-update time not written:" << time.key() << time.value();
+        else
+            texts.append(channelValuesText(node, {{QStringLiteral("nie:contentLastModified"), value}}));
+    }
+    return texts.isEmpty() || runBatch(texts);
 }
 
 bool FeedTrackerSparql::editChannel(const QString& channelUri, const QVariantMap& properties) const
@@ -666,6 +800,13 @@ bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QS
         FEED_LOG(critical, "Tracker") << "ChannelUri empty, not able to add messages";
         return false;
     }
+    QStringList texts;
+    return messageTexts(messages, channel, FeedEnclosure(), nullptr, &texts) && runBatch(texts);
+}
+
+bool FeedTrackerSparql::messageTexts(const QList<FeedMessage>& messages, const QString& channel,
+                                     const FeedEnclosure& icon, QString* iconText, QStringList* texts) const
+{
     // Each message's link as a query term (empty without a link), made once for the three passes.
     QStringList linkTerms;
     QStringList links;
@@ -696,7 +837,9 @@ bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QS
         QList<RemoteEnclosure> enclosures;
     };
     QList<Item> items;
-    QStringList remotes;
+    const QList<RemoteEnclosure> icons = icon.remoteUrl().isEmpty() ? QList<RemoteEnclosure>()
+                                                                     : usableEnclosures({icon}, channel);
+    QStringList remotes = remoteTerms(icons);
     for (int i = 0; i < messages.size(); ++i) {
         const FeedMessage& message = messages.at(i);
         const QString& link = linkTerms.at(i);
@@ -718,24 +861,26 @@ bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QS
     bool found = false;
     QHash<QString, QString> enclosureNodes = storedEnclosureNodes(remotes, &found);
     QHash<QString, FeedEnclosure> made;
-    QStringList texts;
+    if (iconText && found)
+        *iconText = enclosureTexts(icons, channel, &enclosureNodes, &made);
     for (const Item& item : qAsConst(items)) {
         QString text = item.isNew ? messageText(item.message, item.node, channel)
                                   : fill(QStringLiteral("INSERT { %messageUri nie:isLogicalPartOf %channelUri } "),
                                          {{QStringLiteral("%messageUri"), item.node}, {QStringLiteral("%channelUri"), channel}});
         if (found)
             text += enclosureTexts(item.enclosures, item.node, &enclosureNodes, &made);
-        texts.append(text);
+        texts->append(text);
     }
-    return runBatch(texts);
+    return true;
 }
 
 bool FeedTrackerSparql::storedMessageNodes(const QStringList& links, QHash<QString, QString>* nodes) const
 {
     for (const QString& slice : valueSlices(links)) {
-        const QSparqlQuery query(fill(QStringLiteral("SELECT ?message ?l WHERE { ?message a mfo:FeedMessage; nie:links "
-                                                     "?l . VALUES ?l { %links } } "),
-                                      {{QStringLiteral("%links"), slice}}));
+        const QSparqlQuery query(fill(QStringLiteral("SELECT ?message ?l WHERE { VALUES ?l { %links } %held?message a "
+                                                     "mfo:FeedMessage; nie:links ?l } "),
+                                      {{QStringLiteral("%links"), slice},
+                                       {QStringLiteral("%held"), HeldTerms.arg(QStringLiteral("?l"))}}));
         const Result result = execute(query, HERE, "Query Execution failed", "Query Execution Failed");
         if (!result)
             return false;
@@ -764,20 +909,26 @@ bool FeedTrackerSparql::storedEnclosureLinks(const QStringList& messages, QHash<
     return true;
 }
 
-bool FeedTrackerSparql::runBatch(const QStringList& texts) const
+bool FeedTrackerSparql::runBatch(const QStringList& texts, QSet<int>* failed) const
 {
     const QSparqlQuery batch(texts.join(QString()), QSparqlQuery::InsertStatement);
     bool reached = false;
     if (execute(batch, HERE, "Query Execution failed", "Failed: ", FailureDetail::StoreError, &reached))
         return true;
-    if (!reached || texts.size() < 2)
+    if (!reached || texts.size() < 2) {
+        for (int i = 0; failed && i < texts.size(); ++i)
+            failed->insert(i);
         return false;
+    }
     // One text that the store refuses must not cost the others.
     bool all = true;
-    for (const QString& text : texts) {
-        if (!execute(QSparqlQuery(text, QSparqlQuery::InsertStatement), HERE, "Query Execution failed",
-                     "Message not stored:"))
-            all = false;
+    for (int i = 0; i < texts.size(); ++i) {
+        if (execute(QSparqlQuery(texts.at(i), QSparqlQuery::InsertStatement), HERE, "Query Execution failed",
+                    "Message not stored:"))
+            continue;
+        all = false;
+        if (failed)
+            failed->insert(i);
     }
     return all;
 }
@@ -1194,7 +1345,8 @@ void FeedTrackerSparql::deleteMessage(const QString& messageUri, const QString& 
 
 // What deleteMessage() does for each message, in a few look-ups per slice of messages and one
 // delete: trimming a channel one message at a time took seconds.
-bool FeedTrackerSparql::deleteMessagesOfChannel(const QStringList& messageUris, const QString& channelUri)
+bool FeedTrackerSparql::deleteMessagesOfChannel(const QStringList& messageUris, const QString& channelUri,
+                                                QStringList* removedLinks)
 {
     const QString channel = term(nodeUrl(channelUri));
     if (channel.isEmpty()) {
@@ -1215,12 +1367,17 @@ bool FeedTrackerSparql::deleteMessagesOfChannel(const QStringList& messageUris, 
         return false;
     QString batch;
     QList<QUrl> deleted;
+    QStringList removed;
     for (const QString& node : qAsConst(messages)) {
         if (!stored.contains(node)) {
             FEED_LOG(critical, "Tracker") << "Message not found" << node;
             continue;
         }
         const StoredMessage& message = stored[node];
+        for (const QString& link : message.links)
+            removed.append(link.mid(1, link.size() - 2));
+        if (message.links.isEmpty())
+            removed.append(QString());
         if (message.shared) {
             batch += fill(QStringLiteral("DELETE { %messageUri nie:isLogicalPartOf %channelUri } WHERE { %messageUri "
                                          "nie:isLogicalPartOf %channelUri } "),
@@ -1240,6 +1397,8 @@ bool FeedTrackerSparql::deleteMessagesOfChannel(const QStringList& messageUris, 
     if (!execute(QSparqlQuery(batch, QSparqlQuery::DeleteStatement), HERE, "Query Execution failed",
                  "Delete Query Failed", FailureDetail::StoreError))
         return false;
+    if (removedLinks)
+        *removedLinks += removed;
     if (!deleted.isEmpty())
         deleteEnclosuresOfDeletedMessages(deleted);
     return true;
@@ -1508,10 +1667,12 @@ QHash<QString, QString> FeedTrackerSparql::enclosureUrisOfTerms(const QStringLis
     *found = true;
     // Look-ups go in slices of a list: a store round trip per enclosure costs more than the write.
     for (const QString& slice : valueSlices(remotes)) {
-        const QSparqlQuery lookup(fill(QStringLiteral("SELECT ?enclosureUri ?remLink WHERE { ?enclosureUri a "
-                                                      "mfo:Enclosure; mfo:remoteLink ?remLink . VALUES ?remLink { "
-                                                      "%remLinks } } "),
-                                       {{QStringLiteral("%remLinks"), slice}}));
+        // Only enclosures have a remote link; naming the class as well makes the store read
+        // every enclosure first.
+        const QSparqlQuery lookup(fill(QStringLiteral("SELECT ?enclosureUri ?remLink WHERE { VALUES ?remLink { "
+                                                      "%remLinks } %held?enclosureUri mfo:remoteLink ?remLink } "),
+                                       {{QStringLiteral("%remLinks"), slice},
+                                        {QStringLiteral("%held"), HeldTerms.arg(QStringLiteral("?remLink"))}}));
         const Result result = execute(lookup, HERE, "Query Execution failed", "Query Execution Failed");
         if (!result) {
             *found = false;
@@ -1568,7 +1729,7 @@ FeedEnclosure FeedTrackerSparql::enclosureForUri(const QString& uri) const
 
 QList<FeedEnclosure> FeedTrackerSparql::enclosuresForUris(const QStringList& uris) const
 {
-    const QHash<QString, QSparqlResultRow> found = rowsOfNodes(
+    const QHash<QString, QList<QSparqlResultRow>> found = rowsOfNodes(
         QStringLiteral("SELECT ?u ?rl ?ll ?i ?s ?d ?o ?icon ?m WHERE { VALUES ?u { %nodes } ?u a mfo:Enclosure. "
                        "OPTIONAL {?u mfo:remoteLink ?rl.} . OPTIONAL {?u mfo:localLink ?ll.} . OPTIONAL {?u "
                        "nie:identifier ?i.} . OPTIONAL {?u nie:contentSize ?s.}. OPTIONAL {?u mfo:groupDefault ?d.}. "
@@ -1583,7 +1744,7 @@ QList<FeedEnclosure> FeedTrackerSparql::enclosuresForUris(const QStringList& uri
             enclosures.append(FeedEnclosure());
             continue;
         }
-        enclosures.append(extractEnclosure(*row));
+        enclosures.append(extractEnclosure(row->first()));
         ++stored;
     }
     FEED_LOG(debug, "Tracker") << "Enclosures stored:" << stored << "of" << uris.size();

@@ -58,10 +58,36 @@ public:
     // (repeats kept, empty and unknown ones left out): what channelForUri() finds, one query a
     // slice of the list.
     QStringList storedChannelUris(const QStringList& uris) const;
+    // channelForUri() of each URI, in order, one query a slice of the list: an empty record for
+    // a URI that names no channel or could not be asked about.
+    QList<FeedChannel> channelsForUris(const QStringList& uris) const;
     QString channelType(const QString& uri) const;
+
+    // What a refresh compares a fetched channel with. A value the store does not hold is null.
+    struct StoredChannel {
+        bool exists = false;
+        QString title;
+        QString image;
+        QString lastModifiedTime;
+        // As messageLinksOfChannel() and deletableMessageCount() give them.
+        QStringList messageLinks;
+        int deletableMessageCount = 0;
+    };
 
     QString addChannel(const FeedChannel& channel) const;
     bool updateChannel(const FeedChannel& channel) const;
+    // Whether the URI names a channel, its values and its messages, in one query.
+    StoredChannel storedChannel(const QString& channelUri, bool* ok = nullptr) const;
+    // updateChannel() and addMessages() in one update, after storedChannel(): only the values that
+    // differ from those stored are written, with the time of the refresh, and the icon's record
+    // only where the icon file changed. The channel's values are written only where the URI names
+    // a channel when the update runs; *channelWritten tells whether they held. True when every
+    // message did; the indexes of those that did not go to *unwritten.
+    bool refreshChannel(const FeedChannel& channel, const StoredChannel& stored, const QList<FeedMessage>& messages,
+                        bool* channelWritten, QSet<int>* unwritten = nullptr) const;
+    // The last-update time of each channel, in one update; a URI that names no channel gets
+    // nothing.
+    bool setLastModifiedTimes(const QHash<QString, QDateTime>& times) const;
     bool editChannel(const QString& channelUri, const QVariantMap& properties) const;
 
     QString addMessageQuery(const FeedMessage& message, const QString& channelUri) const;
@@ -88,8 +114,10 @@ public:
     void deleteMessages(QList<QUrl> messageUris);
     void deleteMessage(const QString& messageUri, const QString& channelUri);
     // deleteMessage() for each message, in one delete: a message that another channel also
-    // holds only leaves this one. False when the store could not be asked or refused it.
-    bool deleteMessagesOfChannel(const QStringList& messageUris, const QString& channelUri);
+    // holds only leaves this one. False when the store could not be asked or refused it. The
+    // links the channel no longer holds go to *removedLinks, as messageLinksOfChannel() gave them.
+    bool deleteMessagesOfChannel(const QStringList& messageUris, const QString& channelUri,
+                                 QStringList* removedLinks = nullptr);
 
     void deleteEnclosures(QList<QUrl> enclosureUris);
     void deleteEnclosures(const QString& messageUri);
@@ -129,11 +157,11 @@ private:
                    const char* errorWords, FailureDetail detail = FailureDetail::PreparedText,
                    bool* reached = nullptr) const;
 
-    // The first row of each node the query finds, by the node's term in its first column: the
-    // query runs once a slice of the URIs' distinct terms, which stand in for "%nodes". A slice
-    // that fails gives no rows.
-    QHash<QString, QSparqlResultRow> rowsOfNodes(const QString& text, const QStringList& uris,
-                                                 const CallSite& site) const;
+    // The rows of each node the query finds, by the node's term in its first column: the query
+    // runs once a slice of the URIs' distinct terms, which stand in for "%nodes". A slice that
+    // fails gives no rows.
+    QHash<QString, QList<QSparqlResultRow>> rowsOfNodes(const QString& text, const QStringList& uris,
+                                                        const CallSite& site) const;
     // Stored enclosure nodes by remote-link IRI; *found is false when the look-up failed.
     QHash<QString, QString> storedEnclosureNodes(const QStringList& remotes, bool* found) const;
     // The stored enclosure of each remote-link term, as its plain URI.
@@ -152,6 +180,10 @@ private:
     bool editTitle(const QString& channelUri, const QString& title) const;
     bool editLastModifiedTime(const QString& channelUri, const QString& time) const;
 
+    // Insert texts of the messages under the channel term, one a message; with iconText, also the
+    // text of the icon's record under the channel. False when a look-up failed.
+    bool messageTexts(const QList<FeedMessage>& messages, const QString& channel, const FeedEnclosure& icon,
+                      QString* iconText, QStringList* texts) const;
     // Stored message nodes by link IRI, for the links given as IRIs.
     bool storedMessageNodes(const QStringList& links, QHash<QString, QString>* nodes) const;
     // Remote-link IRIs of the enclosures stored under each of the given message IRIs.
@@ -172,7 +204,8 @@ private:
     bool feedLinks(const QHash<QString, StoredMessage>& stored, QSet<QString>* feeds) const;
     void deleteEnclosuresOfDeletedMessages(const QList<QUrl>& messageUris);
     // Runs the texts as one update; when that fails, one by one, leaving out those that fail.
-    bool runBatch(const QStringList& texts) const;
+    // The indexes of the texts that failed go to *failed.
+    bool runBatch(const QStringList& texts, QSet<int>* failed = nullptr) const;
 
     QSparqlConnection* _connection;
     static FeedTrackerSparql* _single;
