@@ -89,9 +89,9 @@ private:
 
     // The first count messages formatted, the others as fetched.
     QList<FeedMessage> formatMessages(const QList<FeedMessage>& messages, int count);
-    // The messages of the channel the store holds, formatted; the first `formatted` are already.
     bool storeRefresh(const FeedChannel& channel, const FeedTrackerSparql::StoredChannel& stored,
                       const QList<FeedMessage>& fresh, QSet<int>* unwritten);
+    // The messages of the channel the store holds, formatted; the first `formatted` are already.
     QList<FeedMessage> messagesHeldByStore(const FeedChannel& channel, int formatted, const QList<FeedMessage>& added,
                                            const QSet<int>& unwritten, const QStringList& heldLinks) const;
     void queueEnclosures(const FeedChannel& channel, bool completeRefresh);
