@@ -1,5 +1,6 @@
 #include "feedargument.h"
 
+#include "feedchannel.h"
 #include "feedstreamformat.h"
 
 #include <QDataStream>
@@ -38,16 +39,55 @@ bool save(QDataStream& stream, const QVariant& value)
     return QMetaType::save(stream, value.userType(), value.constData()) && stream.status() == QDataStream::Ok;
 }
 
+// The values of the enclosure result map: its MIME type and its length, a text and a number.
+bool isCarriedInMap(int typeId)
+{
+    return typeId == QMetaType::QString || typeId == QMetaType::Int || typeId == QMetaType::UInt
+           || typeId == QMetaType::LongLong;
+}
+
+// The types of the values the protocol's records carry: the requests' channel and enclosure, the
+// answers' text, channel and elapsed time, the signals' codes, byte counts and enclosure result
+// map. No other type is decoded: Qt's readers of lists reserve room for whatever count a record
+// claims, and a variant may hold any type at all.
+bool isCarried(int typeId)
+{
+    return isCarriedInMap(typeId) || typeId == QMetaType::QVariantMap || typeId == qMetaTypeId<FeedChannel>()
+           || typeId == qMetaTypeId<FeedEnclosure>();
+}
+
+// Reads a map as Qt's operator writes it, refusing values of other types than the protocol's maps
+// hold: Qt's reader takes variants of any type, lists or maps nested without a bound on the depth.
+bool loadMap(QDataStream& stream, QVariantMap* map)
+{
+    quint32 count = 0;
+    stream >> count;
+    for (quint32 i = 0; i < count && stream.status() == QDataStream::Ok; ++i) {
+        QString key;
+        quint32 typeId = QMetaType::UnknownType;
+        qint8 isNull = 0;
+        stream >> key >> typeId >> isNull;
+        if (!isCarriedInMap(int(typeId)))
+            return false;
+        QVariant value(int(typeId), nullptr);
+        if (!QMetaType::load(stream, int(typeId), value.data()))
+            return false;
+        map->insert(key, value);
+    }
+    return stream.status() == QDataStream::Ok;
+}
+
 // The value of the type named, when it takes exactly the stream's bytes up to end.
 QVariant decode(QDataStream& stream, const QByteArray& typeName, qint64 end)
 {
     const int typeId = QMetaType::type(typeName.constData());
-    if (typeId == QMetaType::UnknownType || typeId == QMetaType::Void)
+    if (!isCarried(typeId))
         return QVariant();
     QVariant value(typeId, nullptr);
     const FeedStreamFormat format(stream);
-    if (!QMetaType::load(stream, typeId, value.data()) || stream.status() != QDataStream::Ok
-        || stream.device()->pos() != end)
+    const bool loaded = typeId == QMetaType::QVariantMap ? loadMap(stream, static_cast<QVariantMap*>(value.data()))
+                                                         : QMetaType::load(stream, typeId, value.data());
+    if (!loaded || stream.status() != QDataStream::Ok || stream.device()->pos() != end)
         return QVariant();
     return value;
 }

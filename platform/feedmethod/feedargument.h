@@ -40,7 +40,8 @@ public:
     // length.
     qint64 streamedSize() const { return 2 * sizeof(quint32) + _typeName.size() + _size; }
 
-    // The decoded value; invalid when the type is unknown or the bytes are not exactly one value.
+    // The decoded value; invalid when the type is none the protocol carries or the bytes are not
+    // exactly one value.
     QVariant toVariant() const;
 
     bool operator==(const FeedArgument& other) const

@@ -32,13 +32,19 @@ bool readFromDevice(const QByteArray& bytes, FeedMethod* method)
     return device.open(QIODevice::ReadOnly) && FeedMethod::readFrom(&device, method);
 }
 
+template<typename... Values>
+QByteArray streamed(const Values&... values)
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream.setVersion(FeedTypes::StreamVersion);
+    (stream << ... << values);
+    return bytes;
+}
+
 QByteArray payloadWith(quint32 count, const QByteArray& tail = QByteArray())
 {
-    QByteArray payload;
-    QDataStream stream(&payload, QIODevice::WriteOnly);
-    stream.setVersion(FeedTypes::StreamVersion);
-    stream << QByteArray("name") << QByteArray() << quint32(1) << count;
-    return payload + tail;
+    return streamed(QByteArray("name"), QByteArray(), quint32(1), count) + tail;
 }
 
 } // namespace
@@ -79,6 +85,20 @@ void tst_FeedMethod::roundTrip_data()
     QTest::newRow("short value") << FeedArgument("int", "12") << false;
     QTest::newRow("long value") << FeedArgument("int", "123456") << false;
     QTest::newRow("void") << FeedArgument("void", "") << false;
+    QTest::newRow("type no record carries") << FeedArgument("FeedMessage", streamed(FeedMessage())) << false;
+    QTest::newRow("channel cut short") << FeedArgument("FeedChannel", streamed(channel).chopped(1)) << false;
+    // Refused as before: Qt's map reader and the records' list reader reserve nothing for a count.
+    const quint32 huge = 0x7fffffff;
+    QTest::newRow("huge map count") << FeedArgument("QVariantMap", streamed(huge, QString(), QVariant(1u))) << false;
+    const QByteArray channelHead = streamed(QString(), QString(), QString(), QString(), QString(), QString(),
+                                            FeedEnclosure());
+    QTest::newRow("huge message count") << FeedArgument("FeedChannel", channelHead + streamed(huge)) << false;
+    // Fault guarded: Qt's list reader reserved room for the count it read, and aborted the reader.
+    QTest::newRow("huge string list count") << FeedArgument("QStringList", streamed(huge, QString())) << false;
+    const QByteArray listInMap = streamed(1u, QString(), quint32(QMetaType::QVariantList), qint8(0), huge);
+    QTest::newRow("huge list count in a map") << FeedArgument("QVariantMap", listInMap) << false;
+    // Fault guarded: maps nested deeply enough overflowed the reader's stack.
+    QTest::newRow("map in a map") << FeedArgument::fromValue(QVariantMap{{"length", QVariantMap()}}) << false;
 }
 
 // Two records back to back read one after the other.

@@ -23,6 +23,7 @@
 //   split         writes its failure record in two parts with a pause between
 //   garbage       writes a record that does not parse
 //   oversized     writes a record claiming more bytes than any record may have
+//   hostile       writes an enclosure result whose map holds a list claiming 0x7fffffff elements
 //   unknown       writes records of names and types the daemon must not act on, then finishes
 //   late          answers each "channel" request only once the next request has arrived
 //   stale         before each download, repeats a failure record of its previous download
@@ -33,6 +34,7 @@
 #include "feedplugininterface.h"
 
 #include <QCoreApplication>
+#include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -82,6 +84,8 @@ public slots:
             _application->writeOutput(QByteArray("\0\0\0\x08garbage!", 12));
         } else if (_scenario == "oversized") {
             _application->writeOutput(QByteArray("\xff\xff\xff\xff....", 8));
+        } else if (_scenario == "hostile") {
+            writeHostileRecord();
         } else if (_scenario == "unknown") {
             writeUnknownRecords();
         } else if (_scenario == "stale" && _previousJob) {
@@ -259,6 +263,16 @@ private:
         const int half = bytes.size() / 2;
         _application->writeOutput(bytes.left(half));
         QTimer::singleShot(200, this, [this, bytes, half]() { _application->writeOutput(bytes.mid(half)); });
+    }
+
+    void writeHostileRecord()
+    {
+        QByteArray map;
+        QDataStream(&map, QIODevice::WriteOnly)
+            << quint32(1) << QString("length") << quint32(QMetaType::QVariantList) << qint8(0) << quint32(0x7fffffff);
+        FeedMethod record("downloadEnclosureFinished", _application->jobSequence());
+        record.addArgument(FeedArgument("QVariantMap", map));
+        _application->writeOutput(FeedMethod::toByteArray(record));
     }
 
     void writeUnknownRecords()

@@ -14,8 +14,8 @@ namespace {
 constexpr int ShortCall = 600;
 constexpr int LongCall = 5000;
 
-const QStringList Scenarios = {"good", "tamsil", "Good", "wrongversion", "mute", "crash", "hang",
-                               "freeze", "dying", "split", "garbage", "oversized", "unknown", "late", "stale",
+const QStringList Scenarios = {"good", "tamsil", "Good", "wrongversion", "mute", "crash", "hang", "freeze",
+                               "dying", "split", "garbage", "oversized", "hostile", "unknown", "late", "stale",
                                // Programs that exist, under names the manager must refuse.
                                "good.data", "go od", "sub/good"};
 const QStringList Fetched = {"progress 1/3", "progress 2/3", "progress 3/3", "feedsFinished"};
@@ -215,6 +215,8 @@ void tst_FeedPluginManager::faultEndsTheDownload_data()
     QTest::newRow("frozen event loop") << "freeze" << "exited freeze";
     QTest::newRow("garbage record") << "garbage" << "exited garbage";
     QTest::newRow("oversized record") << "oversized" << "exited oversized";
+    // Fault guarded: the huge count in the record's value aborted the daemon; the record is dropped.
+    QTest::newRow("huge count in a record") << "hostile" << "exited hostile";
 }
 
 void tst_FeedPluginManager::faultEndsTheDownload()
