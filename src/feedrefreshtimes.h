@@ -4,15 +4,18 @@
 #include <QDateTime>
 #include <QHash>
 #include <QString>
+#include <QTimer>
 
 // The last-update times of refreshes answered "not modified", written for many channels in one
-// update: when the work runs out, or once a slice of them waits.
+// update: when the work runs out, once a slice of them waits, or a few seconds after the first of
+// them, for a long download keeps the work from running out for hours.
 class FeedRefreshTimes
 {
 public:
     static const int MaximumWaiting = 100;
+    static const int MaximumWaitMs = 5000;
 
-    FeedRefreshTimes() = default;
+    FeedRefreshTimes();
 
     void add(const QString& channelUri, const QDateTime& time);
     void forget(const QString& channelUri);
@@ -22,6 +25,7 @@ private:
     Q_DISABLE_COPY(FeedRefreshTimes)
 
     QHash<QString, QDateTime> _times;
+    QTimer _timer;
 };
 
 #endif

@@ -232,6 +232,9 @@ void FeedTaskManager::subscribe(const QStringList& uris)
 
 void FeedTaskManager::refresh(const QStringList& uriList)
 {
+    // A channel refreshed again is read again, also when no task is queued now: its link may
+    // have been changed meanwhile, and a task of it may still wait.
+    _runner->roundChannels().forget(uriList);
     if (_deviceStateManager->deviceState() == FeedDeviceState::MassStorageMode)
         return;
     if (!_deviceStateManager->createConnection(false)) {
@@ -239,8 +242,6 @@ void FeedTaskManager::refresh(const QStringList& uriList)
         emit refreshState(201);
         return;
     }
-    // A channel refreshed again is read again: its link may have been changed meanwhile.
-    _runner->roundChannels().forget(uriList);
     const QStringList channels = channelsForUris(uriList);
     if (channels.isEmpty()) {
         FEED_LOG(critical, "TaskManager") << "No channels are in the list";

@@ -286,12 +286,13 @@ void Virelon::unsubscribe(const QString& uri)
 void Virelon::editChannel(const QString& channelUri, const QVariantMap& properties)
 {
     FEED_LOG(debug, "Engine") << "Editing Channel for " << channelUri;
-    // The edit is later than a refresh's time that waits.
-    _refreshTimes.forget(channelUri);
     if (!FeedTrackerSparql::instance()->editChannel(channelUri, properties)) {
         emit editChannelStatus(channelUri, 202);
         return;
     }
+    // An edited time is later than a refresh's time that waits.
+    if (properties.contains(FeedTrackerSparql::LastModifiedTimeKey))
+        _refreshTimes.forget(channelUri);
     emit editChannelStatus(channelUri, 0);
     if (properties.contains(FeedTrackerSparql::LinkKey))
         FeedTaskManager::instance()->refresh(QStringList{channelUri});

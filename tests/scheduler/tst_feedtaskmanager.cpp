@@ -604,7 +604,9 @@ void tst_FeedTaskManager::notModifiedTimes_data()
 {
     QTest::addColumn<QString>("meanwhile");
     QTest::newRow("written once the work has run out") << "";
+    QTest::newRow("written while a download still runs") << "wait";
     QTest::newRow("an edit made meanwhile stands") << "edit";
+    QTest::newRow("a rename keeps the waiting time") << "rename";
     QTest::newRow("nothing for a channel unsubscribed meanwhile") << "unsubscribe";
 }
 
@@ -617,8 +619,15 @@ void tst_FeedTaskManager::notModifiedTimes()
     act(QStringLiteral("subscribe A B"));
     QTRY_VERIFY_WITH_TIMEOUT(_events.contains(QStringLiteral("started B")), StoreEndpoint::timeoutMs());
     QVERIFY(_events.contains(QStringLiteral("failed A 304")));
+    if (meanwhile == QLatin1String("wait")) {
+        QTRY_VERIFY_WITH_TIMEOUT(FeedTrackerSparql::instance()->channelForUri(channel).updatedTime().isValid(),
+                                 FeedRefreshTimes::MaximumWaitMs + StoreEndpoint::timeoutMs());
+        QVERIFY(!_events.contains(QStringLiteral("sleep")));
+    }
     if (meanwhile == QLatin1String("edit"))
         Virelon::instance()->editChannel(channel, {{FeedTrackerSparql::LastModifiedTimeKey, edited}});
+    if (meanwhile == QLatin1String("rename"))
+        Virelon::instance()->editChannel(channel, {{FeedTrackerSparql::TitleKey, QStringLiteral("Renamed")}});
     if (meanwhile == QLatin1String("unsubscribe"))
         Virelon::instance()->unsubscribe(channel);
     act(QStringLiteral("cancel B"));
