@@ -13,8 +13,9 @@ FeedRoundChannels::FeedRoundChannels(const FeedTrackerSparql* store, const FeedQ
 }
 
 // A channel the store did not give is not kept: a failed read must cost no other task its run.
-FeedChannel FeedRoundChannels::take(const QString& uri)
+FeedChannel FeedRoundChannels::take(const QString& uri, bool* read)
 {
+    *read = true;
     if (_channels.contains(uri))
         return _channels.take(uri);
     QStringList uris{uri};
@@ -26,7 +27,7 @@ FeedChannel FeedRoundChannels::take(const QString& uri)
             uris.append(waiting.at(i));
         }
     }
-    const QList<FeedChannel> channels = _store->channelsForUris(uris);
+    const QList<FeedChannel> channels = _store->channelsForUris(uris, read);
     for (int i = 1; i < channels.size(); ++i) {
         if (!channels.at(i).uri().isEmpty())
             _channels.insert(uris.at(i), channels.at(i));

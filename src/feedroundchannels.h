@@ -21,8 +21,8 @@ public:
     FeedRoundChannels(const FeedTrackerSparql* store, const FeedQueueManager* queue);
 
     // The record of the channel; read now, with those of the next waiting channels, when it was
-    // not read yet. Empty when the store holds no such channel.
-    FeedChannel take(const QString& uri);
+    // not read yet. Empty when the store holds no such channel, or did not answer (*read false).
+    FeedChannel take(const QString& uri, bool* read);
     void forget(const QStringList& uris);
     void clear();
 

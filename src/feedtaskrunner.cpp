@@ -151,7 +151,12 @@ void FeedTaskRunner::processTask(FeedTask* task)
 void FeedTaskRunner::processTask(FeedChannelTask* task)
 {
     FEED_LOG(debug, "TaskManager") << "Processing channel task...";
-    const FeedChannel channel = _roundChannels.take(task->url());
+    bool read = false;
+    const FeedChannel channel = _roundChannels.take(task->url(), &read);
+    if (!read) {
+        endChannelTask(task->url(), 202);
+        return;
+    }
     if (channel.uri().isEmpty()) {
         FEED_LOG(critical, "TaskManager") << "No channels are in the list";
         _currentTask.finish();
@@ -161,15 +166,21 @@ void FeedTaskRunner::processTask(FeedChannelTask* task)
     if (task->priority() == FeedTask::AutoRefreshPriority && FeedSettingsManager::instance()->refreshOnlyWifi()
         && !FeedNetworkManager::instance()->isUsingWLAN()) {
         FEED_LOG(debug, "TaskManager") << "Auto feed refresh skipped, not on wifi.";
-        const quint64 ticket = _currentTask.ticket();
-        emit feedsDownloadFailed(channel.uri(), 411);
-        if (_currentTask.isCurrent(ticket))
-            _currentTask.finish();
-        startNextDownload();
+        endChannelTask(channel.uri(), 411);
         return;
     }
     emit feedDownloadStarted(channel.uri());
     _pluginManager->downloadFeeds(channel);
+}
+
+// The channel task ends unrun, with the code its refresh failed with.
+void FeedTaskRunner::endChannelTask(const QString& channelUri, int errorCode)
+{
+    const quint64 ticket = _currentTask.ticket();
+    emit feedsDownloadFailed(channelUri, errorCode);
+    if (_currentTask.isCurrent(ticket))
+        _currentTask.finish();
+    startNextDownload();
 }
 
 // A channel deleted meanwhile has no refresh left to complete: its count goes, and nothing is said.

@@ -73,6 +73,7 @@ private:
     void retryLater();
     void processTask(FeedTask* task);
     void processTask(FeedChannelTask* task);
+    void endChannelTask(const QString& channelUri, int errorCode);
     void processTask(FeedEnclosureTask* task);
     void endCurrentTask(quint64 ticket);
     bool handBackCurrentTask(EnqueueType enqueueType);

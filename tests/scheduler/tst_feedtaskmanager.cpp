@@ -46,7 +46,7 @@ void setErrorEntry(const QString& uri, int code)
         .setValue(Virelon::instance()->escapeSettingsKey(uri), code);
 }
 
-enum class Refusal { None, Updates };
+enum class Refusal { None, Updates, All };
 
 QtMessageHandler previousHandler = nullptr;
 // While quiet, messages go nowhere; the stack depth of each task's end is measured instead.
@@ -137,6 +137,8 @@ bool tst_FeedTaskManager::setRefusal(Refusal refusal)
         QStringLiteral("<deny send_destination=\"%1\" send_interface=\"org.freedesktop.Tracker3.Endpoint\"/>"
                        "<allow send_destination=\"%1\" send_interface=\"org.freedesktop.Tracker3.Endpoint\" "
                        "send_member=\"Query\"/>")
+            .arg(service),
+        QStringLiteral("<deny send_destination=\"%1\" send_interface=\"org.freedesktop.Tracker3.Endpoint\"/>")
             .arg(service),
     };
     QFile config(_dir.filePath(QStringLiteral("bus.conf")));
@@ -559,15 +561,19 @@ void tst_FeedTaskManager::channelDeletedDuringFetch()
 }
 
 // Fault guarded: a refresh whose writes the store refused ended as completed, and the error
-// entry kept the last code. The essential file of a message stored before is still fetched.
+// entry kept the last code. The essential file of a message stored before is still fetched. A
+// channel the store could not read ended without a word.
 void tst_FeedTaskManager::refusedWritesEndTheRefresh_data()
 {
     QTest::addColumn<QString>("channels");
     QTest::addColumn<bool>("storedBefore");
     QTest::addColumn<int>("downloads");
-    QTest::newRow("a new message") << "A good with-message" << false << 0;
-    QTest::newRow("a new message with enclosures") << "A good with-enclosures" << false << 0;
-    QTest::newRow("a message stored before") << "A good with-enclosures" << true << 1;
+    QTest::addColumn<int>("refusal");
+    const int updates = int(Refusal::Updates);
+    QTest::newRow("a new message") << "A good with-message" << false << 0 << updates;
+    QTest::newRow("a new message with enclosures") << "A good with-enclosures" << false << 0 << updates;
+    QTest::newRow("a message stored before") << "A good with-enclosures" << true << 1 << updates;
+    QTest::newRow("the channel not read") << "A good with-message" << false << 0 << int(Refusal::All);
 }
 
 void tst_FeedTaskManager::refusedWritesEndTheRefresh()
@@ -575,6 +581,7 @@ void tst_FeedTaskManager::refusedWritesEndTheRefresh()
     QFETCH(QString, channels);
     QFETCH(bool, storedBefore);
     QFETCH(int, downloads);
+    QFETCH(int, refusal);
     const QString folder = VirelonPaths::enclosureDir();
     qputenv("FAKE_PLUGIN_ENCLOSURES", QStringLiteral("ok:e %1/e%2;ok:o %1/o%2").arg(folder).arg(_row).toUtf8());
     addChannels(channels);
@@ -587,9 +594,9 @@ void tst_FeedTaskManager::refusedWritesEndTheRefresh()
     QSignalSpy errorsSent(Virelon::instance(), &Virelon::refreshError);
     QSignalSpy completions(Virelon::instance(), &Virelon::refreshCompleted);
     QSignalSpy fetched(_plugins, &FeedPluginManager::downloadEnclosureFinished);
-    QVERIFY(setRefusal(Refusal::Updates));
+    QVERIFY(setRefusal(Refusal(refusal)));
     act(QStringLiteral("subscribe A"));
-    QTRY_COMPARE_WITH_TIMEOUT(_events.value(_events.size() - 1), QStringLiteral("sleep"), StoreEndpoint::timeoutMs());
+    QTRY_VERIFY_WITH_TIMEOUT(_events.contains(QStringLiteral("sleep")), StoreEndpoint::timeoutMs());
     QCOMPARE(errorsSent.size(), 1);
     QCOMPARE(errorsSent.at(0), QVariantList({uriOf("A"), 202}));
     QCOMPARE(completions.size(), 0);
@@ -694,8 +701,10 @@ void tst_FeedTaskManager::unreachableStore()
     quiet = true;
     _scheduler->subscribe(backlog);
     quiet = false;
-    QCOMPARE(_events.mid(0, 2), QStringList({"awake", "sleep"}));
-    QCOMPARE(_events.size(), 3);
+    // Each subscription the store could not read ends with the store's error.
+    QCOMPARE(_events.first(), QStringLiteral("awake"));
+    QCOMPARE(_events.filter(QRegularExpression(QStringLiteral("^failed .* 202$"))).size(), backlog.size());
+    QCOMPARE(_events.mid(backlog.size() + 1), QStringList({"sleep", _events.last()}));
     QVERIFY2(shallowest - deepest < 16 * 1024, qPrintable(QString::number(shallowest - deepest)));
 
     QVERIFY(_endpoint->start());

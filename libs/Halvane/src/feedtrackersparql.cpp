@@ -384,8 +384,9 @@ FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, 
 }
 
 QHash<QString, QList<QSparqlResultRow>> FeedTrackerSparql::rowsOfNodes(const QString& text, const QStringList& uris,
-                                                                    const CallSite& site) const
+                                                                    const CallSite& site, bool* ok) const
 {
+    answered(true, ok);
     QStringList nodes;
     QSet<QString> seen;
     for (const QString& uri : uris) {
@@ -400,6 +401,8 @@ QHash<QString, QList<QSparqlResultRow>> FeedTrackerSparql::rowsOfNodes(const QSt
         const QSparqlQuery query(fill(text, {{QStringLiteral("%nodes"), slice}}));
         const Result result =
             execute(query, site, "Query Execution Failed", "Executing query failed: returning empty list");
+        if (!result)
+            answered(false, ok);
         while (result && result->next())
             rows[iriTerm(result->value(0))].append(result->current());
     }
@@ -472,14 +475,14 @@ FeedChannel FeedTrackerSparql::channelForUri(const QString& uri) const
 
 // The store reads the values of a list of nodes quickly only one kind of value at a time, and
 // only where the list stands in each part of the query.
-QList<FeedChannel> FeedTrackerSparql::channelsForUris(const QStringList& uris) const
+QList<FeedChannel> FeedTrackerSparql::channelsForUris(const QStringList& uris, bool* ok) const
 {
     const QHash<QString, QList<QSparqlResultRow>> found = rowsOfNodes(
         QStringLiteral("SELECT ?u ?k ?o ?v WHERE { { VALUES ?u { %nodes } ?u a mfo:FeedChannel OPTIONAL { ?u nie:links "
                        "?o OPTIONAL { ?o nie:created ?v } } BIND(2 AS ?k) } UNION { VALUES ?u { %nodes } ?u ?p ?o FILTER "
                        "(?p IN (nie:title, nie:characterSet, nie:comment, nie:contentLastModified)) BIND(IF(?p = "
                        "nie:title, 1, IF(?p = nie:characterSet, 3, IF(?p = nie:comment, 4, 6))) AS ?k) } }"),
-        uris, HERE);
+        uris, HERE, ok);
     QList<FeedChannel> channels;
     for (const QString& uri : uris) {
         bool stored = false;

@@ -59,8 +59,8 @@ public:
     // slice of the list.
     QStringList storedChannelUris(const QStringList& uris) const;
     // channelForUri() of each URI, in order, one query a slice of the list: an empty record for
-    // a URI that names no channel or could not be asked about.
-    QList<FeedChannel> channelsForUris(const QStringList& uris) const;
+    // a URI that names no channel or could not be asked about (then *ok is false).
+    QList<FeedChannel> channelsForUris(const QStringList& uris, bool* ok = nullptr) const;
     QString channelType(const QString& uri) const;
 
     // What a refresh compares a fetched channel with. A value the store does not hold is null.
@@ -159,9 +159,9 @@ private:
 
     // The rows of each node the query finds, by the node's term in its first column: the query
     // runs once a slice of the URIs' distinct terms, which stand in for "%nodes". A slice that
-    // fails gives no rows.
+    // fails gives no rows, and *ok false.
     QHash<QString, QList<QSparqlResultRow>> rowsOfNodes(const QString& text, const QStringList& uris,
-                                                        const CallSite& site) const;
+                                                        const CallSite& site, bool* ok = nullptr) const;
     // Stored enclosure nodes by remote-link IRI; *found is false when the look-up failed.
     QHash<QString, QString> storedEnclosureNodes(const QStringList& remotes, bool* found) const;
     // The stored enclosure of each remote-link term, as its plain URI.
