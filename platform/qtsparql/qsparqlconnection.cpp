@@ -48,11 +48,18 @@ TrackerSparqlConnection* openDirectory(const QString& directory, QString* failur
     return connection;
 }
 
+// GLib's session connection raises SIGTERM when the bus goes away: a program on the bus ends
+// itself, cleanly, when it hears its own connection close.
 TrackerSparqlConnection* openService(const QString& service, QString* failure)
 {
     GError* error = nullptr;
-    TrackerSparqlConnection* connection =
-        tracker_sparql_connection_bus_new(service.toUtf8().constData(), nullptr, nullptr, &error);
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    TrackerSparqlConnection* connection = nullptr;
+    if (bus) {
+        g_dbus_connection_set_exit_on_close(bus, FALSE);
+        connection = tracker_sparql_connection_bus_new(service.toUtf8().constData(), nullptr, bus, &error);
+        g_object_unref(bus);
+    }
     if (error)
         *failure = takeMessage(error);
     return connection;
@@ -69,6 +76,22 @@ QVariant cursorValue(TrackerSparqlCursor* cursor, int column)
     case TRACKER_SPARQL_VALUE_TYPE_DATETIME: return QDateTime::fromString(QString::fromUtf8(text), Qt::ISODate);
     default: return QString::fromUtf8(text);
     }
+}
+
+// libtracker-sparql 3.4 keeps one reference too many to a bus cursor's "variables" value, which
+// holds the whole reply message, so every query leaks its reply; 3.5.0 mends it. Releasing that
+// reference on a 3.5 or later library would free the value twice.
+void releaseLeakedReply(TrackerSparqlCursor* cursor)
+{
+    static const bool leaks = !tracker_check_version(3, 4, 0) && tracker_check_version(3, 5, 0);
+    if (!leaks || G_OBJECT_TYPE(cursor) != g_type_from_name("TrackerBusCursor"))
+        return;
+    GVariant* variables = nullptr;
+    g_object_get(cursor, "variables", &variables, nullptr);
+    if (!variables)
+        return;
+    g_variant_unref(variables); // the reference g_object_get gave
+    g_variant_unref(variables); // the one the library never releases
 }
 
 QSparqlResultRow cursorRow(TrackerSparqlCursor* cursor)
@@ -136,6 +159,7 @@ QSparqlResult* QSparqlConnection::select(const QString& text)
         tracker_sparql_connection_query(_tracker, text.toUtf8().constData(), cancellable, &error);
     QVector<QSparqlResultRow> rows;
     if (cursor) {
+        releaseLeakedReply(cursor);
         while (tracker_sparql_cursor_next(cursor, cancellable, &error))
             rows.append(cursorRow(cursor));
         tracker_sparql_cursor_close(cursor);
