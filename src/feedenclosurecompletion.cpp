@@ -15,9 +15,9 @@ FeedEnclosureCompletion::FeedEnclosureCompletion(FeedQueueManager* queue, QObjec
 {
 }
 
-void FeedEnclosureCompletion::expect(const QString& channelUri, int count)
+quint64 FeedEnclosureCompletion::expect(const QString& channelUri, int count)
 {
-    _enclosureCount.add(channelUri, count);
+    return _enclosureCount.add(channelUri, count);
 }
 
 void FeedEnclosureCompletion::complete(const QString& channelUri)
@@ -27,36 +27,35 @@ void FeedEnclosureCompletion::complete(const QString& channelUri)
 
 // The refresh completes before the download that completed it is told.
 void FeedEnclosureCompletion::succeeded(const QString& channelUri, const FeedEnclosure& enclosure,
-                                        FeedTask::Priority priority)
+                                        FeedTask::Priority priority, quint64 refresh)
 {
-    if (priority == FeedTask::EssentialEnclosurePriority)
-        decreaseEnclosureCount(channelUri);
+    decreaseEnclosureCount(refresh);
     emit enclosureDownloaded(channelUri, enclosure, 0);
     if (priority == FeedTask::ManualEnclosurePriority)
         manualDownloadEnded();
 }
 
 void FeedEnclosureCompletion::failed(const QString& channelUri, const FeedEnclosure& enclosure,
-                                     FeedTask::Priority priority, int errorCode)
+                                     FeedTask::Priority priority, int errorCode, quint64 refresh)
 {
-    if (priority == FeedTask::EssentialEnclosurePriority) {
-        decreaseEnclosureCount(channelUri);
+    decreaseEnclosureCount(refresh);
+    if (priority == FeedTask::EssentialEnclosurePriority)
         return;
-    }
     if (priority == FeedTask::ManualEnclosurePriority)
         manualDownloadEnded();
     emit enclosureDownloadFailed(channelUri, enclosure, errorCode, 0);
 }
 
-void FeedEnclosureCompletion::endedUnrun(const QStringList& channelUris)
+void FeedEnclosureCompletion::endedUnrun(const QList<quint64>& refreshes)
 {
-    for (const QString& channelUri : channelUris)
-        decreaseEnclosureCount(channelUri);
+    for (const quint64 refresh : refreshes)
+        decreaseEnclosureCount(refresh);
 }
 
-void FeedEnclosureCompletion::decreaseEnclosureCount(const QString& channelUri)
+void FeedEnclosureCompletion::decreaseEnclosureCount(quint64 refresh)
 {
-    if (_enclosureCount.decrease(channelUri))
+    QString channelUri;
+    if (_enclosureCount.decrease(refresh, &channelUri))
         emit refreshCompleted(channelUri);
 }
 

@@ -20,20 +20,25 @@ class FeedEnclosureCompletion : public QObject
 public:
     explicit FeedEnclosureCompletion(FeedQueueManager* queue, QObject* parent = nullptr);
 
-    // The queue took count essential downloads for the channel's refresh.
-    void expect(const QString& channelUri, int count);
+    // The queue took count essential downloads for the channel's refresh: the refresh's ticket,
+    // for each of them to carry.
+    quint64 expect(const QString& channelUri, int count);
     bool isWaitingFor(const QString& channelUri) const { return _enclosureCount.count(channelUri) > 0; }
+    // The ticket of the channel's refresh that waits for its downloads; 0 when none does.
+    quint64 openRefresh(const QString& channelUri) const { return _enclosureCount.ticket(channelUri); }
     // The channel's refresh no longer counts (cancelled, unsubscribed); nothing is said.
     void forget(const QString& channelUri) { _enclosureCount.remove(channelUri); }
     void forgetAll() { _enclosureCount.clear(); }
     // A refresh with nothing to download.
     void complete(const QString& channelUri);
 
-    void succeeded(const QString& channelUri, const FeedEnclosure& enclosure, FeedTask::Priority priority);
+    // A download ended; refresh is the ticket it carries.
+    void succeeded(const QString& channelUri, const FeedEnclosure& enclosure, FeedTask::Priority priority,
+                   quint64 refresh);
     void failed(const QString& channelUri, const FeedEnclosure& enclosure, FeedTask::Priority priority,
-                int errorCode);
-    // Essential downloads that left the queue unrun: the channel of each.
-    void endedUnrun(const QStringList& channelUris);
+                int errorCode, quint64 refresh);
+    // Counted downloads that left the queue unrun: the ticket of each.
+    void endedUnrun(const QList<quint64>& refreshes);
 
 signals:
     void refreshCompleted(const QString& uri);
@@ -45,7 +50,7 @@ signals:
 private:
     Q_DISABLE_COPY(FeedEnclosureCompletion)
 
-    void decreaseEnclosureCount(const QString& channelUri);
+    void decreaseEnclosureCount(quint64 refresh);
     void manualDownloadEnded();
 
     FeedQueueManager* _queue;

@@ -36,18 +36,20 @@ QStringList FeedEnclosureList::uris(const QList<FeedEnclosure>& enclosures)
 }
 
 QList<FeedTask*> FeedEnclosureList::newTasks(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
-                                             FeedTask::Priority priority, FeedQueueManager& queue)
+                                             FeedTask::Priority priority, FeedQueueManager& queue,
+                                             QList<FeedEnclosureTask*>* waiting)
 {
     QList<FeedTask*> tasks;
     QList<FeedEnclosure> taken;
     for (const FeedEnclosure& enclosure : enclosures) {
         if (enclosure.remoteUrl().isEmpty() || taken.contains(enclosure))
             continue;
-        std::unique_ptr<FeedTask> task(new FeedEnclosureTask(priority, channelUri, enclosure));
-        if (queue.contains(task.get()))
-            continue;
         taken.append(enclosure);
-        tasks.append(task.release());
+        std::unique_ptr<FeedTask> task(new FeedEnclosureTask(priority, channelUri, enclosure));
+        if (FeedEnclosureTask* equal = queue.waitingEnclosureTask(task.get()))
+            waiting->append(equal);
+        else
+            tasks.append(task.release());
     }
     return tasks;
 }

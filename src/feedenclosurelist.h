@@ -7,6 +7,7 @@
 #include <QList>
 #include <QStringList>
 
+class FeedEnclosureTask;
 class FeedQueueManager;
 class FeedTrackerSparql;
 
@@ -20,9 +21,10 @@ public:
     // The URIs of those that have one, in order.
     static QStringList uris(const QList<FeedEnclosure>& enclosures);
     // A task for each enclosure the queue would take: none without a remote URL, none twice, none
-    // equal to a task that waits. The tasks are the caller's.
+    // equal to a task that waits; those that wait go to *waiting. The new tasks are the caller's.
     static QList<FeedTask*> newTasks(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
-                                     FeedTask::Priority priority, FeedQueueManager& queue);
+                                     FeedTask::Priority priority, FeedQueueManager& queue,
+                                     QList<FeedEnclosureTask*>* waiting);
 };
 
 #endif

@@ -17,6 +17,9 @@ public:
     bool matchesChannel(const QString& uri) override;
     QString channel() const { return _channelUri; }
     FeedEnclosure enclosure() const { return _enclosure; }
+    // The ticket of the refresh whose count this download ends; 0 when it counts for none.
+    quint64 refresh() const { return _refresh; }
+    void countFor(quint64 refresh) { _refresh = refresh; }
 
     // A copy whose local path is the download target: the final path plus ".part".
     static FeedEnclosure tempFileEnclosure(const FeedEnclosure& enclosure);
@@ -30,6 +33,7 @@ public:
 private:
     const FeedEnclosure _enclosure;
     const QString _channelUri;
+    quint64 _refresh = 0;
 };
 
 #endif

@@ -16,6 +16,13 @@ bool sameEnclosure(FeedTask* a, FeedTask* b)
            == static_cast<FeedEnclosureTask*>(b)->enclosure();
 }
 
+void noteRefresh(FeedTask* task, QList<quint64>* refreshes)
+{
+    const quint64 refresh = static_cast<FeedEnclosureTask*>(task)->refresh();
+    if (refreshes && refresh)
+        refreshes->append(refresh);
+}
+
 } // namespace
 
 FeedQueueManager* FeedQueueManager::_instance = nullptr;
@@ -169,6 +176,11 @@ bool FeedQueueManager::containsEnclosureTask(FeedTask* task)
     return enclosureIndex(task->priority()).contains(keyOf(task));
 }
 
+FeedEnclosureTask* FeedQueueManager::waitingEnclosureTask(FeedTask* task)
+{
+    return static_cast<FeedEnclosureTask*>(enclosureIndex(task->priority()).value(keyOf(task)));
+}
+
 bool FeedQueueManager::contains(FeedTask* task)
 {
     switch (task ? task->type() : 0) {
@@ -264,13 +276,13 @@ QList<FeedTask*>* FeedQueueManager::enclosureList(FeedTask::Priority priority)
     }
 }
 
-bool FeedQueueManager::removeTask(FeedTask* probe, QStringList* essentialChannels)
+bool FeedQueueManager::removeTask(FeedTask* probe, QList<quint64>* refreshes)
 {
     switch (probe ? probe->type() : 0) {
     case FeedTask::ChannelTaskType:
         return removeChannelTask(probe);
     case FeedTask::EnclosureTaskType:
-        return removeEnclosureTask(probe, essentialChannels);
+        return removeEnclosureTask(probe, refreshes);
     default:
         return false;
     }
@@ -296,14 +308,14 @@ bool FeedQueueManager::removeChannelTask(FeedTask* probe)
     }
 }
 
-bool FeedQueueManager::removeEnclosureTask(FeedTask* probe, QStringList* essentialChannels)
+bool FeedQueueManager::removeEnclosureTask(FeedTask* probe, QList<quint64>* refreshes)
 {
     if (QList<FeedTask*>* tasks = enclosureList(probe->priority()))
-        return removeIndexedTask(*tasks, probe, essentialChannels);
+        return removeIndexedTask(*tasks, probe, refreshes);
     auto matches = [&](FeedTask* task) {
         const bool equal = sameEnclosure(task, probe);
-        if (equal && essentialChannels && task->priority() == FeedTask::EssentialEnclosurePriority)
-            essentialChannels->append(static_cast<FeedEnclosureTask*>(task)->channel());
+        if (equal)
+            noteRefresh(task, refreshes);
         return equal;
     };
     const bool essential = removeMatching(_essentialEnclosureTasks, matches, false);
@@ -314,13 +326,12 @@ bool FeedQueueManager::removeEnclosureTask(FeedTask* probe, QStringList* essenti
 
 // The task equal to the probe in the probe's own list; the one of the other list that shares an
 // index with it stays.
-bool FeedQueueManager::removeIndexedTask(QList<FeedTask*>& tasks, FeedTask* probe, QStringList* essentialChannels)
+bool FeedQueueManager::removeIndexedTask(QList<FeedTask*>& tasks, FeedTask* probe, QList<quint64>* refreshes)
 {
     FeedTask* task = enclosureIndex(probe->priority()).value(keyOf(probe));
     if (!task || task->priority() != probe->priority())
         return false;
-    if (essentialChannels && task->priority() == FeedTask::EssentialEnclosurePriority)
-        essentialChannels->append(static_cast<FeedEnclosureTask*>(task)->channel());
+    noteRefresh(task, refreshes);
     delete takeAt(tasks, tasks.indexOf(task));
     return true;
 }

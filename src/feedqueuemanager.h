@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QObject>
 
+class FeedEnclosureTask;
+
 // The tasks waiting to run, one list per priority band, without duplicates. The queue owns
 // what it holds; dequeueTask hands a task to the caller.
 class FeedQueueManager : public QObject
@@ -28,10 +30,12 @@ public:
     FeedTask* dequeueTask(FeedTask::Type type);
     bool isEmpty(FeedTask::Type type, FeedTask::Priority priority);
     // Deletes the waiting tasks that the probe describes; the probe stays the caller's. The
-    // channel of each essential enclosure task removed goes into essentialChannels.
-    bool removeTask(FeedTask* probe, QStringList* essentialChannels = nullptr);
+    // refresh ticket of each enclosure task removed that counts for one goes into refreshes.
+    bool removeTask(FeedTask* probe, QList<quint64>* refreshes = nullptr);
     // Whether a task equal to this one waits: the queue would refuse it.
     bool contains(FeedTask* task);
+    // The waiting task equal to this enclosure task; null when none waits.
+    FeedEnclosureTask* waitingEnclosureTask(FeedTask* task);
     void clearChannel(const QString& uri, bool onlyEssential);
     void clearAll();
     bool isChannelQueueEmpty();
@@ -74,8 +78,8 @@ private:
     bool isEnclosureQueueEmpty(FeedTask::Priority priority);
     QList<FeedTask*>* enclosureList(FeedTask::Priority priority);
     bool removeChannelTask(FeedTask* probe);
-    bool removeEnclosureTask(FeedTask* probe, QStringList* essentialChannels);
-    bool removeIndexedTask(QList<FeedTask*>& tasks, FeedTask* probe, QStringList* essentialChannels);
+    bool removeEnclosureTask(FeedTask* probe, QList<quint64>* refreshes);
+    bool removeIndexedTask(QList<FeedTask*>& tasks, FeedTask* probe, QList<quint64>* refreshes);
 
     static FeedQueueManager* _instance;
 

@@ -425,8 +425,9 @@ void FeedTaskManager::downloadUncountedEnclosures(const QString& channelUri, con
         queueEnclosures(channelUri, enclosures, FeedTask::EssentialEnclosurePriority, false);
 }
 
-// A refresh counts only the downloads the queue takes, so that each of them ends its count; one
-// with nothing left to download is complete at once, unless earlier downloads of it still run.
+// A refresh counts only the downloads the queue takes, so that each of them ends its count, and
+// those of its images that already wait or run for no refresh, or for one that ended otherwise;
+// one with nothing left to download is complete at once, unless earlier downloads of it still run.
 void FeedTaskManager::queueEnclosures(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
                                       FeedTask::Priority priority, bool completeRefresh)
 {
@@ -447,21 +448,57 @@ void FeedTaskManager::queueEnclosures(const QString& channelUri, const QList<Fee
         emit enclosureDownloadError(FeedEnclosureList::uris(requested), ListNoConnectionCode, 0);
         return;
     }
-    QList<FeedTask*> tasks = FeedEnclosureList::newTasks(channelUri, requested, priority, *_queueManager);
+    QList<FeedEnclosureTask*> waiting;
+    QList<FeedTask*> tasks = FeedEnclosureList::newTasks(channelUri, requested, priority, *_queueManager, &waiting);
+    if (FeedEnclosureTask* running = runningEqualTask(channelUri, requested, priority))
+        waiting.append(running);
     removeCurrentTask(tasks);
-    if (tasks.isEmpty()) {
+    const QList<FeedEnclosureTask*> adopted = completeRefresh ? uncountedTasks(channelUri, waiting)
+                                                              : QList<FeedEnclosureTask*>();
+    if (tasks.isEmpty() && adopted.isEmpty()) {
         if (completeRefresh && !_completion->isWaitingFor(channelUri))
             _completion->complete(channelUri);
         return;
     }
-    if (completeRefresh)
-        _completion->expect(channelUri, tasks.size());
+    if (completeRefresh) {
+        const quint64 refresh = _completion->expect(channelUri, tasks.size() + adopted.size());
+        for (FeedTask* task : tasks)
+            static_cast<FeedEnclosureTask*>(task)->countFor(refresh);
+        for (FeedEnclosureTask* task : adopted)
+            task->countFor(refresh);
+    }
+    if (tasks.isEmpty())
+        return;
     _queueManager->enqueueTask(tasks);
     if (priority != FeedTask::OptionalEnclosurePriority)
         return;
     const FeedChannel channel = _tracker->channelForUri(channelUri);
     if (!channel.uri().isEmpty())
         emit autoEnclosureDownloadQueued(channel, enclosures);
+}
+
+// The running download of one of the enclosures, when it is one of this kind that goes on.
+FeedEnclosureTask* FeedTaskManager::runningEqualTask(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
+                                                    FeedTask::Priority priority) const
+{
+    FeedEnclosureTask* task = _currentTask->enclosureTask();
+    if (!task || task->priority() != priority || _currentTask->isCancelled() || !task->matchesChannel(channelUri)
+        || !enclosures.contains(task->enclosure()))
+        return nullptr;
+    return task;
+}
+
+// The downloads that do not count for the channel's open refresh.
+QList<FeedEnclosureTask*> FeedTaskManager::uncountedTasks(const QString& channelUri,
+                                                         const QList<FeedEnclosureTask*>& tasks) const
+{
+    const quint64 open = _completion->openRefresh(channelUri);
+    QList<FeedEnclosureTask*> uncounted;
+    for (FeedEnclosureTask* task : tasks) {
+        if (!open || task->refresh() != open)
+            uncounted.append(task);
+    }
+    return uncounted;
 }
 
 // One connection for the whole list.
@@ -564,13 +601,13 @@ void FeedTaskManager::cancelDownloadEnclosure(const QList<FeedEnclosure>& enclos
         return;
     }
     if (!_queueManager->isEmpty(FeedTask::EnclosureTaskType, FeedTask::AnyPriority)) {
-        QStringList essentialChannels;
+        QList<quint64> refreshes;
         for (const FeedEnclosure& enclosure : enclosureList) {
             FeedEnclosureTask probe(FeedTask::AnyPriority, QString(), enclosure);
-            if (_queueManager->removeTask(&probe, &essentialChannels))
+            if (_queueManager->removeTask(&probe, &refreshes))
                 emit enclosureDownloadFailed(QString(), enclosure, CancelledCode, 0);
         }
-        _completion->endedUnrun(essentialChannels);
+        _completion->endedUnrun(refreshes);
     }
     const FeedEnclosureTask* task = _currentTask->enclosureTask();
     if (task && enclosureList.contains(task->enclosure()))

@@ -115,6 +115,9 @@ private:
     void queueManualDownload(const FeedChannel& channel, const FeedEnclosure& enclosure, bool connected);
     void queueManualDownloads(const QString& channelUri, const QList<FeedEnclosure>& enclosures);
     bool isRunning(const QString& channelUri, const FeedEnclosure& enclosure) const;
+    FeedEnclosureTask* runningEqualTask(const QString& channelUri, const QList<FeedEnclosure>& enclosures,
+                                        FeedTask::Priority priority) const;
+    QList<FeedEnclosureTask*> uncountedTasks(const QString& channelUri, const QList<FeedEnclosureTask*>& tasks) const;
     void stopEnclosure(FeedCurrentTask::StopReason reason);
     void connectionStateChanged(const FeedDeviceState::State& state);
     void usbStateChanged(const FeedDeviceState::State& state);

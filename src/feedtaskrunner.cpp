@@ -154,7 +154,7 @@ void FeedTaskRunner::processTask(FeedChannelTask* task)
     bool read = false;
     const FeedChannel channel = _roundChannels.take(task->url(), &read);
     if (!read) {
-        endChannelTask(task->url(), 202);
+        failRefresh(task->url(), 202);
         return;
     }
     if (channel.uri().isEmpty()) {
@@ -166,15 +166,15 @@ void FeedTaskRunner::processTask(FeedChannelTask* task)
     if (task->priority() == FeedTask::AutoRefreshPriority && FeedSettingsManager::instance()->refreshOnlyWifi()
         && !FeedNetworkManager::instance()->isUsingWLAN()) {
         FEED_LOG(debug, "TaskManager") << "Auto feed refresh skipped, not on wifi.";
-        endChannelTask(channel.uri(), 411);
+        failRefresh(channel.uri(), 411);
         return;
     }
     emit feedDownloadStarted(channel.uri());
     _pluginManager->downloadFeeds(channel);
 }
 
-// The channel task ends unrun, with the code its refresh failed with.
-void FeedTaskRunner::endChannelTask(const QString& channelUri, int errorCode)
+// The task ends unrun, and the refresh of its channel fails with the code.
+void FeedTaskRunner::failRefresh(const QString& channelUri, int errorCode)
 {
     const quint64 ticket = _currentTask.ticket();
     emit feedsDownloadFailed(channelUri, errorCode);
@@ -189,8 +189,13 @@ void FeedTaskRunner::processTask(FeedEnclosureTask* task)
     FEED_LOG(debug, "TaskManager") << "Processing enclosure task..." << static_cast<void*>(task);
     const FeedEnclosure enclosure = task->enclosure();
     FEED_LOG(debug, "TaskManager") << "Enclosure link to download is : " << enclosure.remoteUrl();
-    const FeedChannel channel = _tracker->channelForUri(task->channel());
+    bool read = false;
+    const FeedChannel channel = _tracker->channelForUri(task->channel(), &read);
     const FeedTask::Priority priority = task->priority();
+    if (!read) {
+        endUnreadEnclosureTask(enclosure);
+        return;
+    }
     if (channel.uri().isEmpty()) {
         FEED_LOG(critical, "TaskManager") << "Channel is not available";
         _completion->forget(task->channel());
@@ -208,6 +213,22 @@ void FeedTaskRunner::processTask(FeedEnclosureTask* task)
     emit enclosureDownloadStarted(channel, enclosure);
     if (_currentTask.isCurrent(ticket))
         download(channel, enclosure, priority == FeedTask::ManualEnclosurePriority);
+}
+
+// The store could not say whether the channel is there: the refresh this download counts for
+// ends with the store's error, as any other download that tells its end does.
+void FeedTaskRunner::endUnreadEnclosureTask(const FeedEnclosure& enclosure)
+{
+    const FeedEnclosureTask* task = _currentTask.enclosureTask();
+    const QString channelUri = task->channel();
+    FEED_LOG(critical, "TaskManager") << "Channel not read, enclosure not downloaded: " << channelUri;
+    if (task->refresh() && task->refresh() == _completion->openRefresh(channelUri)) {
+        _completion->forget(channelUri);
+        failRefresh(channelUri, FeedPluginManager::NotSentError);
+        return;
+    }
+    finishEnclosureTask(enclosure, FeedPluginManager::NotSentError);
+    startNextDownload();
 }
 
 // Ends the run the ticket names, if it still runs, and frees the plug-in for the next task.
@@ -481,10 +502,11 @@ void FeedTaskRunner::finishEnclosureTask(const FeedEnclosure& enclosure, int err
     const FeedEnclosureTask* task = _currentTask.enclosureTask();
     const QString channelUri = task->channel();
     const FeedTask::Priority priority = task->priority();
+    const quint64 refresh = task->refresh();
     _currentTask.finish();
     if (errorCode == 0)
-        _completion->succeeded(channelUri, enclosure, priority);
+        _completion->succeeded(channelUri, enclosure, priority, refresh);
     else
-        _completion->failed(channelUri, enclosure, priority, errorCode);
+        _completion->failed(channelUri, enclosure, priority, errorCode, refresh);
 }
 

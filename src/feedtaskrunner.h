@@ -73,8 +73,9 @@ private:
     void retryLater();
     void processTask(FeedTask* task);
     void processTask(FeedChannelTask* task);
-    void endChannelTask(const QString& channelUri, int errorCode);
+    void failRefresh(const QString& channelUri, int errorCode);
     void processTask(FeedEnclosureTask* task);
+    void endUnreadEnclosureTask(const FeedEnclosure& enclosure);
     void endCurrentTask(quint64 ticket);
     bool handBackCurrentTask(EnqueueType enqueueType);
     void reportFeed(const QString& url, const FeedChannel& channel, quint64 ticket);

@@ -22,10 +22,11 @@ namespace {
 // record in the store under channel A while the requests carry no URI, as a fetched channel's do.
 //
 // Actions: "manual A E1 E2", "essential A E1", "optional A E1" (the list form at priority 2, 3,
-// 1), "resume A E1" (the one-enclosure form), "cancel A E1", "pause A E1" (the one-enclosure cancel
+// 1), "uncounted A E1" (essential downloads of a refresh that failed), "resume A E1" (the one-enclosure form), "cancel A E1", "pause A E1" (the one-enclosure cancel
 // forms), "listCancel A E1", "cacheCancel E1 E2", "pauseScheduler", "resumeScheduler",
 // "pauseEnclosures", "resumeEnclosures", "userPause", "fetch B" (a feed that runs until
-// "cancelChannel B"), "deleteChannel A" (from the store only, as the tool does), "stray"
+// "cancelChannel B"), "deleteChannel A" (from the store only, as the tool does), "storeDown" (the
+// store stops answering until the row ends), "stray"
 // (results no download asked for), "answered" (what the plug-in said so far has been heard),
 // "pending E1" (queuedOptionalEnclosures() names E1 and no more).
 //
@@ -154,6 +155,8 @@ void tst_EnclosureDownloads::cleanup()
     QTRY_VERIFY_WITH_TIMEOUT(_asleep && _scheduler->queuedFeeds().isEmpty()
                                  && FeedQueueManager::instance()->isEmpty(FeedTask::AnyTaskType, FeedTask::AnyPriority),
                              StoreEndpoint::timeoutMs());
+    if (!_endpoint->processId())
+        QVERIFY(_endpoint->start());
 }
 
 void tst_EnclosureDownloads::recordSignals()
@@ -245,6 +248,8 @@ void tst_EnclosureDownloads::act(const QString& action)
         _scheduler->downloadEnclosure(channel, list, FeedTask::EssentialEnclosurePriority);
     else if (verb == "optional")
         _scheduler->downloadEnclosure(channel, list, FeedTask::OptionalEnclosurePriority);
+    else if (verb == "uncounted")
+        _scheduler->downloadUncountedEnclosures(channel, list);
     else if (verb == "resume")
         _scheduler->downloadEnclosure(channel, list.value(0));
     else if (verb == "cancel" || verb == "pause")
@@ -271,6 +276,8 @@ void tst_EnclosureDownloads::act(const QString& action)
         QCOMPARE(_scheduler->queuedOptionalEnclosures(), FeedEnclosureList::uris(enclosures(words.mid(1))));
     else if (verb == "deleteChannel")
         FeedTrackerSparql::instance()->deleteChannel(channel);
+    else if (verb == "storeDown")
+        _endpoint->stop();
     else if (verb == "answered") {
         // The plug-in answers requests in order: whatever it said before this one is now heard.
         _plugins->isBusy();
@@ -348,6 +355,23 @@ void tst_EnclosureDownloads::downloads_data()
     QTest::newRow("a cancelled channel's downloads complete nothing")
         << "E1 ok part" << QStringList{"fetch B", "essential A E1", "cancelChannel A", "cancelChannel B"}
         << QStringList{"fetched B", "failed A 201", "failed B 201"} << QStringList{"part"};
+    // Fault guarded: the downloads of a failed refresh that still waited counted down the next one,
+    // and a refresh whose image already waited for none completed before it.
+    QTest::newRow("a failed refresh's downloads count down no later one")
+        << "E1 ok part, E2 ok part" << QStringList{"fetch B", "uncounted A E1", "essential A E2", "cancelChannel B"}
+        << QStringList{"fetched B", "failed B 201", "downloaded E1", "completed A", "downloaded E2"}
+        << QStringList{"final", "final"};
+    QTest::newRow("a refresh waits for its image that waits already")
+        << "E1 ok part" << QStringList{"fetch B", "uncounted A E1", "essential A E1", "cancelChannel B"}
+        << QStringList{"fetched B", "failed B 201", "completed A", "downloaded E1"} << QStringList{"final"};
+    // Fault guarded: a channel the store could not read was taken for deleted, and its refresh
+    // ended without a word.
+    QTest::newRow("the channel not read: its refresh ends with 202")
+        << "E1 ok part, E2 ok part" << QStringList{"fetch B", "essential A E1 E2", "storeDown", "cancelChannel B"}
+        << QStringList{"fetched B", "failed B 201", "failed A 202"} << QStringList{"part", "part"};
+    QTest::newRow("the channel not read: a manual download ends with 202")
+        << "E1 ok part" << QStringList{"fetch B", "manual A E1", "storeDown", "cancelChannel B"}
+        << QStringList{"fetched B", "failed B 201", "state 2", "failed E1 202"} << QStringList{"part"};
 
     // Fault guarded: results and pauses meant for an enclosure ended or stopped a feed fetch.
     QTest::newRow("a feed fetch is no enclosure download")

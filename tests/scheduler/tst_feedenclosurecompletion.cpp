@@ -57,17 +57,20 @@ void tst_FeedEnclosureCompletion::steps()
             [&](int state) { heard << QStringLiteral("state %1").arg(state); });
     FeedEnclosure enclosure;
     enclosure.setRemoteUrl(QStringLiteral("http://127.0.0.1/a.png"));
+    quint64 refresh = 0;
     for (const QString& step : steps) {
         const QString verb = step.section(' ', 0, 0);
         const auto priority = FeedTask::Priority(step.section(' ', 1).toInt());
+        // Only essential downloads count for a refresh.
+        const quint64 counted = priority == FeedTask::EssentialEnclosurePriority ? refresh : 0;
         if (verb == "expect")
-            completion.expect("A", step.section(' ', 1).toInt());
+            refresh = completion.expect("A", step.section(' ', 1).toInt());
         else if (verb == "done")
-            completion.succeeded("A", enclosure, priority);
+            completion.succeeded("A", enclosure, priority, counted);
         else if (verb == "failed")
-            completion.failed("A", enclosure, priority, 402);
+            completion.failed("A", enclosure, priority, 402, counted);
         else if (verb == "unrun")
-            completion.endedUnrun({"A"});
+            completion.endedUnrun({refresh});
         else if (verb == "forget")
             completion.forget("A");
         else if (verb == "forgetAll")

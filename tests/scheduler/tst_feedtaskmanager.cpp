@@ -114,6 +114,8 @@ private:
     QString names(const QStringList& uris) const;
     QStringList uris(const QStringList& names) const;
     void act(const QString& action);
+    // A link edit as the service makes it, to a link only the fake plug-in fetches.
+    void editLink(const QString& channel, const QString& link);
     void record(const QString& event) { _events.append(event); }
     void recordSignals();
     void waitUntilIdle();
@@ -288,10 +290,15 @@ void tst_FeedTaskManager::act(const QString& action)
     else if (verb == QLatin1String("delete"))
         FeedTrackerSparql::instance()->deleteChannel(arguments.value(0));
     else if (verb == QLatin1String("edit"))
-        Virelon::instance()->editChannel(arguments.value(0), {{FeedTrackerSparql::LinkKey,
-                                                              QStringLiteral("%1:%2-edited").arg(words.value(2)).arg(_row)}});
+        editLink(arguments.value(0), QStringLiteral("%1:%2-edited").arg(words.value(2)).arg(_row));
     else
         QFAIL(qPrintable("unknown action " + action));
+}
+
+void tst_FeedTaskManager::editLink(const QString& channel, const QString& link)
+{
+    QVERIFY(FeedTrackerSparql::instance()->editChannel(channel, {{FeedTrackerSparql::LinkKey, link}}));
+    _scheduler->refresh({channel});
 }
 
 // Whatever runs is cancelled, and the scheduler has gone to sleep after it: every awake() is

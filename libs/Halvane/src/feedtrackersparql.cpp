@@ -441,8 +441,9 @@ QList<FeedChannel> FeedTrackerSparql::allChannels(bool* ok) const
     return channels;
 }
 
-FeedChannel FeedTrackerSparql::channelForUri(const QString& uri) const
+FeedChannel FeedTrackerSparql::channelForUri(const QString& uri, bool* ok) const
 {
+    answered(true, ok);
     if (uri.isEmpty()) {
         FEED_LOG(critical, "Tracker") << "Empty uri: returning empty channel";
         return FeedChannel();
@@ -457,6 +458,7 @@ FeedChannel FeedTrackerSparql::channelForUri(const QString& uri) const
     query.bindValue(QStringLiteral("channel_uri"), nodeUrl(uri));
     FEED_LOG(debug, "Tracker") << "Prepared Query: " << query.preparedQueryText();
     const Result result = execute(query, HERE, "Query Execution Failed", "Result not retrieved: returning empty channel");
+    answered(result, ok);
     if (!result)
         return FeedChannel();
     QList<QSparqlResultRow> rows;

@@ -53,7 +53,8 @@ public:
     QStringList allChannelUrls(bool* ok = nullptr) const;
     // Empty also when the query failed; *ok tells the two apart.
     QList<FeedChannel> allChannels(bool* ok = nullptr) const;
-    FeedChannel channelForUri(const QString& uri) const;
+    // An empty record also when the query failed; *ok tells the two apart.
+    FeedChannel channelForUri(const QString& uri, bool* ok = nullptr) const;
     // The URIs of a request whose channel the store holds, in request order and as requested
     // (repeats kept, empty and unknown ones left out): what channelForUri() finds, one query a
     // slice of the list.
