@@ -14,6 +14,7 @@
 #include "virelonadaptor.h"
 #include "virelonpaths.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMetaType>
 #include <QDateTime>
@@ -31,6 +32,9 @@ namespace {
 const QString Organisation = QStringLiteral("virelon");
 const QString ServiceName = QStringLiteral("com.vorlane.Virelon");
 const QString ObjectPath = QStringLiteral("/");
+// The bus library tells its own connection that it closed, as a signal from this path.
+const QString LocalPath = QStringLiteral("/org/freedesktop/DBus/Local");
+const QString LocalInterface = QStringLiteral("org.freedesktop.DBus.Local");
 
 // Qt reads the system scope of a settings object from "<folder>/<organisation>/<application>.conf";
 // the configuration folder is that organisation folder, so its parent is the folder to give Qt.
@@ -65,6 +69,19 @@ bool isSendable(const QVariant& value)
         return std::all_of(map.cbegin(), map.cend(), isSendable);
     }
     return value.isValid() && QDBusMetaType::typeToSignature(value.userType());
+}
+
+// A settings file read back holds only text, while a value set since holds its own type: each
+// known setting reaches a client in the one type it has, or not at all.
+QVariant typedSetting(const QString& key, const QVariant& value)
+{
+    if (FeedSettingsManager::isFlagKey(key))
+        return FeedSettingsManager::storedFlag(value);
+    if (key != FeedSettingsManager::RefreshIntervalKey && key != FeedCacheManager::CachePostsKey)
+        return value;
+    bool whole = false;
+    const int number = value.toString().toInt(&whole);
+    return whole ? QVariant(number) : QVariant();
 }
 
 // The code of a refresh whose writes the store refused.
@@ -122,8 +139,16 @@ bool Virelon::start()
         FEED_LOG(critical, "Engine") << "dbus registration failed !";
         return false;
     }
+    bus.connect(QString(), LocalPath, LocalInterface, QStringLiteral("Disconnected"), this, SLOT(busDisconnected()));
     FEED_LOG(debug, "Engine") << "Virelon started successfully.. ";
     return true;
+}
+
+// No client can reach a daemon whose bus has gone, and the next session starts one of its own.
+void Virelon::busDisconnected()
+{
+    FEED_LOG(warning, "Engine") << "Session bus connection closed, exiting";
+    QCoreApplication::exit(0);
 }
 
 void Virelon::initSettings()
@@ -198,7 +223,7 @@ QVariantMap Virelon::conf()
     FEED_LOG(debug, "Engine") << "All keys:" << keys;
     QVariantMap settings;
     for (const QString& key : keys) {
-        const QVariant value = _settings->value(key);
+        const QVariant value = typedSetting(key, _settings->value(key));
         if (isSendable(value))
             settings.insert(key, value);
         else
@@ -286,7 +311,7 @@ void Virelon::unsubscribe(const QString& uri)
 void Virelon::editChannel(const QString& channelUri, const QVariantMap& properties)
 {
     FEED_LOG(debug, "Engine") << "Editing Channel for " << channelUri;
-    if (!FeedTrackerSparql::instance()->editChannel(channelUri, properties)) {
+    if (!isWorkableEdit(properties) || !FeedTrackerSparql::instance()->editChannel(channelUri, properties)) {
         emit editChannelStatus(channelUri, 202);
         return;
     }
@@ -296,6 +321,23 @@ void Virelon::editChannel(const QString& channelUri, const QVariantMap& properti
     emit editChannelStatus(channelUri, 0);
     if (properties.contains(FeedTrackerSparql::LinkKey))
         FeedTaskManager::instance()->refresh(QStringList{channelUri});
+}
+
+// An edit that changes nothing is no success, and a link no refresh can fetch would fail for good.
+bool Virelon::isWorkableEdit(const QVariantMap& properties)
+{
+    const QString link = properties.value(FeedTrackerSparql::LinkKey).toString();
+    if (properties.contains(FeedTrackerSparql::LinkKey) && !isFetchableLink(link)) {
+        FEED_LOG(warning, "Engine") << "Edit refused, not an http or https link:" << link;
+        return false;
+    }
+    for (const QString& key :
+         {FeedTrackerSparql::LinkKey, FeedTrackerSparql::TitleKey, FeedTrackerSparql::LastModifiedTimeKey}) {
+        if (properties.contains(key))
+            return true;
+    }
+    FEED_LOG(warning, "Engine") << "Edit refused, no key to change:" << properties.keys();
+    return false;
 }
 
 void Virelon::refresh(const QStringList& uriList)
@@ -392,28 +434,27 @@ QVariantMap Virelon::channelStatus(const QStringList& channelUriList)
 {
     const QStringList pending = FeedTaskManager::instance()->queuedFeeds();
     FEED_LOG(debug, "Engine") << "List of pending feeds : " << pending;
-    return statusMap(_errors, channelUriList, pending, true);
+    return statusMap(_errors, channelUriList, pending);
 }
 
 QVariantMap Virelon::enclosureStatus(const QStringList& enclosureUriList)
 {
     const QStringList pending = FeedTaskManager::instance()->queuedOptionalEnclosures();
     FEED_LOG(debug, "Engine") << "List of pending enclosures : " << pending;
-    return statusMap(_enclosureErrors, enclosureUriList, pending, false);
+    return statusMap(_enclosureErrors, enclosureUriList, pending);
 }
 
 // For the requested URIs a stored code wins over pending; asked for everything, pending wins.
-// A stored value D-Bus cannot carry is left out: it would take the whole reply down.
-QVariantMap Virelon::statusMap(QSettings* errors, const QStringList& uris, const QStringList& pending,
-                               bool asNumbers) const
+// A stored value that is no code is left out.
+QVariantMap Virelon::statusMap(QSettings* errors, const QStringList& uris, const QStringList& pending) const
 {
     QVariantMap status;
+    // A code is a number however the file gives it back: read again after a restart, it is text.
     const auto addStored = [&](const QString& uri, const QString& key) {
-        const QVariant value = errors->value(key, 0);
-        if (asNumbers)
-            status.insert(uri, value.toInt());
-        else if (isSendable(value))
-            status.insert(uri, value);
+        bool number = false;
+        const int code = errors->value(key).toString().toInt(&number);
+        if (number)
+            status.insert(uri, code);
         else
             FEED_LOG(warning, "Engine") << "Not a plain value for key:" << key;
     };
@@ -426,13 +467,8 @@ QVariantMap Virelon::statusMap(QSettings* errors, const QStringList& uris, const
         }
         return status;
     }
-    for (const QString& key : errors->allKeys()) {
-        const QVariant value = errors->value(key, 0);
-        if (isSendable(value))
-            status.insert(unescapeSettingsKey(key), value);
-        else
-            FEED_LOG(warning, "Engine") << "Not a plain value for key:" << key;
-    }
+    for (const QString& key : errors->allKeys())
+        addStored(unescapeSettingsKey(key), key);
     for (const QString& uri : pending)
         status.insert(uri, 1);
     return status;

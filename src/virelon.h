@@ -72,6 +72,7 @@ private slots:
     void enclosureDownloadProgress(const FeedEnclosure& enclosure, qlonglong bytesTotal, qlonglong bytesReceived,
                                    qlonglong timeRemaining);
     void hibernate();
+    void busDisconnected();
 
 private:
     Q_DISABLE_COPY(Virelon)
@@ -82,8 +83,7 @@ private:
     bool copySystemSettings();
     void initErrorStores();
     bool changeSetting(const QString& key, const QVariant& value);
-    QVariantMap statusMap(QSettings* errors, const QStringList& uris, const QStringList& pending,
-                          bool asNumbers) const;
+    QVariantMap statusMap(QSettings* errors, const QStringList& uris, const QStringList& pending) const;
     void storeChannelError(const QString& channelUri, int errorCode);
     void removeChannelError(const QString& channelUri);
 
@@ -106,6 +106,7 @@ private:
     QList<FeedEnclosure> storedEnclosures(const QStringList& enclosureUris) const;
     void removeEnclosureError(const QString& enclosureUri);
     static bool hasUri(const FeedEnclosure& enclosure);
+    static bool isWorkableEdit(const QVariantMap& properties);
 
     QSettings* _settings;
     QSettings* _errors;

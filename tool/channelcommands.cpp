@@ -6,18 +6,15 @@
 #include "toolstore.h"
 #include "virelonservice.h"
 
-#include <QVector>
-
 namespace {
 
-// The store reads a channel without its messages: the line counts those it holds, link-less ones
-// too, each as an empty record.
-FeedChannel withStoredMessages(FeedChannel channel, const FeedTrackerSparql* store)
+// The store reads a channel without its messages: the line gives the count the store holds.
+void printChannel(const FeedChannel& channel, const FeedTrackerSparql* store)
 {
     const int held = store->allMessageUrls(channel.uri()).size();
-    QList<FeedMessage> messages = QVector<FeedMessage>(held).toList();
-    channel.setMessages(messages);
-    return channel;
+    output().nospace() << "FeedChannel(" << channel.uri() << ", " << channel.link() << ", " << channel.title()
+                       << ", type " << channel.type() << ", last modified " << channel.lastModifiedTime() << ", "
+                       << held << " messages)";
 }
 
 } // namespace
@@ -93,7 +90,7 @@ int listChannelInfo()
             output() << "Channel : " << link << " doesn't exist";
             status = Failed;
         } else {
-            output() << withStoredMessages(channel, store);
+            printChannel(channel, store);
         }
     }
     return status;
@@ -112,7 +109,7 @@ int listAllChannelInfo()
     if (channels.isEmpty())
         output() << "No Channels in tracker";
     for (const FeedChannel& channel : channels)
-        output() << withStoredMessages(channel, store);
+        printChannel(channel, store);
     return Done;
 }
 

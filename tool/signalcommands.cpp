@@ -33,8 +33,8 @@ void connectAll(VirelonService* engine, FeedSignalCatcher* catcher)
 
 } // namespace
 
-// The watch needs the bus, not the daemon: a daemon that starts later is heard. It has no end
-// of its own; the process is stopped from outside.
+// The watch needs the bus, not the daemon: a daemon that starts later is heard. It lasts until
+// the process is stopped from outside, or the bus goes away.
 int handleSignalOperations()
 {
     trace("void handleSignalOperations()");
@@ -50,6 +50,9 @@ int handleSignalOperations()
     connectAll(engine, &catcher);
     if (engine->lastError().isValid())
         return NORVIX_DAEMON_CALL_STATUS(engine->lastError());
-    QCoreApplication::exec();
-    return Done;
+    QObject::connect(engine, &VirelonService::busDisconnected, [] {
+        output() << "The session bus went away, no signal can come any more";
+        QCoreApplication::exit(Failed);
+    });
+    return QCoreApplication::exec() == Done ? Done : Failed;
 }

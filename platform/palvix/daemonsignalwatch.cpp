@@ -79,6 +79,11 @@ struct WatchCallbacks
     // pass the bus's match on the service name.
     static DBusHandlerResult filter(DBusConnection*, DBusMessage* message, void* watcher)
     {
+        // The bus library's own word that the connection closed.
+        if (dbus_message_is_signal(message, DBUS_INTERFACE_LOCAL, "Disconnected")) {
+            emit static_cast<DaemonSignalWatch*>(watcher)->busDisconnected();
+            return DBUS_HANDLER_RESULT_HANDLED;
+        }
         if (dbus_message_get_type(message) != DBUS_MESSAGE_TYPE_SIGNAL || dbus_message_get_destination(message)
             || !dbus_message_has_interface(message, Interface) || !dbus_message_has_path(message, "/"))
             return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;

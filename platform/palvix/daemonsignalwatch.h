@@ -30,6 +30,8 @@ public:
 signals:
     // One signal of the daemon: its name, its D-Bus signature and its arguments.
     void received(const QString& member, const QString& signature, const QVariantList& arguments);
+    // The bus went away: nothing will come any more.
+    void busDisconnected();
 
 private:
     friend struct WatchCallbacks;

@@ -30,6 +30,7 @@ void VirelonService::connectNotify(const QMetaMethod& signal)
         return;
     _watch = new DaemonSignalWatch(this);
     connect(_watch, &DaemonSignalWatch::received, this, &VirelonService::relay);
+    connect(_watch, &DaemonSignalWatch::busDisconnected, this, &VirelonService::busDisconnected);
     _lastError = _watch->start();
 }
 

@@ -52,6 +52,8 @@ signals:
     void enclosureDownloadError(const QStringList& enclosureUriList, int errorCode, qlonglong timeElapsed);
     void enclosureDownloadProgress(const QString& enclosureUri, qlonglong totalSize, qlonglong downloadedSize,
                                    qlonglong timeRemaining);
+    // The session bus went away while the signals were listened to.
+    void busDisconnected();
 
 protected:
     void connectNotify(const QMetaMethod& signal) override;

@@ -149,6 +149,17 @@ void tst_ChannelRequests::subscribeRefreshUnsubscribe()
     QCOMPARE(storedChannel(uri), QStringLiteral("HACKED"));
     for (const FeedMessage& stored : FeedTrackerSparql::instance()->messagesForChannel(uri))
         QVERIFY(stored.title() != QLatin1String("HACKED"));
+    // Regression: a map with no key to change answered 0, and a link no refresh can fetch was
+    // stored and refreshed.
+    const QString link = FeedTrackerSparql::instance()->channelForUri(uri).link();
+    for (const QVariantMap& edit : {QVariantMap{{"9", "x"}}, QVariantMap{{"1", "ftp://127.0.0.1/feed"}},
+                                    QVariantMap{{"1", "javascript:alert(1)"}, {"2", "Script"}}})
+        QCOMPARE(call(QStringLiteral("editChannel"), {uri, edit}).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(_signals->arguments(QStringLiteral("editChannelStatus")).mid(3),
+             QList<QVariantList>({{uri, 202}, {uri, 202}, {uri, 202}}));
+    QCOMPARE(FeedTrackerSparql::instance()->channelForUri(uri).link(), link);
+    QCOMPARE(storedChannel(uri), QStringLiteral("HACKED"));
+    QCOMPARE(_signals->count(QStringLiteral("refreshStarted")), 2);
 
     QCOMPARE(call(QStringLiteral("unsubscribe"), {uri}).type(), QDBusMessage::ReplyMessage);
     QVERIFY(storedChannel(uri).isEmpty());
@@ -215,6 +226,16 @@ void tst_ChannelRequests::statusMaps()
     QCOMPARE(_signals->arguments(QStringLiteral("refreshError")).last(), QVariantList({waiting, 201}));
     QCOMPARE(_signals->arguments(QStringLiteral("refreshCompleted")).last(), QVariantList{fetched});
     QCOMPARE(channelStatus({waiting}), QVariantMap());
+
+    // Regression: read again after a restart, every code came back as text.
+    _daemon.reset(new Daemon);
+    QVERIFY(_daemon->waitForService());
+    const QVariantMap restarted[] = {channelStatus({}), channelStatus({fetched, failed, slashed})};
+    for (const QVariantMap& status : restarted) {
+        QCOMPARE(status.value(failed), QVariant(notFound));
+        for (const QString& uri : {fetched, failed, slashed})
+            QCOMPARE(status.value(uri).userType(), int(QMetaType::Int));
+    }
 }
 
 // Fault guarded: a channel that no refresh could ever fetch was stored, and its link then refused

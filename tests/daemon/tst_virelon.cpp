@@ -131,30 +131,31 @@ QVariantMap conf()
     return QDBusReply<QVariantMap>(call(QStringLiteral("conf"))).value();
 }
 
-// Values with their types, one line each: after a restart they must come back as text.
-QStringList describe(const QVariantMap& map)
+// Values with their types, one line each: a known setting has its own type, however the file
+// holds it; other keys come back as the text the file holds.
+QStringList describe(const QVariantMap& map, bool withTypes = true)
 {
     QStringList lines;
     for (auto it = map.cbegin(); it != map.cend(); ++it)
-        lines << it.key() + QLatin1Char('=') + QLatin1String(it.value().typeName()) + QLatin1Char(':')
-                     + it.value().toString();
+        lines << it.key() + QLatin1Char('=') + QLatin1String(withTypes ? it.value().typeName() : "")
+                     + QLatin1Char(':') + it.value().toString();
     return lines;
 }
 
-QVariantMap withText(QVariantMap map, const QVariantMap& added)
+QVariantMap with(QVariantMap map, const QVariantMap& added)
 {
     for (auto it = added.cbegin(); it != added.cend(); ++it)
-        map.insert(it.key(), it.value().toString());
+        map.insert(it.key(), it.value());
     return map;
 }
 
 const QVariantMap ShippedDefaults = {
-    {QStringLiteral("Cache/posts"), QStringLiteral("100")},
-    {QStringLiteral("Enclosure/automatic"), QStringLiteral("false")},
-    {QStringLiteral("Enclosure/onlywifi"), QStringLiteral("false")},
-    {QStringLiteral("Refresh/automatic"), QStringLiteral("false")},
-    {QStringLiteral("Refresh/interval"), QStringLiteral("180")},
-    {QStringLiteral("Refresh/onlywifi"), QStringLiteral("false")},
+    {QStringLiteral("Cache/posts"), 100},
+    {QStringLiteral("Enclosure/automatic"), false},
+    {QStringLiteral("Enclosure/onlywifi"), false},
+    {QStringLiteral("Refresh/automatic"), false},
+    {QStringLiteral("Refresh/interval"), 180},
+    {QStringLiteral("Refresh/onlywifi"), false},
 };
 
 } // namespace
@@ -173,6 +174,8 @@ private slots:
 
     void startFails_data();
     void startFails();
+    void endsWithItsBus_data();
+    void endsWithItsBus();
     void introspection();
     void methodsReachSlots();
     void startupSettings_data();
@@ -276,6 +279,55 @@ void tst_Virelon::startFails()
         QVERIFY(serving());
 }
 
+// Fault guarded: when the bus went away, the daemon and the signal watch stayed for ever.
+void tst_Virelon::endsWithItsBus_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("daemon") << QStringLiteral(VIRELON_BINARY) << QStringList() << 0
+                            << "Session bus connection closed, exiting";
+    QTest::newRow("signal watch") << QStringLiteral(NORVIX_BINARY) << QStringList{"signal", "all"} << 1
+                                  << "The session bus went away, no signal can come any more";
+}
+
+void tst_Virelon::endsWithItsBus()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, line);
+
+    QProcess bus;
+    bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=" PRIVATE_BUS_CONFIG),
+                                              QStringLiteral("--print-address"), QStringLiteral("--nofork")});
+    QVERIFY(bus.waitForReadyRead(timeout()));
+    const QString address = QString::fromUtf8(bus.readLine().trimmed());
+    QProcess client;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+    client.setProcessEnvironment(environment);
+    client.start(program, arguments);
+    {
+        const QDBusConnection watcher = QDBusConnection::connectToBus(address, QStringLiteral("endsWithItsBus"));
+        const auto connected = [&] {
+            const QStringList names = watcher.interface()->registeredServiceNames();
+            return std::any_of(names.cbegin(), names.cend(), [&](const QString& name) {
+                return watcher.interface()->servicePid(name) == uint(client.processId());
+            });
+        };
+        QVERIFY(QTest::qWaitFor(connected, timeout()));
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("endsWithItsBus"));
+    bus.terminate();
+    QVERIFY(client.waitForFinished(timeout()));
+    QCOMPARE(client.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(client.exitCode(), status);
+    QVERIFY(client.readAllStandardError().contains(line.toUtf8()));
+    bus.waitForFinished(timeout());
+}
+
 void tst_Virelon::introspection()
 {
     Daemon daemon;
@@ -345,10 +397,11 @@ void tst_Virelon::startupSettings_data()
     QTest::newRow("no defaults, no keys")
         << QByteArray() << QByteArray() << QString() << QVariantMap() << QVariantMap() << "true";
     // System keys the user file lacks show through; nothing is copied over the user's file.
-    const QVariantMap user = {{QStringLiteral("Refresh/interval"), QStringLiteral("60")}};
+    const QVariantMap user = {{QStringLiteral("Refresh/interval"), 60}};
     QTest::newRow("user file kept")
         << QByteArray("[Extra]\nkey=added\n") << QByteArray("[Refresh]\ninterval=60\n") << QString()
-        << withText(withText(ShippedDefaults, user), {{QStringLiteral("Extra/key"), "added"}}) << user << "false";
+        << with(with(ShippedDefaults, user), {{QStringLiteral("Extra/key"), QStringLiteral("added")}}) << user
+        << "false";
 }
 
 void tst_Virelon::startupSettings()
@@ -386,7 +439,7 @@ void tst_Virelon::startupSettings()
     QVariantMap stored;
     for (const QString& key : user.allKeys())
         stored.insert(key, user.value(key));
-    QCOMPARE(describe(stored), describe(userFileKeys));
+    QCOMPARE(describe(stored, false), describe(userFileKeys, false));
 }
 
 void tst_Virelon::setConf_data()
@@ -455,15 +508,17 @@ void tst_Virelon::setConf()
     QFETCH(QVariantMap, stored);
 
     installDefaults("[Display]\ncolour=blue\n");
+    const QVariantMap expected = with(with(ShippedDefaults, {{QStringLiteral("Display/colour"), "blue"}}), stored);
     {
         Daemon daemon;
         QTRY_VERIFY_WITH_TIMEOUT(serving(), timeout());
         const int mark = daemon.settledLog().size();
         QCOMPARE(call(QStringLiteral("setConf"), {change}).type(), QDBusMessage::ReplyMessage);
         QCOMPARE(messages(daemon.settledLog().mid(mark), QLatin1Char('W')), warnings);
+        // Regression: a flag set since came back as a boolean, the others as text.
+        QCOMPARE(describe(conf()), describe(expected));
     }
     // The file holds what is in use, as text.
-    const QVariantMap expected = withText(withText(ShippedDefaults, {{QStringLiteral("Display/colour"), "blue"}}), stored);
     QSettings file(userFile(), QSettings::IniFormat);
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
         QCOMPARE(file.value(it.key()).toString(), it.value().toString());
