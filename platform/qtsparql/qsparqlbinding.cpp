@@ -1,6 +1,6 @@
 #include "qsparqlbinding.h"
 
-#include "qsparqltext.h"
+#include "sparqlterms.h"
 
 QSparqlBinding::QSparqlBinding(const QString& name, const QVariant& value) : _name(name), _value(value)
 {
@@ -8,5 +8,5 @@ QSparqlBinding::QSparqlBinding(const QString& name, const QVariant& value) : _na
 
 QString QSparqlBinding::toString() const
 {
-    return QSparqlText::term(_value);
+    return SparqlTerms::valueTerm(_value);
 }

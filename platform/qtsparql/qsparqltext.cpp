@@ -1,62 +1,8 @@
 #include "qsparqltext.h"
 
-#include <QDateTime>
-#include <QUrl>
+#include "sparqlterms.h"
 
 namespace {
-
-// Characters that an IRIREF may not hold.
-bool outsideIri(QChar c)
-{
-    return c.unicode() <= 0x20 || QStringLiteral("<>\"{}|^`\\").contains(c);
-}
-
-QString iriTerm(const QUrl& url)
-{
-    if (url.isEmpty() || !url.isValid())
-        return QString();
-    const QString text = url.toString(QUrl::FullyEncoded);
-    QString iri = QStringLiteral("<");
-    for (const QChar c : text) {
-        if (outsideIri(c))
-            iri += QLatin1Char('%') + QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0'));
-        else
-            iri += c;
-    }
-    return iri + QLatin1Char('>');
-}
-
-QString stringTerm(const QString& text)
-{
-    QString literal;
-    literal.reserve(text.size() + 2);
-    literal += QLatin1Char('"');
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-        case '\\': literal += QLatin1String("\\\\"); break;
-        case '"': literal += QLatin1String("\\\""); break;
-        case '\n': literal += QLatin1String("\\n"); break;
-        case '\r': literal += QLatin1String("\\r"); break;
-        case '\t': literal += QLatin1String("\\t"); break;
-        case '\b': literal += QLatin1String("\\b"); break;
-        case '\f': literal += QLatin1String("\\f"); break;
-        default: literal += c;
-        }
-    }
-    return literal + QLatin1Char('"');
-}
-
-// Times go in as UTC with "Z": a zone-less text would be read in the store's own zone.
-QString dateTimeTerm(const QDateTime& time)
-{
-    if (!time.isValid())
-        return QString();
-    const QDateTime utc = time.toUTC();
-    const QString text = utc.toString(utc.time().msec() ? Qt::ISODateWithMs : Qt::ISODate);
-    if (text.isEmpty())
-        return QString();
-    return QLatin1Char('"') + text + QLatin1String("\"^^xsd:dateTime");
-}
 
 bool isNameChar(QChar c)
 {
@@ -86,7 +32,7 @@ int skippedLength(const QString& text, int pos)
         for (int i = pos + 1; i < text.size(); ++i) {
             if (text.at(i) == QLatin1Char('>'))
                 return i + 1 - pos;
-            if (outsideIri(text.at(i)))
+            if (SparqlTerms::iriRefExcludes(text.at(i)))
                 return 0; // a comparison, not an IRI
         }
         return 0;
@@ -131,22 +77,6 @@ QString rewrite(const QString& text, Replace replace)
 
 namespace QSparqlText {
 
-QString term(const QVariant& value)
-{
-    switch (int(value.type())) {
-    case QVariant::Url: return iriTerm(value.toUrl());
-    case QVariant::DateTime: return dateTimeTerm(value.toDateTime());
-    case QVariant::Bool: return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-    case QVariant::Int:
-    case QVariant::UInt:
-    case QVariant::LongLong:
-    case QVariant::ULongLong: return value.toString();
-    case QVariant::Double: return QString::number(value.toDouble(), 'g', 17);
-    case QVariant::Invalid: return QString();
-    default: return stringTerm(value.toString());
-    }
-}
-
 QString substitute(const QString& text, const QHash<QString, QVariant>& values, QString* error)
 {
     return rewrite(text, [&](int pos, int* consumed) {
@@ -158,7 +88,7 @@ QString substitute(const QString& text, const QHash<QString, QVariant>& values, 
         const QString name = text.mid(pos + 2, end - pos - 2);
         if (name.isEmpty())
             return QString();
-        const QString written = term(values.value(name));
+        const QString written = SparqlTerms::valueTerm(values.value(name));
         if (written.isEmpty()) {
             if (error && error->isEmpty())
                 *error = QStringLiteral("No usable value bound to ?:") + name;

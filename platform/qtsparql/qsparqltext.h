@@ -5,13 +5,10 @@
 #include <QString>
 #include <QVariant>
 
-// The text work of the layer: values written as SPARQL terms, placeholders filled, and the
+// The text passes of the layer: placeholders filled with the terms of their values, and the
 // store's dialect. Every pass walks the text once and skips string literals, IRIs and
 // comments, so a value put in is never scanned again.
 namespace QSparqlText {
-
-// A value as a term; empty when it cannot be written.
-QString term(const QVariant& value);
 
 // Replaces each "?:name" by the term of its value. A missing or unwritable value leaves the
 // placeholder in place and names it in *error.

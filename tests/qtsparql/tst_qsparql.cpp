@@ -12,6 +12,7 @@
 #include <qsparqlconnection.h>
 #include <qsparqlquery.h>
 #include <qsparqlresult.h>
+#include <sparqlterms.h>
 
 using ResultPointer = std::unique_ptr<QSparqlResult>;
 
@@ -23,6 +24,8 @@ private slots:
     void initTestCase();
     void terms_data();
     void terms();
+    void pathOrLinkTerms_data();
+    void pathOrLinkTerms();
     void placeholdersFilledOnce_data();
     void placeholdersFilledOnce();
     void valuesRoundTrip_data();
@@ -85,6 +88,28 @@ void tst_QSparql::terms()
     query.bindValue(QStringLiteral("node"), value);
     QVERIFY(exec(query)->hasError());
     QCOMPARE(exec(QSparqlQuery(QStringLiteral("SELECT ?c WHERE { ?c a mfo:FeedChannel }")))->size(), 0);
+}
+
+// A local link is either a file path or a link; each reads back as it was kept.
+void tst_QSparql::pathOrLinkTerms_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("term");
+    QTest::addColumn<QString>("readBack");
+    QTest::newRow("path") << "/home/u/My Docs/a b.mp3" << "<file:///home/u/My%20Docs/a%20b.mp3>"
+                          << "/home/u/My Docs/a b.mp3";
+    QTest::newRow("non-ascii path") << "/x/Grüße" << "<file:///x/Gr%C3%BC%C3%9Fe>" << "/x/Grüße";
+    QTest::newRow("link") << "http://example.com/a b" << "<http://example.com/a%20b>" << "http://example.com/a%20b";
+    QTest::newRow("relative") << "enclosures/a\\b" << "<enclosures/a%5Cb>" << "enclosures/a%5Cb";
+}
+
+void tst_QSparql::pathOrLinkTerms()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, term);
+    QFETCH(QString, readBack);
+    QCOMPARE(SparqlTerms::pathOrLinkTerm(text), term);
+    QCOMPARE(SparqlTerms::pathOrLinkText(term.mid(1, term.size() - 2)), readBack);
 }
 
 void tst_QSparql::placeholdersFilledOnce_data()

@@ -11,9 +11,7 @@
 #include <qsparqlquery.h>
 #include <qsparqlresult.h>
 #include <qsparqlresultrow.h>
-
-#include <algorithm>
-#include <cstring>
+#include <sparqlterms.h>
 
 QString FeedTrackerSparql::LinkKey = QString::number(1);
 QString FeedTrackerSparql::TitleKey = QString::number(2);
@@ -40,12 +38,6 @@ QDebug criticalAt(int line, const char* signature, const char* function)
                           QString(FEED_LOG_SOURCE), line, signature, function);
 }
 
-// A value as it stands in a query text: an encoded IRI, an escaped literal or a bare value.
-QString term(const QVariant& value)
-{
-    return QSparqlBinding(QString(), value).toString();
-}
-
 // Fills "%name" placeholders in one pass: a value put in is never searched again.
 QString fill(const QString& text, const QList<QPair<QString, QString>>& values)
 {
@@ -67,46 +59,6 @@ QString fill(const QString& text, const QList<QPair<QString, QString>>& values)
             out += text.at(pos++);
     }
     return out;
-}
-
-// An IRI's text as it stands in a query text.
-QString iriTerm(const QVariant& value)
-{
-    return QLatin1Char('<') + value.toString() + QLatin1Char('>');
-}
-
-QString linkTerm(const QString& text)
-{
-    return iriTerm(FeedTrackerSparql::storedLink(text));
-}
-
-// A local link that is a file path goes in as its file URL: the store takes a path as a relative
-// IRI, but warns of every one. It reads back as the path.
-QString localLinkTerm(const QString& text)
-{
-    return text.startsWith(QLatin1Char('/')) ? term(QUrl::fromLocalFile(text)) : linkTerm(text);
-}
-
-QString localLinkText(const QVariant& value)
-{
-    const QString text = value.toString();
-    return text.startsWith(QLatin1String("file:///")) ? QUrl(text).toLocalFile() : text;
-}
-
-// Blanks, controls, the ASCII characters that end or break an IRI, and the non-characters and
-// specials that IRIs leave out (RFC 3987), are no part of one as they are.
-bool iriHolds(uint c)
-{
-    if (c < 0x80)
-        return c > 0x20 && c != 0x7F && !std::strchr("<>\"{}|\\^`", int(c));
-    const uint inPlane = c & 0xFFFF;
-    return c >= 0xA0 && !(c >= 0xFDD0 && c <= 0xFDEF) && !(c <= 0xFFFF && inPlane >= 0xFFF0) && inPlane < 0xFFFE
-           && !(c >= 0xE0000 && c <= 0xE0FFF);
-}
-
-bool isHexDigit(uint c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 const int SliceSize = 500;
@@ -163,14 +115,14 @@ QString newEnclosureText(const FeedEnclosure& enclosure, const QString& uri, con
                                "nie:identifier %id;mfo:groupDefault %default; mfo:image %image; "
                                "nie:isLogicalPartOf %messageUri } "),
                 {{QStringLiteral("%enclosureUri"), uri},
-                 {QStringLiteral("%remLink"), linkTerm(enclosure.remoteUrl())},
-                 {QStringLiteral("%locLink"), localLinkTerm(enclosure.localUrl())},
-                 {QStringLiteral("%optional"), term(enclosure.type() != FeedEnclosure::Essential)},
-                 {QStringLiteral("%size"), term(enclosure.length())},
-                 {QStringLiteral("%type"), term(enclosure.mimeType())},
-                 {QStringLiteral("%image"), term(enclosure.typeIcon())},
-                 {QStringLiteral("%id"), term(enclosure.groupId())},
-                 {QStringLiteral("%default"), term(enclosure.isDefault())},
+                 {QStringLiteral("%remLink"), SparqlTerms::linkTerm(enclosure.remoteUrl())},
+                 {QStringLiteral("%locLink"), SparqlTerms::pathOrLinkTerm(enclosure.localUrl())},
+                 {QStringLiteral("%optional"), SparqlTerms::valueTerm(enclosure.type() != FeedEnclosure::Essential)},
+                 {QStringLiteral("%size"), SparqlTerms::valueTerm(enclosure.length())},
+                 {QStringLiteral("%type"), SparqlTerms::valueTerm(enclosure.mimeType())},
+                 {QStringLiteral("%image"), SparqlTerms::valueTerm(enclosure.typeIcon())},
+                 {QStringLiteral("%id"), SparqlTerms::valueTerm(enclosure.groupId())},
+                 {QStringLiteral("%default"), SparqlTerms::valueTerm(enclosure.isDefault())},
                  {QStringLiteral("%messageUri"), parent}});
 }
 
@@ -188,7 +140,7 @@ QList<QPair<FeedEnclosure, QString>> usableEnclosures(const QList<FeedEnclosure>
             FEED_LOG(critical, "Tracker") << "localLink empty, enclosure skipped:" << enclosure.remoteUrl();
             continue;
         }
-        usable.append({enclosure, linkTerm(enclosure.remoteUrl())});
+        usable.append({enclosure, SparqlTerms::linkTerm(enclosure.remoteUrl())});
     }
     return usable;
 }
@@ -208,16 +160,16 @@ QString messageText(const FeedMessage& message, const QString& uri, const QStrin
                                        "nie:description %5; nie:subject %6 ; mfo:downloadedTime %7 "),
                         {{QStringLiteral("%2"), uri},
                          {QStringLiteral("%3"), channel},
-                         {QStringLiteral("%4"), QSparqlBinding(QStringLiteral("title"), message.title()).toString()},
-                         {QStringLiteral("%5"), QSparqlBinding(QStringLiteral("desc"), message.description()).toString()},
-                         {QStringLiteral("%6"), QSparqlBinding(QStringLiteral("summary"), message.summary()).toString()},
-                         {QStringLiteral("%7"), term(QDateTime::currentDateTimeUtc())}});
+                         {QStringLiteral("%4"), SparqlTerms::valueTerm(message.title())},
+                         {QStringLiteral("%5"), SparqlTerms::valueTerm(message.description())},
+                         {QStringLiteral("%6"), SparqlTerms::valueTerm(message.summary())},
+                         {QStringLiteral("%7"), SparqlTerms::valueTerm(QDateTime::currentDateTimeUtc())}});
     // A date that has no ISO text (a year beyond 9999) is left out rather than sink the batch.
-    const QString published = term(message.publishedDate());
+    const QString published = SparqlTerms::valueTerm(message.publishedDate());
     if (!published.isEmpty())
         text += QStringLiteral("; nie:contentCreated ") + published + QLatin1Char(' ');
     if (!message.link().isEmpty())
-        text += QStringLiteral("; nie:links ") + linkTerm(message.link());
+        text += QStringLiteral("; nie:links ") + SparqlTerms::linkTerm(message.link());
     return text + QStringLiteral(" } ");
 }
 
@@ -227,7 +179,7 @@ FeedEnclosure announced(const QSparqlResultRow& row)
     FeedEnclosure enclosure;
     enclosure.setUri(row.value(0).toString());
     enclosure.setRemoteUrl(row.value(1).toString());
-    enclosure.setLocalUrl(localLinkText(row.value(2)));
+    enclosure.setLocalUrl(SparqlTerms::pathOrLinkText(row.value(2).toString()));
     return enclosure;
 }
 
@@ -341,24 +293,7 @@ bool FeedTrackerSparql::isValid() const
 
 QString FeedTrackerSparql::storedLink(const QString& link)
 {
-    // Most links need nothing: they are passed on without a copy.
-    const bool plain = std::all_of(link.cbegin(), link.cend(), [](QChar c) {
-        return c.unicode() < 0x80 && c != QLatin1Char('%') && iriHolds(c.unicode());
-    });
-    if (plain)
-        return link;
-    const QVector<uint> points = link.toUcs4();
-    QString stored;
-    stored.reserve(link.size());
-    for (int i = 0; i < points.size(); ++i) {
-        const uint c = points.at(i);
-        const bool escape = c == '%' && i + 2 < points.size() && isHexDigit(points.at(i + 1))
-                            && isHexDigit(points.at(i + 2));
-        const bool kept = c == '%' ? escape : iriHolds(c);
-        const QString character = QString::fromUcs4(&c, 1);
-        stored += kept ? character : QString::fromLatin1(character.toUtf8().toPercentEncoding());
-    }
-    return stored;
+    return SparqlTerms::storedLink(link);
 }
 
 FeedTrackerSparql::Result FeedTrackerSparql::execute(const QSparqlQuery& query, const CallSite& site,
@@ -390,7 +325,7 @@ QHash<QString, QList<QSparqlResultRow>> FeedTrackerSparql::rowsOfNodes(const QSt
     QStringList nodes;
     QSet<QString> seen;
     for (const QString& uri : uris) {
-        const QString node = term(nodeUrl(uri));
+        const QString node = SparqlTerms::urlTerm(nodeUrl(uri));
         if (!node.isEmpty() && !seen.contains(node)) {
             seen.insert(node);
             nodes.append(node);
@@ -404,7 +339,7 @@ QHash<QString, QList<QSparqlResultRow>> FeedTrackerSparql::rowsOfNodes(const QSt
         if (!result)
             answered(false, ok);
         while (result && result->next())
-            rows[iriTerm(result->value(0))].append(result->current());
+            rows[SparqlTerms::iriTextTerm(result->value(0).toString())].append(result->current());
     }
     return rows;
 }
@@ -488,7 +423,7 @@ QList<FeedChannel> FeedTrackerSparql::channelsForUris(const QStringList& uris, b
     QList<FeedChannel> channels;
     for (const QString& uri : uris) {
         bool stored = false;
-        const QSparqlResultRow row = channelRow(uri, found.value(term(nodeUrl(uri))), 1, &stored);
+        const QSparqlResultRow row = channelRow(uri, found.value(SparqlTerms::urlTerm(nodeUrl(uri))), 1, &stored);
         channels.append(stored ? extractChannel(row) : FeedChannel());
     }
     FEED_LOG(debug, "Tracker") << "Channels read:" << uris.size();
@@ -520,7 +455,7 @@ QStringList FeedTrackerSparql::storedChannelUris(const QStringList& uris) const
         QStringLiteral("SELECT ?u WHERE { VALUES ?u { %nodes } ?u a mfo:FeedChannel }"), uris, HERE);
     QStringList stored;
     for (const QString& uri : uris) {
-        if (found.contains(term(nodeUrl(uri))))
+        if (found.contains(SparqlTerms::urlTerm(nodeUrl(uri))))
             stored.append(uri);
     }
     FEED_LOG(debug, "Tracker") << "Channels stored:" << stored.size() << "of" << uris.size();
@@ -640,7 +575,7 @@ bool FeedTrackerSparql::refreshChannel(const FeedChannel& channel, const StoredC
             unwritten->insert(index);
         return messages.isEmpty();
     };
-    const QString node = term(nodeUrl(channel.uri()));
+    const QString node = SparqlTerms::urlTerm(nodeUrl(channel.uri()));
     if (node.isEmpty() || !stored.exists) {
         FEED_LOG(critical, "Tracker") << "Channel not found, unable to update" << channel.uri();
         return noneWritten();
@@ -653,13 +588,13 @@ bool FeedTrackerSparql::refreshChannel(const FeedChannel& channel, const StoredC
         return noneWritten();
     QList<QPair<QString, QString>> values;
     if (stored.title.isNull() || stored.title != channel.title())
-        values.append({QStringLiteral("nie:title"), term(channel.title())});
+        values.append({QStringLiteral("nie:title"), SparqlTerms::valueTerm(channel.title())});
     // Without its record, the icon file is left for the next refresh to write.
     if (iconChanged && (icon.remoteUrl().isEmpty() || !iconText.isEmpty()))
-        values.append({QStringLiteral("mfo:image"), term(icon.localUrl())});
-    values.append({QStringLiteral("nie:contentLastModified"), term(QDateTime::currentDateTimeUtc())});
+        values.append({QStringLiteral("mfo:image"), SparqlTerms::valueTerm(icon.localUrl())});
+    values.append({QStringLiteral("nie:contentLastModified"), SparqlTerms::valueTerm(QDateTime::currentDateTimeUtc())});
     if (stored.lastModifiedTime.isNull() || stored.lastModifiedTime != channel.lastModifiedTime())
-        values.append({QStringLiteral("nie:comment"), term(channel.lastModifiedTime())});
+        values.append({QStringLiteral("nie:comment"), SparqlTerms::valueTerm(channel.lastModifiedTime())});
     texts.prepend(channelValuesText(node, values) + iconText);
     FEED_LOG(debug, "Tracker") << texts.first();
     QSet<int> failed;
@@ -676,8 +611,8 @@ bool FeedTrackerSparql::setLastModifiedTimes(const QHash<QString, QDateTime>& ti
 {
     QStringList texts;
     for (auto time = times.cbegin(); time != times.cend(); ++time) {
-        const QString node = term(nodeUrl(time.key()));
-        const QString value = term(time.value());
+        const QString node = SparqlTerms::urlTerm(nodeUrl(time.key()));
+        const QString value = SparqlTerms::valueTerm(time.value());
         if (node.isEmpty() || value.isEmpty())
             FEED_LOG(critical, "Tracker") << "Last-update time not written:" << time.key() << time.value();
         else
@@ -781,13 +716,13 @@ bool FeedTrackerSparql::editLastModifiedTime(const QString& channelUri, const QS
 QString createAssociation(const FeedMessage& message, const QString& channelUri)
 {
     return fill(QStringLiteral("INSERT {?u nie:isLogicalPartOf %channelUri} WHERE {?u a mfo:FeedMessage; nie:links %link } "),
-                {{QStringLiteral("%channelUri"), term(nodeUrl(channelUri))},
-                 {QStringLiteral("%link"), linkTerm(message.link())}});
+                {{QStringLiteral("%channelUri"), SparqlTerms::urlTerm(nodeUrl(channelUri))},
+                 {QStringLiteral("%link"), SparqlTerms::linkTerm(message.link())}});
 }
 
 QString FeedTrackerSparql::addMessageQuery(const FeedMessage& message, const QString& channelUri) const
 {
-    const QString channel = term(nodeUrl(channelUri));
+    const QString channel = SparqlTerms::urlTerm(nodeUrl(channelUri));
     if (channel.isEmpty()) {
         FEED_LOG(critical, "Tracker") << "Invalied input, cannot proceed";
         return QString();
@@ -795,12 +730,12 @@ QString FeedTrackerSparql::addMessageQuery(const FeedMessage& message, const QSt
     const QUrl uri = _connection->createUrn();
     if (!message.enclosures().isEmpty())
         addEnclosures(message.enclosures(), uri.toString());
-    return messageText(message, term(uri), channel);
+    return messageText(message, SparqlTerms::urlTerm(uri), channel);
 }
 
 bool FeedTrackerSparql::addMessages(const QList<FeedMessage>& messages, const QString& channelUri) const
 {
-    const QString channel = term(nodeUrl(channelUri));
+    const QString channel = SparqlTerms::urlTerm(nodeUrl(channelUri));
     if (channel.isEmpty()) {
         FEED_LOG(critical, "Tracker") << "ChannelUri empty, not able to add messages";
         return false;
@@ -816,7 +751,7 @@ bool FeedTrackerSparql::messageTexts(const QList<FeedMessage>& messages, const Q
     QStringList linkTerms;
     QStringList links;
     for (const FeedMessage& message : messages) {
-        linkTerms.append(message.link().isEmpty() ? QString() : linkTerm(message.link()));
+        linkTerms.append(message.link().isEmpty() ? QString() : SparqlTerms::linkTerm(message.link()));
         if (!message.link().isEmpty())
             links.append(linkTerms.last());
     }
@@ -851,7 +786,7 @@ bool FeedTrackerSparql::messageTexts(const QList<FeedMessage>& messages, const Q
         Item item{message, known.value(link), false, {}};
         item.isNew = item.node.isEmpty();
         if (item.isNew)
-            item.node = term(_connection->createUrn());
+            item.node = SparqlTerms::urlTerm(_connection->createUrn());
         // A feed that lists one link twice gets one message node for it.
         if (item.isNew && !link.isEmpty())
             known.insert(link, item.node);
@@ -890,9 +825,9 @@ bool FeedTrackerSparql::storedMessageNodes(const QStringList& links, QHash<QStri
         if (!result)
             return false;
         while (result->next()) {
-            const QString link = iriTerm(result->value(1));
+            const QString link = SparqlTerms::iriTextTerm(result->value(1).toString());
             if (!nodes->contains(link))
-                nodes->insert(link, term(nodeUrl(result->value(0).toString())));
+                nodes->insert(link, SparqlTerms::urlTerm(nodeUrl(result->value(0).toString())));
         }
     }
     return true;
@@ -909,7 +844,8 @@ bool FeedTrackerSparql::storedEnclosureLinks(const QStringList& messages, QHash<
         if (!result)
             return false;
         while (result->next())
-            (*links)[iriTerm(result->value(0))].append(iriTerm(result->value(1)));
+            (*links)[SparqlTerms::iriTextTerm(result->value(0).toString())].append(
+                SparqlTerms::iriTextTerm(result->value(1).toString()));
     }
     return true;
 }
@@ -1057,7 +993,7 @@ QStringList FeedTrackerSparql::deletableMessages(const QString& channelUri, int 
 
 bool FeedTrackerSparql::isMessageStored(const QString& messageUri, bool* ok) const
 {
-    const QString node = term(nodeUrl(messageUri));
+    const QString node = SparqlTerms::urlTerm(nodeUrl(messageUri));
     if (ok)
         *ok = true;
     // A text that makes no IRI names no node.
@@ -1123,12 +1059,12 @@ void FeedTrackerSparql::deleteAllChannels()
         if (!result)
             return;
         while (result->next()) {
-            const QString channel = iriTerm(result->value(0));
+            const QString channel = SparqlTerms::iriTextTerm(result->value(0).toString());
             if (!channels.contains(channel))
                 channels.append(channel);
             images.insert(channel, result->value(1).toString());
-            if (result->binding(2).isValid() && !links.contains(iriTerm(result->value(2))))
-                links.append(iriTerm(result->value(2)));
+            if (result->binding(2).isValid() && !links.contains(SparqlTerms::iriTextTerm(result->value(2).toString())))
+                links.append(SparqlTerms::iriTextTerm(result->value(2).toString()));
         }
     }
     if (channels.isEmpty())
@@ -1164,7 +1100,8 @@ void FeedTrackerSparql::deleteIconFilesOfDeletedChannels(const QStringList& chan
         if (!result)
             return;
         while (result->next())
-            files.insert(iriTerm(result->value(0)), localLinkText(result->value(1)));
+            files.insert(SparqlTerms::iriTextTerm(result->value(0).toString()),
+                         SparqlTerms::pathOrLinkText(result->value(1).toString()));
     }
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
         QSparqlQuery users(
@@ -1185,7 +1122,7 @@ bool FeedTrackerSparql::channelIconFile(const QString& channelUri, QString* loca
     if (!result)
         return false;
     if (result->next())
-        *localLink = localLinkText(result->value(0));
+        *localLink = SparqlTerms::pathOrLinkText(result->value(0).toString());
     return true;
 }
 
@@ -1244,10 +1181,10 @@ bool FeedTrackerSparql::deleteMessageList(const QList<QUrl>& messageUris)
     }
     QStringList nodes;
     for (const QUrl& uri : messageUris) {
-        if (term(uri).isEmpty())
+        if (SparqlTerms::urlTerm(uri).isEmpty())
             FEED_LOG(critical, "Tracker") << "Invalid message uri, not deleted:" << uri;
         else
-            nodes.append(term(uri));
+            nodes.append(SparqlTerms::urlTerm(uri));
     }
     // A statement a slice, not two a message: the store takes about as long for each statement
     // as for a slice of them.
@@ -1272,8 +1209,8 @@ void FeedTrackerSparql::deleteEnclosuresOfDeletedMessages(const QList<QUrl>& mes
 {
     QStringList messages;
     for (const QUrl& uri : messageUris) {
-        if (!term(uri).isEmpty())
-            messages.append(term(uri));
+        if (!SparqlTerms::urlTerm(uri).isEmpty())
+            messages.append(SparqlTerms::urlTerm(uri));
     }
     QList<QUrl> enclosures;
     QSet<QString> seen;
@@ -1353,14 +1290,14 @@ void FeedTrackerSparql::deleteMessage(const QString& messageUri, const QString& 
 bool FeedTrackerSparql::deleteMessagesOfChannel(const QStringList& messageUris, const QString& channelUri,
                                                 QStringList* removedLinks)
 {
-    const QString channel = term(nodeUrl(channelUri));
+    const QString channel = SparqlTerms::urlTerm(nodeUrl(channelUri));
     if (channel.isEmpty()) {
         FEED_LOG(critical, "Tracker") << "Invalid channel uri, no message deleted:" << channelUri;
         return false;
     }
     QStringList messages;
     for (const QString& uri : messageUris) {
-        const QString node = term(nodeUrl(uri));
+        const QString node = SparqlTerms::urlTerm(nodeUrl(uri));
         if (node.isEmpty())
             FEED_LOG(critical, "Tracker") << "Invalid message uri, not deleted:" << uri;
         else if (!messages.contains(node))
@@ -1422,9 +1359,10 @@ bool FeedTrackerSparql::storedMessages(const QStringList& messages, const QStrin
         if (!result)
             return false;
         while (result->next()) {
-            StoredMessage& message = (*stored)[iriTerm(result->value(0))];
+            StoredMessage& message = (*stored)[SparqlTerms::iriTextTerm(result->value(0).toString())];
             message.shared = message.shared || result->binding(1).isValid();
-            const QString link = result->binding(2).isValid() ? iriTerm(result->value(2)) : QString();
+            const QString link =
+                result->binding(2).isValid() ? SparqlTerms::iriTextTerm(result->value(2).toString()) : QString();
             if (!link.isEmpty() && !message.links.contains(link))
                 message.links.append(link);
         }
@@ -1447,7 +1385,7 @@ bool FeedTrackerSparql::feedLinks(const QHash<QString, StoredMessage>& stored, Q
         if (!result)
             return false;
         while (result->next())
-            feeds->insert(iriTerm(result->value(0)));
+            feeds->insert(SparqlTerms::iriTextTerm(result->value(0).toString()));
     }
     return true;
 }
@@ -1553,7 +1491,7 @@ void FeedTrackerSparql::deleteEnclosures(QList<QUrl> enclosureUris)
     QHash<QString, QList<FeedEnclosure>> found;
     QStringList terms;
     for (const QUrl& uri : qAsConst(enclosureUris)) {
-        const QString node = term(uri);
+        const QString node = SparqlTerms::urlTerm(uri);
         if (!node.isEmpty() && !terms.contains(node))
             terms.append(node);
     }
@@ -1569,12 +1507,12 @@ void FeedTrackerSparql::deleteEnclosures(QList<QUrl> enclosureUris)
         if (!reached)
             return;
         while (result && result->next())
-            found[iriTerm(result->value(0))].append(announced(result->current()));
+            found[SparqlTerms::iriTextTerm(result->value(0).toString())].append(announced(result->current()));
     }
     QList<FeedEnclosure> records;
     QStringList nodes;
     for (const QUrl& uri : qAsConst(enclosureUris)) {
-        const QString node = term(uri);
+        const QString node = SparqlTerms::urlTerm(uri);
         const QList<FeedEnclosure> ofNode = found.value(node);
         if (ofNode.isEmpty())
             continue;
@@ -1603,7 +1541,7 @@ void FeedTrackerSparql::deleteEnclosures(QList<QUrl> enclosureUris)
 
 void FeedTrackerSparql::deleteEnclosure(const QString& enclosureUri) const
 {
-    const QString node = term(nodeUrl(enclosureUri));
+    const QString node = SparqlTerms::urlTerm(nodeUrl(enclosureUri));
     if (node.isEmpty()) {
         FEED_LOG(critical, "Tracker") << "Invalid enclosure uri:" << enclosureUri;
         return;
@@ -1616,7 +1554,7 @@ void FeedTrackerSparql::deleteEnclosure(const QString& enclosureUri) const
 
 bool FeedTrackerSparql::addEnclosures(const QList<FeedEnclosure>& enclosures, const QString& parentUri) const
 {
-    const QString parent = term(nodeUrl(parentUri));
+    const QString parent = SparqlTerms::urlTerm(nodeUrl(parentUri));
     if (parent.isEmpty()) {
         FEED_LOG(critical, "Tracker") << "Invalid parent uri for enclosures" << parentUri;
         return false;
@@ -1650,7 +1588,7 @@ QString FeedTrackerSparql::enclosureTexts(const QList<RemoteEnclosure>& enclosur
             continue;
         }
         // A remote link made new here: a later enclosure with it joins this node.
-        const QString uri = term(_connection->createUrn());
+        const QString uri = SparqlTerms::urlTerm(_connection->createUrn());
         nodes->insert(item.second, uri);
         made->insert(item.second, item.first);
         texts += newEnclosureText(item.first, uri, parent);
@@ -1662,7 +1600,7 @@ QHash<QString, QString> FeedTrackerSparql::storedEnclosureNodes(const QStringLis
 {
     QHash<QString, QString> nodes = enclosureUrisOfTerms(remotes, found);
     for (QString& node : nodes)
-        node = term(nodeUrl(node));
+        node = SparqlTerms::urlTerm(nodeUrl(node));
     return nodes;
 }
 
@@ -1684,7 +1622,7 @@ QHash<QString, QString> FeedTrackerSparql::enclosureUrisOfTerms(const QStringLis
             return uris;
         }
         while (result->next()) {
-            const QString remote = iriTerm(result->value(1));
+            const QString remote = SparqlTerms::iriTextTerm(result->value(1).toString());
             if (!uris.contains(remote))
                 uris.insert(remote, result->value(0).toString());
         }
@@ -1744,7 +1682,7 @@ QList<FeedEnclosure> FeedTrackerSparql::enclosuresForUris(const QStringList& uri
     QList<FeedEnclosure> enclosures;
     int stored = 0;
     for (const QString& uri : uris) {
-        const auto row = found.constFind(term(nodeUrl(uri)));
+        const auto row = found.constFind(SparqlTerms::urlTerm(nodeUrl(uri)));
         if (row == found.constEnd()) {
             enclosures.append(FeedEnclosure());
             continue;
@@ -1762,7 +1700,7 @@ QHash<QString, QString> FeedTrackerSparql::enclosureUrisForRemoteUrls(const QStr
     QMultiHash<QString, QString> remotesOfTerm;
     for (const QString& remote : remoteUrls) {
         if (!remote.isEmpty())
-            remotesOfTerm.insert(linkTerm(remote), remote);
+            remotesOfTerm.insert(SparqlTerms::linkTerm(remote), remote);
     }
     bool found = false;
     const QHash<QString, QString> urisOfTerms = enclosureUrisOfTerms(remotesOfTerm.uniqueKeys(), &found);
@@ -1783,7 +1721,7 @@ bool FeedTrackerSparql::updateEnclosure(const FeedEnclosure& enclosure) const
         return false;
     }
     const QSparqlQuery lookup(fill(QStringLiteral("SELECT ?u WHERE {?u a mfo:Enclosure; mfo:remoteLink %remLink }"),
-                                   {{QStringLiteral("%remLink"), linkTerm(enclosure.remoteUrl())}}));
+                                   {{QStringLiteral("%remLink"), SparqlTerms::linkTerm(enclosure.remoteUrl())}}));
     FEED_LOG(critical, "Tracker") << lookup.preparedQueryText();
     QString uri;
     {
@@ -1858,7 +1796,7 @@ FeedEnclosure extractEnclosure(const QSparqlResultRow& row)
     }
     enclosure.setUri(row.value(0).toString());
     enclosure.setRemoteUrl(row.value(1).toString());
-    enclosure.setLocalUrl(localLinkText(row.value(2)));
+    enclosure.setLocalUrl(SparqlTerms::pathOrLinkText(row.value(2).toString()));
     enclosure.setGroupId(unsignedNumber(row.value(3)));
     enclosure.setLength(unsignedNumber(row.value(4)));
     enclosure.setDefault(row.value(5).toString() == QLatin1String("true"));

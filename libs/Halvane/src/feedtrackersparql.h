@@ -45,8 +45,7 @@ public:
     bool isValid() const;
 
     // A message or enclosure link as the store keeps it and reads it back: the text as given, but
-    // with each character that an IRI cannot hold percent-encoded. A valid escape stays as it is,
-    // so one text is always one IRI, and a stored link maps to itself.
+    // with what an IRI cannot hold percent-encoded (SparqlTerms::storedLink()).
     static QString storedLink(const QString& link);
 
     // Empty also when the query failed; *ok tells the two apart.
