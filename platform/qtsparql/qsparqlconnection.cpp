@@ -79,12 +79,17 @@ QVariant cursorValue(TrackerSparqlCursor* cursor, int column)
 }
 
 // libtracker-sparql 3.4 keeps one reference too many to a bus cursor's "variables" value, which
-// holds the whole reply message, so every query leaks its reply; 3.5.0 mends it. Releasing that
-// reference on a 3.5 or later library would free the value twice.
-void releaseLeakedReply(TrackerSparqlCursor* cursor)
+// holds the whole reply message: every query leaks its reply, as does the one a connection makes
+// while it opens; 3.5.0 mends it. The reference is released as each cursor is made, in the
+// construction step that every cursor class inherits from the cursor base class. On a 3.5 or
+// later library the value would be freed twice.
+void (*baseConstructed)(GObject*) = nullptr;
+
+void releaseLeakedReply(GObject* cursor)
 {
-    static const bool leaks = !tracker_check_version(3, 4, 0) && tracker_check_version(3, 5, 0);
-    if (!leaks || G_OBJECT_TYPE(cursor) != g_type_from_name("TrackerBusCursor"))
+    if (baseConstructed)
+        baseConstructed(cursor);
+    if (G_OBJECT_TYPE(cursor) != g_type_from_name("TrackerBusCursor"))
         return;
     GVariant* variables = nullptr;
     g_object_get(cursor, "variables", &variables, nullptr);
@@ -92,6 +97,21 @@ void releaseLeakedReply(TrackerSparqlCursor* cursor)
         return;
     g_variant_unref(variables); // the reference g_object_get gave
     g_variant_unref(variables); // the one the library never releases
+}
+
+// Before the library makes its first cursor: a cursor class takes its base's steps when it is
+// first used.
+void hookLeakedReplyRelease()
+{
+    static const bool hooked = [] {
+        if (tracker_check_version(3, 4, 0) || !tracker_check_version(3, 5, 0))
+            return false;
+        auto* base = static_cast<GObjectClass*>(g_type_class_ref(TRACKER_TYPE_SPARQL_CURSOR));
+        baseConstructed = base->constructed;
+        base->constructed = releaseLeakedReply;
+        return true;
+    }();
+    Q_UNUSED(hooked)
 }
 
 QSparqlResultRow cursorRow(TrackerSparqlCursor* cursor)
@@ -114,6 +134,7 @@ QSparqlConnection::QSparqlConnection(const QString& driverName, const QSparqlCon
     if (driverName != DriverName)
         return;
     _watchdog.reset(new QSparqlWatchdog(timeoutMs()));
+    hookLeakedReplyRelease();
     QString failure;
     const QString directory = options.databaseDirectory();
     _tracker = directory.isEmpty() ? openService(VirelonPaths::storeService(), &failure)
@@ -159,7 +180,6 @@ QSparqlResult* QSparqlConnection::select(const QString& text)
         tracker_sparql_connection_query(_tracker, text.toUtf8().constData(), cancellable, &error);
     QVector<QSparqlResultRow> rows;
     if (cursor) {
-        releaseLeakedReply(cursor);
         while (tracker_sparql_cursor_next(cursor, cancellable, &error))
             rows.append(cursorRow(cursor));
         tracker_sparql_cursor_close(cursor);
