@@ -40,15 +40,26 @@ void isolate(const QString& root, const QString& tamsilDir)
     qputenv("VIRELON_CONFIG_DIR", QFile::encodeName(root + QStringLiteral("/etc/virelon")));
 }
 
+bool listen(const QString& name, QObject* receiver, const char* slot)
+{
+    return QDBusConnection::sessionBus().connect(Service, QStringLiteral("/"), Service, name, receiver, slot);
+}
+
+bool waitUntil(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return done();
+}
+
 bool callDaemon(const QString& method, const QVariantList& arguments, QVariant* answer)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(Service, QStringLiteral("/"), Service, method);
     message.setArguments(arguments);
     QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, WaitMs);
-    QElapsedTimer waited;
-    waited.start();
-    while (!pending.isFinished() && waited.elapsed() < WaitMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    waitUntil([&] { return pending.isFinished(); }, WaitMs);
     const QDBusMessage reply = pending.reply();
     if (answer && !reply.arguments().isEmpty())
         *answer = reply.arguments().first();

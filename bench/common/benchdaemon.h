@@ -6,6 +6,9 @@
 #include <QVariant>
 #include <QVariantList>
 
+#include <functional>
+
+class QObject;
 class QProcess;
 class QTextStream;
 
@@ -19,6 +22,10 @@ QTextStream& out();
 // HOME, the XDG folders and the daemon's own folders below the root, for this process and the
 // programs it starts; tamsil and its query files from the build tree.
 void isolate(const QString& root, const QString& tamsilDir);
+// Connects the daemon's signal of that name to the receiver's slot, given as SLOT(...) gives it.
+bool listen(const QString& name, QObject* receiver, const char* slot);
+// Runs this process's events until done() holds or ms have passed; whether it holds.
+bool waitUntil(const std::function<bool()>& done, int ms);
 // Calls the daemon and waits with events running, so that what this process serves is served
 // meanwhile; the first value of the answer in *answer.
 bool callDaemon(const QString& method, const QVariantList& arguments, QVariant* answer = nullptr);

@@ -45,21 +45,12 @@ class Errors : public QObject
     Q_OBJECT
 
 public:
-    Errors()
-    {
-        const QString& service = BenchDaemon::Service;
-        QDBusConnection::sessionBus().connect(service, QStringLiteral("/"), service,
-                                              QStringLiteral("enclosureDownloadError"), this,
-                                              SLOT(received(QDBusMessage)));
-    }
+    Errors() { BenchDaemon::listen(QStringLiteral("enclosureDownloadError"), this, SLOT(received(QDBusMessage))); }
 
     // Runs the event loop until an error names the URI; false after a minute.
     bool waitFor(const QString& uri)
     {
-        QElapsedTimer waited;
-        waited.start();
-        while (!_uris.contains(uri) && waited.elapsed() < EndWaitMs)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        BenchDaemon::waitUntil([&] { return _uris.contains(uri); }, EndWaitMs);
         return _uris.remove(uri);
     }
 

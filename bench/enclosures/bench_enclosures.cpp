@@ -5,8 +5,6 @@
 #include "storeendpoint.h"
 
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDir>
@@ -53,8 +51,7 @@ public:
     Signals()
     {
         for (const char* name : {"refreshCompleted", "refreshError", "enclosureDownloadCompleted", "enclosureDownloadError"})
-            QDBusConnection::sessionBus().connect(Service, QStringLiteral("/"), Service, QLatin1String(name), this,
-                                                  SLOT(received(QDBusMessage)));
+            listen(QLatin1String(name), this, SLOT(received(QDBusMessage)));
     }
 
     // Runs the event loop until the signal has come `count` times; false on an error signal or

@@ -2,7 +2,6 @@
 
 #include "benchdaemon.h"
 
-#include <QDBusConnection>
 #include <QEventLoop>
 #include <QTextStream>
 #include <QTimer>
@@ -15,12 +14,8 @@ const int WaitMs = 1800000;
 
 RefreshEnds::RefreshEnds()
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    const QString& service = BenchDaemon::Service;
-    bus.connect(service, QStringLiteral("/"), service, QStringLiteral("refreshCompleted"), this,
-                SLOT(completed(QString)));
-    bus.connect(service, QStringLiteral("/"), service, QStringLiteral("refreshError"), this,
-                SLOT(failed(QString,int)));
+    BenchDaemon::listen(QStringLiteral("refreshCompleted"), this, SLOT(completed(QString)));
+    BenchDaemon::listen(QStringLiteral("refreshError"), this, SLOT(failed(QString,int)));
     _clock.start();
 }
 
