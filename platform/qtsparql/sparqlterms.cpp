@@ -64,7 +64,7 @@ namespace SparqlTerms {
 
 bool iriRefExcludes(QChar c)
 {
-    return c.unicode() <= 0x20 || QStringLiteral("<>\"{}|^`\\").contains(c);
+    return c.unicode() < 0x80 && !iriHolds(c.unicode());
 }
 
 QString valueTerm(const QVariant& value)

@@ -26,7 +26,7 @@ namespace {
 // forms), "listCancel A E1", "cacheCancel E1 E2", "pauseScheduler", "resumeScheduler",
 // "pauseEnclosures", "resumeEnclosures", "userPause", "fetch B" (a feed that runs until
 // "cancelChannel B"), "deleteChannel A" (from the store only, as the tool does), "storeDown" (the
-// store stops answering until the row ends), "stray"
+// store stops answering until the row ends), "mark" (an event of its own, for order), "stray"
 // (results no download asked for), "answered" (what the plug-in said so far has been heard),
 // "pending E1" (queuedOptionalEnclosures() names E1 and no more).
 //
@@ -278,6 +278,8 @@ void tst_EnclosureDownloads::act(const QString& action)
         FeedTrackerSparql::instance()->deleteChannel(channel);
     else if (verb == "storeDown")
         _endpoint->stop();
+    else if (verb == "mark")
+        record(verb);
     else if (verb == "answered") {
         // The plug-in answers requests in order: whatever it said before this one is now heard.
         _plugins->isBusy();
@@ -364,6 +366,9 @@ void tst_EnclosureDownloads::downloads_data()
     QTest::newRow("a refresh waits for its image that waits already")
         << "E1 ok part" << QStringList{"fetch B", "uncounted A E1", "essential A E1", "cancelChannel B"}
         << QStringList{"fetched B", "failed B 201", "completed A", "downloaded E1"} << QStringList{"final"};
+    QTest::newRow("a refresh waits for its image that runs already")
+        << "E1 wait part" << QStringList{"uncounted A E1", "essential A E1", "mark", "cancel A E1"}
+        << QStringList{"mark", "completed A"} << QStringList{"-"};
     // Fault guarded: a channel the store could not read was taken for deleted, and its refresh
     // ended without a word.
     QTest::newRow("the channel not read: its refresh ends with 202")
