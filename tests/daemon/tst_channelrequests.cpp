@@ -228,6 +228,7 @@ void tst_ChannelRequests::statusMaps()
     QCOMPARE(channelStatus({waiting}), QVariantMap());
 
     // Regression: read again after a restart, every code came back as text.
+    _daemon.reset();
     _daemon.reset(new Daemon);
     QVERIFY(_daemon->waitForService());
     const QVariantMap restarted[] = {channelStatus({}), channelStatus({fetched, failed, slashed})};

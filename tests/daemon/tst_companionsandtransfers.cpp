@@ -102,6 +102,7 @@ bool tst_CompanionsAndTransfers::startDaemon(const QString& configDir, const QBy
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("VIRELON_CONFIG_DIR"), configDir);
     environment.insert(QStringLiteral("VIRELON_SOLDRIN_LIBRARY"), QFile::decodeName(library));
+    _daemon.reset();
     _daemon.reset(new Daemon(environment));
     _signals.reset(new SignalRecorder);
     return _daemon->waitForService();

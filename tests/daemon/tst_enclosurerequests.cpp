@@ -224,6 +224,8 @@ qint64 tst_EnclosureRequests::tamsilProcess() const
 bool tst_EnclosureRequests::restartDaemon(const QProcessEnvironment& environment)
 {
     _signals.reset();
+    // The old daemon must have left the name before the new one asks for it.
+    _daemon.reset();
     _daemon.reset(new Daemon(environment));
     _signals.reset(new SignalRecorder);
     return _daemon->waitForService();
@@ -392,6 +394,7 @@ void tst_EnclosureRequests::resumeAfterTheDaemonDied()
     QCOMPARE(sizeOf(enclosure.localUrl() + ".part"), qint64(first));
 
     _http.release(QStringLiteral("/survivor.bin"));
+    QTRY_VERIFY_WITH_TIMEOUT(!serving(), timeout());
     _daemon.reset(new Daemon);
     QVERIFY(_daemon->waitForService());
     _signals->clear();

@@ -160,6 +160,7 @@ void tst_MessageCache::cleanup()
 
 bool tst_MessageCache::startDaemon()
 {
+    _daemon.reset();
     _daemon.reset(new Daemon);
     _signals.reset(new SignalRecorder);
     return _daemon->waitForService();

@@ -3,6 +3,7 @@
 #include "virelon.h"
 
 #include <QBitArray>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -158,6 +159,16 @@ const QVariantMap ShippedDefaults = {
     {QStringLiteral("Refresh/onlywifi"), false},
 };
 
+// The match rules a connection holds, as the bus counts them.
+uint matchRules(const QDBusConnection& bus, const QString& name)
+{
+    const QDBusMessage reply = bus.call(QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus.Debug.Stats"), QStringLiteral("GetConnectionStats")) << name);
+    const QVariantMap stats = qdbus_cast<QVariantMap>(reply.arguments().value(0));
+    return stats.value(QStringLiteral("MatchRules")).toUInt();
+}
+
 } // namespace
 
 // Every test gets a bus of its own making: ctest runs test programs side by side on one shared
@@ -286,10 +297,12 @@ void tst_Virelon::endsWithItsBus_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("line");
+    // What the program owns once it listens: the daemon's name, or else the watch's match rule.
+    QTest::addColumn<QString>("owned");
     QTest::newRow("daemon") << QStringLiteral(VIRELON_BINARY) << QStringList() << 0
-                            << "Session bus connection closed, exiting";
+                            << "Session bus connection closed, exiting" << Service;
     QTest::newRow("signal watch") << QStringLiteral(NORVIX_BINARY) << QStringList{"signal", "all"} << 1
-                                  << "The session bus went away, no signal can come any more";
+                                  << "The session bus went away, no signal can come any more" << QString();
 }
 
 void tst_Virelon::endsWithItsBus()
@@ -298,6 +311,7 @@ void tst_Virelon::endsWithItsBus()
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
     QFETCH(QString, line);
+    QFETCH(QString, owned);
 
     QProcess bus;
     bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=" PRIVATE_BUS_CONFIG),
@@ -311,13 +325,17 @@ void tst_Virelon::endsWithItsBus()
     client.start(program, arguments);
     {
         const QDBusConnection watcher = QDBusConnection::connectToBus(address, QStringLiteral("endsWithItsBus"));
-        const auto connected = [&] {
+        // A bus that goes while the program still sets up fails that set-up instead.
+        const auto listening = [&] {
+            if (!owned.isEmpty())
+                return watcher.interface()->servicePid(owned) == uint(client.processId());
             const QStringList names = watcher.interface()->registeredServiceNames();
             return std::any_of(names.cbegin(), names.cend(), [&](const QString& name) {
-                return watcher.interface()->servicePid(name) == uint(client.processId());
+                return watcher.interface()->servicePid(name) == uint(client.processId())
+                    && matchRules(watcher, name) > 0;
             });
         };
-        QVERIFY(QTest::qWaitFor(connected, timeout()));
+        QVERIFY(QTest::qWaitFor(listening, timeout()));
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("endsWithItsBus"));
     bus.terminate();

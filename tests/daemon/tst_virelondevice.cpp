@@ -183,6 +183,7 @@ void tst_VirelonDevice::startDaemon(const QByteArray& settings, const QStringLis
                                     const QString& proxy)
 {
     installSettings(settings);
+    _daemon.reset();
     _daemon.reset(new Daemon(environment(!configurations.isEmpty(), proxy)));
     QVERIFY(_daemon->waitForService());
     _signals.reset(new SignalRecorder);
