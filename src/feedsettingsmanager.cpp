@@ -51,6 +51,13 @@ void logRefused(const QString& key)
     FEED_LOG(warning, "Engine") << "Refused value for key:" << key;
 }
 
+// A hand-edited "no" or "off" must not switch a feature on: text that is no flag reads as off.
+bool storedFlag(QSettings* settings, const QString& key)
+{
+    bool flag = false;
+    return readFlag(settings->value(key, false), &flag) && flag;
+}
+
 } // namespace
 
 FeedSettingsManager::FeedSettingsManager()
@@ -94,11 +101,11 @@ void FeedSettingsManager::releaseInstance()
 
 void FeedSettingsManager::loadSettings(QSettings* settings)
 {
-    _refreshAutomatic = storedFlag(settings->value(RefreshAutomaticKey, false));
-    _refreshOnlyWifi = storedFlag(settings->value(RefreshOnlyWifiKey, false));
+    _refreshAutomatic = storedFlag(settings, RefreshAutomaticKey);
+    _refreshOnlyWifi = storedFlag(settings, RefreshOnlyWifiKey);
     _refreshInterval = boundedInterval(settings->value(RefreshIntervalKey, DefaultRefreshInterval).toInt());
-    _enclosureAutomatic = storedFlag(settings->value(EnclosureAutomaticKey, false));
-    _enclosureOnlyWifi = storedFlag(settings->value(EnclosureOnlyWifiKey, false));
+    _enclosureAutomatic = storedFlag(settings, EnclosureAutomaticKey);
+    _enclosureOnlyWifi = storedFlag(settings, EnclosureOnlyWifiKey);
     if (_refreshAutomatic || _refreshOnlyWifi)
         createHeartbeat();
 }
@@ -147,19 +154,6 @@ QVariant FeedSettingsManager::value(const QString& key) const
     if (key == EnclosureOnlyWifiKey)
         return _enclosureOnlyWifi;
     return QVariant();
-}
-
-bool FeedSettingsManager::isFlagKey(const QString& key)
-{
-    return key == RefreshAutomaticKey || key == RefreshOnlyWifiKey || key == EnclosureAutomaticKey
-           || key == EnclosureOnlyWifiKey;
-}
-
-// A hand-edited "no" or "off" must not switch a feature on.
-bool FeedSettingsManager::storedFlag(const QVariant& value)
-{
-    bool flag = false;
-    return readFlag(value, &flag) && flag;
 }
 
 FeedSettingsManager::Change FeedSettingsManager::changeFlag(const QString& key, bool& flag, const QVariant& value)

@@ -35,9 +35,6 @@ public:
     bool changeEnclosureSetting(const QString& key, const QVariant& value);
     // The value held for one of the five keys, as it is to be stored; invalid for other keys.
     QVariant value(const QString& key) const;
-    static bool isFlagKey(const QString& key);
-    // A stored flag as loading reads it: text that is no flag reads as off.
-    static bool storedFlag(const QVariant& value);
 
     bool refreshAutomatic() const { return _refreshAutomatic; }
     bool refreshOnlyWifi() const { return _refreshOnlyWifi; }

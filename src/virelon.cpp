@@ -72,12 +72,14 @@ bool isSendable(const QVariant& value)
 }
 
 // A settings file read back holds only text, while a value set since holds its own type: each
-// known setting reaches a client in the one type it has, or not at all.
+// known setting reaches a client in the one type it has, or not at all. A refresh setting is the
+// one in use.
 QVariant typedSetting(const QString& key, const QVariant& value)
 {
-    if (FeedSettingsManager::isFlagKey(key))
-        return FeedSettingsManager::storedFlag(value);
-    if (key != FeedSettingsManager::RefreshIntervalKey && key != FeedCacheManager::CachePostsKey)
+    const QVariant used = FeedSettingsManager::instance()->value(key);
+    if (used.isValid())
+        return used;
+    if (key != FeedCacheManager::CachePostsKey)
         return value;
     bool whole = false;
     const int number = value.toString().toInt(&whole);

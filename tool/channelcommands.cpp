@@ -9,12 +9,9 @@
 namespace {
 
 // The store reads a channel without its messages: the line gives the count the store holds.
-void printChannel(const FeedChannel& channel, const FeedTrackerSparql* store)
+void printStoredChannel(const FeedChannel& channel, const FeedTrackerSparql* store)
 {
-    const int held = store->allMessageUrls(channel.uri()).size();
-    output().nospace() << "FeedChannel(" << channel.uri() << ", " << channel.link() << ", " << channel.title()
-                       << ", type " << channel.type() << ", last modified " << channel.lastModifiedTime() << ", "
-                       << held << " messages)";
+    printChannel(output(), channel, store->allMessageUrls(channel.uri()).size());
 }
 
 } // namespace
@@ -90,7 +87,7 @@ int listChannelInfo()
             output() << "Channel : " << link << " doesn't exist";
             status = Failed;
         } else {
-            printChannel(channel, store);
+            printStoredChannel(channel, store);
         }
     }
     return status;
@@ -109,7 +106,7 @@ int listAllChannelInfo()
     if (channels.isEmpty())
         output() << "No Channels in tracker";
     for (const FeedChannel& channel : channels)
-        printChannel(channel, store);
+        printStoredChannel(channel, store);
     return Done;
 }
 

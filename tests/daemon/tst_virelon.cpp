@@ -420,6 +420,12 @@ void tst_Virelon::startupSettings_data()
         << QByteArray("[Extra]\nkey=added\n") << QByteArray("[Refresh]\ninterval=60\n") << QString()
         << with(with(ShippedDefaults, user), {{QStringLiteral("Extra/key"), QStringLiteral("added")}}) << user
         << "false";
+    // A hand-edited value is given as the daemon uses it, not as the file spells it.
+    const QVariantMap edited = {{QStringLiteral("Refresh/automatic"), QStringLiteral("on")},
+                                {QStringLiteral("Refresh/interval"), QStringLiteral("2")}};
+    QTest::newRow("hand-edited values")
+        << QByteArray("") << QByteArray("[Refresh]\nautomatic=on\ninterval=2\n") << QString()
+        << with(ShippedDefaults, {{QStringLiteral("Refresh/interval"), 10}}) << edited << "false";
 }
 
 void tst_Virelon::startupSettings()

@@ -22,9 +22,14 @@ QDataStream& operator>>(QDataStream& stream, FeedChannel& channel)
 
 QDebug operator<<(QDebug debug, const FeedChannel& channel)
 {
+    return printChannel(debug, channel, channel.messages().size());
+}
+
+QDebug printChannel(QDebug debug, const FeedChannel& channel, int messageCount)
+{
     QDebugStateSaver saver(debug);
     debug.nospace() << "FeedChannel(" << channel.uri() << ", " << channel.link() << ", "
                     << channel.title() << ", type " << channel.type() << ", last modified "
-                    << channel.lastModifiedTime() << ", " << channel.messages().size() << " messages)";
+                    << channel.lastModifiedTime() << ", " << messageCount << " messages)";
     return debug;
 }

@@ -54,6 +54,8 @@ private:
 QDataStream& operator<<(QDataStream& stream, const FeedChannel& channel);
 QDataStream& operator>>(QDataStream& stream, FeedChannel& channel);
 QDebug operator<<(QDebug debug, const FeedChannel& channel);
+// The same line with another message count: a channel read without its messages.
+QDebug printChannel(QDebug debug, const FeedChannel& channel, int messageCount);
 
 Q_DECLARE_METATYPE(FeedChannel)
 

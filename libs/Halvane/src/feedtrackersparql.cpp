@@ -1063,8 +1063,9 @@ void FeedTrackerSparql::deleteAllChannels()
             if (!channels.contains(channel))
                 channels.append(channel);
             images.insert(channel, result->value(1).toString());
-            if (result->binding(2).isValid() && !links.contains(SparqlTerms::iriTextTerm(result->value(2).toString())))
-                links.append(SparqlTerms::iriTextTerm(result->value(2).toString()));
+            const QString link = SparqlTerms::iriTextTerm(result->value(2).toString());
+            if (result->binding(2).isValid() && !links.contains(link))
+                links.append(link);
         }
     }
     if (channels.isEmpty())
@@ -1181,10 +1182,11 @@ bool FeedTrackerSparql::deleteMessageList(const QList<QUrl>& messageUris)
     }
     QStringList nodes;
     for (const QUrl& uri : messageUris) {
-        if (SparqlTerms::urlTerm(uri).isEmpty())
+        const QString node = SparqlTerms::urlTerm(uri);
+        if (node.isEmpty())
             FEED_LOG(critical, "Tracker") << "Invalid message uri, not deleted:" << uri;
         else
-            nodes.append(SparqlTerms::urlTerm(uri));
+            nodes.append(node);
     }
     // A statement a slice, not two a message: the store takes about as long for each statement
     // as for a slice of them.
@@ -1209,8 +1211,9 @@ void FeedTrackerSparql::deleteEnclosuresOfDeletedMessages(const QList<QUrl>& mes
 {
     QStringList messages;
     for (const QUrl& uri : messageUris) {
-        if (!SparqlTerms::urlTerm(uri).isEmpty())
-            messages.append(SparqlTerms::urlTerm(uri));
+        const QString node = SparqlTerms::urlTerm(uri);
+        if (!node.isEmpty())
+            messages.append(node);
     }
     QList<QUrl> enclosures;
     QSet<QString> seen;
